@@ -1,0 +1,37 @@
+// What the command line needs of its platform beyond the engine's layer:
+// the console, the default folder, folder tests and Ctrl-C.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+// Writes UTF-8 text to standard output or standard error as it is, unbuffered
+// with respect to each other.
+void WriteOut(const std::string& text);
+void WriteErr(const std::string& text);
+void FlushOut();
+
+// True when standard error is a terminal, where progress is drawn.
+bool ErrIsTerminal();
+
+// The folder a run uses when none is given: the user's music folder. Empty
+// when there is none to propose.
+PathString DefaultMusicFolder();
+
+// True when `path` names an existing folder (links followed).
+bool IsExistingFolder(const PathString& path);
+
+// From now on Ctrl-C (and SIGTERM) only set `stop`; the run ends after the
+// file in hand.
+void InstallStopHandler(std::atomic<bool>* stop);
+
+// Where the default code page comes from, for --help ("the locale
+// ru_RU.UTF-8", "the ANSI code page").
+std::string DescribeDefaultCodePage();
+
+// The whole command line: arguments without the program name. Returns the
+// exit status.
+int RunSongwright(const std::vector<PathString>& arguments);

@@ -1,0 +1,71 @@
+// The repair engine: finds the MP3 files below a folder on a scan thread,
+// repairs their tag text on a fix thread, and reports every file found and
+// every file's outcome to the user-interface thread by posted notifications.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+// Private notifications, in the application range above WM_APP (0x8000).
+// All are posted with wParam 0.
+constexpr unsigned WM_SCAN_FILE_FOUND = 0x8000 + 100;  // lParam: new PathString
+constexpr unsigned WM_SCAN_COMPLETE = 0x8000 + 101;    // lParam: 0
+constexpr unsigned WM_FIX_SUCCEEDED = 0x8000 + 200;    // lParam: new FileOutcome
+constexpr unsigned WM_FIX_NOT_NEEDED = 0x8000 + 201;   // lParam: new FileOutcome
+constexpr unsigned WM_FIX_FAILED = 0x8000 + 202;       // lParam: new FileOutcome
+constexpr unsigned WM_FIX_COMPLETE = 0x8000 + 203;     // lParam: 0
+
+// The two failure texts; an empty issue means success.
+extern const wchar_t kIssueCouldNotOpen[];  // "Couldn't open file"
+extern const wchar_t kIssueCouldNotSave[];  // "Couldn't save changes"
+
+// One file's outcome, carried by WM_FIX_SUCCEEDED, WM_FIX_NOT_NEEDED and
+// WM_FIX_FAILED; it belongs to the receiver from the moment it is posted.
+struct FileOutcome {
+  PathString path;    // the full path exactly as found
+  std::wstring issue;  // empty for success, else one of the two issue texts
+};
+
+// Starts the scan thread, which frees it after posting WM_SCAN_COMPLETE.
+struct ScanJob {
+  NotifyTarget window = NotifyTarget();
+  PathString folder;
+  // Set by the receiver to end the walk early; checked between entries.
+  const std::atomic<bool>* stopRequested = nullptr;
+};
+
+// Starts the fix thread, which frees the record (never the list) after
+// posting WM_FIX_COMPLETE.
+struct FixJob {
+  NotifyTarget window = NotifyTarget();
+  const std::vector<PathString>* files = nullptr;  // read only, first to last
+  unsigned codePage = 0;                           // 0: the ANSI code page
+  // Set by the receiver to stop after the file in hand; a save in progress
+  // always completes.
+  const std::atomic<bool>* stopRequested = nullptr;
+};
+
+// Thread procedures: each takes its job, frees it and returns 0.
+ThreadResult THREAD_CALL ScanThreadProc(void* job);
+ThreadResult THREAD_CALL FixThreadProc(void* job);
+
+// Walks `folder` depth first and reports every file whose path ends in
+// ".mp3" in any letter case.
+void ScanFolder(const ScanJob& job, const PathString& folder);
+void ReportMp3File(const ScanJob& job, const PathString& path);
+
+// Repairs every file of the job's list in order and posts one outcome each.
+void FixFiles(const FixJob& job);
+
+// Repairs one file; returns the outcome's message (WM_FIX_SUCCEEDED,
+// WM_FIX_NOT_NEEDED or WM_FIX_FAILED) and fills `outcome`. The file is closed
+// when it returns.
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome);
+
+// The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
+// file", "No files needed fixing", ...
+std::wstring ComposeSummary(std::uint32_t fixedCount, std::uint32_t failedCount);

@@ -1,0 +1,96 @@
+// Song title repair: copies ID3v1 into empty ID3v2 fields, re-decodes the
+// Latin-1 text frames that hold code-page bytes, and saves the ID3v2 tag of
+// every file that changed.
+#include <memory>
+
+#include <taglib/fileref.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+
+#include "engine/engine.h"
+#include "engine/repair.h"
+
+const wchar_t kIssueCouldNotOpen[] = L"Couldn't open file";
+const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
+
+namespace {
+
+bool StopRequested(const FixJob& job) {
+  return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
+}
+
+// Latin-1 text holds one character per stored byte; its low 8 bits are the
+// byte, which is what the code page decodes.
+TagLib::String Redecode(const TagLib::String& text, unsigned codePage) {
+  if (text.isAscii()) return text;
+  const std::wstring decoded = DecodeCodePage(codePage, text.to8Bit(false));
+  return TagLib::String(decoded, TagLib::String::UTF16BE);
+}
+
+}  // namespace
+
+void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed) {
+  for (TagLib::ID3v2::Frame* frame : frames) {
+    auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
+    if (!textFrame || textFrame->textEncoding() != TagLib::String::Latin1) continue;
+
+    // Every stored field, each value apart and, for TXXX, the description
+    // first: re-decoding them one by one keeps them in their places.
+    TagLib::StringList fields = textFrame->TextIdentificationFrame::fieldList();
+    bool qualifies = false;
+    for (const TagLib::String& field : fields) {
+      if (!field.isAscii()) qualifies = true;
+    }
+    if (!qualifies) continue;
+
+    changed = true;
+    for (TagLib::String& field : fields) field = Redecode(field, codePage);
+    textFrame->TextIdentificationFrame::setText(fields);
+    textFrame->setTextEncoding(TagLib::String::UTF16);
+  }
+}
+
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+  outcome->path = path;
+  outcome->issue.clear();
+
+  TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Average);
+  auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
+  if (!file || !file->isOpen()) {
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+
+  // Copied first, so that ID3v1 text landing in new ID3v2 frames is repaired
+  // like any other Latin-1 frame. TagLib 1.13 gives no ID3v1 tag for a file
+  // without one.
+  TagLib::ID3v2::Tag* id3v2 = file->ID3v2Tag(true);
+  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
+    TagLib::Tag::duplicate(id3v1, id3v2, false);
+  }
+
+  bool changed = false;
+  FixTextFrames(id3v2->frameList(), codePage, changed);
+  if (!changed) return WM_FIX_NOT_NEEDED;
+
+  // ID3v2 alone is rendered and written; ID3v1 and APE stay as they are.
+  if (!file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                  TagLib::File::DoNotDuplicate)) {
+    outcome->issue = kIssueCouldNotSave;
+    return WM_FIX_FAILED;
+  }
+  return WM_FIX_SUCCEEDED;
+}
+
+void FixFiles(const FixJob& job) {
+  for (const PathString& path : *job.files) {
+    if (StopRequested(job)) break;
+    auto outcome = std::make_unique<FileOutcome>();
+    const unsigned message = FixFile(path, job.codePage, outcome.get());
+    if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
+      outcome.release();  // the receiver owns it now
+    }
+  }
+}

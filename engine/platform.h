@@ -1,0 +1,142 @@
+// The small layer that differs per platform: directory listing, code-page
+// decoding, posting a notification to the user-interface thread and starting
+// a thread. platform-posix.cc and platform-win32.cc implement it; the rest of
+// the engine is the same source everywhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+// Paths stay in the platform's native form from the directory listing to
+// TagLib's open call: wide on Windows, bytes on POSIX.
+#ifdef _WIN32
+using PathChar = wchar_t;
+#define PATH_TEXT(s) L##s
+#else
+using PathChar = char;
+#define PATH_TEXT(s) s
+#endif
+using PathString = std::basic_string<PathChar>;
+
+// The separator the scan puts between a folder path and an entry name.
+#ifdef _WIN32
+constexpr PathChar kPathSeparator = L'\\';
+#else
+constexpr PathChar kPathSeparator = '/';
+#endif
+
+// Where worker threads send their notifications: a window on Windows, an
+// in-process FIFO that stands in for one elsewhere.
+#ifdef _WIN32
+using NotifyTarget = HWND;
+using ThreadResult = DWORD;
+#define THREAD_CALL WINAPI
+#else
+struct NotificationQueue;
+using NotifyTarget = NotificationQueue*;
+using ThreadResult = std::uint32_t;
+#define THREAD_CALL
+#endif
+
+using ThreadProc = ThreadResult(THREAD_CALL*)(void* job);
+
+// One posted notification as the receiver sees it.
+struct Notification {
+  unsigned message = 0;
+  std::intptr_t payload = 0;
+};
+
+// --- Notifications -----------------------------------------------------------
+
+// Queues `message` for the target's thread; notifications from one thread
+// arrive in the order posted. Returns false when the target is gone, in which
+// case the payload still belongs to the caller.
+bool PostNotification(NotifyTarget target, unsigned message, std::intptr_t payload);
+
+// A receiver for front ends that have no window of their own (the command
+// line and tests): created and drained on one thread.
+NotifyTarget CreateNotifyTarget();
+void DestroyNotifyTarget(NotifyTarget target);
+
+// Delivers every notification posted to `target`, in order, to `handle`
+// until it returns false. Runs on the thread that created the target.
+using NotificationHandler = bool (*)(void* context, const Notification& notification);
+void RunNotificationLoop(NotifyTarget target, NotificationHandler handle, void* context);
+
+// --- Threads -----------------------------------------------------------------
+
+struct WorkerThread;
+
+// Starts `proc(job)` at once on a new thread with the default stack. Returns
+// null if no thread could be started (the job then still belongs to the
+// caller).
+WorkerThread* StartWorkerThread(ThreadProc proc, void* job);
+
+// Waits until the thread has returned and releases the handle.
+void JoinWorkerThread(WorkerThread* thread);
+
+// --- Directory listing -------------------------------------------------------
+
+struct DirectoryEntry {
+  PathString name;
+  bool isDirectory = false;  // symbolic links to folders count as folders
+};
+
+struct DirectoryListing;
+
+// What makes a folder the same folder whatever path reaches it. Windows
+// leaves it unknown (its path limit ends a junction loop instead).
+struct FolderIdentity {
+  bool known = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
+// Opens `folder` for listing and tells which folder it is; null when it
+// cannot be listed (missing, not a folder, no permission).
+DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity);
+
+// The next entry, in the order the system returns them; false at the end or
+// on any error. "." and ".." are delivered like any other entry.
+bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry);
+void CloseDirectoryListing(DirectoryListing* listing);
+
+// --- Code pages --------------------------------------------------------------
+
+// The code page Windows would use as its ANSI code page here: GetACP() on
+// Windows, the page Windows gives the locale's language elsewhere.
+unsigned AnsiCodePage();
+
+// Decodes `bytes` of `codePage` into UTF-16 text exactly as
+// MultiByteToWideChar(codePage, 0, ...) does: it never fails, and writes no
+// more characters than there are bytes. Code page 0 is the ANSI code page.
+std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes);
+
+#ifndef _WIN32
+// The ANSI code page Windows gives the language of a POSIX locale name such
+// as "ru_RU.UTF-8"; 1252 for C, POSIX and languages without one of their own.
+unsigned CodePageForLocale(const std::string& localeName);
+#endif
+
+// True when `codePage` can be decoded here.
+bool IsCodePageSupported(unsigned codePage);
+
+// --- Display -----------------------------------------------------------------
+
+// Text shown to a person, as UTF-8: a native path (invalid UTF-8 shows as
+// U+FFFD on POSIX) or wide text.
+std::string PathForDisplay(const PathString& path);
+std::string WideToUtf8(const std::wstring& text);
+// Valid UTF-8 passes unchanged; each byte that starts no valid sequence
+// becomes U+FFFD.
+std::string SanitizeUtf8(const std::string& bytes);
