@@ -122,6 +122,11 @@ run cmake -S "$SRC" -B "$WORK/build" \
   -DWITH_ZLIB=ON \
   -DZLIB_LIBRARY="$SYSROOT/lib/libz.a" \
   -DZLIB_INCLUDE_DIR="$SYSROOT/include"
+# WITH_ZLIB quietly turns itself off when zlib is not found.
+if ! grep -q '^-- Found ZLIB' "$LOG"; then
+  echo "build-taglib-windows: mingw zlib not found, see $LOG" >&2
+  exit 1
+fi
 run cmake --build "$WORK/build" -j2
 run cmake --install "$WORK/build"
 

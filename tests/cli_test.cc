@@ -1,0 +1,182 @@
+// The command line as a user runs it: options, output, exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs build/songwright with `arguments`; `environment` entries replace the
+// inherited ones (an empty value removes the variable).
+Result RunCli(const std::vector<std::string>& arguments,
+              const std::map<std::string, std::string>& environment = {}) {
+  TempFolder capture;
+  const fs::path out = capture.path() / "out", err = capture.path() / "err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) unsetenv(name);
+    for (const auto& [name, value] : environment) {
+      if (value.empty()) {
+        unsetenv(name.c_str());
+      } else {
+        setenv(name.c_str(), value.c_str(), 1);
+      }
+    }
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(SONGWRIGHT_BINARY));
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(SONGWRIGHT_BINARY, argv.data());
+    _exit(127);
+  }
+  int wait = 0;
+  waitpid(pid, &wait, 0);
+  Result result;
+  result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+  result.out = ReadFile(out);
+  result.err = ReadFile(err);
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string Needing(const char* bytes = "\xC0\xE1\xE2") {
+  return Id3v2Tag({TextFrame("TIT2", bytes)}) + MpegFrames(4);
+}
+
+}  // namespace
+
+TEST(CommandLine, UsageErrorsPrintOneLineAndTouchNothing) {
+  TempFolder folder;
+  const fs::path song = folder.Write("song.mp3", Needing());
+  const std::string path = folder.path().string();
+  const std::vector<std::vector<std::string>> calls = {
+      {"--frobnicate", path},
+      {"--codepage", "1234", path},
+      {"--codepage=koi8-r", path},
+      {"--codepage"},
+      {""},
+      {(folder.path() / "missing").string()},
+      {song.string()},
+      {path, path},
+  };
+  for (const auto& call : calls) {
+    SCOPED_TRACE(call.front());
+    const Result result = RunCli(call);
+    EXPECT_EQ(2, result.status);
+    EXPECT_EQ("", result.out);
+    EXPECT_EQ(1u, Lines(result.err).size()) << result.err;
+  }
+  EXPECT_EQ(Needing(), ReadFile(song));
+}
+
+TEST(CommandLine, RepairsAFolderAndReportsEachFileAndTheSummary) {
+  TempFolder folder;
+  folder.Write("Pop/a.mp3", Needing());
+  folder.Write("Pop/plain.mp3", Needing("ASCII"));
+  folder.Write("Rock/B.MP3", Needing("\xC1"));
+  fs::create_symlink(folder.path() / "nowhere", folder.path() / "broken.mp3");
+
+  const Result result = RunCli({"--codepage", "cp1251", folder.path().string()});
+  EXPECT_EQ(1, result.status) << result.err;
+  std::vector<std::string> lines = Lines(result.out);
+  ASSERT_EQ(4u, lines.size()) << result.out;
+  EXPECT_EQ("Successfully fixed 2 files, couldn't fix 1 file", lines.back());
+  lines.pop_back();
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ("failed\tbroken.mp3\tCouldn't open file", lines[0]);
+  EXPECT_EQ("fixed\tPop/a.mp3", lines[1]);
+  EXPECT_EQ("fixed\tRock/B.MP3", lines[2]);
+  EXPECT_EQ("", result.err) << "no progress when stderr is not a terminal";
+
+  fs::remove(folder.path() / "broken.mp3");
+  const Result again = RunCli({"--codepage=windows-1251", folder.path().string()});
+  EXPECT_EQ(0, again.status);
+  EXPECT_EQ("No files needed fixing\n", again.out);
+}
+
+TEST(CommandLine, CodePageComesFromTheOptionOrTheLocale) {
+  const std::string bytes = "\xC0\xE1\xE2";
+  struct Case {
+    std::vector<std::string> options;
+    std::map<std::string, std::string> environment;
+    std::string titleUtf16;  // the repaired TIT2 text, little-endian UTF-16
+  } cases[] = {
+      {{"--codepage", "1251"}, {}, std::string("\x10\x04\x31\x04\x32\x04", 6)},
+      {{"--codepage", "CP1252"}, {}, std::string("\xC0\x00\xE1\x00\xE2\x00", 6)},
+      {{}, {{"LANG", "ru_RU.UTF-8"}}, std::string("\x10\x04\x31\x04\x32\x04", 6)},
+      {{}, {{"LANG", "ru_RU.UTF-8"}, {"LC_ALL", "el_GR.UTF-8"}},
+       std::string("\x90\x03\xB1\x03\xB2\x03", 6)},
+      {{}, {{"LANG", "C"}}, std::string("\xC0\x00\xE1\x00\xE2\x00", 6)},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    const fs::path song = folder.Write("s.mp3", Needing(bytes.c_str()));
+    std::vector<std::string> arguments = c.options;
+    arguments.push_back(folder.path().string());
+    const Result result = RunCli(arguments, c.environment);
+    EXPECT_EQ(0, result.status) << result.err;
+    EXPECT_NE(std::string::npos, ReadFile(song).find(c.titleUtf16))
+        << (c.options.empty() ? c.environment.begin()->second : c.options[1]);
+  }
+}
+
+TEST(CommandLine, NamesThatAreNotUtf8AreShownWithReplacementCharacters) {
+  TempFolder folder;
+  folder.Write("\xC3\xE8\xEC\xED.mp3", Needing());
+  const Result result = RunCli({"--codepage", "1251", folder.path().string()});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("fixed\t\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.mp3", Lines(result.out)[0]);
+}
+
+TEST(CommandLine, DefaultFolderIsTheUsersMusicFolder) {
+  TempFolder home;
+  home.Write("Music/a.mp3", Needing());
+  home.Write("Tunes/b.mp3", Needing());
+  const std::string homePath = home.path().string();
+  Result result = RunCli({"--codepage", "1251"}, {{"HOME", homePath}, {"XDG_CONFIG_HOME", ""}});
+  EXPECT_EQ("fixed\ta.mp3", Lines(result.out).at(0));
+
+  home.Write(".config/user-dirs.dirs",
+             "# written by xdg-user-dirs-update\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
+  result = RunCli({"--codepage", "1251"}, {{"HOME", homePath}, {"XDG_CONFIG_HOME", ""}});
+  EXPECT_EQ("fixed\tb.mp3", Lines(result.out).at(0));
+
+  result = RunCli({}, {{"HOME", (home.path() / "nobody").string()}, {"XDG_CONFIG_HOME", ""}});
+  EXPECT_EQ(2, result.status);
+}
+
+TEST(CommandLine, HelpNamesTheCodePageOfThisRun) {
+  const Result result = RunCli({"--help"}, {{"LANG", "pl_PL.UTF-8"}});
+  EXPECT_EQ(0, result.status);
+  EXPECT_NE(std::string::npos, result.out.find("This run uses 1250")) << result.out;
+  const Result version = RunCli({"--version"});
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(0u, version.out.find("songwright "));
+}

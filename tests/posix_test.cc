@@ -1,0 +1,113 @@
+// What only POSIX file systems have: symbolic links, names that are not
+// UTF-8, and permissions (the Unprivileged cases run as an ordinary user).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "engine/engine.h"
+#include "tests/engine_run.h"
+#include "tests/fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+namespace {
+
+std::string Needing(const char* title = "\xC0\xE1\xE2") {
+  return Id3v2Tag({TextFrame("TIT2", title)}) + MpegFrames(4);
+}
+
+}  // namespace
+
+TEST(ScanLinks, LinksAreFollowedButALoopBackToAnAncestorIsNotEntered) {
+  TempFolder folder;
+  folder.Write("music/a.mp3", "");
+  folder.Write("elsewhere/b.mp3", "");
+  fs::create_directory_symlink("..", folder.path() / "music" / "up");        // loop
+  fs::create_directory_symlink(".", folder.path() / "music" / "self");       // loop
+  fs::create_directory_symlink(folder.path() / "elsewhere", folder.path() / "music" / "link");
+  fs::create_symlink(folder.path() / "music" / "a.mp3", folder.path() / "music" / "alias.mp3");
+  fs::create_symlink(folder.path() / "nowhere", folder.path() / "music" / "dangling.mp3");
+
+  const std::string music = (folder.path() / "music").string();
+  const std::vector<PathString> found = FoundPaths(RunScan(music));
+  const std::set<PathString> expected = {music + "/a.mp3", music + "/link/b.mp3",
+                                         music + "/alias.mp3", music + "/dangling.mp3",
+                                         music + "/up/elsewhere/b.mp3"};
+  EXPECT_EQ(expected, std::set<PathString>(found.begin(), found.end()));
+  EXPECT_EQ(expected.size(), found.size());
+}
+
+TEST(ScanLinks, LinkedFileIsRepairedThroughTheLinkAndStaysALink) {
+  TempFolder folder;
+  const fs::path target = folder.Write("real/song.mp3", Needing());
+  fs::create_symlink(target, folder.path() / "link.mp3");
+  FileOutcome outcome;
+  EXPECT_EQ(WM_FIX_SUCCEEDED, FixFile((folder.path() / "link.mp3").native(), 1251, &outcome));
+  EXPECT_TRUE(fs::is_symlink(folder.path() / "link.mp3"));
+  EXPECT_NE(Needing(), ReadFile(target));
+}
+
+TEST(ScanNames, NamesThatAreNotUtf8AreFoundAndRepaired) {
+  TempFolder folder;
+  const std::string name = "\xC3\xE8\xEC\xED.mp3";  // a 1251 file name, not UTF-8
+  folder.Write(name, Needing());
+  const std::vector<PathString> found = FoundPaths(RunScan(folder.path().native()));
+  ASSERT_EQ(1u, found.size());
+  EXPECT_EQ(folder.path().native() + "/" + name, found[0]);
+  const std::vector<Received> fixed = RunFix(found, 1251);
+  EXPECT_EQ(WM_FIX_SUCCEEDED, fixed.at(0).message);
+}
+
+TEST(ScanNames, DeeplyNestedFoldersAreWalked) {
+  TempFolder folder;
+  fs::path deep;
+  for (int i = 0; i < 120; ++i) deep /= "d";
+  folder.Write(deep / "deep.mp3", "");
+  EXPECT_EQ(1u, FoundPaths(RunScan(folder.path().native())).size());
+}
+
+// Root ignores file modes, so these run under an ordinary user id (see
+// tests/CMakeLists.txt); as root they fail instead of passing silently.
+class Unprivileged : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(0u, geteuid()) << "run the Unprivileged tests as an ordinary user";
+  }
+};
+
+TEST_F(Unprivileged, ReadOnlyFileThatNeedsRepairCannotBeSaved) {
+  TempFolder folder;
+  const fs::path needs = folder.Write("needs.mp3", Needing());
+  const fs::path plain = folder.Write("plain.mp3", Needing("ASCII"));
+  chmod(needs.c_str(), 0444);
+  chmod(plain.c_str(), 0444);
+  const std::vector<Received> received = RunFix({needs.native(), plain.native()}, 1251);
+  ASSERT_EQ(3u, received.size());
+  EXPECT_EQ(WM_FIX_FAILED, received[0].message);
+  EXPECT_EQ(std::wstring(L"Couldn't save changes"), received[0].issue);
+  EXPECT_EQ(WM_FIX_NOT_NEEDED, received[1].message);
+  EXPECT_EQ(Needing(), ReadFile(needs));
+}
+
+TEST_F(Unprivileged, UnreadableFileCannotBeOpened) {
+  TempFolder folder;
+  const fs::path path = folder.Write("locked.mp3", Needing());
+  chmod(path.c_str(), 0000);
+  FileOutcome outcome;
+  EXPECT_EQ(WM_FIX_FAILED, FixFile(path.native(), 1251, &outcome));
+  EXPECT_EQ(std::wstring(L"Couldn't open file"), outcome.issue);
+}
+
+TEST_F(Unprivileged, FolderWithoutPermissionIsSkipped) {
+  TempFolder folder;
+  folder.Write("open/a.mp3", "");
+  folder.Write("closed/b.mp3", "");
+  chmod((folder.path() / "closed").c_str(), 0000);
+  const std::vector<PathString> found = FoundPaths(RunScan(folder.path().native()));
+  ASSERT_EQ(1u, found.size());
+  EXPECT_EQ((folder.path() / "open" / "a.mp3").native(), found[0]);
+}
