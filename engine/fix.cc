@@ -52,10 +52,9 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
   }
 }
 
-unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
-  outcome->path = path;
-  outcome->issue.clear();
+namespace {
 
+unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
   TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
@@ -76,12 +75,33 @@ unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome
   if (!changed) return WM_FIX_NOT_NEEDED;
 
   // ID3v2 alone is rendered and written; ID3v1 and APE stay as they are.
-  if (!file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
-                  TagLib::File::DoNotDuplicate)) {
+  bool saved = false;
+  try {
+    saved = file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                       TagLib::File::DoNotDuplicate);
+  } catch (...) {
+    saved = false;
+  }
+  if (!saved) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
   }
   return WM_FIX_SUCCEEDED;
+}
+
+}  // namespace
+
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+  outcome->path = path;
+  outcome->issue.clear();
+  try {
+    return RepairFile(path, codePage, outcome);
+  } catch (...) {
+    // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
+    // file exactly one outcome; nothing was saved.
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
 }
 
 void FixFiles(const FixJob& job) {

@@ -1,0 +1,126 @@
+// The progress page: runs the scan and then the repair on worker threads,
+// collects what they report and moves on to the results page by itself.
+#include <memory>
+
+#include "resources/resource.h"
+#include "wizard/wizard.h"
+
+namespace {
+
+void ShowControl(HWND window, int id, bool show) {
+  ShowWindow(GetDlgItem(window, id), show ? SW_SHOW : SW_HIDE);
+}
+
+// The previous worker has posted its last message by now; waiting for it to
+// return keeps one worker record at a time.
+void JoinFinishedWorker(WorkerControl* worker) {
+  JoinWorkerThread(worker->thread);
+  worker->thread = nullptr;
+}
+
+void StartScan(HWND window, const ProgressPageView* view) {
+  const HWND marquee = GetDlgItem(window, IDC_PROGRESS_MARQUEE);
+  SendMessageW(marquee, PBM_SETMARQUEE, TRUE, 0);
+  ShowWindow(marquee, SW_SHOW);
+  ShowControl(window, IDC_PROGRESS_BAR, false);
+
+  const HWND frame = GetParent(window);
+  PostMessageW(frame, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT | PSWIZB_CANCEL);
+  PostMessageW(frame, PSM_SHOWWIZBUTTONS, 0, PSWIZB_NEXT);
+  SetWindowTextW(GetDlgItem(window, IDC_PROGRESS_LABEL), L"Scanning music folder...");
+
+  JoinFinishedWorker(view->worker);
+  view->foundFiles->clear();
+
+  auto job = std::make_unique<ScanJob>();
+  job->window = window;
+  job->folder = *view->folder;
+  job->stopRequested = &view->worker->stopRequested;
+  view->worker->thread = StartWorkerThread(ScanThreadProc, job.get());
+  if (view->worker->thread) job.release();  // the scan thread owns it now
+}
+
+void StartFix(HWND window, const ProgressPageView* view) {
+  const HWND marquee = GetDlgItem(window, IDC_PROGRESS_MARQUEE);
+  SendMessageW(marquee, PBM_SETMARQUEE, FALSE, 0);
+  ShowWindow(marquee, SW_HIDE);
+
+  const HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
+  SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(view->foundFiles->size()));
+  SendMessageW(bar, PBM_SETPOS, 0, 0);
+  ShowWindow(bar, SW_SHOW);
+  SetWindowTextW(GetDlgItem(window, IDC_PROGRESS_LABEL), L"Fixing song titles...");
+
+  view->results->fixedCount = 0;
+  view->results->failedCount = 0;
+  view->results->outcomes.clear();
+
+  // The scan thread posted WM_SCAN_COMPLETE as its last act.
+  JoinFinishedWorker(view->worker);
+  auto job = std::make_unique<FixJob>();
+  job->window = window;
+  job->files = view->foundFiles;
+  job->stopRequested = &view->worker->stopRequested;
+  view->worker->thread = StartWorkerThread(FixThreadProc, job.get());
+  if (view->worker->thread) job.release();  // the fix thread owns it now
+}
+
+// Counts and keeps a fixed or failed file, its path cut to the part below
+// the folder.
+void KeepOutcome(HWND window, const ProgressPageView* view, UINT message, FileOutcome* outcome) {
+  if (message == WM_FIX_SUCCEEDED) {
+    ++view->results->fixedCount;
+  } else {
+    ++view->results->failedCount;
+  }
+  outcome->path.erase(0, view->folder->size() + 1);
+  view->results->outcomes.push_back(outcome);
+  SendMessageW(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_DELTAPOS, 1, 0);
+}
+
+void MoveOn(HWND window) {
+  const HWND frame = GetParent(window);
+  PostMessageW(frame, PSM_SHOWWIZBUTTONS, PSWIZB_NEXT, PSWIZB_NEXT);
+  PostMessageW(frame, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ProgressPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  (void)wParam;
+  auto* view = reinterpret_cast<ProgressPageView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_INITDIALOG: {
+      const auto* page = reinterpret_cast<const PROPSHEETPAGEW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, page->lParam);
+      return TRUE;
+    }
+    case WM_NOTIFY:
+      if (reinterpret_cast<const NMHDR*>(lParam)->code == PSN_SETACTIVE) {
+        StartScan(window, view);
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_SCAN_FILE_FOUND: {
+      std::unique_ptr<PathString> found(reinterpret_cast<PathString*>(lParam));
+      view->foundFiles->push_back(*found);
+      return FALSE;
+    }
+    case WM_SCAN_COMPLETE:
+      StartFix(window, view);
+      return FALSE;
+    case WM_FIX_SUCCEEDED:
+    case WM_FIX_FAILED:
+      KeepOutcome(window, view, message, reinterpret_cast<FileOutcome*>(lParam));
+      return FALSE;
+    case WM_FIX_NOT_NEEDED:
+      delete reinterpret_cast<FileOutcome*>(lParam);
+      SendMessageW(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_DELTAPOS, 1, 0);
+      return FALSE;
+    case WM_FIX_COMPLETE:
+      MoveOn(window);
+      return FALSE;
+  }
+  return FALSE;
+}
