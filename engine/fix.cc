@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "engine/repair.h"
+#include "engine/save.h"
 
 const wchar_t kIssueCouldNotOpen[] = L"Couldn't open file";
 const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
@@ -54,8 +55,10 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
 
 namespace {
 
-unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
-  TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Average);
+// Decides and renders the repair with TagLib; `stream` records what TagLib
+// would write.
+unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome) {
+  TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
     outcome->issue = kIssueCouldNotOpen;
@@ -74,7 +77,8 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
   FixTextFrames(id3v2->frameList(), codePage, changed);
   if (!changed) return WM_FIX_NOT_NEEDED;
 
-  // ID3v2 alone is rendered and written; ID3v1 and APE stay as they are.
+  // ID3v2 alone is rendered; ID3v1 and APE stay as they are. The stream only
+  // records the result, which RepairFile then commits.
   bool saved = false;
   try {
     saved = file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
@@ -83,6 +87,23 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
     saved = false;
   }
   if (!saved) {
+    outcome->issue = kIssueCouldNotSave;
+    return WM_FIX_FAILED;
+  }
+  return WM_FIX_SUCCEEDED;
+}
+
+unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+  // A save that an earlier run could not finish is taken back first; a file
+  // that cannot be brought back is not touched again.
+  if (!RecoverInterruptedSave(path)) {
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+  EditStream stream(path);
+  const unsigned message = RenderRepair(&stream, codePage, outcome);
+  if (message != WM_FIX_SUCCEEDED) return message;
+  if (!stream.CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
   }

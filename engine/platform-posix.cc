@@ -3,10 +3,16 @@
 // window, and pthreads.
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
+#include <limits.h>
 #include <pthread.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstdlib>
@@ -135,6 +141,153 @@ bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
 void CloseDirectoryListing(DirectoryListing* listing) {
   closedir(listing->dir);
   delete listing;
+}
+
+// --- Files -------------------------------------------------------------------
+
+struct NativeFile {
+  int fd;
+};
+
+namespace {
+
+NativeFile* Wrap(int fd) { return fd < 0 ? nullptr : new NativeFile{fd}; }
+
+}  // namespace
+
+NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
+  return Wrap(open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+}
+
+NativeFile* CreateNewFile(const PathString& path) {
+  return Wrap(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+}
+
+void CloseNativeFile(NativeFile* file) {
+  if (!file) return;
+  close(file->fd);
+  delete file;
+}
+
+bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+  auto* out = static_cast<char*>(buffer);
+  while (count > 0) {
+    const ssize_t got = pread(file->fd, out, count, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got, offset += std::uint64_t(got), count -= std::size_t(got);
+  }
+  return true;
+}
+
+bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+  const auto* in = static_cast<const char*>(data);
+  while (count > 0) {
+    const ssize_t put = pwrite(file->fd, in, count, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    in += put, offset += std::uint64_t(put), count -= std::size_t(put);
+  }
+  return true;
+}
+
+bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                   std::uint64_t toOffset, std::uint64_t count) {
+  // The kernel copies (or shares blocks, where the file system can) without
+  // the bytes passing through this process.
+  while (count > 0) {
+    loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(toOffset);
+    const ssize_t copied = copy_file_range(from->fd, &in, to->fd, &out, count, 0);
+    if (copied < 0 && errno == EINTR) continue;
+    if (copied <= 0) break;
+    fromOffset += std::uint64_t(copied), toOffset += std::uint64_t(copied);
+    count -= std::uint64_t(copied);
+  }
+  // Where the kernel cannot (other file systems, old kernels), copy by hand.
+  std::vector<char> buffer(count > 0 ? std::min<std::uint64_t>(count, 1 << 20) : 0);
+  while (count > 0) {
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, buffer.size()));
+    if (!ReadFileAt(from, fromOffset, buffer.data(), chunk) ||
+        !WriteFileAt(to, toOffset, buffer.data(), chunk)) {
+      return false;
+    }
+    fromOffset += chunk, toOffset += chunk, count -= chunk;
+  }
+  return true;
+}
+
+bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
+  return ftruncate(file->fd, static_cast<off_t>(size)) == 0;
+}
+
+bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
+  struct stat info;
+  if (fstat(file->fd, &info) != 0) return false;
+  *size = std::uint64_t(info.st_size);
+  return true;
+}
+
+bool FlushNativeFile(NativeFile* file) { return fsync(file->fd) == 0; }
+
+bool HasSeveralLinks(NativeFile* file) {
+  struct stat info;
+  return fstat(file->fd, &info) != 0 || info.st_nlink > 1;
+}
+
+bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
+  struct stat info;
+  if (fstat(original->fd, &info) != 0) return false;
+  struct stat copyInfo;
+  if (fstat(copy->fd, &copyInfo) != 0) return false;
+  if ((copyInfo.st_uid != info.st_uid || copyInfo.st_gid != info.st_gid) &&
+      fchown(copy->fd, info.st_uid, info.st_gid) != 0) {
+    return false;
+  }
+  if (fchmod(copy->fd, info.st_mode & 07777) != 0) return false;
+  // Extended attributes carry access lists and security labels.
+  const ssize_t listSize = flistxattr(original->fd, nullptr, 0);
+  if (listSize <= 0) return true;
+  std::vector<char> names(std::size_t(listSize) + 1, '\0');
+  const ssize_t got = flistxattr(original->fd, names.data(), names.size());
+  if (got < 0) return false;
+  for (const char* name = names.data(); name < names.data() + got; name += strlen(name) + 1) {
+    const ssize_t valueSize = fgetxattr(original->fd, name, nullptr, 0);
+    if (valueSize < 0) return false;
+    std::vector<char> value(std::size_t(valueSize) + 1);
+    const ssize_t valueGot = fgetxattr(original->fd, name, value.data(), value.size());
+    if (valueGot < 0 || fsetxattr(copy->fd, name, value.data(), std::size_t(valueGot), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
+  if (rename(replacement.c_str(), target.c_str()) != 0) return false;
+  const size_t slash = target.rfind('/');
+  FlushFolder(slash == PathString::npos ? PathString(".") : target.substr(0, slash + 1));
+  return true;
+}
+
+bool RemoveFileIfPresent(const PathString& path) {
+  return unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+void FlushFolder(const PathString& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+PathString ResolveFileLinks(const PathString& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  PathString target(resolved);
+  free(resolved);
+  return target;
 }
 
 // --- Code pages --------------------------------------------------------------

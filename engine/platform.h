@@ -4,6 +4,7 @@
 // the engine is the same source everywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -110,6 +111,49 @@ DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity*
 // on any error. "." and ".." are delivered like any other entry.
 bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry);
 void CloseDirectoryListing(DirectoryListing* listing);
+
+// --- Files -------------------------------------------------------------------
+// What a crash-safe save needs: positioned reads and writes, flushing to
+// stable storage, kernel-side copies and an atomic replace.
+
+struct NativeFile;
+
+// Opens an existing file for reading, or for reading and writing; null on
+// failure.
+NativeFile* OpenExistingFile(const PathString& path, bool forWriting);
+// Creates a new file that must not exist yet, readable only by its owner.
+NativeFile* CreateNewFile(const PathString& path);
+void CloseNativeFile(NativeFile* file);
+
+// Exactly `count` bytes, or false.
+bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count);
+bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count);
+// Copies `count` bytes between two files, in the kernel where it can.
+bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                   std::uint64_t toOffset, std::uint64_t count);
+bool TruncateNativeFile(NativeFile* file, std::uint64_t size);
+bool FileSizeOf(NativeFile* file, std::uint64_t* size);
+// Writes everything to stable storage before returning.
+bool FlushNativeFile(NativeFile* file);
+
+// True when the file has more names than one (hard links), which a replace
+// by rename would split apart.
+bool HasSeveralLinks(NativeFile* file);
+
+// Gives `copy` the owner, permissions and access lists of `original`; false
+// when that is not possible (then the copy must not replace the original).
+bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
+
+// Atomically puts `replacement` in the place of `target` and makes the
+// change durable; on failure `target` is untouched.
+bool ReplaceFileAtomically(const PathString& target, const PathString& replacement);
+bool RemoveFileIfPresent(const PathString& path);
+// Makes a file's creation or removal in `folder` durable.
+void FlushFolder(const PathString& folder);
+
+// The file a path names after following symbolic links, so that a save
+// repairs the target and leaves the link a link.
+PathString ResolveFileLinks(const PathString& path);
 
 // --- Code pages --------------------------------------------------------------
 

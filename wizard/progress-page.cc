@@ -86,8 +86,7 @@ void MoveOn(HWND window) {
 
 }  // namespace
 
-INT_PTR CALLBACK ProgressPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  (void)wParam;
+INT_PTR CALLBACK ProgressPageProc(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
   auto* view = reinterpret_cast<ProgressPageView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_INITDIALOG: {

@@ -76,8 +76,7 @@ void ShowResults(HWND window, const ResultsPageView* view) {
 
 }  // namespace
 
-INT_PTR CALLBACK ResultsPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  (void)wParam;
+INT_PTR CALLBACK ResultsPageProc(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
   auto* view = reinterpret_cast<const ResultsPageView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_INITDIALOG: {
@@ -90,7 +89,6 @@ INT_PTR CALLBACK ResultsPageProc(HWND window, UINT message, WPARAM wParam, LPARA
       switch (reinterpret_cast<const NMHDR*>(lParam)->code) {
         case PSN_SETACTIVE:
           ShowResults(window, view);
-          SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
           return TRUE;
         case PSN_WIZBACK:
           SetWindowLongPtrW(window, DWLP_MSGRESULT, view->backTarget);

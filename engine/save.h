@@ -1,0 +1,86 @@
+// Crash-safe saving. TagLib decides and renders every change, but into an
+// EditStream, which records the changes instead of moving bytes on disk.
+// CommitEdits then brings the file to exactly the bytes TagLib's own in-place
+// save would leave, in a way that never leaves it half written:
+//  - when the length stays (the tag fits in its padding), the region that
+//    changes is kept in a journal beside the file, flushed, then overwritten
+//    in place; the next run restores the region from a journal it finds;
+//  - when the length changes, a copy is written beside the file (the audio by
+//    kernel-side copy), flushed, and renamed over the original. A file with
+//    several hard links, or whose owner the copy cannot take, is rewritten in
+//    place under a journal of everything from the first changed byte on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <taglib/tiostream.h>
+
+#include "engine/platform.h"
+
+class EditStream : public TagLib::IOStream {
+ public:
+  // Reads `path`; writes are only recorded.
+  explicit EditStream(const PathString& path);
+  ~EditStream() override;
+
+  TagLib::FileName name() const override;
+  TagLib::ByteVector readBlock(unsigned long length) override;
+  void writeBlock(const TagLib::ByteVector& data) override;
+  void insert(const TagLib::ByteVector& data, unsigned long start = 0,
+              unsigned long replace = 0) override;
+  void removeBlock(unsigned long start = 0, unsigned long length = 0) override;
+  bool readOnly() const override { return false; }
+  bool isOpen() const override { return file_ != nullptr; }
+  void seek(long offset, Position p = Beginning) override;
+  long tell() const override { return long(position_); }
+  long length() override;
+  void truncate(long length) override;
+
+  // True when a recorded change makes the content differ from the file.
+  bool Changed() const;
+
+  // Writes the recorded content to the file, crash-safely. Closes the stream.
+  bool CommitEdits();
+
+ private:
+  // A run of the content: bytes of the original file, or new bytes.
+  struct Piece {
+    bool original = true;
+    std::uint64_t offset = 0;  // in the original file, when original
+    std::uint64_t length = 0;
+    std::string bytes;  // when not original
+  };
+
+  void Splice(std::uint64_t start, std::uint64_t removeLength, const std::string& data);
+  bool ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const;
+  std::uint64_t ContentLength() const;
+
+  bool CommitInPlace(std::uint64_t from, std::uint64_t newLength);
+  bool CommitByReplace(std::uint64_t newLength);
+  bool WritePieces(NativeFile* to, std::uint64_t from) const;
+
+  PathString path_;   // the name TagLib sees
+  PathString target_; // the file itself, links followed
+  NativeFile* file_ = nullptr;
+  std::uint64_t originalLength_ = 0;
+  std::uint64_t position_ = 0;
+  std::vector<Piece> pieces_;
+};
+
+// Restores what a save that was cut short left behind for `path`: a journal
+// beside the file puts its original bytes back, and a stray copy is removed.
+// Returns false when a journal exists that cannot be applied.
+bool RecoverInterruptedSave(const PathString& path);
+
+// Writes and flushes the journal of a save of `target` that will overwrite
+// `originalBytes` at `offset` and leave the file no longer `originalLength`.
+bool WriteJournal(const PathString& target, std::uint64_t originalLength, std::uint64_t offset,
+                  const std::string& originalBytes);
+
+// The names of the journal and the copy that a save of `path` uses; they
+// never end in ".mp3".
+PathString JournalPathFor(const PathString& path);
+PathString CopyPathFor(const PathString& path);

@@ -1,0 +1,126 @@
+#!/bin/bash
+# Usage: scripts/wizard-screenshots.sh [BUILD_DIR [OUT_DIR]]
+#
+# Runs BUILD_DIR/BrenvaleSongwright.exe (default build-windows) under Xvfb and
+# Wine on a generated fixture folder and saves a PNG of each step into OUT_DIR
+# (default BUILD_DIR/screenshots), for review by eye:
+#   1-folder.png     the folder page as it opens (My Music proposed)
+#   2-browse.png     the folder browser of "&Change..."
+#   3-typed.png      the fixture path typed into the field
+#   4-progress.png   the progress page while it fixes
+#   5-results.png    the results page of the run
+#   6-back.png       the folder page again after Back
+# Wine runs in a prefix of its own below OUT_DIR with the X11 driver, so the
+# build tree's prefix keeps the null driver that the tests use.
+# Needs xvfb, xdotool and imagemagick (scripts/install-deps.sh windows).
+set -eu
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build-windows}" && pwd)
+OUT=${2:-$BUILD/screenshots}
+EXE="$BUILD/BrenvaleSongwright.exe"
+[ -f "$EXE" ] || {
+  echo "wizard-screenshots: $EXE not built" >&2
+  exit 1
+}
+mkdir -p "$OUT"
+OUT=$(cd "$OUT" && pwd)
+
+# shellcheck source=scripts/wine-env.sh
+. "$ROOT/scripts/wine-env.sh" "$OUT/wine"
+wine_use_x11_driver
+
+# Enough files that the progress page stays up for a moment: titles stored
+# as Latin-1 bytes C0 E1 E2, which code page 1251 reads as Cyrillic; one file
+# is empty and so cannot be opened.
+FIXTURE="$OUT/fixture"
+rm -rf "$FIXTURE"
+python3 - "$FIXTURE" << 'PYTHON'
+import os
+import struct
+import sys
+
+root = sys.argv[1]
+
+
+def sync_safe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def mp3(title):
+    body = b"\0" + title
+    frame = b"TIT2" + struct.pack(">I", len(body)) + b"\0\0" + body
+    tag = b"ID3\x03\0\0" + sync_safe(len(frame)) + frame
+    return tag + (b"\xff\xfb\x90\x64" + bytes(413)) * 10
+
+
+for i in range(1500):
+    folder = os.path.join(root, "Album %02d" % (i // 100))
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "Song %04d.mp3" % i), "wb") as out:
+        out.write(mp3(b"\xc0\xe1\xe2 %d" % i))
+open(os.path.join(root, "Broken.mp3"), "wb").close()
+PYTHON
+WINDOWS_FIXTURE=$(winepath -w "$FIXTURE" 2> /dev/null)
+
+DISPLAY_NUMBER=97
+Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+XVFB=$!
+export DISPLAY=":$DISPLAY_NUMBER"
+WIZARD=""
+finish() {
+  [ -n "$WIZARD" ] && kill "$WIZARD" 2> /dev/null
+  wineserver -k 2> /dev/null || true
+  kill "$XVFB" 2> /dev/null || true
+}
+trap finish EXIT
+sleep 2
+
+shot() {
+  sleep "${2:-1}"
+  import -window root "$OUT/$1"
+  echo "saved $OUT/$1"
+}
+
+# Waits until the wizard's window is mapped; prints its id. Wine gives a
+# wizard the caption of its page templates, which have none, so the window is
+# found by its program's class rather than its title.
+wait_wizard() {
+  local id=""
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --class '^brenvalesongwright.exe$' 2> /dev/null |
+      head -n 1) || true
+    [ -n "$id" ] && break
+    sleep 0.2
+  done
+  [ -n "$id" ] || {
+    echo "wizard-screenshots: the wizard did not show up" >&2
+    exit 1
+  }
+  echo "$id"
+}
+
+LC_ALL=ru_RU.UTF-8 wine "$EXE" > "$OUT/wine.log" 2>&1 &
+WIZARD=$!
+SHEET=$(wait_wizard)
+shot 1-folder.png 2
+
+# Alt+C presses "&Change...".
+xdotool key --clearmodifiers alt+c
+shot 2-browse.png 3
+xdotool key Escape
+sleep 1
+
+# The path field has the focus when the page opens.
+xdotool windowfocus --sync "$SHEET" 2> /dev/null || true
+xdotool key ctrl+a BackSpace
+xdotool type --delay 5 "$WINDOWS_FIXTURE"
+shot 3-typed.png 1
+
+xdotool key Return
+shot 4-progress.png 2
+shot 5-results.png 15
+
+# Alt+B presses Back.
+xdotool key --clearmodifiers alt+b
+shot 6-back.png 2
