@@ -65,27 +65,29 @@ std::uint64_t Mix(std::uint64_t seed, std::uint64_t index) {
 // --- Text ----------------------------------------------------------------------
 
 const char16_t* const kRussianWords[] = {
-    u"ветер",  u"город",   u"ночь",    u"звезда",  u"дорога", u"весна",  u"песня",
-    u"море",   u"солнце",  u"небо",    u"река",    u"зима",   u"огонь",  u"время",
-    u"сердце", u"тишина",  u"берег",   u"осень",   u"дождь",  u"улица",  u"крыша",
-    u"поезд",  u"последний", u"белый", u"красный", u"старый", u"новый",  u"тёмный",
-    u"лёгкий", u"северный", u"южный",  u"синий",   u"вечный", u"далёкий", u"мой",
-    u"твой",   u"над",     u"под",     u"без",     u"для",    u"любовь", u"память",
-    u"свет",   u"голос",   u"окно",    u"сон",     u"танец",  u"жёлтый", u"щит",
-    u"вьюга",  u"эхо",     u"юность",  u"яблоко",  u"шёпот",  u"хор",    u"цепь",
+    u"ветер",   u"город",   u"ночь",  u"звезда", u"дорога", u"весна",    u"песня",     u"море",
+    u"солнце",  u"небо",    u"река",  u"зима",   u"огонь",  u"время",    u"сердце",    u"тишина",
+    u"берег",   u"осень",   u"дождь", u"улица",  u"крыша",  u"поезд",    u"последний", u"белый",
+    u"красный", u"старый",  u"новый", u"тёмный", u"лёгкий", u"северный", u"южный",     u"синий",
+    u"вечный",  u"далёкий", u"мой",   u"твой",   u"над",    u"под",      u"без",       u"для",
+    u"любовь",  u"память",  u"свет",  u"голос",  u"окно",   u"сон",      u"танец",     u"жёлтый",
+    u"щит",     u"вьюга",   u"эхо",   u"юность", u"яблоко", u"шёпот",    u"хор",       u"цепь",
 };
 const char16_t* const kEnglishWords[] = {
-    u"night",  u"city",  u"river",   u"summer", u"dream", u"light", u"fire",   u"heart",
-    u"road",   u"stone", u"blue",    u"golden", u"last",  u"silent", u"north", u"wild",
-    u"rain",   u"shadow", u"morning", u"song",  u"home",  u"broken", u"electric", u"glass",
+    u"night", u"city",   u"river",   u"summer", u"dream", u"light",  u"fire",     u"heart",
+    u"road",  u"stone",  u"blue",    u"golden", u"last",  u"silent", u"north",    u"wild",
+    u"rain",  u"shadow", u"morning", u"song",   u"home",  u"broken", u"electric", u"glass",
 };
 const char16_t* const kRussianGenres[] = {u"Рок", u"Поп", u"Шансон", u"Бард", u"Эстрада"};
 const char* const kAsciiGenres[] = {"Rock", "Pop", "Electronic", "Jazz", "(17)", "Alternative"};
 
 char16_t Upper(char16_t c) {
-  if (c >= u'a' && c <= u'z') return char16_t(c - 0x20);
-  if (c >= 0x0430 && c <= 0x044F) return char16_t(c - 0x20);
-  if (c == 0x0451) return 0x0401;
+  if (c >= u'a' && c <= u'z')
+    return char16_t(c - 0x20);
+  if (c >= 0x0430 && c <= 0x044F)
+    return char16_t(c - 0x20);
+  if (c == 0x0451)
+    return 0x0401;
   return c;
 }
 
@@ -95,7 +97,8 @@ std::u16string Phrase(Random& random, const char16_t* const (&words)[N], unsigne
   std::u16string text;
   const unsigned count = unsigned(random.Range(minWords, maxWords));
   for (unsigned i = 0; i < count; ++i) {
-    if (i) text += u' ';
+    if (i)
+      text += u' ';
     text += random.Pick(words);
   }
   text[0] = Upper(text[0]);
@@ -142,7 +145,8 @@ std::string ToUtf8(const std::u16string& text) {
 enum class Script { kCp1251, kUtf16, kAscii };
 
 TagLib::String TagText(const std::u16string& text, Script script) {
-  if (script == Script::kCp1251) return TagLib::String(ToCp1251(text), TagLib::String::Latin1);
+  if (script == Script::kCp1251)
+    return TagLib::String(ToCp1251(text), TagLib::String::Latin1);
   return TagLib::String(ToUtf8(text), TagLib::String::UTF8);
 }
 
@@ -153,29 +157,35 @@ TagLib::String::Type FrameEncoding(Script script) {
 // --- File kinds ----------------------------------------------------------------
 
 enum class Kind {
-  kLatin1Padded,    // ID3v2.3, cp1251 text as Latin-1, padding that holds the repair
-  kLatin1Tight,     // the same with too little padding
-  kLatin1Ape,       // the same with an APE tag before the ID3v1 tag
-  kId3v1Cp1251,     // ID3v1 only, cp1251 text
-  kId3v1Ascii,      // ID3v1 only, ASCII text
-  kUtf16,           // ID3v2.3 already in UTF-16
-  kAscii,           // ID3v2.3 Latin-1 frames holding only ASCII
-  kNoTag,           // audio alone
-  kApeOnly,         // APE tag, no ID3
-  kBrokenTruncated, // an ID3v2 header whose tag runs past the end of the file
-  kBrokenGarbage,   // bytes that are no MP3 at all
-  kBrokenEmpty,     // zero bytes
-  kBrokenLink,      // a symbolic link to nothing
+  kLatin1Padded,     // ID3v2.3, cp1251 text as Latin-1, padding that holds the repair
+  kLatin1Tight,      // the same with too little padding
+  kLatin1Ape,        // the same with an APE tag before the ID3v1 tag
+  kId3v1Cp1251,      // ID3v1 only, cp1251 text
+  kId3v1Ascii,       // ID3v1 only, ASCII text
+  kUtf16,            // ID3v2.3 already in UTF-16
+  kAscii,            // ID3v2.3 Latin-1 frames holding only ASCII
+  kNoTag,            // audio alone
+  kApeOnly,          // APE tag, no ID3
+  kBrokenTruncated,  // an ID3v2 header whose tag runs past the end of the file
+  kBrokenGarbage,    // bytes that are no MP3 at all
+  kBrokenEmpty,      // zero bytes
+  kBrokenLink,       // a symbolic link to nothing
   kCount
 };
 
 const char* const kKindNames[] = {
-    "id3v2.3 cp1251, padding holds repair", "id3v2.3 cp1251, padding too small",
-    "id3v2.3 cp1251 + APE + ID3v1",         "ID3v1 only, cp1251",
-    "ID3v1 only, ASCII",                    "id3v2.3 UTF-16",
-    "id3v2.3 ASCII only",                   "no tag",
-    "APE only",                             "broken: truncated tag",
-    "broken: not an MP3",                   "broken: empty file",
+    "id3v2.3 cp1251, padding holds repair",
+    "id3v2.3 cp1251, padding too small",
+    "id3v2.3 cp1251 + APE + ID3v1",
+    "ID3v1 only, cp1251",
+    "ID3v1 only, ASCII",
+    "id3v2.3 UTF-16",
+    "id3v2.3 ASCII only",
+    "no tag",
+    "APE only",
+    "broken: truncated tag",
+    "broken: not an MP3",
+    "broken: empty file",
     "broken: dangling link",
 };
 
@@ -185,10 +195,12 @@ static_assert(sizeof(kKindWeights) / sizeof(kKindWeights[0]) == unsigned(Kind::k
 
 Kind PickKind(Random& random) {
   unsigned total = 0;
-  for (unsigned w : kKindWeights) total += w;
+  for (unsigned w : kKindWeights)
+    total += w;
   unsigned roll = unsigned(random.Next() % total);
   for (unsigned k = 0; k < unsigned(Kind::kCount); ++k) {
-    if (roll < kKindWeights[k]) return Kind(k);
+    if (roll < kKindWeights[k])
+      return Kind(k);
     roll -= kKindWeights[k];
   }
   return Kind::kAscii;
@@ -206,15 +218,18 @@ struct Song {
 class Output {
  public:
   explicit Output(const std::string& path) : file_(std::fopen(path.c_str(), "wb")), path_(path) {
-    if (!file_) Fail("cannot create " + path);
+    if (!file_)
+      Fail("cannot create " + path);
   }
   ~Output() {
-    if (file_ && std::fclose(file_) != 0) Fail("cannot write " + path_);
+    if (file_ && std::fclose(file_) != 0)
+      Fail("cannot write " + path_);
   }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   void Write(const void* data, std::size_t size) {
-    if (size && std::fwrite(data, 1, size, file_) != size) Fail("cannot write " + path_);
+    if (size && std::fwrite(data, 1, size, file_) != size)
+      Fail("cannot write " + path_);
     written_ += size;
   }
   void Write(const TagLib::ByteVector& bytes) { Write(bytes.data(), bytes.size()); }
@@ -261,8 +276,8 @@ void WriteAudio(Output& out, Random& random, std::uint64_t frames) {
 }
 
 std::uint64_t AudioFrames(Random& random, bool realProfile) {
-  const std::uint64_t bytes = realProfile ? random.Range(3'000'000, 8'000'000)
-                                          : random.Range(880'000, 1'220'000);
+  const std::uint64_t bytes =
+      realProfile ? random.Range(3'000'000, 8'000'000) : random.Range(880'000, 1'220'000);
   return bytes / kFrameSize;
 }
 
@@ -281,20 +296,27 @@ void FillId3v2(TagLib::ID3v2::Tag& tag, const Song& song, Random& random) {
   AddText(tag, "TIT2", TagText(song.title, song.script), encoding);
   AddText(tag, "TPE1", TagText(song.artist, song.script), encoding);
   AddText(tag, "TALB", TagText(song.album, song.script), encoding);
-  AddText(tag, "TRCK",
-          TagLib::String::number(int(song.track)) + "/" + TagLib::String::number(int(song.trackCount)),
-          TagLib::String::Latin1);
+  AddText(
+      tag, "TRCK",
+      TagLib::String::number(int(song.track)) + "/" + TagLib::String::number(int(song.trackCount)),
+      TagLib::String::Latin1);
   AddText(tag, "TYER", TagLib::String::number(int(song.year)), TagLib::String::Latin1);
   AddText(tag, "TCON", TagText(song.genre, song.script), encoding);
-  if (random.Chance(40)) AddText(tag, "TPE2", TagText(song.artist, song.script), encoding);
+  if (random.Chance(40))
+    AddText(tag, "TPE2", TagText(song.artist, song.script), encoding);
+  const bool ascii = song.script == Script::kAscii;
   if (random.Chance(25)) {
-    AddText(tag, "TCOM", TagText(Phrase(random, kRussianWords, 2, 2), song.script), encoding);
+    const std::u16string composer =
+        ascii ? Phrase(random, kEnglishWords, 2, 2) : Phrase(random, kRussianWords, 2, 2);
+    AddText(tag, "TCOM", TagText(composer, song.script), encoding);
   }
   AddText(tag, "TSSE", "LAME 3.99.5", TagLib::String::Latin1);
   if (random.Chance(10)) {
     auto* frame = new TagLib::ID3v2::UserTextIdentificationFrame(encoding);
-    frame->setDescription(TagText(u"Источник", song.script));
-    frame->setText(TagText(Phrase(random, kRussianWords, 1, 3), song.script));
+    frame->setDescription(TagText(ascii ? u"Source" : u"Источник", song.script));
+    const std::u16string value =
+        ascii ? Phrase(random, kEnglishWords, 1, 3) : Phrase(random, kRussianWords, 1, 3);
+    frame->setText(TagText(value, song.script));
     tag.addFrame(frame);
   }
   if (!song.comment.empty()) {
@@ -347,16 +369,26 @@ std::string Id3v2Header(std::uint32_t size) {
   std::string header = "ID3\x03";
   header.push_back('\0');  // revision
   header.push_back('\0');  // flags
-  for (int shift = 21; shift >= 0; shift -= 7) header.push_back(char((size >> shift) & 0x7F));
+  for (int shift = 21; shift >= 0; shift -= 7)
+    header.push_back(char((size >> shift) & 0x7F));
   return header;
 }
 
 // TagLib keeps padding up to 1% of the file and at most 1 MB when it saves.
-// Padding that holds the repair: every Latin-1 byte may become two, plus a
-// byte-order mark per field; the rest of the slack stays under 1% of 880 KB.
-std::uint32_t PaddingFor(Kind kind, std::size_t framesSize, Random& random) {
-  if (kind == Kind::kLatin1Tight) return random.Chance(60) ? 0 : std::uint32_t(random.Range(1, 16));
-  return std::uint32_t(framesSize + 256 + random.Range(0, 4096));
+// Padding that holds the repair: every Latin-1 byte of a text frame may
+// become two, plus a byte-order mark per field; the slack left over stays
+// under 1% of the smallest file.
+std::uint32_t PaddingFor(Kind kind, const std::string& frames, Random& random) {
+  if (kind == Kind::kLatin1Tight)
+    return random.Chance(60) ? 0 : std::uint32_t(random.Range(1, 16));
+  std::size_t textSize = 0;
+  for (std::size_t at = 0; at + 10 <= frames.size();) {
+    const std::size_t size = 10 + ReadBigEndian(frames.data() + at + 4);
+    if (frames[at] == 'T')
+      textSize += size;
+    at += size;
+  }
+  return std::uint32_t(textSize + 256 + random.Range(0, 4096));
 }
 
 std::string Id3v1Bytes(const Song& song, Script script) {
@@ -392,7 +424,8 @@ struct Options {
 };
 
 void MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) Output::Fail("cannot create " + path);
+  if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    Output::Fail("cannot create " + path);
 }
 
 std::string TwoDigits(unsigned n) {
@@ -405,14 +438,17 @@ std::string TwoDigits(unsigned n) {
 std::uint64_t WriteSong(const std::string& path, Kind kind, Song song, Random& random,
                         bool realProfile) {
   if (kind == Kind::kBrokenLink) {
-    if (symlink("../missing.mp3", path.c_str()) != 0) Output::Fail("cannot link " + path);
+    if (symlink("../missing.mp3", path.c_str()) != 0)
+      Output::Fail("cannot link " + path);
     return 0;
   }
   Output out(path);
-  if (kind == Kind::kBrokenEmpty) return 0;
+  if (kind == Kind::kBrokenEmpty)
+    return 0;
   if (kind == Kind::kBrokenGarbage) {
     std::string bytes(std::size_t(random.Range(4'000, 64'000)), '\0');
-    for (char& c : bytes) c = char(random.Next() % 0xFF);
+    for (char& c : bytes)
+      c = char(random.Next() % 0xFF);
     out.Write(bytes);
     return out.written();
   }
@@ -425,13 +461,15 @@ std::uint64_t WriteSong(const std::string& path, Kind kind, Song song, Random& r
     song.title = Phrase(random, kEnglishWords, 1, 4);
     const char* genre = random.Pick(kAsciiGenres);
     song.genre.assign(genre, genre + std::strlen(genre));
-    if (!song.comment.empty()) song.comment = Phrase(random, kEnglishWords, 3, 8);
-    if (!song.lyrics.empty()) song.lyrics = Phrase(random, kEnglishWords, 60, 200);
+    if (!song.comment.empty())
+      song.comment = Phrase(random, kEnglishWords, 3, 8);
+    if (!song.lyrics.empty())
+      song.lyrics = Phrase(random, kEnglishWords, 60, 200);
   }
 
   const bool hasId3v2 = kind == Kind::kLatin1Padded || kind == Kind::kLatin1Tight ||
-                        kind == Kind::kLatin1Ape || kind == Kind::kUtf16 ||
-                        kind == Kind::kAscii || kind == Kind::kBrokenTruncated;
+                        kind == Kind::kLatin1Ape || kind == Kind::kUtf16 || kind == Kind::kAscii ||
+                        kind == Kind::kBrokenTruncated;
   if (hasId3v2) {
     TagLib::ID3v2::Tag tag;
     FillId3v2(tag, song, random);
@@ -442,19 +480,21 @@ std::uint64_t WriteSong(const std::string& path, Kind kind, Song song, Random& r
       out.Write(frames.data(), frames.size() / 2);
       return out.written();
     }
-    const std::uint32_t padding = PaddingFor(kind, frames.size(), random);
+    const std::uint32_t padding = PaddingFor(kind, frames, random);
     out.Write(Id3v2Header(std::uint32_t(frames.size() + padding)));
     out.Write(frames);
     out.Write(std::string(padding, '\0'));
   }
-  if (kind != Kind::kBrokenTruncated) WriteAudio(out, random, AudioFrames(random, realProfile));
-  if (kind == Kind::kLatin1Ape || kind == Kind::kApeOnly) out.Write(ApeBytes(song));
-  const bool hasId3v1 = kind == Kind::kId3v1Cp1251 || kind == Kind::kId3v1Ascii ||
-                        kind == Kind::kLatin1Ape ||
-                        ((kind == Kind::kLatin1Padded || kind == Kind::kLatin1Tight ||
-                          kind == Kind::kAscii) &&
-                         random.Chance(30));
-  if (hasId3v1) out.Write(Id3v1Bytes(song, song.script));
+  if (kind != Kind::kBrokenTruncated)
+    WriteAudio(out, random, AudioFrames(random, realProfile));
+  if (kind == Kind::kLatin1Ape || kind == Kind::kApeOnly)
+    out.Write(ApeBytes(song));
+  const bool hasId3v1 =
+      kind == Kind::kId3v1Cp1251 || kind == Kind::kId3v1Ascii || kind == Kind::kLatin1Ape ||
+      ((kind == Kind::kLatin1Padded || kind == Kind::kLatin1Tight || kind == Kind::kAscii) &&
+       random.Chance(30));
+  if (hasId3v1)
+    out.Write(Id3v1Bytes(song, song.script));
   return out.written();
 }
 
@@ -469,10 +509,15 @@ int GenerateLibrary(const Options& options) {
   while (index < options.files) {
     // One artist: a unique name, one to four albums of eight to fourteen songs.
     std::u16string artist;
-    do {
+    for (int tries = 0;; ++tries) {
       artist = Phrase(layout, kRussianWords, 1, 2);
-    } while (!artistsUsed.insert(artist).second && artistsUsed.size() < 100000);
-    if (artistsUsed.size() >= 100000) artist += u" " + std::u16string(1, u'0' + index % 10);
+      if (tries == 20) {
+        const std::string number = " " + std::to_string(artistsUsed.size());
+        artist.append(number.begin(), number.end());
+      }
+      if (artistsUsed.insert(artist).second)
+        break;
+    }
     const std::string artistFolder = options.out + "/" + ToUtf8(artist);
     MakeFolder(artistFolder);
     const unsigned albums = unsigned(layout.Range(1, 4));
@@ -501,8 +546,10 @@ int GenerateLibrary(const Options& options) {
         song.trackCount = tracks;
         song.title = Phrase(random, kRussianWords, 1, 4);
         song.genre = random.Pick(kRussianGenres);
-        if (random.Chance(40)) song.comment = Phrase(random, kRussianWords, 3, 8);
-        if (random.Chance(15)) song.lyrics = Phrase(random, kRussianWords, 60, 200);
+        if (random.Chance(40))
+          song.comment = Phrase(random, kRussianWords, 3, 8);
+        if (random.Chance(15))
+          song.lyrics = Phrase(random, kRussianWords, 60, 200);
         const Kind kind = PickKind(random);
         const char* extension = random.Chance(5) ? ".MP3" : ".mp3";
         const std::string path =
@@ -537,9 +584,13 @@ int GenerateEmptyTree(const Options& options) {
       ++entries;
       for (unsigned t = 1; t <= 25 && entries < options.emptyTree; ++t, ++entries) {
         const unsigned roll = unsigned(random.Next() % 100);
-        const char* extension = roll < 5 ? ".jpg" : roll < 10 ? ".txt" : roll < 13 ? ".MP3" : ".mp3";
+        const char* extension = roll < 5    ? ".jpg"
+                                : roll < 10 ? ".txt"
+                                : roll < 13 ? ".MP3"
+                                            : ".mp3";
         Output(albumFolder + "/" + TwoDigits(t) + " track" + extension);
-        if (roll >= 10) ++mp3;
+        if (roll >= 10)
+          ++mp3;
       }
     }
   }
@@ -559,7 +610,8 @@ int GenerateEmptyTree(const Options& options) {
 std::uint64_t Number(const char* text) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);
-  if (!*text || *end) Usage();
+  if (!*text || *end)
+    Usage();
   return value;
 }
 
@@ -574,7 +626,8 @@ int main(int argc, char** argv) {
       options.files = Number(argv[++i]);
     } else if (arg == "--profile" && hasValue) {
       const std::string profile = argv[++i];
-      if (profile != "small" && profile != "real") Usage();
+      if (profile != "small" && profile != "real")
+        Usage();
       options.realProfile = profile == "real";
     } else if (arg == "--seed" && hasValue) {
       options.seed = Number(argv[++i]);
@@ -586,7 +639,8 @@ int main(int argc, char** argv) {
       Usage();
     }
   }
-  if (options.out.empty()) Usage();
+  if (options.out.empty())
+    Usage();
   struct stat info;
   if (stat(options.out.c_str(), &info) == 0) {
     std::fprintf(stderr, "generate: %s exists; give a new folder\n", options.out.c_str());

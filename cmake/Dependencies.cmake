@@ -3,7 +3,22 @@
 # TAGLIB_WINDOWS_PREFIX (scripts/build-taglib-windows.sh).
 find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
-find_package(Boost 1.74 REQUIRED)
+
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  # Boost is header-only here; the host's headers serve, seen through a
+  # folder that holds nothing else so no other host header is picked up.
+  set(BOOST_HOST_HEADERS /usr/include/boost)
+  if(NOT EXISTS ${BOOST_HOST_HEADERS}/version.hpp)
+    message(FATAL_ERROR "Boost headers not found (Debian: libboost-dev)")
+  endif()
+  set(boost_view ${CMAKE_BINARY_DIR}/boost-headers)
+  file(MAKE_DIRECTORY ${boost_view})
+  file(CREATE_LINK ${BOOST_HOST_HEADERS} ${boost_view}/boost SYMBOLIC)
+  add_library(Boost::headers INTERFACE IMPORTED)
+  set_target_properties(Boost::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${boost_view})
+else()
+  find_package(Boost 1.74 REQUIRED)
+endif()
 
 if(WIN32)
   find_path(TAGLIB_INCLUDE_DIR taglib/taglib.h REQUIRED)

@@ -1,5 +1,6 @@
 // The platform layer on Windows: FindFirstFileW/FindNextFileW,
 // MultiByteToWideChar, PostMessageW to a window and CreateThread.
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -109,6 +110,126 @@ void CloseDirectoryListing(DirectoryListing* listing) {
   FindClose(listing->search);
   delete listing;
 }
+
+// --- Files -------------------------------------------------------------------
+
+struct NativeFile {
+  HANDLE handle;
+};
+
+namespace {
+
+// Others may read, write and rename while a file is open here, as with
+// TagLib's own streams.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+NativeFile* Wrap(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? nullptr : new NativeFile{handle};
+}
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED overlapped = {};
+  overlapped.Offset = DWORD(offset & 0xFFFFFFFF);
+  overlapped.OffsetHigh = DWORD(offset >> 32);
+  return overlapped;
+}
+
+}  // namespace
+
+NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
+  const DWORD access = GENERIC_READ | (forWriting ? GENERIC_WRITE : 0);
+  return Wrap(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+NativeFile* CreateNewFile(const PathString& path) {
+  return Wrap(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+}
+
+void CloseNativeFile(NativeFile* file) {
+  if (!file) return;
+  CloseHandle(file->handle);
+  delete file;
+}
+
+bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+  auto* out = static_cast<char*>(buffer);
+  while (count > 0) {
+    OVERLAPPED overlapped = At(offset);
+    DWORD got = 0;
+    const DWORD chunk = DWORD(std::min<std::size_t>(count, 1u << 30));
+    if (!ReadFile(file->handle, out, chunk, &got, &overlapped) || got == 0) return false;
+    out += got, offset += got, count -= got;
+  }
+  return true;
+}
+
+bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+  const auto* in = static_cast<const char*>(data);
+  while (count > 0) {
+    OVERLAPPED overlapped = At(offset);
+    DWORD put = 0;
+    const DWORD chunk = DWORD(std::min<std::size_t>(count, 1u << 30));
+    if (!WriteFile(file->handle, in, chunk, &put, &overlapped) || put == 0) return false;
+    in += put, offset += put, count -= put;
+  }
+  return true;
+}
+
+bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                   std::uint64_t toOffset, std::uint64_t count) {
+  std::string buffer(std::size_t(std::min<std::uint64_t>(count, 1 << 20)), '\0');
+  while (count > 0) {
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, buffer.size()));
+    if (!ReadFileAt(from, fromOffset, &buffer[0], chunk) ||
+        !WriteFileAt(to, toOffset, buffer.data(), chunk)) {
+      return false;
+    }
+    fromOffset += chunk, toOffset += chunk, count -= chunk;
+  }
+  return true;
+}
+
+bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = LONGLONG(size);
+  return SetFilePointerEx(file->handle, position, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(file->handle);
+}
+
+bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(file->handle, &value)) return false;
+  *size = std::uint64_t(value.QuadPart);
+  return true;
+}
+
+bool FlushNativeFile(NativeFile* file) { return FlushFileBuffers(file->handle) != FALSE; }
+
+bool HasSeveralLinks(NativeFile* file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return !GetFileInformationByHandle(file->handle, &info) || info.nNumberOfLinks > 1;
+}
+
+// ReplaceFileW carries the original's attributes, owner and access lists
+// over to the replacement.
+bool CopyFileSecurity(NativeFile*, NativeFile*) { return true; }
+
+bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
+  // The replacement was flushed before; ReplaceFileW keeps what the
+  // original had (MoveFileExW would drop its access lists) and leaves the
+  // original in place when it fails.
+  return ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
+}
+
+bool RemoveFileIfPresent(const PathString& path) {
+  return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+void FlushFolder(const PathString&) {}  // NTFS journals its own metadata
+
+PathString ResolveFileLinks(const PathString& path) { return path; }
 
 // --- Code pages --------------------------------------------------------------
 

@@ -1,0 +1,283 @@
+// The folder and results pages in the recording frame: what each asks of
+// the frame on activation, Next and Back, and what it shows.
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "resources/resource.h"
+#include "tests/wizard/recording_frame.h"
+
+using Log = std::vector<std::string>;
+
+namespace {
+
+std::wstring ClassName(HWND control) {
+  wchar_t name[64] = {};
+  GetClassNameW(control, name, 64);
+  return name;
+}
+
+// The controls as the templates make them: class, style bits and text.
+TEST(Templates, ControlsHaveTheirClassesStylesAndTexts) {
+  RecordingFrame frame;
+  std::wstring folder;
+  FolderPageView folderView{&folder};
+  FixResults results;
+  std::vector<PathString> found;
+  WorkerControl worker;
+  ProgressPageView progressView{&folder, &results, &found, &worker};
+  ResultsPageView resultsView{2, IDD_FOLDER_PAGE, GetModuleHandleW(nullptr), &results};
+  const HWND pages[] = {frame.AddPage(IDD_FOLDER_PAGE, FolderPageProc, &folderView),
+                        frame.AddPage(IDD_PROGRESS_PAGE, ProgressPageProc, &progressView),
+                        frame.AddPage(IDD_RESULTS_PAGE, ResultsPageProc, &resultsView)};
+
+  struct Expected {
+    int page;
+    int id;
+    const wchar_t* className;
+    LONG styles;
+    LONG absent;
+    const wchar_t* text;
+  };
+  const Expected controls[] = {
+      {0, IDC_FOLDER_INTRO, L"Static", WS_VISIBLE | WS_GROUP | SS_LEFT, WS_TABSTOP,
+       L"Application will fix an issue with national characters in song titles displayed on "
+       L"other operating systems, such as Linux or Android."},
+      {0, IDC_FOLDER_PATH, L"Edit", WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_LEFT,
+       ES_AUTOHSCROLL, nullptr},
+      {0, IDC_FOLDER_CHANGE, L"Button", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+       L"&Change..."},
+      {1, IDC_PROGRESS_LABEL, L"Static", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, L""},
+      {1, IDC_PROGRESS_MARQUEE, L"msctls_progress32", WS_VISIBLE | PBS_MARQUEE, 0, nullptr},
+      {1, IDC_PROGRESS_BAR, L"msctls_progress32", WS_VISIBLE, PBS_MARQUEE, nullptr},
+      {2, IDC_RESULTS_EMPTY, L"Static", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, L""},
+      {2, IDC_RESULTS_LIST, L"SysListView32", WS_VISIBLE | WS_BORDER | LVS_REPORT,
+       LVS_SORTASCENDING | LVS_SORTDESCENDING | LVS_SHAREIMAGELISTS | LVS_OWNERDATA, nullptr},
+  };
+  for (const Expected& control : controls) {
+    SCOPED_TRACE(control.id);
+    const HWND window = GetDlgItem(pages[control.page], control.id);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ClassName(window), control.className);
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ(style & control.styles, control.styles);
+    EXPECT_EQ(style & control.absent, 0);
+    if (control.text) {
+      EXPECT_EQ(ControlText(pages[control.page], control.id), control.text);
+    }
+  }
+}
+
+// --- Folder page -------------------------------------------------------------
+
+struct FolderPage : ::testing::Test {
+  void SetUp() override { page = frame.AddPage(IDD_FOLDER_PAGE, FolderPageProc, &view); }
+  void Type(const std::wstring& text) {
+    SetWindowTextW(GetDlgItem(page, IDC_FOLDER_PATH), text.c_str());
+  }
+
+  RecordingFrame frame;
+  std::wstring folder = L"previous";
+  FolderPageView view{&folder};
+  HWND page = nullptr;
+};
+
+TEST_F(FolderPage, ProposesMyMusic) {
+  wchar_t music[MAX_PATH] = {};
+  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, music, CSIDL_MYMUSIC, FALSE));
+  EXPECT_EQ(ControlText(page, IDC_FOLDER_PATH), music);
+  EXPECT_EQ(folder, L"previous");  // only Next stores the path
+}
+
+TEST_F(FolderPage, EveryActivationCaptionsFixAndCancelAndEnablesThem) {
+  for (int activation = 0; activation < 2; ++activation) {
+    frame.log.clear();
+    EXPECT_EQ(frame.Notify(page, PSN_SETACTIVE), 0);
+    EXPECT_EQ(frame.log, (Log{Sent(PSM_SETNEXTTEXTW, 0, L"&Fix"),
+                              Sent(PSM_SETBUTTONTEXTW, PSWIZB_CANCEL, L"Cancel"), kAnswered,
+                              Posted(PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT | PSWIZB_CANCEL)}));
+  }
+}
+
+TEST_F(FolderPage, NextStoresTheFieldAsTyped) {
+  Type(L"D:\\");
+  EXPECT_EQ(frame.Notify(page, PSN_WIZNEXT), 0);
+  EXPECT_EQ(folder, L"D:\\");
+
+  // Up to 259 characters, the rest of a longer text is dropped.
+  const std::wstring longPath = L"C:\\" + std::wstring(297, L'a');
+  Type(longPath);
+  EXPECT_EQ(frame.Notify(page, PSN_WIZNEXT), 0);
+  EXPECT_EQ(folder, longPath.substr(0, 259));
+  EXPECT_EQ(frame.log, (Log{kAnswered, kAnswered}));  // no request of the frame
+}
+
+TEST_F(FolderPage, EmptyFieldKeepsThePageAndFocusesTheField) {
+  Type(L"");
+  EXPECT_EQ(frame.Notify(page, PSN_WIZNEXT), -1);
+  EXPECT_EQ(folder, L"previous");
+  EXPECT_EQ(GetFocus(), GetDlgItem(page, IDC_FOLDER_PATH));
+
+  // The refusal does not linger into the next activation.
+  EXPECT_EQ(frame.Notify(page, PSN_SETACTIVE), 0);
+}
+
+// --- Results page ------------------------------------------------------------
+
+FileOutcome* Outcome(const wchar_t* path, const wchar_t* issue) {
+  return new FileOutcome{path, issue};
+}
+
+struct ResultsPage : ::testing::Test {
+  void SetUp() override { page = frame.AddPage(IDD_RESULTS_PAGE, ResultsPageProc, &view); }
+  HWND List() { return GetDlgItem(page, IDC_RESULTS_LIST); }
+
+  // Each row as "image|name|issue".
+  std::vector<std::wstring> Rows() {
+    std::vector<std::wstring> rows;
+    const int count = int(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+      wchar_t name[MAX_PATH] = {}, issue[64] = {};
+      LVITEMW item = {};
+      item.mask = LVIF_TEXT | LVIF_IMAGE;
+      item.iItem = row;
+      item.pszText = name;
+      item.cchTextMax = MAX_PATH;
+      SendMessageW(List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      item.mask = LVIF_TEXT;
+      item.iSubItem = 1;
+      item.pszText = issue;
+      item.cchTextMax = 64;
+      SendMessageW(List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      rows.push_back(std::to_wstring(item.iImage) + L"|" + name + L"|" + issue);
+    }
+    return rows;
+  }
+
+  RecordingFrame frame;
+  FixResults results;
+  ResultsPageView view{2, IDD_FOLDER_PAGE, GetModuleHandleW(nullptr), &results};
+  HWND page = nullptr;
+};
+
+// Mostly green pixels or mostly red ones.
+COLORREF DominantColour(HIMAGELIST images, int index) {
+  IMAGEINFO info = {};
+  ImageList_GetImageInfo(images, index, &info);
+  const HDC dc = CreateCompatibleDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, info.hbmImage);
+  int green = 0, red = 0;
+  for (int y = info.rcImage.top; y < info.rcImage.bottom; ++y) {
+    for (int x = info.rcImage.left; x < info.rcImage.right; ++x) {
+      const COLORREF pixel = GetPixel(dc, x, y);
+      if (GetGValue(pixel) > 120 && GetRValue(pixel) < 100) ++green;
+      if (GetRValue(pixel) > 150 && GetGValue(pixel) < 100) ++red;
+    }
+  }
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return green > red ? RGB(0, 255, 0) : RGB(255, 0, 0);
+}
+
+TEST_F(ResultsPage, ListHasTwoColumnsAndACheckAndACross) {
+  wchar_t text[16] = {};
+  LVCOLUMNW column = {};
+  column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+  column.pszText = text;
+  column.cchTextMax = 16;
+  const struct {
+    const wchar_t* text;
+    int width;
+  } columns[] = {{L"Name", 325}, {L"Issue", 75}};
+  for (int index = 0; index < 2; ++index) {
+    ASSERT_TRUE(SendMessageW(List(), LVM_GETCOLUMNW, index, reinterpret_cast<LPARAM>(&column)));
+    EXPECT_STREQ(text, columns[index].text);
+    EXPECT_EQ(column.cx, columns[index].width);
+    EXPECT_EQ(column.iSubItem, index);
+  }
+  EXPECT_EQ(SendMessageW(List(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0);
+
+  const auto images =
+      reinterpret_cast<HIMAGELIST>(SendMessageW(List(), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+  ASSERT_NE(images, nullptr);
+  EXPECT_EQ(ImageList_GetImageCount(images), 2);
+  int width = 0, height = 0;
+  ImageList_GetIconSize(images, &width, &height);
+  EXPECT_EQ(width, 16);
+  EXPECT_EQ(height, 16);
+  EXPECT_EQ(DominantColour(images, 0), RGB(0, 255, 0));
+  EXPECT_EQ(DominantColour(images, 1), RGB(255, 0, 0));
+}
+
+TEST_F(ResultsPage, ActivationShowsSummaryAndRowsLastReportedFirst) {
+  results.fixedCount = 1;
+  results.failedCount = 2;
+  results.outcomes.push_back(Outcome(L"Pop\\a.mp3", L""));
+  results.outcomes.push_back(Outcome(L"b.mp3", L"Couldn't open file"));
+  results.outcomes.push_back(Outcome(L"c.mp3", L"Couldn't save changes"));
+
+  EXPECT_EQ(frame.Notify(page, PSN_SETACTIVE), 0);
+  EXPECT_EQ(frame.log,
+            (Log{Sent(PSM_SETHEADERTITLEW, 2, L"Successfully fixed 1 file, couldn't fix 2 files"),
+                 Sent(PSM_SETFINISHTEXTW, 0, L"Close"), kAnswered,
+                 Posted(PSM_SETWIZBUTTONS, 0, PSWIZB_BACK | PSWIZB_FINISH),
+                 Posted(PSM_SHOWWIZBUTTONS, 0, PSWIZB_CANCEL)}));
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"1|c.mp3|Couldn't save changes",
+                                               L"1|b.mp3|Couldn't open file", L"0|Pop\\a.mp3|"}));
+  EXPECT_TRUE(IsShown(page, IDC_RESULTS_LIST));
+  EXPECT_FALSE(IsShown(page, IDC_RESULTS_EMPTY));
+}
+
+TEST_F(ResultsPage, HeaderTitleSummarisesTheCounts) {
+  const struct {
+    std::uint32_t fixed, failed;
+    const wchar_t* title;
+  } cases[] = {
+      {1, 0, L"Successfully fixed 1 file"},
+      {2, 0, L"Successfully fixed 2 files"},
+      {0, 1, L"Couldn't fix 1 file"},
+      {12345, 0, L"Successfully fixed 12345 files"},
+  };
+  for (const auto& run : cases) {
+    results.fixedCount = run.fixed;
+    results.failedCount = run.failed;
+    frame.log.clear();
+    frame.Notify(page, PSN_SETACTIVE);
+    EXPECT_EQ(frame.log.front(), Sent(PSM_SETHEADERTITLEW, 2, run.title));
+  }
+}
+
+TEST_F(ResultsPage, RunWithNothingFixedOrFailedShowsABlankBody) {
+  results.fixedCount = 1;
+  results.outcomes.push_back(Outcome(L"a.mp3", L""));
+  frame.Notify(page, PSN_SETACTIVE);
+
+  // Back, Fix, and a run in which no file needed fixing.
+  results.fixedCount = 0;
+  results.outcomes.clear();
+  frame.log.clear();
+  frame.Notify(page, PSN_SETACTIVE);
+  EXPECT_EQ(frame.log.front(), Sent(PSM_SETHEADERTITLEW, 2, L"No files needed fixing"));
+  EXPECT_TRUE(IsShown(page, IDC_RESULTS_EMPTY));
+  EXPECT_EQ(ControlText(page, IDC_RESULTS_EMPTY), L"");
+  EXPECT_FALSE(IsShown(page, IDC_RESULTS_LIST));
+
+  // A later run with results shows only its own rows.
+  results.failedCount = 1;
+  results.outcomes.push_back(Outcome(L"new.mp3", L"Couldn't open file"));
+  frame.Notify(page, PSN_SETACTIVE);
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"1|new.mp3|Couldn't open file"}));
+  EXPECT_TRUE(IsShown(page, IDC_RESULTS_LIST));
+}
+
+TEST_F(ResultsPage, BackGoesToTheFolderPage) {
+  frame.Notify(page, PSN_SETACTIVE);
+  frame.log.clear();
+  EXPECT_EQ(frame.Notify(page, PSN_WIZBACK), IDD_FOLDER_PAGE);
+  EXPECT_EQ(frame.log, Log{kAnswered});
+}
+
+}  // namespace

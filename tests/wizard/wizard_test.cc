@@ -1,0 +1,243 @@
+// The whole wizard with the real property sheet: RunWizard runs on a thread
+// of its own, as the program's main thread would, and the test drives the
+// sheet's windows from outside like a user, then checks the files on disk.
+#include <shlobj.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "resources/resource.h"
+#include "tests/wizard/wizard_fixtures.h"
+#include "wizard/wizard.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The sheet's own buttons.
+constexpr int kBackButton = 0x3023;
+constexpr int kNextButton = 0x3024;
+
+DWORD WINAPI WizardThread(void*) {
+  OleInitialize(nullptr);
+  RunWizard(GetModuleHandleW(nullptr));
+  OleUninitialize();
+  return 0;
+}
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 60000) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+BOOL CALLBACK FindSheet(HWND window, LPARAM found) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+std::wstring Text(HWND window) {
+  wchar_t text[MAX_PATH] = {};
+  GetWindowTextW(window, text, MAX_PATH);
+  return text;
+}
+
+struct Wizard : ::testing::Test {
+  void SetUp() override {
+    thread = CreateThread(nullptr, 0, WizardThread, nullptr, 0, &threadId);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(WaitFor([&] {
+      EnumThreadWindows(threadId, FindSheet, reinterpret_cast<LPARAM>(&sheet));
+      return sheet && CurrentPage() == 0;
+    }));
+  }
+
+  void TearDown() override {
+    if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) {
+      PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+  }
+
+  // The index of the page on show, -1 while none is.
+  int CurrentPage() {
+    const LRESULT page = SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0);
+    return page ? int(SendMessageW(sheet, PSM_HWNDTOINDEX, page, 0)) : -1;
+  }
+  HWND Control(int id) {
+    return GetDlgItem(reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)),
+                      id);
+  }
+
+  // Clears the path field and types `path` into it key by key.
+  void TypePath(const std::wstring& path) {
+    const HWND field = Control(IDC_FOLDER_PATH);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    for (wchar_t c : path) SendMessageW(field, WM_CHAR, c, 0);
+    EXPECT_EQ(Text(field), path);
+  }
+
+  // Presses Fix and waits for the results page.
+  void Fix() {
+    SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 2; }));
+  }
+
+  // The results list as "image|name|issue" rows, sorted.
+  std::vector<std::wstring> Rows() {
+    const HWND list = Control(IDC_RESULTS_LIST);
+    std::vector<std::wstring> rows;
+    const int count = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+      wchar_t name[MAX_PATH] = {}, issue[64] = {};
+      LVITEMW item = {};
+      item.mask = LVIF_TEXT | LVIF_IMAGE;
+      item.iItem = row;
+      item.pszText = name;
+      item.cchTextMax = MAX_PATH;
+      SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      item.mask = LVIF_TEXT;
+      item.iSubItem = 1;
+      item.pszText = issue;
+      item.cchTextMax = 64;
+      SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      rows.push_back(std::to_wstring(item.iImage) + L"|" + name + L"|" + issue);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  bool Closed(DWORD timeoutMs) { return WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0; }
+
+  HANDLE thread = nullptr;
+  DWORD threadId = 0;
+  HWND sheet = nullptr;
+};
+
+TEST_F(Wizard, RepairsTypedFolderGoesBackAndRunsAgain) {
+  wchar_t music[MAX_PATH] = {};
+  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, music, CSIDL_MYMUSIC, FALSE));
+  EXPECT_EQ(Text(Control(IDC_FOLDER_PATH)), music);
+
+  fixtures::TempFolder first;
+  const std::string song = Mp3WithTitle(kCodePageTitle);
+  const std::string plain = Mp3WithTitle("plain");
+  first.Write("Pop/song.mp3", song);
+  first.Write("plain.mp3", plain);
+  first.Write("broken.mp3", "");
+  TypePath(first.path().wstring());
+  Fix();
+  EXPECT_EQ(Rows(),
+            (std::vector<std::wstring>{L"0|Pop\\song.mp3|", L"1|broken.mp3|Couldn't open file"}));
+  EXPECT_EQ(Inspect(first.path() / "Pop/song.mp3", song, kCodePageTitle), FileState::kRepaired);
+  EXPECT_EQ(fixtures::ReadFile(first.path() / "plain.mp3"), plain);
+
+  // Back leads past the progress page to the folder page as it was left.
+  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_BACK, 0);
+  ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 0; }));
+  EXPECT_EQ(Text(Control(IDC_FOLDER_PATH)), first.path().wstring());
+
+  fixtures::TempFolder second;
+  second.Write("other.mp3", song);
+  TypePath(second.path().wstring());
+  Fix();
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"0|other.mp3|"}));
+  EXPECT_EQ(Inspect(second.path() / "other.mp3", song, kCodePageTitle), FileState::kRepaired);
+
+  // Back and Fix on the same, now repaired, folder: nothing needs fixing.
+  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_BACK, 0);
+  ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 0; }));
+  Fix();
+  EXPECT_FALSE(IsWindowVisible(Control(IDC_RESULTS_LIST)));
+
+  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_FINISH, 0);
+  EXPECT_TRUE(Closed(60000));
+}
+
+TEST_F(Wizard, EmptyFieldDoesNotLeaveTheFolderPage) {
+  TypePath(L"");
+  SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
+  Sleep(200);
+  EXPECT_EQ(CurrentPage(), 0);
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  ASSERT_TRUE(GetGUIThreadInfo(threadId, &info));
+  EXPECT_EQ(info.hwndFocus, Control(IDC_FOLDER_PATH));
+}
+
+// Enough files that the fix phase is still running when Cancel lands.
+struct CancelledWizard : Wizard {
+  void SetUp() override {
+    Wizard::SetUp();
+    for (int i = 0; i < kFiles; ++i) {
+      const fs::path relative = "Album " + std::to_string(i / 50) + "/" + std::to_string(i) + ".mp3";
+      music.Write(relative, song);
+      originals[relative] = song;
+    }
+  }
+
+  // Every file is as it was or completely repaired, and nothing else lies
+  // in the folders; returns how many were repaired.
+  int CheckFiles() {
+    int repaired = 0, files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(music.path())) {
+      if (entry.is_directory()) continue;
+      ++files;
+      const fs::path relative = fs::relative(entry.path(), music.path());
+      EXPECT_EQ(originals.count(relative), 1u) << relative.string();
+      const FileState state = Inspect(entry.path(), song, kCodePageTitle);
+      EXPECT_NE(state, FileState::kDamaged) << relative.string();
+      if (state == FileState::kRepaired) ++repaired;
+    }
+    EXPECT_EQ(files, kFiles);
+    return repaired;
+  }
+
+  static constexpr int kFiles = 600;
+  const std::string song = Mp3WithTitle(kCodePageTitle);
+  fixtures::TempFolder music;
+  std::map<fs::path, std::string> originals;
+};
+
+TEST_F(CancelledWizard, CancelWhileFixingStopsAfterTheFileInHand) {
+  TypePath(music.path().wstring());
+  SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] {
+    return CurrentPage() == 1 &&
+           SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0) >= kFiles / 10;
+  }));
+  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+  ASSERT_TRUE(Closed(60000));
+
+  // RunWizard has waited for the fix thread: nothing changes any more.
+  const int repaired = CheckFiles();
+  EXPECT_GE(repaired, kFiles / 10);
+  EXPECT_LT(repaired, kFiles);
+  Sleep(300);
+  EXPECT_EQ(CheckFiles(), repaired);
+}
+
+TEST_F(CancelledWizard, CancelDuringTheScanEndsCleanly) {
+  TypePath(music.path().wstring());
+  SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 1; }));
+  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+  ASSERT_TRUE(Closed(60000));
+  // The scan may have ended before Cancel arrived; a fix phase that then
+  // started stops after the file in hand.
+  CheckFiles();
+}
+
+}  // namespace
