@@ -19,7 +19,8 @@ void WriteAll(int fd, const std::string& text) {
   while (left > 0) {
     const ssize_t written = write(fd, data, left);
     if (written < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return;  // a closed pipe: nobody reads any more
     }
     data += written;
@@ -30,7 +31,8 @@ void WriteAll(int fd, const std::string& text) {
 std::atomic<bool>* stopFlag = nullptr;
 
 void RequestStop(int) {
-  if (stopFlag) stopFlag->store(true);
+  if (stopFlag)
+    stopFlag->store(true);
 }
 
 std::string HomeFolder() {
@@ -48,12 +50,16 @@ std::string XdgMusicFolder() {
   std::string line;
   while (std::getline(file, line)) {
     const std::string key = "XDG_MUSIC_DIR=\"";
-    if (line.compare(0, key.size(), key) != 0) continue;
+    if (line.compare(0, key.size(), key) != 0)
+      continue;
     const size_t end = line.rfind('"');
-    if (end <= key.size() - 1) return "";
+    if (end <= key.size() - 1)
+      return "";
     std::string value = line.substr(key.size(), end - key.size());
-    if (value.compare(0, 5, "$HOME") == 0) value = HomeFolder() + value.substr(5);
-    if (value.empty() || value[0] != '/') return "";
+    if (value.compare(0, 5, "$HOME") == 0)
+      value = HomeFolder() + value.substr(5);
+    if (value.empty() || value[0] != '/')
+      return "";
     // A music folder set to the home folder itself means "none" by convention.
     return value == HomeFolder() || value == HomeFolder() + "/" ? "" : value;
   }
@@ -62,15 +68,22 @@ std::string XdgMusicFolder() {
 
 }  // namespace
 
-void WriteOut(const std::string& text) { WriteAll(STDOUT_FILENO, text); }
-void WriteErr(const std::string& text) { WriteAll(STDERR_FILENO, text); }
+void WriteOut(const std::string& text) {
+  WriteAll(STDOUT_FILENO, text);
+}
+void WriteErr(const std::string& text) {
+  WriteAll(STDERR_FILENO, text);
+}
 void FlushOut() {}
 
-bool ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool ErrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 PathString DefaultMusicFolder() {
   std::string folder = XdgMusicFolder();
-  if (folder.empty() && !HomeFolder().empty()) folder = HomeFolder() + "/Music";
+  if (folder.empty() && !HomeFolder().empty())
+    folder = HomeFolder() + "/Music";
   return folder;
 }
 
@@ -93,7 +106,8 @@ void InstallStopHandler(std::atomic<bool>* stop) {
 std::string DescribeDefaultCodePage() {
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(variable);
-    if (value && *value) return std::string("the locale ") + value + " (" + variable + ")";
+    if (value && *value)
+      return std::string("the locale ") + value + " (" + variable + ")";
   }
   return "no locale set";
 }

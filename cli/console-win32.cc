@@ -13,7 +13,8 @@
 namespace {
 
 std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
+  if (text.empty())
+    return std::wstring();
   const int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
   std::wstring wide(size_t(count), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], count);
@@ -23,7 +24,8 @@ std::wstring Utf8ToWide(const std::string& text) {
 // A console gets Unicode text; a redirected handle gets UTF-8 bytes.
 void Write(DWORD which, const std::string& text) {
   const HANDLE handle = GetStdHandle(which);
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || text.empty()) return;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || text.empty())
+    return;
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
     const std::wstring wide = Utf8ToWide(text);
@@ -35,7 +37,8 @@ void Write(DWORD which, const std::string& text) {
   DWORD left = DWORD(text.size());
   while (left > 0) {
     DWORD written = 0;
-    if (!WriteFile(handle, data, left, &written, nullptr) || written == 0) return;
+    if (!WriteFile(handle, data, left, &written, nullptr) || written == 0)
+      return;
     data += written;
     left -= written;
   }
@@ -45,7 +48,8 @@ std::atomic<bool>* stopFlag = nullptr;
 
 BOOL WINAPI RequestStop(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-    if (stopFlag) stopFlag->store(true);
+    if (stopFlag)
+      stopFlag->store(true);
     return TRUE;
   }
   return FALSE;
@@ -53,21 +57,27 @@ BOOL WINAPI RequestStop(DWORD event) {
 
 }  // namespace
 
-void WriteOut(const std::string& text) { Write(STD_OUTPUT_HANDLE, text); }
-void WriteErr(const std::string& text) { Write(STD_ERROR_HANDLE, text); }
+void WriteOut(const std::string& text) {
+  Write(STD_OUTPUT_HANDLE, text);
+}
+void WriteErr(const std::string& text) {
+  Write(STD_ERROR_HANDLE, text);
+}
 void FlushOut() {}
 
 bool ErrIsTerminal() {
   DWORD mode = 0;
   const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-  if (!GetConsoleMode(handle, &mode)) return false;
+  if (!GetConsoleMode(handle, &mode))
+    return false;
   // Progress redraws its line with escape sequences.
   return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
 PathString DefaultMusicFolder() {
   wchar_t buffer[MAX_PATH] = {};
-  if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_MYMUSIC, FALSE)) return PathString();
+  if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_MYMUSIC, FALSE))
+    return PathString();
   return buffer;
 }
 
@@ -81,7 +91,9 @@ void InstallStopHandler(std::atomic<bool>* stop) {
   SetConsoleCtrlHandler(RequestStop, TRUE);
 }
 
-std::string DescribeDefaultCodePage() { return "the system's ANSI code page"; }
+std::string DescribeDefaultCodePage() {
+  return "the system's ANSI code page";
+}
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<PathString> arguments(argv + 1, argv + argc);

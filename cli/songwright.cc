@@ -31,13 +31,15 @@ struct Options {
 // Options are ASCII; anything else can only be a folder.
 std::string Narrow(const PathString& argument) {
   std::string text;
-  for (PathChar c : argument) text.push_back(static_cast<unsigned>(c) < 0x80 ? char(c) : '?');
+  for (PathChar c : argument)
+    text.push_back(static_cast<unsigned>(c) < 0x80 ? char(c) : '?');
   return text;
 }
 
 std::string Lower(std::string text) {
   for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c >= 'A' && c <= 'Z')
+      c = char(c - 'A' + 'a');
   }
   return text;
 }
@@ -52,13 +54,16 @@ bool ParseCodePage(const std::string& text, unsigned* codePage) {
       break;
     }
   }
-  if (digits.empty() || digits.size() > 5) return false;
+  if (digits.empty() || digits.size() > 5)
+    return false;
   unsigned value = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') return false;
+    if (c < '0' || c > '9')
+      return false;
     value = value * 10 + unsigned(c - '0');
   }
-  if (!IsCodePageSupported(value)) return false;
+  if (!IsCodePageSupported(value))
+    return false;
   *codePage = value;
   return true;
 }
@@ -146,7 +151,6 @@ void PrintHelp(unsigned defaultCodePage) {
   WriteOut(text);
 }
 
-
 struct RunState {
   Options options;
   NotifyTarget target = nullptr;
@@ -163,15 +167,18 @@ struct RunState {
 };
 
 void ClearProgress(RunState* run) {
-  if (!run->progressShown) return;
+  if (!run->progressShown)
+    return;
   WriteErr("\r\033[K");
   run->progressShown = false;
 }
 
 void DrawProgress(RunState* run, bool force) {
-  if (!run->showProgress) return;
+  if (!run->showProgress)
+    return;
   const auto now = std::chrono::steady_clock::now();
-  if (!force && now - run->lastDrawn < std::chrono::milliseconds(100)) return;
+  if (!force && now - run->lastDrawn < std::chrono::milliseconds(100))
+    return;
   run->lastDrawn = now;
   std::string line = "\r\033[K";
   if (!run->fixThread) {
@@ -181,8 +188,8 @@ void DrawProgress(RunState* run, bool force) {
     constexpr std::size_t kWidth = 30;
     const std::size_t filled = total ? run->outcomeCount * kWidth / total : kWidth;
     line += "Fixing song titles... [" + std::string(filled, '#') +
-            std::string(kWidth - filled, '.') + "] " + std::to_string(run->outcomeCount) +
-            " of " + std::to_string(total);
+            std::string(kWidth - filled, '.') + "] " + std::to_string(run->outcomeCount) + " of " +
+            std::to_string(total);
   }
   WriteErr(line);
   run->progressShown = true;
@@ -199,7 +206,8 @@ void ReportOutcome(RunState* run, const FileOutcome& outcome, bool fixed) {
   ClearProgress(run);
   std::string line = fixed ? "fixed\t" : "failed\t";
   line += PathForDisplay(RelativePath(*run, outcome.path));
-  if (!outcome.issue.empty()) line += "\t" + WideToUtf8(outcome.issue);
+  if (!outcome.issue.empty())
+    line += "\t" + WideToUtf8(outcome.issue);
   WriteOut(line + "\n");
 }
 
@@ -215,7 +223,8 @@ bool HandleNotification(void* context, const Notification& notification) {
     case WM_SCAN_COMPLETE: {
       JoinWorkerThread(run->scanThread);
       run->scanThread = nullptr;
-      if (run->stop.load()) return false;
+      if (run->stop.load())
+        return false;
       auto* job = new FixJob;
       job->window = run->target;
       job->files = &run->foundFiles;
@@ -263,9 +272,11 @@ bool HandleNotification(void* context, const Notification& notification) {
 int RunSongwright(const std::vector<PathString>& arguments) {
   auto run = std::make_unique<RunState>();
   int status = kExitOk;
-  if (!ParseOptions(arguments, &run->options, &status)) return status;
+  if (!ParseOptions(arguments, &run->options, &status))
+    return status;
   Options& options = run->options;
-  if (options.codePage == 0) options.codePage = AnsiCodePage();
+  if (options.codePage == 0)
+    options.codePage = AnsiCodePage();
   if (options.help) {
     PrintHelp(options.codePage);
     return kExitOk;
@@ -276,9 +287,11 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   }
   if (!options.folderGiven) {
     options.folder = DefaultMusicFolder();
-    if (options.folder.empty()) return UsageError("no music folder found; name a FOLDER");
+    if (options.folder.empty())
+      return UsageError("no music folder found; name a FOLDER");
   }
-  if (options.folder.empty()) return UsageError("FOLDER is empty");
+  if (options.folder.empty())
+    return UsageError("FOLDER is empty");
   if (!IsExistingFolder(options.folder)) {
     return UsageError("'" + PathForDisplay(options.folder) + "' is not a folder");
   }

@@ -26,7 +26,7 @@ extern const wchar_t kIssueCouldNotSave[];  // "Couldn't save changes"
 // One file's outcome, carried by WM_FIX_SUCCEEDED, WM_FIX_NOT_NEEDED and
 // WM_FIX_FAILED; it belongs to the receiver from the moment it is posted.
 struct FileOutcome {
-  PathString path;    // the full path exactly as found
+  PathString path;     // the full path exactly as found
   std::wstring issue;  // empty for success, else one of the two issue texts
 };
 

@@ -25,7 +25,8 @@ bool StopRequested(const FixJob& job) {
 // Latin-1 text holds one character per stored byte; its low 8 bits are the
 // byte, which is what the code page decodes.
 TagLib::String Redecode(const TagLib::String& text, unsigned codePage) {
-  if (text.isAscii()) return text;
+  if (text.isAscii())
+    return text;
   const std::wstring decoded = DecodeCodePage(codePage, text.to8Bit(false));
   return TagLib::String(decoded, TagLib::String::UTF16BE);
 }
@@ -35,19 +36,23 @@ TagLib::String Redecode(const TagLib::String& text, unsigned codePage) {
 void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed) {
   for (TagLib::ID3v2::Frame* frame : frames) {
     auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
-    if (!textFrame || textFrame->textEncoding() != TagLib::String::Latin1) continue;
+    if (!textFrame || textFrame->textEncoding() != TagLib::String::Latin1)
+      continue;
 
     // Every stored field, each value apart and, for TXXX, the description
     // first: re-decoding them one by one keeps them in their places.
     TagLib::StringList fields = textFrame->TextIdentificationFrame::fieldList();
     bool qualifies = false;
     for (const TagLib::String& field : fields) {
-      if (!field.isAscii()) qualifies = true;
+      if (!field.isAscii())
+        qualifies = true;
     }
-    if (!qualifies) continue;
+    if (!qualifies)
+      continue;
 
     changed = true;
-    for (TagLib::String& field : fields) field = Redecode(field, codePage);
+    for (TagLib::String& field : fields)
+      field = Redecode(field, codePage);
     textFrame->TextIdentificationFrame::setText(fields);
     textFrame->setTextEncoding(TagLib::String::UTF16);
   }
@@ -75,7 +80,8 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
 
   bool changed = false;
   FixTextFrames(id3v2->frameList(), codePage, changed);
-  if (!changed) return WM_FIX_NOT_NEEDED;
+  if (!changed)
+    return WM_FIX_NOT_NEEDED;
 
   // ID3v2 alone is rendered; ID3v1 and APE stay as they are. The stream only
   // records the result, which RepairFile then commits.
@@ -102,7 +108,8 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
   }
   EditStream stream(path);
   const unsigned message = RenderRepair(&stream, codePage, outcome);
-  if (message != WM_FIX_SUCCEEDED) return message;
+  if (message != WM_FIX_SUCCEEDED)
+    return message;
   if (!stream.CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
@@ -127,7 +134,8 @@ unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome
 
 void FixFiles(const FixJob& job) {
   for (const PathString& path : *job.files) {
-    if (StopRequested(job)) break;
+    if (StopRequested(job))
+      break;
     auto outcome = std::make_unique<FileOutcome>();
     const unsigned message = FixFile(path, job.codePage, outcome.get());
     if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {

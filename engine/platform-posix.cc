@@ -34,7 +34,8 @@ struct NotificationQueue {
 };
 
 bool PostNotification(NotifyTarget target, unsigned message, std::intptr_t payload) {
-  if (!target) return false;
+  if (!target)
+    return false;
   {
     std::lock_guard<std::mutex> lock(target->mutex);
     target->pending.push_back(Notification{message, payload});
@@ -43,9 +44,13 @@ bool PostNotification(NotifyTarget target, unsigned message, std::intptr_t paylo
   return true;
 }
 
-NotifyTarget CreateNotifyTarget() { return new NotificationQueue; }
+NotifyTarget CreateNotifyTarget() {
+  return new NotificationQueue;
+}
 
-void DestroyNotifyTarget(NotifyTarget target) { delete target; }
+void DestroyNotifyTarget(NotifyTarget target) {
+  delete target;
+}
 
 void RunNotificationLoop(NotifyTarget target, NotificationHandler handle, void* context) {
   for (;;) {
@@ -56,7 +61,8 @@ void RunNotificationLoop(NotifyTarget target, NotificationHandler handle, void* 
       next = target->pending.front();
       target->pending.pop_front();
     }
-    if (!handle(context, next)) return;
+    if (!handle(context, next))
+      return;
   }
 }
 
@@ -88,7 +94,8 @@ WorkerThread* StartWorkerThread(ThreadProc proc, void* job) {
 }
 
 void JoinWorkerThread(WorkerThread* thread) {
-  if (!thread) return;
+  if (!thread)
+    return;
   pthread_join(thread->thread, nullptr);
   delete thread;
 }
@@ -102,7 +109,8 @@ struct DirectoryListing {
 
 DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity) {
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return nullptr;
+  if (!dir)
+    return nullptr;
   struct stat info;
   if (fstat(dirfd(dir), &info) == 0) {
     identity->known = true;
@@ -117,7 +125,8 @@ DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity*
 bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
   errno = 0;
   const dirent* found = readdir(listing->dir);
-  if (!found) return false;
+  if (!found)
+    return false;
   entry->name.assign(found->d_name);
   switch (found->d_type) {
     case DT_DIR:
@@ -151,7 +160,9 @@ struct NativeFile {
 
 namespace {
 
-NativeFile* Wrap(int fd) { return fd < 0 ? nullptr : new NativeFile{fd}; }
+NativeFile* Wrap(int fd) {
+  return fd < 0 ? nullptr : new NativeFile{fd};
+}
 
 }  // namespace
 
@@ -164,7 +175,8 @@ NativeFile* CreateNewFile(const PathString& path) {
 }
 
 void CloseNativeFile(NativeFile* file) {
-  if (!file) return;
+  if (!file)
+    return;
   close(file->fd);
   delete file;
 }
@@ -173,8 +185,10 @@ bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_
   auto* out = static_cast<char*>(buffer);
   while (count > 0) {
     const ssize_t got = pread(file->fd, out, count, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
     out += got, offset += std::uint64_t(got), count -= std::size_t(got);
   }
   return true;
@@ -184,8 +198,10 @@ bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::
   const auto* in = static_cast<const char*>(data);
   while (count > 0) {
     const ssize_t put = pwrite(file->fd, in, count, static_cast<off_t>(offset));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0)
+      return false;
     in += put, offset += std::uint64_t(put), count -= std::size_t(put);
   }
   return true;
@@ -198,8 +214,10 @@ bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
   while (count > 0) {
     loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(toOffset);
     const ssize_t copied = copy_file_range(from->fd, &in, to->fd, &out, count, 0);
-    if (copied < 0 && errno == EINTR) continue;
-    if (copied <= 0) break;
+    if (copied < 0 && errno == EINTR)
+      continue;
+    if (copied <= 0)
+      break;
     fromOffset += std::uint64_t(copied), toOffset += std::uint64_t(copied);
     count -= std::uint64_t(copied);
   }
@@ -222,12 +240,15 @@ bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
 
 bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
   struct stat info;
-  if (fstat(file->fd, &info) != 0) return false;
+  if (fstat(file->fd, &info) != 0)
+    return false;
   *size = std::uint64_t(info.st_size);
   return true;
 }
 
-bool FlushNativeFile(NativeFile* file) { return fsync(file->fd) == 0; }
+bool FlushNativeFile(NativeFile* file) {
+  return fsync(file->fd) == 0;
+}
 
 bool HasSeveralLinks(NativeFile* file) {
   struct stat info;
@@ -236,23 +257,29 @@ bool HasSeveralLinks(NativeFile* file) {
 
 bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
   struct stat info;
-  if (fstat(original->fd, &info) != 0) return false;
+  if (fstat(original->fd, &info) != 0)
+    return false;
   struct stat copyInfo;
-  if (fstat(copy->fd, &copyInfo) != 0) return false;
+  if (fstat(copy->fd, &copyInfo) != 0)
+    return false;
   if ((copyInfo.st_uid != info.st_uid || copyInfo.st_gid != info.st_gid) &&
       fchown(copy->fd, info.st_uid, info.st_gid) != 0) {
     return false;
   }
-  if (fchmod(copy->fd, info.st_mode & 07777) != 0) return false;
+  if (fchmod(copy->fd, info.st_mode & 07777) != 0)
+    return false;
   // Extended attributes carry access lists and security labels.
   const ssize_t listSize = flistxattr(original->fd, nullptr, 0);
-  if (listSize <= 0) return true;
+  if (listSize <= 0)
+    return true;
   std::vector<char> names(std::size_t(listSize) + 1, '\0');
   const ssize_t got = flistxattr(original->fd, names.data(), names.size());
-  if (got < 0) return false;
+  if (got < 0)
+    return false;
   for (const char* name = names.data(); name < names.data() + got; name += strlen(name) + 1) {
     const ssize_t valueSize = fgetxattr(original->fd, name, nullptr, 0);
-    if (valueSize < 0) return false;
+    if (valueSize < 0)
+      return false;
     std::vector<char> value(std::size_t(valueSize) + 1);
     const ssize_t valueGot = fgetxattr(original->fd, name, value.data(), value.size());
     if (valueGot < 0 || fsetxattr(copy->fd, name, value.data(), std::size_t(valueGot), 0) != 0) {
@@ -263,7 +290,8 @@ bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
 }
 
 bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
-  if (rename(replacement.c_str(), target.c_str()) != 0) return false;
+  if (rename(replacement.c_str(), target.c_str()) != 0)
+    return false;
   const size_t slash = target.rfind('/');
   FlushFolder(slash == PathString::npos ? PathString(".") : target.substr(0, slash + 1));
   return true;
@@ -275,16 +303,19 @@ bool RemoveFileIfPresent(const PathString& path) {
 
 void FlushFolder(const PathString& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0)
+    return;
   fsync(fd);
   close(fd);
 }
 
 PathString ResolveFileLinks(const PathString& path) {
   struct stat info;
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+    return path;
   char* resolved = realpath(path.c_str(), nullptr);
-  if (!resolved) return path;
+  if (!resolved)
+    return path;
   PathString target(resolved);
   free(resolved);
   return target;
@@ -297,24 +328,48 @@ namespace {
 struct CodePageInfo {
   unsigned codePage;
   const char* iconvName;
-  bool doubleByte;
-  wchar_t defaultChar;  // what Windows gives for a sequence it cannot map
+  wchar_t defaultChar;          // what Windows gives for a sequence it cannot map
+  unsigned char leadRanges[4];  // Windows' lead bytes: first-last pairs, 0 ends
 };
 
-// Default characters as Windows' tables give them.
 constexpr CodePageInfo kCodePages[] = {
-    {874, "CP874", false, 0x003F},  {1250, "CP1250", false, 0x003F},
-    {1251, "CP1251", false, 0x003F}, {1252, "CP1252", false, 0x003F},
-    {1253, "CP1253", false, 0x003F}, {1254, "CP1254", false, 0x003F},
-    {1255, "CP1255", false, 0x003F}, {1256, "CP1256", false, 0x003F},
-    {1257, "CP1257", false, 0x003F}, {1258, "CP1258", false, 0x003F},
-    {932, "CP932", true, 0x30FB},    {936, "CP936", true, 0x003F},
-    {949, "CP949", true, 0x003F},    {950, "CP950", true, 0x003F},
+    {874, "CP874", 0x003F, {}},
+    {1250, "CP1250", 0x003F, {}},
+    {1251, "CP1251", 0x003F, {}},
+    {1252, "CP1252", 0x003F, {}},
+    {1253, "CP1253", 0x003F, {}},
+    {1254, "CP1254", 0x003F, {}},
+    {1255, "CP1255", 0x003F, {}},
+    {1256, "CP1256", 0x003F, {}},
+    {1257, "CP1257", 0x003F, {}},
+    {1258, "CP1258", 0x003F, {}},
+    {932, "CP932", 0x30FB, {0x81, 0x9F, 0xE0, 0xFC}},
+    {936, "CP936", 0x003F, {0x81, 0xFE}},
+    {949, "CP949", 0x003F, {0x81, 0xFE}},
+    {950, "CP950", 0x003F, {0x81, 0xFE}},
 };
+
+// Where glibc's tables differ from Windows' own converter, Windows wins:
+// runs of consecutive sequences (one byte, or lead << 8 | trail) that decode
+// to consecutive characters, or to the default character when `first` is 0.
+// Generated by tools/make-codepage-corrections from tests/data.
+struct CodePageCorrection {
+  unsigned codePage;
+  unsigned sequence;
+  unsigned count;
+  unsigned first;
+};
+
+constexpr CodePageCorrection kCorrections[] = {
+#ifndef SONGWRIGHT_GLIBC_TABLES_ONLY
+#include "engine/codepage-corrections.inc"
+#endif
+    {0, 0, 0, 0}};
 
 const CodePageInfo* FindCodePage(unsigned codePage) {
   for (const CodePageInfo& info : kCodePages) {
-    if (info.codePage == codePage) return &info;
+    if (info.codePage == codePage)
+      return &info;
   }
   return nullptr;
 }
@@ -328,11 +383,9 @@ struct CodePageTable {
   std::map<unsigned, std::array<wchar_t, 256>> pairs;  // by lead byte
 };
 
-enum class IconvResult { kCharacter, kIncomplete, kInvalid };
-
 // Decodes one whole sequence with a fresh shift state; stateful converters
 // (1255 and 1258 compose characters) are flushed so nothing is held back.
-IconvResult DecodeSequence(iconv_t cd, const unsigned char* bytes, size_t count, wchar_t* out) {
+bool DecodeSequence(iconv_t cd, const unsigned char* bytes, size_t count, wchar_t* out) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   char input[2];
   std::memcpy(input, bytes, count);
@@ -341,55 +394,64 @@ IconvResult DecodeSequence(iconv_t cd, const unsigned char* bytes, size_t count,
   char32_t decoded[4] = {};
   char* outPtr = reinterpret_cast<char*>(decoded);
   size_t outLeft = sizeof(decoded);
-  const size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-  if (result == static_cast<size_t>(-1)) {
-    return errno == EINVAL ? IconvResult::kIncomplete : IconvResult::kInvalid;
-  }
+  if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1))
+    return false;
   iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-  const size_t produced = (sizeof(decoded) - outLeft) / sizeof(char32_t);
-  if (produced != 1) return IconvResult::kInvalid;
+  if (sizeof(decoded) - outLeft != sizeof(char32_t))
+    return false;
   *out = static_cast<wchar_t>(decoded[0]);
-  return IconvResult::kCharacter;
+  return true;
 }
 
 std::unique_ptr<CodePageTable> BuildTable(const CodePageInfo& info) {
   iconv_t cd = iconv_open("UTF-32LE", info.iconvName);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return nullptr;
   auto table = std::make_unique<CodePageTable>();
   table->info = &info;
+  const bool doubleByte = info.leadRanges[0] != 0;
+  for (int r = 0; r < 4 && info.leadRanges[r]; r += 2) {
+    for (unsigned b = info.leadRanges[r]; b <= info.leadRanges[r + 1]; ++b)
+      table->lead[b] = true;
+  }
   for (unsigned b = 0; b < 256; ++b) {
     const unsigned char byte = static_cast<unsigned char>(b);
     wchar_t c = 0;
-    switch (DecodeSequence(cd, &byte, 1, &c)) {
-      case IconvResult::kCharacter:
-        table->single[b] = c;
-        break;
-      case IconvResult::kIncomplete:
-        if (info.doubleByte) {
-          table->lead[b] = true;
-          table->single[b] = info.defaultChar;  // a lead byte with nothing after it
-          break;
-        }
-        [[fallthrough]];
-      case IconvResult::kInvalid:
-        // Windows' single-byte tables give an undefined byte as the control
-        // character of the same value.
-        table->single[b] = info.doubleByte ? info.defaultChar : static_cast<wchar_t>(b);
-        break;
+    if (table->lead[b]) {
+      table->single[b] = info.defaultChar;  // a lead byte with nothing after it
+    } else if (DecodeSequence(cd, &byte, 1, &c)) {
+      table->single[b] = c;
+    } else {
+      // Windows' single-byte tables give an undefined byte as the control
+      // character of the same value.
+      table->single[b] = doubleByte ? info.defaultChar : static_cast<wchar_t>(b);
     }
   }
   for (unsigned b = 0; b < 256; ++b) {
-    if (!table->lead[b]) continue;
+    if (!table->lead[b])
+      continue;
     std::array<wchar_t, 256>& row = table->pairs[b];
     for (unsigned trail = 0; trail < 256; ++trail) {
       const unsigned char pair[2] = {static_cast<unsigned char>(b),
                                      static_cast<unsigned char>(trail)};
       wchar_t c = 0;
-      row[trail] =
-          DecodeSequence(cd, pair, 2, &c) == IconvResult::kCharacter ? c : info.defaultChar;
+      row[trail] = DecodeSequence(cd, pair, 2, &c) ? c : info.defaultChar;
     }
   }
   iconv_close(cd);
+  for (const CodePageCorrection& fix : kCorrections) {
+    if (fix.codePage != info.codePage)
+      continue;
+    for (unsigned i = 0; i < fix.count; ++i) {
+      const unsigned sequence = fix.sequence + i;
+      const wchar_t c = fix.first ? static_cast<wchar_t>(fix.first + i) : info.defaultChar;
+      if (sequence < 256) {
+        table->single[sequence] = c;
+      } else if (table->lead[sequence >> 8]) {
+        table->pairs[sequence >> 8][sequence & 0xFF] = c;
+      }
+    }
+  }
   return table;
 }
 
@@ -398,7 +460,8 @@ const CodePageTable* TableFor(unsigned codePage) {
   static std::map<unsigned, std::unique_ptr<CodePageTable>> tables;
   std::lock_guard<std::mutex> lock(mutex);
   auto it = tables.find(codePage);
-  if (it != tables.end()) return it->second.get();
+  if (it != tables.end())
+    return it->second.get();
   const CodePageInfo* info = FindCodePage(codePage);
   std::unique_ptr<CodePageTable> table = info ? BuildTable(*info) : nullptr;
   return (tables[codePage] = std::move(table)).get();
@@ -413,7 +476,8 @@ struct LocaleName {
 LocaleName ParseLocale(const std::string& name) {
   LocaleName parsed;
   const size_t at = name.find('@');
-  if (at != std::string::npos) parsed.modifier = name.substr(at + 1);
+  if (at != std::string::npos)
+    parsed.modifier = name.substr(at + 1);
   const std::string base = name.substr(0, at);
   const size_t end = base.find_first_of("_.");
   parsed.language = base.substr(0, end);
@@ -440,13 +504,15 @@ unsigned CodePageForLocale(const std::string& localeName) {
       {"fa", 1256}, {"ur", 1256}, {"et", 1257}, {"lv", 1257}, {"lt", 1257}, {"vi", 1258},
       {"th", 874},  {"ja", 932},  {"ko", 949},
   };
-  if (language == "sr" && locale.modifier == "latin") return 1250;  // Serbian in Latin script
+  if (language == "sr" && locale.modifier == "latin")
+    return 1250;  // Serbian in Latin script
   if (language == "zh") {
     const std::string& t = locale.territory;
     return t == "TW" || t == "HK" || t == "MO" ? 950 : 936;
   }
   for (const LanguagePage& entry : kPages) {
-    if (language == entry.language) return entry.codePage;
+    if (language == entry.language)
+      return entry.codePage;
   }
   return 1252;
 }
@@ -454,26 +520,33 @@ unsigned CodePageForLocale(const std::string& localeName) {
 unsigned AnsiCodePage() {
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(variable);
-    if (value && *value) return CodePageForLocale(value);
+    if (value && *value)
+      return CodePageForLocale(value);
   }
   return 1252;
 }
 
-bool IsCodePageSupported(unsigned codePage) { return FindCodePage(codePage) != nullptr; }
+bool IsCodePageSupported(unsigned codePage) {
+  return FindCodePage(codePage) != nullptr;
+}
 
 std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes) {
-  if (codePage == 0) codePage = AnsiCodePage();
+  if (codePage == 0)
+    codePage = AnsiCodePage();
   const CodePageTable* table = TableFor(codePage);
   std::wstring out;
   out.reserve(bytes.size());
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   if (!table) {  // unreachable through the front ends, which check the page
-    for (size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(s[i]));
+    for (size_t i = 0; i < n; ++i)
+      out.push_back(static_cast<wchar_t>(s[i]));
     return out;
   }
   for (size_t i = 0; i < n; ++i) {
-    if (table->lead[s[i]] && i + 1 < n) {
+    // A lead byte takes the next byte with it, unless that is NUL, which
+    // Windows decodes on its own.
+    if (table->lead[s[i]] && i + 1 < n && s[i + 1] != 0) {
       out.push_back(table->pairs.at(s[i])[s[i + 1]]);
       ++i;
     } else {
@@ -485,4 +558,6 @@ std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes) {
 
 // --- Display -----------------------------------------------------------------
 
-std::string PathForDisplay(const PathString& path) { return SanitizeUtf8(path); }
+std::string PathForDisplay(const PathString& path) {
+  return SanitizeUtf8(path);
+}

@@ -28,7 +28,8 @@ struct LoopContext {
 LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message >= WM_APP) {
     auto* loop = reinterpret_cast<LoopContext*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (loop && !loop->handle(loop->context, Notification{message, lParam})) PostQuitMessage(0);
+    if (loop && !loop->handle(loop->context, Notification{message, lParam}))
+      PostQuitMessage(0);
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -47,7 +48,9 @@ NotifyTarget CreateNotifyTarget() {
                          nullptr);
 }
 
-void DestroyNotifyTarget(NotifyTarget target) { DestroyWindow(target); }
+void DestroyNotifyTarget(NotifyTarget target) {
+  DestroyWindow(target);
+}
 
 void RunNotificationLoop(NotifyTarget target, NotificationHandler handle, void* context) {
   LoopContext loop{handle, context};
@@ -68,12 +71,14 @@ struct WorkerThread {
 
 WorkerThread* StartWorkerThread(ThreadProc proc, void* job) {
   const HANDLE handle = CreateThread(nullptr, 0, proc, job, 0, nullptr);
-  if (!handle) return nullptr;
+  if (!handle)
+    return nullptr;
   return new WorkerThread{handle};
 }
 
 void JoinWorkerThread(WorkerThread* thread) {
-  if (!thread) return;
+  if (!thread)
+    return;
   WaitForSingleObject(thread->handle, INFINITE);
   CloseHandle(thread->handle);
   delete thread;
@@ -93,13 +98,15 @@ DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity*
   auto listing = std::make_unique<DirectoryListing>();
   const std::wstring pattern = folder + L"\\*";
   listing->search = FindFirstFileW(pattern.c_str(), &listing->data);
-  if (listing->search == INVALID_HANDLE_VALUE) return nullptr;
+  if (listing->search == INVALID_HANDLE_VALUE)
+    return nullptr;
   listing->haveEntry = true;
   return listing.release();
 }
 
 bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
-  if (!listing->haveEntry && !FindNextFileW(listing->search, &listing->data)) return false;
+  if (!listing->haveEntry && !FindNextFileW(listing->search, &listing->data))
+    return false;
   listing->haveEntry = false;
   entry->name.assign(listing->data.cFileName);
   entry->isDirectory = (listing->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -148,7 +155,8 @@ NativeFile* CreateNewFile(const PathString& path) {
 }
 
 void CloseNativeFile(NativeFile* file) {
-  if (!file) return;
+  if (!file)
+    return;
   CloseHandle(file->handle);
   delete file;
 }
@@ -159,7 +167,8 @@ bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_
     OVERLAPPED overlapped = At(offset);
     DWORD got = 0;
     const DWORD chunk = DWORD(std::min<std::size_t>(count, 1u << 30));
-    if (!ReadFile(file->handle, out, chunk, &got, &overlapped) || got == 0) return false;
+    if (!ReadFile(file->handle, out, chunk, &got, &overlapped) || got == 0)
+      return false;
     out += got, offset += got, count -= got;
   }
   return true;
@@ -171,7 +180,8 @@ bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::
     OVERLAPPED overlapped = At(offset);
     DWORD put = 0;
     const DWORD chunk = DWORD(std::min<std::size_t>(count, 1u << 30));
-    if (!WriteFile(file->handle, in, chunk, &put, &overlapped) || put == 0) return false;
+    if (!WriteFile(file->handle, in, chunk, &put, &overlapped) || put == 0)
+      return false;
     in += put, offset += put, count -= put;
   }
   return true;
@@ -200,12 +210,15 @@ bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
 
 bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
   LARGE_INTEGER value;
-  if (!GetFileSizeEx(file->handle, &value)) return false;
+  if (!GetFileSizeEx(file->handle, &value))
+    return false;
   *size = std::uint64_t(value.QuadPart);
   return true;
 }
 
-bool FlushNativeFile(NativeFile* file) { return FlushFileBuffers(file->handle) != FALSE; }
+bool FlushNativeFile(NativeFile* file) {
+  return FlushFileBuffers(file->handle) != FALSE;
+}
 
 bool HasSeveralLinks(NativeFile* file) {
   BY_HANDLE_FILE_INFORMATION info;
@@ -214,7 +227,9 @@ bool HasSeveralLinks(NativeFile* file) {
 
 // ReplaceFileW carries the original's attributes, owner and access lists
 // over to the replacement.
-bool CopyFileSecurity(NativeFile*, NativeFile*) { return true; }
+bool CopyFileSecurity(NativeFile*, NativeFile*) {
+  return true;
+}
 
 bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
   // The replacement was flushed before; ReplaceFileW keeps what the
@@ -229,11 +244,15 @@ bool RemoveFileIfPresent(const PathString& path) {
 
 void FlushFolder(const PathString&) {}  // NTFS journals its own metadata
 
-PathString ResolveFileLinks(const PathString& path) { return path; }
+PathString ResolveFileLinks(const PathString& path) {
+  return path;
+}
 
 // --- Code pages --------------------------------------------------------------
 
-unsigned AnsiCodePage() { return GetACP(); }
+unsigned AnsiCodePage() {
+  return GetACP();
+}
 
 // The same pages as on every other platform, so that a command line means the
 // same everywhere.
@@ -244,16 +263,19 @@ bool IsCodePageSupported(unsigned codePage) {
 }
 
 std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes) {
-  if (bytes.empty()) return std::wstring();
+  if (bytes.empty())
+    return std::wstring();
   // Never more wide characters than bytes; the zero fill ends the text.
   std::wstring buffer(bytes.size() + 1, L'\0');
   const int count = static_cast<int>(bytes.size());
-  const int written = MultiByteToWideChar(codePage == 0 ? CP_ACP : codePage, 0, bytes.data(),
-                                          count, &buffer[0], count + 1);
+  const int written = MultiByteToWideChar(codePage == 0 ? CP_ACP : codePage, 0, bytes.data(), count,
+                                          &buffer[0], count + 1);
   buffer.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return buffer;
 }
 
 // --- Display -----------------------------------------------------------------
 
-std::string PathForDisplay(const PathString& path) { return WideToUtf8(path); }
+std::string PathForDisplay(const PathString& path) {
+  return WideToUtf8(path);
+}

@@ -15,15 +15,19 @@ std::uint64_t Checksum(const char* data, std::size_t count,
   return hash;
 }
 
-std::uint64_t Checksum(const std::string& data) { return Checksum(data.data(), data.size()); }
+std::uint64_t Checksum(const std::string& data) {
+  return Checksum(data.data(), data.size());
+}
 
 void PutNumber(std::string* out, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(char((value >> (8 * i)) & 0xFF));
+  for (int i = 0; i < 8; ++i)
+    out->push_back(char((value >> (8 * i)) & 0xFF));
 }
 
 std::uint64_t GetNumber(const std::string& in, std::size_t at) {
   std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(in[at + i]);
+  for (int i = 7; i >= 0; --i)
+    value = (value << 8) | static_cast<unsigned char>(in[at + i]);
   return value;
 }
 
@@ -49,10 +53,13 @@ std::string EncodeJournal(const Journal& journal) {
 }
 
 bool DecodeJournal(const std::string& data, Journal* journal) {
-  if (data.size() < kJournalHeader + 8 || data.compare(0, 4, kJournalMagic) != 0) return false;
+  if (data.size() < kJournalHeader + 8 || data.compare(0, 4, kJournalMagic) != 0)
+    return false;
   const std::uint64_t count = GetNumber(data, 20);
-  if (count != data.size() - kJournalHeader - 8) return false;
-  if (GetNumber(data, data.size() - 8) != Checksum(data.data(), data.size() - 8)) return false;
+  if (count != data.size() - kJournalHeader - 8)
+    return false;
+  if (GetNumber(data, data.size() - 8) != Checksum(data.data(), data.size() - 8))
+    return false;
   journal->originalLength = GetNumber(data, 4);
   journal->offset = GetNumber(data, 12);
   journal->bytes = data.substr(kJournalHeader, std::size_t(count));
@@ -61,7 +68,8 @@ bool DecodeJournal(const std::string& data, Journal* journal) {
 
 bool ReadWholeFile(NativeFile* file, std::string* out) {
   std::uint64_t size = 0;
-  if (!FileSizeOf(file, &size)) return false;
+  if (!FileSizeOf(file, &size))
+    return false;
   out->assign(std::size_t(size), '\0');
   return size == 0 || ReadFileAt(file, 0, &(*out)[0], out->size());
 }
@@ -96,22 +104,28 @@ PathString SidePath(const PathString& path, const char* kind) {
   }
   static const char kHex[] = "0123456789abcdef";
   PathString side = path.substr(0, start) + PATH_TEXT(".songwright-");
-  for (int shift = 60; shift >= 0; shift -= 4) side.push_back(PathChar(kHex[(hash >> shift) & 15]));
+  for (int shift = 60; shift >= 0; shift -= 4)
+    side.push_back(PathChar(kHex[(hash >> shift) & 15]));
   side.push_back(PathChar('.'));
-  for (const char* k = kind; *k; ++k) side.push_back(PathChar(*k));
+  for (const char* k = kind; *k; ++k)
+    side.push_back(PathChar(*k));
   return side;
 }
 
 }  // namespace
 
-PathString JournalPathFor(const PathString& path) { return SidePath(path, "journal"); }
+PathString JournalPathFor(const PathString& path) {
+  return SidePath(path, "journal");
+}
 
 bool WriteJournal(const PathString& target, std::uint64_t originalLength, std::uint64_t offset,
                   const std::string& originalBytes) {
   const PathString journalPath = JournalPathFor(target);
-  if (!RemoveFileIfPresent(journalPath)) return false;
+  if (!RemoveFileIfPresent(journalPath))
+    return false;
   NativeFile* journalFile = CreateNewFile(journalPath);
-  if (!journalFile) return false;
+  if (!journalFile)
+    return false;
   const std::string data = EncodeJournal(Journal{originalLength, offset, originalBytes});
   const bool journaled =
       WriteFileAt(journalFile, 0, data.data(), data.size()) && FlushNativeFile(journalFile);
@@ -123,13 +137,16 @@ bool WriteJournal(const PathString& target, std::uint64_t originalLength, std::u
   FlushFolder(FolderOf(target));  // the journal must outlast a crash that follows
   return true;
 }
-PathString CopyPathFor(const PathString& path) { return SidePath(path, "tmp"); }
+PathString CopyPathFor(const PathString& path) {
+  return SidePath(path, "tmp");
+}
 
 bool RecoverInterruptedSave(const PathString& path) {
   const PathString target = ResolveFileLinks(path);
   const PathString journalPath = JournalPathFor(target);
   NativeFile* journalFile = OpenExistingFile(journalPath, false);
-  if (!journalFile) return true;  // the usual case: nothing was cut short
+  if (!journalFile)
+    return true;  // the usual case: nothing was cut short
   std::string data;
   const bool read = ReadWholeFile(journalFile, &data);
   CloseNativeFile(journalFile);
@@ -139,7 +156,8 @@ bool RecoverInterruptedSave(const PathString& path) {
     return RemoveFileIfPresent(journalPath);
   }
   NativeFile* file = OpenExistingFile(target, true);
-  if (!file) return false;
+  if (!file)
+    return false;
   const bool restored = ApplyJournal(file, journal);
   CloseNativeFile(file);
   return restored && RemoveFileIfPresent(journalPath);
@@ -154,22 +172,31 @@ EditStream::EditStream(const PathString& path)
   }
 }
 
-EditStream::~EditStream() { CloseNativeFile(file_); }
+EditStream::~EditStream() {
+  CloseNativeFile(file_);
+}
 
-TagLib::FileName EditStream::name() const { return path_.c_str(); }
+TagLib::FileName EditStream::name() const {
+  return path_.c_str();
+}
 
 std::uint64_t EditStream::ContentLength() const {
   std::uint64_t total = 0;
-  for (const Piece& piece : pieces_) total += piece.length;
+  for (const Piece& piece : pieces_)
+    total += piece.length;
   return total;
 }
 
-long EditStream::length() { return long(ContentLength()); }
+long EditStream::length() {
+  return long(ContentLength());
+}
 
 void EditStream::seek(long offset, Position p) {
   long base = 0;
-  if (p == Current) base = long(position_);
-  if (p == End) base = long(ContentLength());
+  if (p == Current)
+    base = long(position_);
+  if (p == End)
+    base = long(ContentLength());
   position_ = std::uint64_t(std::max(0L, base + offset));
 }
 
@@ -200,7 +227,8 @@ bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, std::stri
 
 TagLib::ByteVector EditStream::readBlock(unsigned long length) {
   std::string data;
-  if (file_) ReadContent(position_, length, &data);
+  if (file_)
+    ReadContent(position_, length, &data);
   position_ += data.size();
   return TagLib::ByteVector(data.data(), static_cast<unsigned int>(data.size()));
 }
@@ -208,26 +236,30 @@ TagLib::ByteVector EditStream::readBlock(unsigned long length) {
 void EditStream::Splice(std::uint64_t start, std::uint64_t removeLength, const std::string& data) {
   const std::uint64_t total = ContentLength();
   if (start > total) {  // writing past the end leaves zeros in between
-    pieces_.push_back(Piece{false, 0, start - total, std::string(std::size_t(start - total), '\0')});
+    pieces_.push_back(
+        Piece{false, 0, start - total, std::string(std::size_t(start - total), '\0')});
   }
   const std::uint64_t end = std::min(start + removeLength, std::max(total, start));
   std::vector<Piece> spliced;
   std::uint64_t pieceStart = 0;
   bool inserted = false;
   auto insertData = [&] {
-    if (!inserted && !data.empty()) spliced.push_back(Piece{false, 0, data.size(), data});
+    if (!inserted && !data.empty())
+      spliced.push_back(Piece{false, 0, data.size(), data});
     inserted = true;
   };
   for (Piece& piece : pieces_) {
     const std::uint64_t pieceEnd = pieceStart + piece.length;
     if (pieceEnd <= start || pieceStart >= end) {
-      if (pieceStart >= end) insertData();
+      if (pieceStart >= end)
+        insertData();
       spliced.push_back(std::move(piece));
     } else {
       if (pieceStart < start) {  // the part before the cut
         Piece head = piece;
         head.length = start - pieceStart;
-        if (!head.original) head.bytes.resize(std::size_t(head.length));
+        if (!head.original)
+          head.bytes.resize(std::size_t(head.length));
         spliced.push_back(std::move(head));
       }
       insertData();
@@ -276,7 +308,8 @@ void EditStream::truncate(long length) {
 bool EditStream::Changed() const {
   std::uint64_t at = 0;
   for (const Piece& piece : pieces_) {
-    if (!piece.original || piece.offset != at) return true;
+    if (!piece.original || piece.offset != at)
+      return true;
     at += piece.length;
   }
   return at != originalLength_;
@@ -293,7 +326,8 @@ bool EditStream::WritePieces(NativeFile* to, std::uint64_t from) const {
           piece.original
               ? CopyFileRange(file_, piece.offset + skip, to, at + skip - from, count)
               : WriteFileAt(to, at + skip - from, piece.bytes.data() + skip, std::size_t(count));
-      if (!written) return false;
+      if (!written)
+        return false;
     }
     at = end;
   }
@@ -304,10 +338,12 @@ bool EditStream::CommitInPlace(std::uint64_t from, std::uint64_t newLength) {
   // What changes, and the original bytes it replaces, in memory: when the
   // length changes that is the rest of the file, which a rename cannot spare.
   const std::uint64_t sameLengthEnd = [&] {
-    if (newLength != originalLength_) return originalLength_;
+    if (newLength != originalLength_)
+      return originalLength_;
     std::uint64_t end = newLength;
     for (auto piece = pieces_.rbegin(); piece != pieces_.rend(); ++piece) {
-      if (!piece->original || piece->offset != end - piece->length) break;
+      if (!piece->original || piece->offset != end - piece->length)
+        break;
       end -= piece->length;
     }
     return std::max(end, from);
@@ -325,7 +361,8 @@ bool EditStream::CommitInPlace(std::uint64_t from, std::uint64_t newLength) {
   }
 
   NativeFile* writer = OpenExistingFile(target_, true);
-  if (!writer) return false;
+  if (!writer)
+    return false;
   const PathString journalPath = JournalPathFor(target_);
   bool written = false;
   if (WriteJournal(target_, journal.originalLength, journal.offset, journal.bytes)) {
@@ -334,7 +371,8 @@ bool EditStream::CommitInPlace(std::uint64_t from, std::uint64_t newLength) {
               FlushNativeFile(writer);
     // A failed write is taken back at once; what cannot be taken back stays
     // in the journal for the next run.
-    if (written || ApplyJournal(writer, journal)) RemoveFileIfPresent(journalPath);
+    if (written || ApplyJournal(writer, journal))
+      RemoveFileIfPresent(journalPath);
   }
   CloseNativeFile(writer);
   return written;
@@ -344,7 +382,8 @@ bool EditStream::CommitByReplace(std::uint64_t newLength) {
   const PathString copyPath = CopyPathFor(target_);
   RemoveFileIfPresent(copyPath);  // left by a run that was cut short
   NativeFile* copy = CreateNewFile(copyPath);
-  if (!copy) return false;
+  if (!copy)
+    return false;
   const bool written = WritePieces(copy, 0) && TruncateNativeFile(copy, newLength);
   const bool secured = written && CopyFileSecurity(file_, copy);
   const bool flushed = secured && FlushNativeFile(copy);
@@ -352,29 +391,35 @@ bool EditStream::CommitByReplace(std::uint64_t newLength) {
   if (flushed) {
     CloseNativeFile(file_);  // Windows replaces no file that is still open
     file_ = nullptr;
-    if (ReplaceFileAtomically(target_, copyPath)) return true;
+    if (ReplaceFileAtomically(target_, copyPath))
+      return true;
   }
   RemoveFileIfPresent(copyPath);
   // A copy that could not take the original's owner or access lists must
   // not replace it; the file is rewritten in place instead.
-  if (written && !secured) return CommitInPlace(0, newLength);
+  if (written && !secured)
+    return CommitInPlace(0, newLength);
   return false;
 }
 
 bool EditStream::CommitEdits() {
-  if (!file_) return false;
+  if (!file_)
+    return false;
   const std::uint64_t newLength = ContentLength();
   std::uint64_t from = 0;
   for (const Piece& piece : pieces_) {
-    if (!piece.original || piece.offset != from) break;
+    if (!piece.original || piece.offset != from)
+      break;
     from += piece.length;
   }
-  if (from == newLength && newLength == originalLength_) return true;  // nothing changed
+  if (from == newLength && newLength == originalLength_)
+    return true;  // nothing changed
 
   // Saving needs a file that may be written; a read-only one is refused as
   // TagLib refuses it.
   NativeFile* writable = OpenExistingFile(target_, true);
-  if (!writable) return false;
+  if (!writable)
+    return false;
   CloseNativeFile(writable);
 
   const bool ok = newLength == originalLength_ || HasSeveralLinks(file_)

@@ -62,8 +62,8 @@ class EditStream : public TagLib::IOStream {
   bool CommitByReplace(std::uint64_t newLength);
   bool WritePieces(NativeFile* to, std::uint64_t from) const;
 
-  PathString path_;   // the name TagLib sees
-  PathString target_; // the file itself, links followed
+  PathString path_;    // the name TagLib sees
+  PathString target_;  // the file itself, links followed
   NativeFile* file_ = nullptr;
   std::uint64_t originalLength_ = 0;
   std::uint64_t position_ = 0;

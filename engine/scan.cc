@@ -23,7 +23,8 @@ void WalkFolder(const ScanJob& job, const PathString& folder,
                 std::vector<FolderIdentity>* ancestors) {
   FolderIdentity identity;
   DirectoryListing* listing = OpenDirectoryListing(folder, &identity);
-  if (!listing) return;
+  if (!listing)
+    return;
   if (identity.known) {
     for (const FolderIdentity& ancestor : *ancestors) {
       if (ancestor.known && ancestor.device == identity.device &&
@@ -38,7 +39,8 @@ void WalkFolder(const ScanJob& job, const PathString& folder,
   DirectoryEntry entry;
   PathString path;
   while (!StopRequested(job) && NextDirectoryEntry(listing, &entry)) {
-    if (IsDotOrDotDot(entry.name)) continue;
+    if (IsDotOrDotDot(entry.name))
+      continue;
     path.assign(folder).append(1, kPathSeparator).append(entry.name);
     if (entry.isDirectory) {
       WalkFolder(job, path, ancestors);
@@ -61,7 +63,8 @@ void ScanFolder(const ScanJob& job, const PathString& folder) {
 void ReportMp3File(const ScanJob& job, const PathString& path) {
   // The classic locale: only a-z and A-Z fold, whatever the user's locale.
   static const std::locale classic = std::locale::classic();
-  if (!boost::algorithm::iends_with(path, PATH_TEXT(".mp3"), classic)) return;
+  if (!boost::algorithm::iends_with(path, PATH_TEXT(".mp3"), classic))
+    return;
   auto found = std::make_unique<PathString>(path);
   if (PostNotification(job.window, WM_SCAN_FILE_FOUND,
                        reinterpret_cast<std::intptr_t>(found.get()))) {

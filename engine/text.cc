@@ -32,7 +32,8 @@ std::string WideToUtf8(const std::wstring& text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = static_cast<char32_t>(text[i]);
-    if (sizeof(wchar_t) == 2) c &= 0xFFFF;
+    if (sizeof(wchar_t) == 2)
+      c &= 0xFFFF;
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
       const char32_t low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
       if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -40,7 +41,8 @@ std::string WideToUtf8(const std::wstring& text) {
         ++i;
       }
     }
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+      c = kReplacement;
     AppendUtf8(&out, c);
   }
   return out;
@@ -70,10 +72,12 @@ std::string SanitizeUtf8(const std::string& bytes) {
     }
     bool valid = length != 0 && i + length <= n;
     for (size_t k = 1; valid && k < length; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) valid = false;
+      if ((s[i + k] & 0xC0) != 0x80)
+        valid = false;
       c = (c << 6) | (s[i + k] & 0x3F);
     }
-    if (valid && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) valid = false;
+    if (valid && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
+      valid = false;
     if (valid) {
       out.append(bytes, i, length);
       i += length;

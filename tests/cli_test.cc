@@ -29,7 +29,8 @@ Result RunCli(const std::vector<std::string>& arguments,
   const fs::path out = capture.path() / "out", err = capture.path() / "err";
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) unsetenv(name);
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
+      unsetenv(name);
     for (const auto& [name, value] : environment) {
       if (value.empty()) {
         unsetenv(name.c_str());
@@ -37,10 +38,12 @@ Result RunCli(const std::vector<std::string>& arguments,
         setenv(name.c_str(), value.c_str(), 1);
       }
     }
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
+      _exit(127);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(SONGWRIGHT_BINARY));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(SONGWRIGHT_BINARY, argv.data());
     _exit(127);
@@ -60,7 +63,8 @@ std::vector<std::string> Lines(const std::string& text) {
   while (start < text.size()) {
     const size_t end = text.find('\n', start);
     lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
+    if (end == std::string::npos)
+      break;
     start = end + 1;
   }
   return lines;
@@ -131,7 +135,8 @@ TEST(CommandLine, CodePageComesFromTheOptionOrTheLocale) {
       {{"--codepage", "1251"}, {}, std::string("\x10\x04\x31\x04\x32\x04", 6)},
       {{"--codepage", "CP1252"}, {}, std::string("\xC0\x00\xE1\x00\xE2\x00", 6)},
       {{}, {{"LANG", "ru_RU.UTF-8"}}, std::string("\x10\x04\x31\x04\x32\x04", 6)},
-      {{}, {{"LANG", "ru_RU.UTF-8"}, {"LC_ALL", "el_GR.UTF-8"}},
+      {{},
+       {{"LANG", "ru_RU.UTF-8"}, {"LC_ALL", "el_GR.UTF-8"}},
        std::string("\x90\x03\xB1\x03\xB2\x03", 6)},
       {{}, {{"LANG", "C"}}, std::string("\xC0\x00\xE1\x00\xE2\x00", 6)},
   };

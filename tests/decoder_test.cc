@@ -63,7 +63,8 @@ TEST(DecodeCodePage, NeverFailsAndNeverGrows) {
     ASSERT_TRUE(IsCodePageSupported(codePage));
     for (int round = 0; round < 200; ++round) {
       std::string bytes(1 + random() % 40, '\0');
-      for (char& b : bytes) b = static_cast<char>(0x80 | random());
+      for (char& b : bytes)
+        b = static_cast<char>(0x80 | random());
       const std::wstring text = DecodeCodePage(codePage, bytes);
       EXPECT_FALSE(text.empty());
       EXPECT_LE(text.size(), bytes.size());
@@ -77,7 +78,9 @@ TEST(DecodeCodePage, DoubleBytePagesDecodeBrokenSequencesToTheDefaultCharacter) 
   EXPECT_EQ(1u, DecodeCodePage(932, "\x82").size());
   EXPECT_EQ(2u, DecodeCodePage(936, "a\xC4").size());
   // Whatever an unmappable sequence gives, the text around it survives.
-  const std::wstring text = DecodeCodePage(949, "A\xFF\xFF" "B");
+  const std::wstring text = DecodeCodePage(949,
+                                           "A\xFF\xFF"
+                                           "B");
   EXPECT_EQ(L'A', text.front());
   EXPECT_EQ(L'B', text.back());
 }

@@ -66,7 +66,8 @@ std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned code
 std::vector<PathString> FoundPaths(const std::vector<Received>& received) {
   std::vector<PathString> paths;
   for (const Received& entry : received) {
-    if (entry.message == WM_SCAN_FILE_FOUND) paths.push_back(entry.path);
+    if (entry.message == WM_SCAN_FILE_FOUND)
+      paths.push_back(entry.path);
   }
   return paths;
 }

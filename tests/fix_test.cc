@@ -24,13 +24,17 @@ const wchar_t kCyrillic[] = L"\u0410\u0431\u0432";
 
 // Size of the ID3v2 tag at the start of `bytes`, header included.
 size_t TagSize(const std::string& bytes) {
-  if (bytes.compare(0, 3, "ID3") != 0) return 0;
+  if (bytes.compare(0, 3, "ID3") != 0)
+    return 0;
   size_t size = 0;
-  for (int i = 6; i < 10; ++i) size = (size << 7) | (static_cast<unsigned char>(bytes[i]) & 0x7F);
+  for (int i = 6; i < 10; ++i)
+    size = (size << 7) | (static_cast<unsigned char>(bytes[i]) & 0x7F);
   return 10 + size;
 }
 
-std::string AfterTag(const std::string& bytes) { return bytes.substr(TagSize(bytes)); }
+std::string AfterTag(const std::string& bytes) {
+  return bytes.substr(TagSize(bytes));
+}
 
 unsigned Fix(const fs::path& path, unsigned codePage, FileOutcome* outcome = nullptr) {
   FileOutcome local;
@@ -42,11 +46,11 @@ struct ReadBack {
   explicit ReadBack(const fs::path& path) : file(path.c_str()) {}
   TagLib::ID3v2::TextIdentificationFrame* Text(const char* id) {
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(false);
-    if (!tag) return nullptr;
+    if (!tag)
+      return nullptr;
     const TagLib::ID3v2::FrameList frames = tag->frameListMap()[id];
-    return frames.isEmpty()
-               ? nullptr
-               : dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frames.front());
+    return frames.isEmpty() ? nullptr
+                            : dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frames.front());
   }
   TagLib::MPEG::File file;
 };
@@ -59,8 +63,7 @@ TEST(FixFile, RedecodesLatin1FramesAndKeepsTheAudioBytes) {
     TempFolder folder;
     const std::string audio = MpegFrames(20);
     const std::string original =
-        Id3v2Tag({TextFrame("TIT2", kCyrillicBytes), TextFrame("TPE1", "ASCII artist")},
-                 padding) +
+        Id3v2Tag({TextFrame("TIT2", kCyrillicBytes), TextFrame("TPE1", "ASCII artist")}, padding) +
         audio;
     const fs::path path = folder.Write("song.mp3", original);
 
@@ -88,15 +91,18 @@ TEST(FixFile, DecodesThroughTheGivenCodePage) {
     std::wstring text;
   } cases[] = {
       {1252, "\xE9t\xE9 \x80", L"\u00E9t\u00E9 \u20AC"},  // same letters, still rewritten
-      {1250, "\xB3\xF3" "d\xBF", L"\u0142\u00F3d\u017C"},
+      {1250,
+       "\xB3\xF3"
+       "d\xBF",
+       L"\u0142\u00F3d\u017C"},
       {1253, "\xC1\xE8\xDE\xED\xE1", L"\u0391\u03B8\u03AE\u03BD\u03B1"},
       {932, "\x82\xA0\x82\xA2", L"\u3042\u3044"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codePage);
     TempFolder folder;
-    const fs::path path = folder.Write("a.mp3", Id3v2Tag({TextFrame("TALB", c.bytes)}) +
-                                                    MpegFrames(5));
+    const fs::path path =
+        folder.Write("a.mp3", Id3v2Tag({TextFrame("TALB", c.bytes)}) + MpegFrames(5));
     EXPECT_EQ(WM_FIX_SUCCEEDED, Fix(path, c.codePage));
     ReadBack back(path);
     ASSERT_TRUE(back.Text("TALB"));
@@ -175,9 +181,9 @@ TEST(FixFile, Id3v1CopyAloneNeverSaves) {
 
 TEST(FixFile, UserTextFrameKeepsDescriptionAndValueInTheirPlaces) {
   TempFolder folder;
-  const fs::path path = folder.Write(
-      "txxx.mp3",
-      Id3v2Tag({UserTextFrame("\xCE\xEF\xE8\xF1", "\xC7\xED\xE0\xF7")}) + MpegFrames(4));
+  const fs::path path =
+      folder.Write("txxx.mp3", Id3v2Tag({UserTextFrame("\xCE\xEF\xE8\xF1", "\xC7\xED\xE0\xF7")}) +
+                                   MpegFrames(4));
   EXPECT_EQ(WM_FIX_SUCCEEDED, Fix(path, 1251));
 
   ReadBack back(path);
@@ -197,8 +203,7 @@ TEST(FixFile, SeveralValuesOfOneFrameStayApart) {
   TempFolder folder;
   const fs::path path = folder.Write(
       "multi.mp3",
-      Id3v2Tag({MultiValueTextFrame("TPE1", {"\xC0\xE1", "Plain", "\xE2"})}, 0, 4) +
-          MpegFrames(4));
+      Id3v2Tag({MultiValueTextFrame("TPE1", {"\xC0\xE1", "Plain", "\xE2"})}, 0, 4) + MpegFrames(4));
   EXPECT_EQ(WM_FIX_SUCCEEDED, Fix(path, 1251));
   ReadBack back(path);
   ASSERT_TRUE(back.Text("TPE1"));
@@ -229,10 +234,9 @@ TEST(FixFile, OtherTagsAndFramesAreLeftAsTheyAre) {
 
 TEST(FixFile, RepairingTwiceFindsNothingTheSecondTime) {
   TempFolder folder;
-  const fs::path path =
-      folder.Write("twice.mp3", Id3v2Tag({TextFrame("TIT2", kCyrillicBytes),
-                                          UserTextFrame("\xC0", "\xC1")}) +
-                                    MpegFrames(5) + Id3v1Tag("\xC0\xC1"));
+  const fs::path path = folder.Write(
+      "twice.mp3", Id3v2Tag({TextFrame("TIT2", kCyrillicBytes), UserTextFrame("\xC0", "\xC1")}) +
+                       MpegFrames(5) + Id3v1Tag("\xC0\xC1"));
   EXPECT_EQ(WM_FIX_SUCCEEDED, Fix(path, 1251));
   const std::string once = ReadFile(path);
   EXPECT_EQ(WM_FIX_NOT_NEEDED, Fix(path, 1251));
@@ -249,12 +253,10 @@ TEST(FixFile, MissingFileCannotBeOpened) {
 TEST(FixFiles, OneOutcomePerFileInListOrderThenCompletion) {
   TempFolder folder;
   const std::vector<PathString> files = {
-      folder.Write("1.mp3", Id3v2Tag({TextFrame("TIT2", kCyrillicBytes)}) + MpegFrames(3))
-          .native(),
+      folder.Write("1.mp3", Id3v2Tag({TextFrame("TIT2", kCyrillicBytes)}) + MpegFrames(3)).native(),
       folder.Write("2.mp3", MpegFrames(3)).native(),
       (folder.path() / "3-removed-after-the-scan.mp3").native(),
-      folder.Write("4.mp3", Id3v2Tag({TextFrame("TPE1", kCyrillicBytes)}) + MpegFrames(3))
-          .native(),
+      folder.Write("4.mp3", Id3v2Tag({TextFrame("TPE1", kCyrillicBytes)}) + MpegFrames(3)).native(),
   };
   const std::vector<Received> received = RunFix(files, 1251);
   ASSERT_EQ(5u, received.size());

@@ -34,7 +34,8 @@ std::string MpegFrames(int count, int seed) {
   std::string frames;
   for (int f = 0; f < count; ++f) {
     frames += std::string("\xFF\xFB\x90\x64", 4);
-    for (int i = 0; i < 413; ++i) frames.push_back(char((i * 7 + f * 13 + seed * 31) & 0x7F));
+    for (int i = 0; i < 413; ++i)
+      frames.push_back(char((i * 7 + f * 13 + seed * 31) & 0x7F));
   }
   return frames;
 }
@@ -46,7 +47,8 @@ Frame TextFrame(const std::string& id, const std::string& latin1Bytes) {
 Frame MultiValueTextFrame(const std::string& id, const std::vector<std::string>& values) {
   std::string body(1, '\0');
   for (size_t i = 0; i < values.size(); ++i) {
-    if (i) body.push_back('\0');
+    if (i)
+      body.push_back('\0');
     body += values[i];
   }
   return {id, body};
@@ -81,8 +83,8 @@ std::string Id3v2Tag(const std::vector<Frame>& frames, int padding, int version)
          body;
 }
 
-std::string Id3v1Tag(const std::string& title, const std::string& artist,
-                     const std::string& album, const std::string& year, int track) {
+std::string Id3v1Tag(const std::string& title, const std::string& artist, const std::string& album,
+                     const std::string& year, int track) {
   std::string tag = "TAG" + Field(title, 30) + Field(artist, 30) + Field(album, 30) +
                     Field(year, 4) + Field("", 28) + '\0' + char(track) + char(255);
   return tag;
@@ -131,7 +133,8 @@ std::filesystem::path TempFolder::Write(const std::filesystem::path& relative,
   std::filesystem::create_directories(full.parent_path());
   std::ofstream out(full, std::ios::binary);
   out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + full.string());
+  if (!out)
+    throw std::runtime_error("cannot write " + full.string());
   return full;
 }
 

@@ -31,8 +31,7 @@ std::string Id3v2Tag(const std::vector<Frame>& frames, int padding = 0, int vers
 
 // A 128-byte ID3v1.1 tag.
 std::string Id3v1Tag(const std::string& title, const std::string& artist = "",
-                     const std::string& album = "", const std::string& year = "",
-                     int track = 0);
+                     const std::string& album = "", const std::string& year = "", int track = 0);
 
 // An APEv2 tag (items, then footer) with one text item.
 std::string ApeTag(const std::string& key, const std::string& value);

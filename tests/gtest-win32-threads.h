@@ -37,7 +37,8 @@ class condition_variable {
   }
   template <typename Predicate>
   void wait(unique_lock<mutex>& lock, Predicate ready) {
-    while (!ready()) wait(lock);
+    while (!ready())
+      wait(lock);
   }
 
  private:

@@ -66,7 +66,8 @@ Options ParseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(argument + " needs a value");
+      if (i + 1 >= argc)
+        Usage(argument + " needs a value");
       return argv[++i];
     };
     try {
@@ -91,7 +92,8 @@ Options ParseOptions(int argc, char** argv) {
       Usage("bad value for " + argument);
     }
   }
-  if (options.rounds < 0 || options.stops < 0 || options.largeMb <= 0) Usage("bad value");
+  if (options.rounds < 0 || options.stops < 0 || options.largeMb <= 0)
+    Usage("bad value");
   return options;
 }
 
@@ -119,7 +121,8 @@ Library MakeLibrary(unsigned seed, double largeMb) {
   Library library;
   auto add = [&](const std::string& path, const std::string& bytes, bool untouched = false) {
     library.originals[path] = bytes;
-    if (untouched) library.untouched.insert(path);
+    if (untouched)
+      library.untouched.insert(path);
   };
   auto words = [&](int length) { return Cyrillic(random, length); };
 
@@ -136,8 +139,7 @@ Library MakeLibrary(unsigned seed, double largeMb) {
           MpegFrames(30, 2));
   for (int i = 0; i < 6; ++i) {
     add("Albums/Misc/fit " + std::to_string(i) + ".mp3",
-        Id3v2Tag({TextFrame("TIT2", words(8 + i)), TextFrame("TALB", words(6))}, 1024,
-                 3 + i % 2) +
+        Id3v2Tag({TextFrame("TIT2", words(8 + i)), TextFrame("TALB", words(6))}, 1024, 3 + i % 2) +
             MpegFrames(20 + i, 10 + i));
   }
   add("Large/fit large.mp3",
@@ -165,12 +167,12 @@ Library MakeLibrary(unsigned seed, double largeMb) {
   // Files that need nothing, and files that are not songs.
   add("Plain/ascii.mp3", Id3v2Tag({TextFrame("TIT2", "Plain title")}, 100) + MpegFrames(20, 60),
       true);
-  add("Plain/utf16.mp3", Id3v2Tag({Utf16TextFrame("TIT2", u"\u0413\u0440\u0443")}) + MpegFrames(20, 61),
-      true);
+  add("Plain/utf16.mp3",
+      Id3v2Tag({Utf16TextFrame("TIT2", u"\u0413\u0440\u0443")}) + MpegFrames(20, 61), true);
   add("Plain/ascii v1.mp3", MpegFrames(20, 62) + Id3v1Tag("Title", "Artist", "Album", "1999", 2),
       true);
-  add("Plain/big plain.mp3",
-      Id3v2Tag({TextFrame("TIT2", "Big")}) + MpegFrames(largeFrames / 2, 63), true);
+  add("Plain/big plain.mp3", Id3v2Tag({TextFrame("TIT2", "Big")}) + MpegFrames(largeFrames / 2, 63),
+      true);
   add("Plain/empty.mp3", "", true);
   add("Plain/cover.jpg", "\xFF\xD8\xFF\xE0 not really a picture", true);
   add("Plain/notes.txt", Id3v2Tag({TextFrame("TIT2", words(5))}) + MpegFrames(3, 64), true);
@@ -192,7 +194,8 @@ void WriteTree(const fs::path& root, const Library& library) {
     fs::create_directories(full.parent_path());
     std::ofstream out(full, std::ios::binary);
     out << bytes;
-    if (!out) throw std::runtime_error("cannot write " + full.string());
+    if (!out)
+      throw std::runtime_error("cannot write " + full.string());
   }
 }
 
@@ -203,16 +206,19 @@ std::set<std::string> Entries(const fs::path& root, bool filesOnly = false) {
   for (auto it = fs::recursive_directory_iterator(root, error);
        !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     const bool folder = it->is_directory(error) && !it->is_symlink(error);
-    if (folder && filesOnly) continue;
+    if (folder && filesOnly)
+      continue;
     names.insert(fs::relative(it->path(), root).generic_string() + (folder ? "/" : ""));
   }
   return names;
 }
 
 bool EndsInMp3(const std::string& name) {
-  if (name.size() < 4) return false;
+  if (name.size() < 4)
+    return false;
   std::string end = name.substr(name.size() - 4);
-  for (char& c : end) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : end)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
   return end == ".mp3";
 }
 
@@ -240,13 +246,16 @@ bool operator==(const Identity& a, const Identity& b) {
 std::string Slurp(const fs::path& path) {
   std::string bytes;
   const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return bytes;
+  if (fd < 0)
+    return bytes;
   struct stat info = {};
-  if (fstat(fd, &info) == 0) bytes.resize(size_t(info.st_size));
+  if (fstat(fd, &info) == 0)
+    bytes.resize(size_t(info.st_size));
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t got = read(fd, &bytes[done], bytes.size() - done);
-    if (got <= 0) break;
+    if (got <= 0)
+      break;
     done += size_t(got);
   }
   bytes.resize(done);
@@ -256,7 +265,8 @@ std::string Slurp(const fs::path& path) {
 
 std::string FirstDifference(const std::string& a, const std::string& b) {
   size_t at = 0;
-  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  while (at < a.size() && at < b.size() && a[at] == b[at])
+    ++at;
   return std::to_string(b.size()) + " bytes, first difference at byte " + std::to_string(at);
 }
 
@@ -276,8 +286,7 @@ pid_t Start(const Options& options, const Paths& paths) {
   // A private HOME and TMPDIR, so that leftovers outside the library show too.
   const std::string home = "HOME=" + paths.home.string();
   const std::string tmp = "TMPDIR=" + (paths.home / "tmp").string();
-  std::vector<char*> environment = {const_cast<char*>(home.c_str()),
-                                    const_cast<char*>(tmp.c_str()),
+  std::vector<char*> environment = {const_cast<char*>(home.c_str()), const_cast<char*>(tmp.c_str()),
                                     const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
   const std::string folder = paths.library.string();
   std::vector<char*> argv = {const_cast<char*>(options.songwright.c_str()),
@@ -311,9 +320,12 @@ int Wait(pid_t pid, Clock::duration limit) {
 }
 
 std::string DescribeStatus(int status) {
-  if (status == -1) return "hung and was killed";
-  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "died of signal " + std::to_string(WTERMSIG(status));
+  if (status == -1)
+    return "hung and was killed";
+  if (WIFEXITED(status))
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status))
+    return "died of signal " + std::to_string(WTERMSIG(status));
   return "ended oddly";
 }
 
@@ -322,7 +334,8 @@ int RunToEnd(const Options& options, const Paths& paths, Clock::duration limit,
              double* millis = nullptr) {
   const Clock::time_point start = Clock::now();
   const int status = Wait(Start(options, paths), limit);
-  if (millis) *millis = Millis(Clock::now() - start).count();
+  if (millis)
+    *millis = Millis(Clock::now() - start).count();
   return status;
 }
 
@@ -352,8 +365,10 @@ class Checker {
     for (const auto& [path, original] : library_.originals) {
       const std::string actual = Slurp(paths_.library / path);
       const std::string& expected = library_.expected.at(path);
-      if (!CheckUntouched(path, actual, problems)) continue;
-      if (library_.untouched.count(path)) continue;
+      if (!CheckUntouched(path, actual, problems))
+        continue;
+      if (library_.untouched.count(path))
+        continue;
       if (actual == expected) {
         ++tally.repaired;
       } else if (actual == original) {
@@ -368,9 +383,11 @@ class Checker {
       }
     }
     for (const std::string& name : Entries(paths_.library)) {
-      if (library_.entries.count(name)) continue;
+      if (library_.entries.count(name))
+        continue;
       ++tally.leftovers;
-      if (EndsInMp3(name)) problems->push_back("a new name ending in .mp3 appeared: " + name);
+      if (EndsInMp3(name))
+        problems->push_back("a new name ending in .mp3 appeared: " + name);
     }
     return tally;
   }
@@ -380,7 +397,8 @@ class Checker {
     for (const auto& [path, original] : library_.originals) {
       const std::string actual = Slurp(paths_.library / path);
       const std::string& expected = library_.expected.at(path);
-      if (!CheckUntouched(path, actual, problems)) continue;
+      if (!CheckUntouched(path, actual, problems))
+        continue;
       if (actual != expected) {
         problems->push_back(path + " is not its repair after a complete run (" +
                             FirstDifference(expected, actual) + ")" +
@@ -392,7 +410,8 @@ class Checker {
 
   void CheckNoLeftovers(std::vector<std::string>* problems) const {
     for (const std::string& name : Entries(paths_.library)) {
-      if (!library_.entries.count(name)) problems->push_back("left behind in the library: " + name);
+      if (!library_.entries.count(name))
+        problems->push_back("left behind in the library: " + name);
     }
     for (const std::string& name : Entries(paths_.home, true)) {
       problems->push_back("left behind in HOME or TMPDIR: " + name);
@@ -402,7 +421,8 @@ class Checker {
   // Whether the library is exactly as written: no file changed, nothing new.
   bool Pristine() const {
     for (const auto& [path, original] : library_.originals) {
-      if (Slurp(paths_.library / path) != original) return false;
+      if (Slurp(paths_.library / path) != original)
+        return false;
     }
     return Entries(paths_.library) == library_.entries;
   }
@@ -411,7 +431,8 @@ class Checker {
   bool CheckUntouched(const std::string& path, const std::string& actual,
                       std::vector<std::string>* problems) const {
     const auto found = identities_.find(path);
-    if (found == identities_.end()) return true;
+    if (found == identities_.end())
+      return true;
     if (actual != library_.originals.at(path)) {
       problems->push_back(path + " needs nothing but was changed");
       return false;
@@ -434,8 +455,10 @@ std::set<std::string> FixedLines(const std::string& out, int* failed) {
   std::istringstream lines(out);
   std::string line;
   while (std::getline(lines, line)) {
-    if (line.compare(0, 6, "fixed\t") == 0) fixed.insert(line.substr(6));
-    if (line.compare(0, 7, "failed\t") == 0) ++*failed;
+    if (line.compare(0, 6, "fixed\t") == 0)
+      fixed.insert(line.substr(6));
+    if (line.compare(0, 7, "failed\t") == 0)
+      ++*failed;
   }
   return fixed;
 }
@@ -459,13 +482,15 @@ class KillTest {
     paths_.err = paths_.work / "err";
 
     library_ = MakeLibrary(options_.seed, options_.largeMb);
-    if (!Prepare()) return Finish();
+    if (!Prepare())
+      return Finish();
     for (int round = 0; round < options_.rounds; ++round) {
-      if (!KillRound(round) && !options_.keepGoing) break;
+      if (!KillRound(round) && !options_.keepGoing)
+        break;
     }
-    for (int round = 0; round < options_.stops && (failures_ == 0 || options_.keepGoing);
-         ++round) {
-      if (!StopRound(round) && !options_.keepGoing) break;
+    for (int round = 0; round < options_.stops && (failures_ == 0 || options_.keepGoing); ++round) {
+      if (!StopRound(round) && !options_.keepGoing)
+        break;
     }
     return Finish();
   }
@@ -498,7 +523,8 @@ class KillTest {
       const bool changed = library_.expected[path] != original;
       if (!library_.untouched.count(path)) {
         ++needing;
-        if (!changed) problems.push_back(path + " was not repaired by a complete run");
+        if (!changed)
+          problems.push_back(path + " was not repaired by a complete run");
       }
     }
     int failed = 0;
@@ -516,7 +542,8 @@ class KillTest {
     }
     std::sort(times.begin(), times.end());
     if (options_.verbose) {
-      for (double time : times) std::printf("  a complete run took %.1f ms\n", time);
+      for (double time : times)
+        std::printf("  a complete run took %.1f ms\n", time);
     }
     runMillis_ = times[times.size() / 2];
     std::printf("kill_test: %zu files (%d to repair), a complete run takes %.1f ms\n",
@@ -561,7 +588,8 @@ class KillTest {
       const Clock::duration delay = NextDelay();
       bool finishedFirst = false;
       const pid_t pid = StartAndSignal(SIGKILL, delay, &finishedFirst);
-      if (pid > 0) waitpid(pid, nullptr, 0);
+      if (pid > 0)
+        waitpid(pid, nullptr, 0);
       char text[96];
       std::snprintf(text, sizeof text, "%sSIGKILL after %.1f ms%s", k ? ", then " : "",
                     Millis(delay).count(), finishedFirst ? " (the run had ended)" : "");
@@ -571,11 +599,15 @@ class KillTest {
       }
       const size_t before = problems.size();
       const Tally tally = checker.CheckConsistent(&problems);
-      if (problems.size() > before) Keep("round-" + std::to_string(round) + "-after-kill");
+      if (problems.size() > before)
+        Keep("round-" + std::to_string(round) + "-after-kill");
       ++kills_;
-      if (finishedFirst) ++late_;
-      if (tally.repaired && tally.original) ++midRun_;
-      if (tally.leftovers) ++withLeftovers_;
+      if (finishedFirst)
+        ++late_;
+      if (tally.repaired && tally.original)
+        ++midRun_;
+      if (tally.leftovers)
+        ++withLeftovers_;
       if (options_.verbose) {
         std::printf("  round %d kill %d after %.1f ms: %d repaired, %d original, %d leftovers\n",
                     round, k, Millis(delay).count(), tally.repaired, tally.original,
@@ -584,8 +616,8 @@ class KillTest {
     }
     const int status = RunToEnd(options_, paths_, Limit());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      problems.push_back("the run after the kill " + DescribeStatus(status) + "; stdout: " +
-                         Slurp(paths_.out) + "stderr: " + Slurp(paths_.err));
+      problems.push_back("the run after the kill " + DescribeStatus(status) +
+                         "; stdout: " + Slurp(paths_.out) + "stderr: " + Slurp(paths_.err));
     }
     checker.CheckComplete(&problems);
     return Report("kill round " + std::to_string(round) + " (" + what + ")", problems);
@@ -622,7 +654,8 @@ class KillTest {
     }
     checker.CheckConsistent(&problems);
     checker.CheckNoLeftovers(&problems);
-    if (!problems.empty()) Keep("stop-round-" + std::to_string(round));
+    if (!problems.empty())
+      Keep("stop-round-" + std::to_string(round));
     int failed = 0;
     for (const std::string& path : FixedLines(Slurp(paths_.out), &failed)) {
       const auto expected = library_.expected.find(path);
@@ -632,7 +665,8 @@ class KillTest {
         problems.push_back("reported fixed but not repaired: " + path);
       }
     }
-    if (failed) problems.push_back("the stopped run reported failed files");
+    if (failed)
+      problems.push_back("the stopped run reported failed files");
     ++stopRounds_;
     status = RunToEnd(options_, paths_, Limit());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -643,16 +677,19 @@ class KillTest {
   }
 
   bool Report(const std::string& what, const std::vector<std::string>& problems) {
-    if (problems.empty()) return true;
+    if (problems.empty())
+      return true;
     ++failures_;
     std::fprintf(stderr, "kill_test: seed %u, %s:\n", options_.seed, what.c_str());
-    for (const std::string& problem : problems) std::fprintf(stderr, "  %s\n", problem.c_str());
+    for (const std::string& problem : problems)
+      std::fprintf(stderr, "  %s\n", problem.c_str());
     return false;
   }
 
   // Keeps a copy of the library as a failing round left it, the first time.
   void Keep(const std::string& name) {
-    if (!kept_.empty()) return;
+    if (!kept_.empty())
+      return;
     kept_ = paths_.work / name;
     std::error_code error;
     fs::copy(paths_.library, kept_, fs::copy_options::recursive, error);
@@ -666,8 +703,7 @@ class KillTest {
       for (const fs::path& name : {paths_.library, paths_.home, paths_.out, paths_.err}) {
         fs::remove_all(name, error);
       }
-      std::fprintf(stderr, "kill_test: the first failing library is kept in %s\n",
-                   kept_.c_str());
+      std::fprintf(stderr, "kill_test: the first failing library is kept in %s\n", kept_.c_str());
     }
     std::printf(
         "kill_test: %d kills (%d mid-run with some files repaired and some not, %d with "

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   };
   const std::string audio = MpegFrames(40);
   const std::string title = "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8";  // 1251
-  const std::string greek = "\xC1\xE8\xDE\xED\xE1";                             // 1253
+  const std::string greek = "\xC1\xE8\xDE\xED\xE1";                           // 1253
   write("Kino/01 no padding.mp3",
         Id3v2Tag({TextFrame("TIT2", title), TextFrame("TPE1", "\xCA\xE8\xED\xEE")}) + audio);
   write("Kino/02 padding.MP3",

@@ -26,8 +26,8 @@ TEST(ScanLinks, LinksAreFollowedButALoopBackToAnAncestorIsNotEntered) {
   TempFolder folder;
   folder.Write("music/a.mp3", "");
   folder.Write("elsewhere/b.mp3", "");
-  fs::create_directory_symlink("..", folder.path() / "music" / "up");        // loop
-  fs::create_directory_symlink(".", folder.path() / "music" / "self");       // loop
+  fs::create_directory_symlink("..", folder.path() / "music" / "up");   // loop
+  fs::create_directory_symlink(".", folder.path() / "music" / "self");  // loop
   fs::create_directory_symlink(folder.path() / "elsewhere", folder.path() / "music" / "link");
   fs::create_symlink(folder.path() / "music" / "a.mp3", folder.path() / "music" / "alias.mp3");
   fs::create_symlink(folder.path() / "nowhere", folder.path() / "music" / "dangling.mp3");
@@ -65,7 +65,8 @@ TEST(ScanNames, NamesThatAreNotUtf8AreFoundAndRepaired) {
 TEST(ScanNames, DeeplyNestedFoldersAreWalked) {
   TempFolder folder;
   fs::path deep;
-  for (int i = 0; i < 120; ++i) deep /= "d";
+  for (int i = 0; i < 120; ++i)
+    deep /= "d";
   folder.Write(deep / "deep.mp3", "");
   EXPECT_EQ(1u, FoundPaths(RunScan(folder.path().native())).size());
 }

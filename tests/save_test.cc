@@ -24,7 +24,9 @@ TagLib::ByteVector Bytes(const std::string& s) {
   return TagLib::ByteVector(s.data(), static_cast<unsigned int>(s.size()));
 }
 
-std::string String(const TagLib::ByteVector& v) { return std::string(v.data(), v.size()); }
+std::string String(const TagLib::ByteVector& v) {
+  return std::string(v.data(), v.size());
+}
 
 // The repair as TagLib alone performs it, saving in place.
 void RepairWithTagLibSave(const fs::path& path, unsigned codePage) {
@@ -32,7 +34,8 @@ void RepairWithTagLibSave(const fs::path& path, unsigned codePage) {
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   ASSERT_TRUE(file);
   TagLib::ID3v2::Tag* id3v2 = file->ID3v2Tag(true);
-  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) TagLib::Tag::duplicate(id3v1, id3v2, false);
+  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false))
+    TagLib::Tag::duplicate(id3v1, id3v2, false);
   bool changed = false;
   FixTextFrames(id3v2->frameList(), codePage, changed);
   ASSERT_TRUE(changed);
@@ -48,35 +51,39 @@ TEST(EditStream, ActsAsTheFileWithEveryChangeAppliedAndCommitsIt) {
     SCOPED_TRACE(round);
     TempFolder folder;
     std::string model(random() % 5000, '\0');
-    for (char& c : model) c = char(random());
+    for (char& c : model)
+      c = char(random());
     const fs::path path = folder.Write("f.mp3", model);
     EditStream stream(path.native());
     for (int step = 0; step < 12; ++step) {
       const unsigned long at = random() % (model.size() + 10);
       const unsigned long count = random() % 3000;
       std::string data(random() % 2000, '\0');
-      for (char& c : data) c = char(random());
+      for (char& c : data)
+        c = char(random());
       switch (random() % 5) {
         case 0: {
           stream.seek(long(at));
-          const std::string expected =
-              at < model.size() ? model.substr(at, count) : std::string();
+          const std::string expected = at < model.size() ? model.substr(at, count) : std::string();
           ASSERT_EQ(expected, String(stream.readBlock(count)));
           break;
         }
         case 1:
           stream.seek(long(at));
           stream.writeBlock(Bytes(data));
-          if (at > model.size()) model.resize(at, '\0');
+          if (at > model.size())
+            model.resize(at, '\0');
           model.replace(at, data.size(), data);
           break;
         case 2:
-          if (at > model.size()) break;  // TagLib inserts only inside the file
+          if (at > model.size())
+            break;  // TagLib inserts only inside the file
           stream.insert(Bytes(data), at, count);
           model.replace(at, count, data);
           break;
         case 3:
-          if (at > model.size()) break;
+          if (at > model.size())
+            break;
           stream.removeBlock(at, count);
           model.erase(at, count);
           break;
@@ -96,8 +103,8 @@ TEST(EditStream, ActsAsTheFileWithEveryChangeAppliedAndCommitsIt) {
 
 TEST(SavePath, LeavesTheBytesTagLibsOwnSaveLeaves) {
   const std::string audio = MpegFrames(30);
-  const std::vector<Frame> frames = {TextFrame("TIT2", "\xC0\xE1\xE2"),
-                                     TextFrame("TPE1", "Artist"), CommentFrame("\xE9")};
+  const std::vector<Frame> frames = {TextFrame("TIT2", "\xC0\xE1\xE2"), TextFrame("TPE1", "Artist"),
+                                     CommentFrame("\xE9")};
   struct Case {
     const char* name;
     std::string bytes;
@@ -111,8 +118,8 @@ TEST(SavePath, LeavesTheBytesTagLibsOwnSaveLeaves) {
       {"ape and id3v1 after the audio",
        Id3v2Tag(frames, 10) + audio + ApeTag("Title", "x") + Id3v1Tag("T")},
       {"multiple values and txxx",
-       Id3v2Tag({MultiValueTextFrame("TPE1", {"\xC0", "\xC1"}), UserTextFrame("\xC2", "\xC3")},
-                0, 4) +
+       Id3v2Tag({MultiValueTextFrame("TPE1", {"\xC0", "\xC1"}), UserTextFrame("\xC2", "\xC3")}, 0,
+                4) +
            audio},
   };
   for (const Case& c : cases) {

@@ -43,9 +43,12 @@ TEST(ScanFolder, ReportsEveryNameEndingInMp3InAnyLetterCase) {
 
   const PathString sep(1, kPathSeparator);
   const std::set<PathString> expected = {
-      Under(folder, PATH_TEXT("Song.MP3")),    Under(folder, PATH_TEXT("other.Mp3")),
-      Under(folder, PATH_TEXT("third.mp3")),   Under(folder, PATH_TEXT(".mp3")),
-      Under(folder, PATH_TEXT(".hidden.mp3")), Under(folder, PATH_TEXT("..x.mp3")),
+      Under(folder, PATH_TEXT("Song.MP3")),
+      Under(folder, PATH_TEXT("other.Mp3")),
+      Under(folder, PATH_TEXT("third.mp3")),
+      Under(folder, PATH_TEXT(".mp3")),
+      Under(folder, PATH_TEXT(".hidden.mp3")),
+      Under(folder, PATH_TEXT("..x.mp3")),
       Under(folder, PATH_TEXT("Album.mp3") + sep + PATH_TEXT("inner.mP3")),
   };
   EXPECT_EQ(expected, AsSet(found));
@@ -54,8 +57,8 @@ TEST(ScanFolder, ReportsEveryNameEndingInMp3InAnyLetterCase) {
 
 TEST(ScanFolder, WalksEachSubfolderCompletelyBeforeTheNextEntry) {
   TempFolder folder;
-  for (const char* name : {"a/1.mp3", "a/2.mp3", "a/deep/3.mp3", "a/deep/4.mp3", "b/5.mp3",
-                           "6.mp3", "c/d/e/7.mp3", "c/8.mp3"}) {
+  for (const char* name : {"a/1.mp3", "a/2.mp3", "a/deep/3.mp3", "a/deep/4.mp3", "b/5.mp3", "6.mp3",
+                           "c/d/e/7.mp3", "c/8.mp3"}) {
     folder.Write(name, "");
   }
   const std::vector<PathString> found = FoundPaths(RunScan(folder.path().native()));
@@ -66,7 +69,8 @@ TEST(ScanFolder, WalksEachSubfolderCompletelyBeforeTheNextEntry) {
         (folder.path() / fs::path(subtree)).make_preferred().native() + kPathSeparator;
     std::vector<size_t> positions;
     for (size_t i = 0; i < found.size(); ++i) {
-      if (found[i].compare(0, prefix.size(), prefix) == 0) positions.push_back(i);
+      if (found[i].compare(0, prefix.size(), prefix) == 0)
+        positions.push_back(i);
     }
     ASSERT_FALSE(positions.empty()) << subtree;
     EXPECT_EQ(positions.back() - positions.front() + 1, positions.size()) << subtree;
@@ -77,8 +81,7 @@ TEST(ScanFolder, FoldersThatCannotBeListedEndTheScanNormally) {
   TempFolder folder;
   folder.Mkdir("empty");
   const fs::path file = folder.Write("file.mp3", "");
-  for (const fs::path& path :
-       {folder.path() / "empty", folder.path() / "missing", file}) {
+  for (const fs::path& path : {folder.path() / "empty", folder.path() / "missing", file}) {
     const std::vector<Received> received = RunScan(path.native());
     ASSERT_EQ(1u, received.size()) << path;
     EXPECT_EQ(WM_SCAN_COMPLETE, received[0].message);
@@ -96,7 +99,8 @@ TEST(ScanFolder, AFolderWithATrailingSeparatorGetsOneMoreSeparator) {
 
 TEST(ScanFolder, StopsWhenAsked) {
   TempFolder folder;
-  for (int i = 0; i < 20; ++i) folder.Write("d" + std::to_string(i) + "/a.mp3", "");
+  for (int i = 0; i < 20; ++i)
+    folder.Write("d" + std::to_string(i) + "/a.mp3", "");
   std::atomic<bool> stop{true};
   NotifyTarget target = CreateNotifyTarget();
   ScanJob job;

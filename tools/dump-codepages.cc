@@ -50,7 +50,8 @@ Decoded decode(unsigned cp, const unsigned char* bytes, int length) {
 
 void write_units(FILE* out, const Decoded& d) {
   std::fprintf(out, " %d %d", d.strict ? 1 : 0, d.count);
-  for (int i = 0; i < d.count && i < 4; ++i) std::fprintf(out, " %04x", d.units[i]);
+  for (int i = 0; i < d.count && i < 4; ++i)
+    std::fprintf(out, " %04x", d.units[i]);
   std::fputc('\n', out);
 }
 
@@ -64,7 +65,8 @@ bool write_header(FILE* out, unsigned cp, CPINFOEXW& info) {
   for (int i = 0; i < MAX_DEFAULTCHAR && info.DefaultChar[i]; ++i)
     std::fprintf(out, "%02x", info.DefaultChar[i]);
   std::fprintf(out, " %04x ", info.UnicodeDefaultChar);
-  if (!info.LeadByte[0]) std::fputc('-', out);
+  if (!info.LeadByte[0])
+    std::fputc('-', out);
   for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i]; i += 2)
     std::fprintf(out, "%s%02x-%02x", i ? "," : "", info.LeadByte[i], info.LeadByte[i + 1]);
   std::fputc('\n', out);

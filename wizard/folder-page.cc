@@ -43,7 +43,9 @@ std::optional<std::wstring> BrowseForMusicFolder(HWND owner) {
 
   std::optional<std::wstring> path;
   wchar_t buffer[MAX_PATH] = {};
-  if (item && SHGetPathFromIDListW(item, buffer)) path = buffer;
+  if (item && SHGetPathFromIDListW(item, buffer)) {
+    path = buffer;
+  }
   CoTaskMemFree(item);
   return path;
 }
@@ -67,7 +69,9 @@ INT_PTR CALLBACK FolderPageProc(HWND window, UINT message, WPARAM wParam, LPARAM
           SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
           return TRUE;
         case PSN_WIZNEXT:
-          if (StoreFolder(window, view)) return FALSE;
+          if (StoreFolder(window, view)) {
+            return FALSE;
+          }
           SetWindowLongPtrW(window, DWLP_MSGRESULT, -1);
           return TRUE;
       }

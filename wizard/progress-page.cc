@@ -7,10 +7,6 @@
 
 namespace {
 
-void ShowControl(HWND window, int id, bool show) {
-  ShowWindow(GetDlgItem(window, id), show ? SW_SHOW : SW_HIDE);
-}
-
 // The previous worker has posted its last message by now; waiting for it to
 // return keeps one worker record at a time.
 void JoinFinishedWorker(WorkerControl* worker) {
@@ -22,7 +18,7 @@ void StartScan(HWND window, const ProgressPageView* view) {
   const HWND marquee = GetDlgItem(window, IDC_PROGRESS_MARQUEE);
   SendMessageW(marquee, PBM_SETMARQUEE, TRUE, 0);
   ShowWindow(marquee, SW_SHOW);
-  ShowControl(window, IDC_PROGRESS_BAR, false);
+  ShowWindow(GetDlgItem(window, IDC_PROGRESS_BAR), SW_HIDE);
 
   const HWND frame = GetParent(window);
   PostMessageW(frame, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT | PSWIZB_CANCEL);
@@ -37,7 +33,9 @@ void StartScan(HWND window, const ProgressPageView* view) {
   job->folder = *view->folder;
   job->stopRequested = &view->worker->stopRequested;
   view->worker->thread = StartWorkerThread(ScanThreadProc, job.get());
-  if (view->worker->thread) job.release();  // the scan thread owns it now
+  if (view->worker->thread) {
+    job.release();  // the scan thread owns it now
+  }
 }
 
 void StartFix(HWND window, const ProgressPageView* view) {
@@ -62,7 +60,9 @@ void StartFix(HWND window, const ProgressPageView* view) {
   job->files = view->foundFiles;
   job->stopRequested = &view->worker->stopRequested;
   view->worker->thread = StartWorkerThread(FixThreadProc, job.get());
-  if (view->worker->thread) job.release();  // the fix thread owns it now
+  if (view->worker->thread) {
+    job.release();  // the fix thread owns it now
+  }
 }
 
 // Counts and keeps a fixed or failed file, its path cut to the part below

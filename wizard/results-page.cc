@@ -71,7 +71,9 @@ void ShowResults(HWND window, const ResultsPageView* view) {
   ShowWindow(empty, SW_HIDE);
   ShowWindow(list, SW_SHOW);
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-  for (const FileOutcome& outcome : results.outcomes) InsertRow(list, outcome);
+  for (const FileOutcome& outcome : results.outcomes) {
+    InsertRow(list, outcome);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The wizard frame: the shared state, the three page descriptions and the
 // modal property sheet that runs them.
-#include "resources/resource.h"
 #include "wizard/wizard.h"
+#include "resources/resource.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // original and reported "Couldn't save changes", the exit status is 1 and
 // nothing is left behind. Writes fail through RLIMIT_FSIZE (EFBIG past the
 // limit, SIGXFSZ ignored) and, as root, on a full tmpfs.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -55,8 +55,8 @@ std::vector<Song> Library(int largeFrames) {
        PageAligned(Id3v2Tag({TextFrame("TIT2", kCyrillic), TextFrame("TPE1", kCyrillic)}) +
                    MpegFrames(largeFrames, 1)),
        true, true},
-      {"v1 only.mp3", PageAligned(MpegFrames(largeFrames, 2), Id3v1Tag(kCyrillic, kCyrillic)),
-       true, true},
+      {"v1 only.mp3", PageAligned(MpegFrames(largeFrames, 2), Id3v1Tag(kCyrillic, kCyrillic)), true,
+       true},
       {"fits.mp3",
        PageAligned(Id3v2Tag({TextFrame("TIT2", kCyrillic)}, 2048) + MpegFrames(largeFrames, 3)),
        true, false},
@@ -82,9 +82,11 @@ Result RunCli(const fs::path& folder, rlim_t limit = 0) {
     if (limit) {
       signal(SIGXFSZ, SIG_IGN);  // kept across exec: writes fail with EFBIG instead
       const rlimit size = {limit, limit};
-      if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(126);
+      if (setrlimit(RLIMIT_FSIZE, &size) != 0)
+        _exit(126);
     }
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
+      _exit(127);
     execl(SONGWRIGHT_BINARY, SONGWRIGHT_BINARY, "--codepage", "1251", folder.c_str(), nullptr);
     _exit(127);
   }
@@ -121,11 +123,14 @@ std::map<std::string, std::string> Repairs(const std::vector<Song>& songs) {
   const Result result = RunCli(folder.path());
   EXPECT_EQ(0, result.status) << result.out << result.err;
   std::map<std::string, std::string> repairs;
-  for (const Song& song : songs) repairs[song.name] = ReadFile(folder.path() / song.name);
+  for (const Song& song : songs)
+    repairs[song.name] = ReadFile(folder.path() / song.name);
   return repairs;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
 
 // Checks one run that hit the write failure.
 void CheckOutcome(const fs::path& folder, const std::vector<Song>& songs, const Result& result,
@@ -137,10 +142,13 @@ void CheckOutcome(const fs::path& folder, const std::vector<Song>& songs, const 
   while (std::getline(out, line)) {
     last = line;
     const size_t tab = line.find('\t');
-    if (tab == std::string::npos) continue;
+    if (tab == std::string::npos)
+      continue;
     const std::string kind = line.substr(0, tab), rest = line.substr(tab + 1);
-    if (kind == "fixed") lines[rest] = "fixed";
-    if (kind == "failed") lines[rest.substr(0, rest.find('\t'))] = line;
+    if (kind == "fixed")
+      lines[rest] = "fixed";
+    if (kind == "failed")
+      lines[rest.substr(0, rest.find('\t'))] = line;
   }
 
   unsigned fixed = 0, failed = 0;
@@ -184,7 +192,8 @@ TEST(FullDisk, WritesPastAFileSizeLimitFailAndLeaveTheOriginals) {
 class FullTmpfs : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    if (geteuid() != 0)
+      GTEST_SKIP() << "mounting a tmpfs needs root";
     mountPoint_ = base_.Mkdir("disk");
     if (mount("tmpfs", mountPoint_.c_str(), "tmpfs", 0, "size=4m,mode=0755") != 0) {
       GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
@@ -193,7 +202,8 @@ class FullTmpfs : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (mounted_ && umount(mountPoint_.c_str()) != 0) umount2(mountPoint_.c_str(), MNT_DETACH);
+    if (mounted_ && umount(mountPoint_.c_str()) != 0)
+      umount2(mountPoint_.c_str(), MNT_DETACH);
   }
 
   // Fills the file system until a write fails for want of space.

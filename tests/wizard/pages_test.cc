@@ -38,23 +38,24 @@ TEST(Templates, ControlsHaveTheirClassesStylesAndTexts) {
     int page;
     int id;
     const wchar_t* className;
+    bool bordered;
     LONG styles;
     LONG absent;
     const wchar_t* text;
   };
   const Expected controls[] = {
-      {0, IDC_FOLDER_INTRO, L"Static", WS_VISIBLE | WS_GROUP | SS_LEFT, WS_TABSTOP,
+      {0, IDC_FOLDER_INTRO, L"Static", false, WS_VISIBLE | WS_GROUP | SS_LEFT, WS_TABSTOP,
        L"Application will fix an issue with national characters in song titles displayed on "
        L"other operating systems, such as Linux or Android."},
-      {0, IDC_FOLDER_PATH, L"Edit", WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_LEFT,
-       ES_AUTOHSCROLL, nullptr},
-      {0, IDC_FOLDER_CHANGE, L"Button", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+      {0, IDC_FOLDER_PATH, L"Edit", true, WS_VISIBLE | WS_TABSTOP | ES_LEFT, ES_AUTOHSCROLL,
+       nullptr},
+      {0, IDC_FOLDER_CHANGE, L"Button", false, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
        L"&Change..."},
-      {1, IDC_PROGRESS_LABEL, L"Static", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, L""},
-      {1, IDC_PROGRESS_MARQUEE, L"msctls_progress32", WS_VISIBLE | PBS_MARQUEE, 0, nullptr},
-      {1, IDC_PROGRESS_BAR, L"msctls_progress32", WS_VISIBLE, PBS_MARQUEE, nullptr},
-      {2, IDC_RESULTS_EMPTY, L"Static", WS_VISIBLE | WS_GROUP | SS_LEFT, 0, L""},
-      {2, IDC_RESULTS_LIST, L"SysListView32", WS_VISIBLE | WS_BORDER | LVS_REPORT,
+      {1, IDC_PROGRESS_LABEL, L"Static", false, WS_VISIBLE | WS_GROUP | SS_LEFT, 0, L""},
+      {1, IDC_PROGRESS_MARQUEE, L"msctls_progress32", false, WS_VISIBLE | PBS_MARQUEE, 0, nullptr},
+      {1, IDC_PROGRESS_BAR, L"msctls_progress32", false, WS_VISIBLE, PBS_MARQUEE, nullptr},
+      {2, IDC_RESULTS_EMPTY, L"Static", false, WS_VISIBLE | WS_GROUP | SS_LEFT, 0, L""},
+      {2, IDC_RESULTS_LIST, L"SysListView32", true, WS_VISIBLE | LVS_REPORT,
        LVS_SORTASCENDING | LVS_SORTDESCENDING | LVS_SHAREIMAGELISTS | LVS_OWNERDATA, nullptr},
   };
   for (const Expected& control : controls) {
@@ -63,6 +64,10 @@ TEST(Templates, ControlsHaveTheirClassesStylesAndTexts) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(ClassName(window), control.className);
     const LONG style = GetWindowLongW(window, GWL_STYLE);
+    // The dialog manager draws a bordered control with a client edge instead.
+    const bool border =
+        (style & WS_BORDER) || (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    EXPECT_EQ(border, control.bordered);
     EXPECT_EQ(style & control.styles, control.styles);
     EXPECT_EQ(style & control.absent, 0);
     if (control.text) {
@@ -163,23 +168,30 @@ struct ResultsPage : ::testing::Test {
   HWND page = nullptr;
 };
 
-// Mostly green pixels or mostly red ones.
+// Mostly green pixels or mostly red ones, as the image list draws the image.
 COLORREF DominantColour(HIMAGELIST images, int index) {
-  IMAGEINFO info = {};
-  ImageList_GetImageInfo(images, index, &info);
-  const HDC dc = CreateCompatibleDC(nullptr);
-  const HGDIOBJ old = SelectObject(dc, info.hbmImage);
+  const HDC screen = GetDC(nullptr);
+  const HDC dc = CreateCompatibleDC(screen);
+  const HBITMAP canvas = CreateCompatibleBitmap(screen, 16, 16);
+  const HGDIOBJ old = SelectObject(dc, canvas);
+  ImageList_Draw(images, index, dc, 0, 0, ILD_NORMAL);
   int green = 0, red = 0;
-  for (int y = info.rcImage.top; y < info.rcImage.bottom; ++y) {
-    for (int x = info.rcImage.left; x < info.rcImage.right; ++x) {
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
       const COLORREF pixel = GetPixel(dc, x, y);
-      if (GetGValue(pixel) > 120 && GetRValue(pixel) < 100) ++green;
-      if (GetRValue(pixel) > 150 && GetGValue(pixel) < 100) ++red;
+      if (GetGValue(pixel) > 120 && GetRValue(pixel) < 100) {
+        ++green;
+      }
+      if (GetRValue(pixel) > 150 && GetGValue(pixel) < 100) {
+        ++red;
+      }
     }
   }
   SelectObject(dc, old);
+  DeleteObject(canvas);
   DeleteDC(dc);
-  return green > red ? RGB(0, 255, 0) : RGB(255, 0, 0);
+  ReleaseDC(nullptr, screen);
+  return green > red ? RGB(0, 255, 0) : red > green ? RGB(255, 0, 0) : RGB(0, 0, 0);
 }
 
 TEST_F(ResultsPage, ListHasTwoColumnsAndACheckAndACross) {

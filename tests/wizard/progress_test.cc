@@ -1,6 +1,7 @@
 // The progress page in the recording frame, driven by the engine's real
 // worker threads over fixture folders.
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,7 @@ struct ProgressPage : ::testing::Test {
 TEST_F(ProgressPage, ScansFixesCountsAndMovesOn) {
   music.Write("Pop/a.mp3", Mp3WithTitle(kCodePageTitle));
   music.Write("b.MP3", Mp3WithTitle("plain ASCII"));
-  music.Write("broken.mp3", "");
+  LockedFile broken(music.Write("broken.mp3", Mp3WithTitle(kCodePageTitle)));
   music.Write("notes.txt", Mp3WithTitle(kCodePageTitle));
   const std::wstring root = music.path().wstring();
 
@@ -97,8 +98,12 @@ TEST_F(ProgressPage, ScansFixesCountsAndMovesOn) {
 }
 
 TEST_F(ProgressPage, KeptOutcomesArriveInScanOrder) {
+  std::vector<std::unique_ptr<LockedFile>> locked;
   for (int i = 0; i < 6; ++i) {
-    music.Write("f" + std::to_string(i) + ".mp3", i % 2 ? "" : Mp3WithTitle(kCodePageTitle));
+    const auto path = music.Write("f" + std::to_string(i) + ".mp3", Mp3WithTitle(kCodePageTitle));
+    if (i % 2) {
+      locked.push_back(std::make_unique<LockedFile>(path));
+    }
   }
   Run(music.path().wstring());
   ASSERT_EQ(results.outcomes.size(), found.size());
@@ -119,7 +124,8 @@ TEST_F(ProgressPage, ReadOnlyFileCannotBeSaved) {
 TEST_F(ProgressPage, FolderEndingInASeparatorKeepsSubfoldersInPaths) {
   music.Write("Rock/Live/x.mp3", Mp3WithTitle(kCodePageTitle));
   Run(music.path().wstring() + L"\\");
-  EXPECT_EQ(Found(), (std::vector<std::wstring>{music.path().wstring() + L"\\\\Rock\\Live\\x.mp3"}));
+  EXPECT_EQ(Found(),
+            (std::vector<std::wstring>{music.path().wstring() + L"\\\\Rock\\Live\\x.mp3"}));
   EXPECT_EQ(Kept(), (std::vector<std::wstring>{L"Rock\\Live\\x.mp3|"}));
 }
 
@@ -142,7 +148,7 @@ TEST_F(ProgressPage, FolderWithoutMp3FilesMovesOnAtOnce) {
 TEST_F(ProgressPage, SecondRunStartsClean) {
   fixtures::TempFolder other;
   music.Write("first.mp3", Mp3WithTitle(kCodePageTitle));
-  music.Write("first-broken.mp3", "");
+  LockedFile locked(music.Write("first-locked.mp3", Mp3WithTitle(kCodePageTitle)));
   other.Write("second.mp3", Mp3WithTitle(kCodePageTitle));
   Run(music.path().wstring());
   ASSERT_EQ(results.outcomes.size(), 2u);

@@ -12,25 +12,29 @@ namespace {
 
 const wchar_t kFrameClass[] = L"SongwrightRecordingFrame";
 
-const char* RequestName(UINT message) {
-  switch (message) {
-    case PSM_SETWIZBUTTONS: return "PSM_SETWIZBUTTONS";
-    case PSM_SETNEXTTEXTW: return "PSM_SETNEXTTEXTW";
-    case PSM_SETBUTTONTEXTW: return "PSM_SETBUTTONTEXTW";
-    case PSM_SHOWWIZBUTTONS: return "PSM_SHOWWIZBUTTONS";
-    case PSM_PRESSBUTTON: return "PSM_PRESSBUTTON";
-    case PSM_SETHEADERTITLEW: return "PSM_SETHEADERTITLEW";
-    case PSM_SETFINISHTEXTW: return "PSM_SETFINISHTEXTW";
-    case PBM_SETMARQUEE: return "PBM_SETMARQUEE";
-    case PBM_SETRANGE32: return "PBM_SETRANGE32";
-    case PBM_SETPOS: return "PBM_SETPOS";
-    case PBM_DELTAPOS: return "PBM_DELTAPOS";
-  }
-  return nullptr;
-}
+const struct {
+  UINT message;
+  const char* name;
+} kNames[] = {
+    {PSM_SETWIZBUTTONS, "PSM_SETWIZBUTTONS"},
+    {PSM_SETNEXTTEXTW, "PSM_SETNEXTTEXTW"},
+    {PSM_SETBUTTONTEXTW, "PSM_SETBUTTONTEXTW"},
+    {PSM_SHOWWIZBUTTONS, "PSM_SHOWWIZBUTTONS"},
+    {PSM_PRESSBUTTON, "PSM_PRESSBUTTON"},
+    {PSM_SETHEADERTITLEW, "PSM_SETHEADERTITLEW"},
+    {PSM_SETFINISHTEXTW, "PSM_SETFINISHTEXTW"},
+    {PBM_SETMARQUEE, "PBM_SETMARQUEE"},
+    {PBM_SETRANGE32, "PBM_SETRANGE32"},
+    {PBM_SETPOS, "PBM_SETPOS"},
+    {PBM_DELTAPOS, "PBM_DELTAPOS"},
+};
 
 // Every property-sheet request lies in this range.
-bool IsFrameRequest(UINT message) { return message > WM_USER + 100 && message <= WM_USER + 141; }
+constexpr UINT kFirstRequest = WM_USER + 101;
+constexpr UINT kLastRequest = WM_USER + 141;
+bool IsFrameRequest(UINT message) {
+  return message >= kFirstRequest && message <= kLastRequest;
+}
 
 bool CarriesText(UINT message) {
   return message == PSM_SETNEXTTEXTW || message == PSM_SETBUTTONTEXTW ||
@@ -44,11 +48,13 @@ std::string Hex(std::uintptr_t value) {
 }
 
 std::string Line(const char* kind, UINT message, WPARAM wParam, const std::string& last) {
-  const char* name = RequestName(message);
-  std::string line = kind;
-  line += ' ';
-  line += name ? name : Hex(message);
-  return line + ' ' + Hex(wParam) + ' ' + last;
+  std::string name = Hex(message);
+  for (const auto& known : kNames) {
+    if (known.message == message) {
+      name = known.name;
+    }
+  }
+  return std::string(kind) + ' ' + name + ' ' + Hex(wParam) + ' ' + last;
 }
 
 std::string RequestLine(const char* kind, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -85,8 +91,7 @@ LRESULT CALLBACK BarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam, U
 
 void Dispatch(RecordingFrame* frame, MSG* message) {
   if (message->hwnd == frame->window && IsFrameRequest(message->message)) {
-    frame->log.push_back(
-        RequestLine("posted", message->message, message->wParam, message->lParam));
+    frame->log.push_back(RequestLine("posted", message->message, message->wParam, message->lParam));
     return;
   }
   TranslateMessage(message);
@@ -118,9 +123,11 @@ RecordingFrame::RecordingFrame() {
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = kFrameClass;
   RegisterClassW(&windowClass);  // fails harmlessly when already registered
-  window = CreateWindowExW(0, kFrameClass, L"Recording frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                           0, 0, 700, 400, nullptr, nullptr, windowClass.hInstance, this);
-  if (!window) throw std::runtime_error("cannot create the recording frame");
+  window = CreateWindowExW(0, kFrameClass, L"Recording frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                           0, 700, 400, nullptr, nullptr, windowClass.hInstance, this);
+  if (!window) {
+    throw std::runtime_error("cannot create the recording frame");
+  }
 }
 
 RecordingFrame::~RecordingFrame() {
@@ -131,7 +138,9 @@ RecordingFrame::~RecordingFrame() {
 HWND RecordingFrame::AddPage(int templateId, DLGPROC procedure, void* view) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   const HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(templateId), RT_DIALOG);
-  if (!resource) throw std::runtime_error("no dialog template " + std::to_string(templateId));
+  if (!resource) {
+    throw std::runtime_error("no dialog template " + std::to_string(templateId));
+  }
   const DWORD size = SizeofResource(instance, resource);
   const void* bytes = LockResource(LoadResource(instance, resource));
 
@@ -152,7 +161,9 @@ HWND RecordingFrame::AddPage(int templateId, DLGPROC procedure, void* view) {
   const HWND pageWindow =
       CreateDialogIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(copy.data()),
                                  window, procedure, reinterpret_cast<LPARAM>(&page));
-  if (!pageWindow) throw std::runtime_error("cannot create page " + std::to_string(templateId));
+  if (!pageWindow) {
+    throw std::runtime_error("cannot create page " + std::to_string(templateId));
+  }
   for (int bar : {IDC_PROGRESS_MARQUEE, IDC_PROGRESS_BAR}) {
     if (HWND control = GetDlgItem(pageWindow, bar)) {
       SetWindowSubclass(control, BarProc, bar, reinterpret_cast<DWORD_PTR>(this));
@@ -166,17 +177,20 @@ LRESULT RecordingFrame::Notify(HWND page, UINT code) {
   PSHNOTIFY notification = {};
   notification.hdr.hwndFrom = window;
   notification.hdr.code = code;
-  const LRESULT result =
-      SendMessageW(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notification));
+  const LRESULT result = SendMessageW(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notification));
   log.push_back(kAnswered);
+  // The filter keeps the page's own queued messages (the workers') waiting.
   MSG message;
-  while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) Dispatch(this, &message);
+  while (PeekMessageW(&message, window, kFirstRequest, kLastRequest, PM_REMOVE)) {
+    Dispatch(this, &message);
+  }
   return result;
 }
 
 void RecordingFrame::Pump() {
   MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) Dispatch(this, &message);
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+    Dispatch(this, &message);
 }
 
 bool RecordingFrame::PumpUntilLogged(const std::string& line, DWORD timeoutMs) {
@@ -184,9 +198,13 @@ bool RecordingFrame::PumpUntilLogged(const std::string& line, DWORD timeoutMs) {
   for (;;) {
     Pump();
     for (const std::string& logged : log) {
-      if (logged == line) return true;
+      if (logged == line) {
+        return true;
+      }
     }
-    if (GetTickCount64() >= deadline) return false;
+    if (GetTickCount64() >= deadline) {
+      return false;
+    }
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
 }

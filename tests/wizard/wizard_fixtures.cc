@@ -18,8 +18,8 @@ const std::string& Audio() {
 // What MultiByteToWideChar with the ANSI code page makes of the bytes.
 std::wstring AnsiDecoded(const std::string& bytes) {
   std::wstring text(bytes.size(), L'\0');
-  const int count = MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), &text[0],
-                                        int(text.size()));
+  const int count =
+      MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), &text[0], int(text.size()));
   text.resize(count > 0 ? size_t(count) : 0);
   return text;
 }
@@ -33,7 +33,9 @@ std::string Mp3WithTitle(const std::string& title) {
 FileState Inspect(const std::filesystem::path& path, const std::string& original,
                   const std::string& title) {
   const std::string bytes = fixtures::ReadFile(path);
-  if (bytes == original) return FileState::kUntouched;
+  if (bytes == original) {
+    return FileState::kUntouched;
+  }
   // Repaired: the same audio at the end and a title frame now stored as
   // UTF-16, holding what the code page makes of the old bytes.
   if (bytes.size() < Audio().size() ||
@@ -42,9 +44,11 @@ FileState Inspect(const std::filesystem::path& path, const std::string& original
   }
   TagLib::MPEG::File file(path.wstring().c_str(), false);
   TagLib::ID3v2::Tag* tag = file.isValid() ? file.ID3v2Tag() : nullptr;
-  if (!tag || tag->frameListMap()["TIT2"].isEmpty()) return FileState::kDamaged;
-  auto* frame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(
-      tag->frameListMap()["TIT2"].front());
+  if (!tag || tag->frameListMap()["TIT2"].isEmpty()) {
+    return FileState::kDamaged;
+  }
+  auto* frame =
+      dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(tag->frameListMap()["TIT2"].front());
   if (!frame || frame->textEncoding() != TagLib::String::UTF16 ||
       frame->toString().toWString() != AnsiDecoded(title)) {
     return FileState::kDamaged;
@@ -55,4 +59,12 @@ FileState Inspect(const std::filesystem::path& path, const std::string& original
 void SetReadOnly(const std::filesystem::path& path, bool readOnly) {
   SetFileAttributesW(path.wstring().c_str(),
                      readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
+LockedFile::LockedFile(const std::filesystem::path& path)
+    : handle(CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+LockedFile::~LockedFile() {
+  CloseHandle(handle);
 }

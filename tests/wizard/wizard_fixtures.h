@@ -21,3 +21,13 @@ FileState Inspect(const std::filesystem::path& path, const std::string& original
 
 // Marks a file read-only (or writable again) the Windows way.
 void SetReadOnly(const std::filesystem::path& path, bool readOnly);
+
+// Holds a file open without sharing while it lives, so that the repair
+// cannot open it.
+struct LockedFile {
+  explicit LockedFile(const std::filesystem::path& path);
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+  void* handle;
+};

@@ -2,6 +2,7 @@
 // of its own, as the program's main thread would, and the test drives the
 // sheet's windows from outside like a user, then checks the files on disk.
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <functional>
@@ -33,7 +34,9 @@ DWORD WINAPI WizardThread(void*) {
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 60000) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   while (!condition()) {
-    if (GetTickCount64() >= deadline) return false;
+    if (GetTickCount64() >= deadline) {
+      return false;
+    }
     Sleep(5);
   }
   return true;
@@ -42,9 +45,33 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 60000) {
 BOOL CALLBACK FindSheet(HWND window, LPARAM found) {
   wchar_t name[16] = {};
   GetClassNameW(window, name, 16);
-  if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+  if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) {
+    return TRUE;
+  }
   *reinterpret_cast<HWND*>(found) = window;
   return FALSE;
+}
+
+// The ids of this process's threads that are running now, but `except`.
+std::vector<DWORD> RunningThreads(DWORD except) {
+  std::vector<DWORD> threads;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId() && entry.th32ThreadID != except) {
+      threads.push_back(entry.th32ThreadID);
+    }
+  }
+  CloseHandle(snapshot);
+  std::sort(threads.begin(), threads.end());
+  return threads;
+}
+
+std::wstring ShortPath(const fs::path& path) {
+  wchar_t shortPath[MAX_PATH] = {};
+  GetShortPathNameW(path.wstring().c_str(), shortPath, MAX_PATH);
+  return shortPath;
 }
 
 std::wstring Text(HWND window) {
@@ -81,11 +108,14 @@ struct Wizard : ::testing::Test {
                       id);
   }
 
-  // Clears the path field and types `path` into it key by key.
+  // Clears the path field and types `path` into it key by key. The field
+  // takes no more than it can show, so tests type a folder's short name.
   void TypePath(const std::wstring& path) {
     const HWND field = Control(IDC_FOLDER_PATH);
     SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-    for (wchar_t c : path) SendMessageW(field, WM_CHAR, c, 0);
+    for (wchar_t c : path) {
+      SendMessageW(field, WM_CHAR, c, 0);
+    }
     EXPECT_EQ(Text(field), path);
   }
 
@@ -136,22 +166,22 @@ TEST_F(Wizard, RepairsTypedFolderGoesBackAndRunsAgain) {
   const std::string plain = Mp3WithTitle("plain");
   first.Write("Pop/song.mp3", song);
   first.Write("plain.mp3", plain);
-  first.Write("broken.mp3", "");
-  TypePath(first.path().wstring());
+  LockedFile locked(first.Write("locked.mp3", song));
+  TypePath(ShortPath(first.path()));
   Fix();
   EXPECT_EQ(Rows(),
-            (std::vector<std::wstring>{L"0|Pop\\song.mp3|", L"1|broken.mp3|Couldn't open file"}));
+            (std::vector<std::wstring>{L"0|Pop\\song.mp3|", L"1|locked.mp3|Couldn't open file"}));
   EXPECT_EQ(Inspect(first.path() / "Pop/song.mp3", song, kCodePageTitle), FileState::kRepaired);
   EXPECT_EQ(fixtures::ReadFile(first.path() / "plain.mp3"), plain);
 
   // Back leads past the progress page to the folder page as it was left.
   PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_BACK, 0);
   ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 0; }));
-  EXPECT_EQ(Text(Control(IDC_FOLDER_PATH)), first.path().wstring());
+  EXPECT_EQ(Text(Control(IDC_FOLDER_PATH)), ShortPath(first.path()));
 
   fixtures::TempFolder second;
   second.Write("other.mp3", song);
-  TypePath(second.path().wstring());
+  TypePath(ShortPath(second.path()));
   Fix();
   EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"0|other.mp3|"}));
   EXPECT_EQ(Inspect(second.path() / "other.mp3", song, kCodePageTitle), FileState::kRepaired);
@@ -182,7 +212,8 @@ struct CancelledWizard : Wizard {
   void SetUp() override {
     Wizard::SetUp();
     for (int i = 0; i < kFiles; ++i) {
-      const fs::path relative = "Album " + std::to_string(i / 50) + "/" + std::to_string(i) + ".mp3";
+      const fs::path relative =
+          "Album " + std::to_string(i / 50) + "/" + std::to_string(i) + ".mp3";
       music.Write(relative, song);
       originals[relative] = song;
     }
@@ -193,13 +224,17 @@ struct CancelledWizard : Wizard {
   int CheckFiles() {
     int repaired = 0, files = 0;
     for (const auto& entry : fs::recursive_directory_iterator(music.path())) {
-      if (entry.is_directory()) continue;
+      if (entry.is_directory()) {
+        continue;
+      }
       ++files;
       const fs::path relative = fs::relative(entry.path(), music.path());
       EXPECT_EQ(originals.count(relative), 1u) << relative.string();
       const FileState state = Inspect(entry.path(), song, kCodePageTitle);
       EXPECT_NE(state, FileState::kDamaged) << relative.string();
-      if (state == FileState::kRepaired) ++repaired;
+      if (state == FileState::kRepaired) {
+        ++repaired;
+      }
     }
     EXPECT_EQ(files, kFiles);
     return repaired;
@@ -212,7 +247,8 @@ struct CancelledWizard : Wizard {
 };
 
 TEST_F(CancelledWizard, CancelWhileFixingStopsAfterTheFileInHand) {
-  TypePath(music.path().wstring());
+  const std::vector<DWORD> threads = RunningThreads(threadId);
+  TypePath(ShortPath(music.path()));
   SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] {
     return CurrentPage() == 1 &&
@@ -221,7 +257,9 @@ TEST_F(CancelledWizard, CancelWhileFixingStopsAfterTheFileInHand) {
   PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
   ASSERT_TRUE(Closed(60000));
 
-  // RunWizard has waited for the fix thread: nothing changes any more.
+  // RunWizard has waited for the fix thread: it is gone, and nothing
+  // changes any more.
+  EXPECT_EQ(RunningThreads(threadId), threads);
   const int repaired = CheckFiles();
   EXPECT_GE(repaired, kFiles / 10);
   EXPECT_LT(repaired, kFiles);
@@ -230,11 +268,13 @@ TEST_F(CancelledWizard, CancelWhileFixingStopsAfterTheFileInHand) {
 }
 
 TEST_F(CancelledWizard, CancelDuringTheScanEndsCleanly) {
-  TypePath(music.path().wstring());
+  const std::vector<DWORD> threads = RunningThreads(threadId);
+  TypePath(ShortPath(music.path()));
   SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 1; }));
   PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
   ASSERT_TRUE(Closed(60000));
+  EXPECT_EQ(RunningThreads(threadId), threads);
   // The scan may have ended before Cancel arrived; a fix phase that then
   // started stops after the file in hand.
   CheckFiles();
