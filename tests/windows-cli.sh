@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The Windows command line under Wine: the options, exit codes and output of
+# the Linux one, the ANSI code page as its default, and programs that import
+# nothing but Windows' own DLLs.
+#   windows-cli.sh SONGWRIGHT_EXE MAKE_LIBRARY [OTHER_EXE ...]
+set -uo pipefail
+exe=$1 make_library=$2
+shift 2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+windows_path() { echo "Z:${1//\//\\}"; }
+
+expect_status() {
+  local want=$1
+  shift
+  LC_ALL=ru_RU.UTF-8 wine "$exe" "$@" >"$work/out" 2>"$work/err"
+  local got=$?
+  [ "$got" = "$want" ] || fail "songwright $* exited $got, not $want"
+}
+
+"$make_library" "$work/music"
+cp -a "$work/music" "$work/before"
+
+for call in "--frobnicate" "--codepage 1234" "--codepage=koi8-r" "$(windows_path "$work/missing")"; do
+  # shellcheck disable=SC2086
+  expect_status 2 $call
+  [ -s "$work/out" ] && fail "$call wrote to stdout"
+  [ "$(wc -l <"$work/err")" = 1 ] || fail "$call: not one line on stderr"
+done
+expect_status 2 "$(windows_path "$work/music")" "$(windows_path "$work/music")"
+diff -r "$work/before" "$work/music" >/dev/null || fail "a usage error touched files"
+
+expect_status 0 --help
+grep -q "This run uses 1251" "$work/out" || fail "--help does not name the ANSI code page 1251"
+expect_status 0 --version
+
+# Without --codepage the ANSI code page (1251 here) decodes the tags.
+expect_status 0 "$(windows_path "$work/music")"
+[ "$(tail -n 1 "$work/out")" = "Successfully fixed 10 files" ] ||
+  fail "unexpected summary: $(tail -n 1 "$work/out")"
+grep -q "^fixed	Kino\\\\01 no padding.mp3$" "$work/out" || fail "no line for Kino\\01 no padding.mp3"
+expect_status 0 --codepage cp1251 "$(windows_path "$work/music")"
+[ "$(cat "$work/out")" = "No files needed fixing" ] || fail "second run was not empty"
+
+for program in "$exe" "$@"; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+  for dll in $imports; do
+    case "$dll" in
+      kernel32.dll | user32.dll | gdi32.dll | shell32.dll | ole32.dll | oleaut32.dll | \
+        comctl32.dll | comdlg32.dll | advapi32.dll | msvcrt.dll | shlwapi.dll | uxtheme.dll) ;;
+      *) fail "$(basename "$program") imports $dll" ;;
+    esac
+  done
+done
+
+[ "$failures" = 0 ] && echo "Windows command line: all checks passed"
+exit $((failures > 0))
