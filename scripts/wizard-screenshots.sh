@@ -7,9 +7,9 @@
 #   1-folder.png     the folder page as it opens (My Music proposed)
 #   2-typed.png      the fixture path typed into the field
 #   3-browse.png     the folder browser of "&Change..."
-#   4-scanning.png   the progress page, a moment after "&Fix"
-#   5-fixing.png     the same two seconds later
-#   6-results.png    the results page of the run
+#   4-progress.png   the progress page, a moment after "&Fix"
+#   5-progress.png   the same two seconds later
+#   6-results.png    the results page, once the screen has stopped changing
 # Wine 8 draws a classic wizard: no header area, no caption (the pages have
 # none, and Wine takes a wizard's caption from its page), and the Finish
 # caption request hides the Back button, so Back is not shown here; the
@@ -35,8 +35,8 @@ OUT=$(cd "$OUT" && pwd)
 wine_use_x11_driver
 
 # Enough files that the progress page stays up for a moment: titles stored
-# as Latin-1 bytes C0 E1 E2, which code page 1251 reads as Cyrillic; one file
-# is empty and so cannot be opened.
+# as Latin-1 bytes C0 E1 E2, which code page 1251 reads as Cyrillic; one
+# read-only file cannot be saved.
 FIXTURE="$OUT/fixture"
 rm -rf "$FIXTURE"
 python3 - "$FIXTURE" << 'PYTHON'
@@ -58,16 +58,22 @@ def mp3(title):
     return tag + (b"\xff\xfb\x90\x64" + bytes(413)) * 10
 
 
-for i in range(1500):
+for i in range(600):
     folder = os.path.join(root, "Album %02d" % (i // 100))
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "Song %04d.mp3" % i), "wb") as out:
         out.write(mp3(b"\xc0\xe1\xe2 %d" % i))
-open(os.path.join(root, "Broken.mp3"), "wb").close()
+locked = os.path.join(root, "Read-only.mp3")
+with open(locked, "wb") as out:
+    out.write(mp3(b"\xc0\xe1\xe2"))
+os.chmod(locked, 0o444)
 PYTHON
 WINDOWS_FIXTURE=$(winepath -w "$FIXTURE" 2> /dev/null)
 
 DISPLAY_NUMBER=97
+while [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] || [ -e "/tmp/.X$DISPLAY_NUMBER-lock" ]; do
+  DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1))
+done
 Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
 XVFB=$!
 export DISPLAY=":$DISPLAY_NUMBER"
@@ -124,6 +130,23 @@ xdotool key shift+Tab
 
 # Return presses the default button, Next ("&Fix").
 xdotool key Return
-shot 4-scanning.png 1
-shot 5-fixing.png 2
-shot 6-results.png 15
+shot 4-progress.png 1
+shot 5-progress.png 2
+
+# The bars move until the results page is up; a save that waits for the disk
+# can hold them for a second or two, so the screen must stay still for five.
+previous=""
+still=0
+for _ in $(seq 300); do
+  sleep 1
+  import -window root "$OUT/6-results.png"
+  current=$(md5sum < "$OUT/6-results.png")
+  if [ "$current" = "$previous" ]; then
+    still=$((still + 1))
+    [ "$still" -ge 5 ] && break
+  else
+    still=0
+  fi
+  previous=$current
+done
+echo "saved $OUT/6-results.png"

@@ -78,6 +78,26 @@ void KeepOutcome(HWND window, const ProgressPageView* view, UINT message, FileOu
   SendMessageW(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_DELTAPOS, 1, 0);
 }
 
+// The page goes with the wizard: the worker is stopped after the file in
+// hand and waited for, then whatever it had already posted here is freed,
+// since the system drops a window's queued messages with the window.
+void DropPendingMessages(HWND window, const ProgressPageView* view) {
+  StopWorker(view->worker);
+  MSG pending;
+  while (PeekMessageW(&pending, window, WM_SCAN_FILE_FOUND, WM_FIX_COMPLETE, PM_REMOVE)) {
+    switch (pending.message) {
+      case WM_SCAN_FILE_FOUND:
+        delete reinterpret_cast<PathString*>(pending.lParam);
+        break;
+      case WM_FIX_SUCCEEDED:
+      case WM_FIX_NOT_NEEDED:
+      case WM_FIX_FAILED:
+        delete reinterpret_cast<FileOutcome*>(pending.lParam);
+        break;
+    }
+  }
+}
+
 void MoveOn(HWND window) {
   const HWND frame = GetParent(window);
   PostMessageW(frame, PSM_SHOWWIZBUTTONS, PSWIZB_NEXT, PSWIZB_NEXT);
@@ -119,6 +139,9 @@ INT_PTR CALLBACK ProgressPageProc(HWND window, UINT message, WPARAM /*wParam*/, 
       return FALSE;
     case WM_FIX_COMPLETE:
       MoveOn(window);
+      return FALSE;
+    case WM_DESTROY:
+      if (view) DropPendingMessages(window, view);
       return FALSE;
   }
   return FALSE;

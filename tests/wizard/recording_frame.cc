@@ -218,3 +218,25 @@ std::wstring ControlText(HWND page, int id) {
 bool IsShown(HWND page, int id) {
   return (GetWindowLongW(GetDlgItem(page, id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
+
+std::vector<std::wstring> ListRows(HWND list) {
+  std::vector<std::wstring> rows;
+  const int count = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    wchar_t name[MAX_PATH] = {}, issue[64] = {};
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = row;
+    item.pszText = name;
+    item.cchTextMax = MAX_PATH;
+    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    const int image = item.iImage;
+    item.mask = LVIF_TEXT;
+    item.iSubItem = 1;
+    item.pszText = issue;
+    item.cchTextMax = 64;
+    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    rows.push_back(std::to_wstring(image) + L"|" + name + L"|" + issue);
+  }
+  return rows;
+}

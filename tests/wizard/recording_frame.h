@@ -47,3 +47,6 @@ extern const char kAnswered[];
 // Control state as the page left it.
 std::wstring ControlText(HWND page, int id);
 bool IsShown(HWND page, int id);  // the control's own WS_VISIBLE
+
+// The rows of a results list in display order, each "image|name|issue".
+std::vector<std::wstring> ListRows(HWND list);

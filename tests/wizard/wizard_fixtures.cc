@@ -30,7 +30,7 @@ std::string Mp3WithTitle(const std::string& title) {
   return fixtures::Id3v2Tag({fixtures::TextFrame("TIT2", title)}) + Audio();
 }
 
-FileState Inspect(const std::filesystem::path& path, const std::string& original,
+FileState Examine(const std::filesystem::path& path, const std::string& original,
                   const std::string& title) {
   const std::string bytes = fixtures::ReadFile(path);
   if (bytes == original) {

@@ -16,7 +16,7 @@ std::string Mp3WithTitle(const std::string& title);
 // What a file made by Mp3WithTitle(title) is after a run, compared with the
 // bytes it was made from.
 enum class FileState { kUntouched, kRepaired, kDamaged };
-FileState Inspect(const std::filesystem::path& path, const std::string& original,
+FileState Examine(const std::filesystem::path& path, const std::string& original,
                   const std::string& title);
 
 // Marks a file read-only (or writable again) the Windows way.

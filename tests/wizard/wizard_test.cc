@@ -6,15 +6,15 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
+#include "tests/wizard/recording_frame.h"
 #include "tests/wizard/wizard_fixtures.h"
-#include "wizard/wizard.h"
 
 namespace {
 
@@ -125,26 +125,9 @@ struct Wizard : ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 2; }));
   }
 
-  // The results list as "image|name|issue" rows, sorted.
+  // The results list's rows, sorted.
   std::vector<std::wstring> Rows() {
-    const HWND list = Control(IDC_RESULTS_LIST);
-    std::vector<std::wstring> rows;
-    const int count = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int row = 0; row < count; ++row) {
-      wchar_t name[MAX_PATH] = {}, issue[64] = {};
-      LVITEMW item = {};
-      item.mask = LVIF_TEXT | LVIF_IMAGE;
-      item.iItem = row;
-      item.pszText = name;
-      item.cchTextMax = MAX_PATH;
-      SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      item.mask = LVIF_TEXT;
-      item.iSubItem = 1;
-      item.pszText = issue;
-      item.cchTextMax = 64;
-      SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      rows.push_back(std::to_wstring(item.iImage) + L"|" + name + L"|" + issue);
-    }
+    std::vector<std::wstring> rows = ListRows(Control(IDC_RESULTS_LIST));
     std::sort(rows.begin(), rows.end());
     return rows;
   }
@@ -171,7 +154,7 @@ TEST_F(Wizard, RepairsTypedFolderGoesBackAndRunsAgain) {
   Fix();
   EXPECT_EQ(Rows(),
             (std::vector<std::wstring>{L"0|Pop\\song.mp3|", L"1|locked.mp3|Couldn't open file"}));
-  EXPECT_EQ(Inspect(first.path() / "Pop/song.mp3", song, kCodePageTitle), FileState::kRepaired);
+  EXPECT_EQ(Examine(first.path() / "Pop/song.mp3", song, kCodePageTitle), FileState::kRepaired);
   EXPECT_EQ(fixtures::ReadFile(first.path() / "plain.mp3"), plain);
 
   // Back leads past the progress page to the folder page as it was left.
@@ -184,7 +167,7 @@ TEST_F(Wizard, RepairsTypedFolderGoesBackAndRunsAgain) {
   TypePath(ShortPath(second.path()));
   Fix();
   EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"0|other.mp3|"}));
-  EXPECT_EQ(Inspect(second.path() / "other.mp3", song, kCodePageTitle), FileState::kRepaired);
+  EXPECT_EQ(Examine(second.path() / "other.mp3", song, kCodePageTitle), FileState::kRepaired);
 
   // Back and Fix on the same, now repaired, folder: nothing needs fixing.
   PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_BACK, 0);
@@ -215,7 +198,7 @@ struct CancelledWizard : Wizard {
       const fs::path relative =
           "Album " + std::to_string(i / 50) + "/" + std::to_string(i) + ".mp3";
       music.Write(relative, song);
-      originals[relative] = song;
+      names.insert(relative);
     }
   }
 
@@ -229,8 +212,8 @@ struct CancelledWizard : Wizard {
       }
       ++files;
       const fs::path relative = fs::relative(entry.path(), music.path());
-      EXPECT_EQ(originals.count(relative), 1u) << relative.string();
-      const FileState state = Inspect(entry.path(), song, kCodePageTitle);
+      EXPECT_EQ(names.count(relative), 1u) << relative.string();
+      const FileState state = Examine(entry.path(), song, kCodePageTitle);
       EXPECT_NE(state, FileState::kDamaged) << relative.string();
       if (state == FileState::kRepaired) {
         ++repaired;
@@ -243,7 +226,7 @@ struct CancelledWizard : Wizard {
   static constexpr int kFiles = 600;
   const std::string song = Mp3WithTitle(kCodePageTitle);
   fixtures::TempFolder music;
-  std::map<fs::path, std::string> originals;
+  std::set<fs::path> names;
 };
 
 TEST_F(CancelledWizard, CancelWhileFixingStopsAfterTheFileInHand) {
