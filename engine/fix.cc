@@ -71,8 +71,8 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   }
 
   // Copied first, so that ID3v1 text landing in new ID3v2 frames is repaired
-  // like any other Latin-1 frame. TagLib 1.13 gives no ID3v1 tag for a file
-  // without one.
+  // like any other Latin-1 frame. TagLib holds an empty ID3v1 tag
+  // for a file without one; the test guards against a release that does not.
   TagLib::ID3v2::Tag* id3v2 = file->ID3v2Tag(true);
   if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
     TagLib::Tag::duplicate(id3v1, id3v2, false);
@@ -102,11 +102,12 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
 unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again.
-  if (!RecoverInterruptedSave(path)) {
+  const PathString target = ResolveFileLinks(path);
+  if (!RecoverInterruptedSave(target)) {
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
   }
-  EditStream stream(path);
+  EditStream stream(path, target);
   const unsigned message = RenderRepair(&stream, codePage, outcome);
   if (message != WM_FIX_SUCCEEDED)
     return message;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -33,14 +34,27 @@ struct NotificationQueue {
   std::deque<Notification> pending;
 };
 
+namespace {
+
+// The receiver wakes per batch rather than per notification: a wake costs
+// more than handling a found file. It waits a moment for a batch to fill,
+// which bounds the delay a notification can see.
+constexpr std::size_t kBatch = 256;
+constexpr std::chrono::milliseconds kBatchWait(5);
+
+}  // namespace
+
 bool PostNotification(NotifyTarget target, unsigned message, std::intptr_t payload) {
   if (!target)
     return false;
+  std::size_t queued = 0;
   {
     std::lock_guard<std::mutex> lock(target->mutex);
     target->pending.push_back(Notification{message, payload});
+    queued = target->pending.size();
   }
-  target->posted.notify_one();
+  if (queued == 1 || queued == kBatch)
+    target->posted.notify_one();
   return true;
 }
 
@@ -53,16 +67,26 @@ void DestroyNotifyTarget(NotifyTarget target) {
 }
 
 void RunNotificationLoop(NotifyTarget target, NotificationHandler handle, void* context) {
+  std::deque<Notification> batch;
   for (;;) {
-    Notification next;
     {
+      // Everything posted so far is taken at once, in order.
       std::unique_lock<std::mutex> lock(target->mutex);
       target->posted.wait(lock, [target] { return !target->pending.empty(); });
-      next = target->pending.front();
-      target->pending.pop_front();
+      target->posted.wait_for(lock, kBatchWait,
+                              [target] { return target->pending.size() >= kBatch; });
+      batch.swap(target->pending);
     }
-    if (!handle(context, next))
+    while (!batch.empty()) {
+      const Notification next = batch.front();
+      batch.pop_front();
+      if (handle(context, next))
+        continue;
+      // What the handler did not take stays queued, ahead of later posts.
+      std::lock_guard<std::mutex> lock(target->mutex);
+      target->pending.insert(target->pending.begin(), batch.begin(), batch.end());
       return;
+    }
   }
 }
 

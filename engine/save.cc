@@ -141,8 +141,7 @@ PathString CopyPathFor(const PathString& path) {
   return SidePath(path, "tmp");
 }
 
-bool RecoverInterruptedSave(const PathString& path) {
-  const PathString target = ResolveFileLinks(path);
+bool RecoverInterruptedSave(const PathString& target) {
   const PathString journalPath = JournalPathFor(target);
   NativeFile* journalFile = OpenExistingFile(journalPath, false);
   if (!journalFile)
@@ -165,8 +164,8 @@ bool RecoverInterruptedSave(const PathString& path) {
 
 // --- EditStream --------------------------------------------------------------
 
-EditStream::EditStream(const PathString& path)
-    : path_(path), target_(ResolveFileLinks(path)), file_(OpenExistingFile(target_, false)) {
+EditStream::EditStream(const PathString& path, const PathString& target)
+    : path_(path), target_(target), file_(OpenExistingFile(target_, false)) {
   if (file_ && FileSizeOf(file_, &originalLength_) && originalLength_ > 0) {
     pieces_.push_back(Piece{true, 0, originalLength_, std::string()});
   }
@@ -200,6 +199,27 @@ void EditStream::seek(long offset, Position p) {
   position_ = std::uint64_t(std::max(0L, base + offset));
 }
 
+bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const {
+  constexpr std::uint64_t kBlock = 8 * 1024;
+  const auto cached = [&] {
+    return offset >= cacheOffset_ && offset + count <= cacheOffset_ + cache_.size();
+  };
+  if (!cached() && count <= kBlock / 2 && offset + count <= originalLength_) {
+    // The block around the read, as far as the file goes.
+    std::uint64_t start = offset > kBlock / 2 ? offset - kBlock / 2 : 0;
+    start -= start % 4096;
+    const std::uint64_t end = std::min(originalLength_, start + kBlock);
+    cache_.resize(std::size_t(end - start));
+    cacheOffset_ = start;
+    if (!ReadFileAt(file_, start, &cache_[0], cache_.size()))
+      cache_.clear();
+  }
+  if (!cached())
+    return ReadFileAt(file_, offset, out, count);
+  std::memcpy(out, cache_.data() + (offset - cacheOffset_), count);
+  return true;
+}
+
 bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const {
   std::uint64_t pieceStart = 0;
   for (const Piece& piece : pieces_) {
@@ -210,7 +230,7 @@ bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, std::stri
       if (piece.original) {
         const std::size_t at = out->size();
         out->resize(at + std::size_t(take));
-        if (!ReadFileAt(file_, piece.offset + within, &(*out)[at], std::size_t(take))) {
+        if (!ReadOriginal(piece.offset + within, std::size_t(take), &(*out)[at])) {
           out->resize(at);
           return false;
         }

@@ -22,8 +22,10 @@
 
 class EditStream : public TagLib::IOStream {
  public:
-  // Reads `path`; writes are only recorded.
-  explicit EditStream(const PathString& path);
+  // Reads `target`, the file `path` names with links followed (see
+  // ResolveFileLinks); writes are only recorded. TagLib sees `path`.
+  EditStream(const PathString& path, const PathString& target);
+  explicit EditStream(const PathString& path) : EditStream(path, ResolveFileLinks(path)) {}
   ~EditStream() override;
 
   TagLib::FileName name() const override;
@@ -58,6 +60,7 @@ class EditStream : public TagLib::IOStream {
   bool ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const;
   std::uint64_t ContentLength() const;
 
+  bool ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const;
   bool CommitInPlace(std::uint64_t from, std::uint64_t newLength);
   bool CommitByReplace(std::uint64_t newLength);
   bool WritePieces(NativeFile* to, std::uint64_t from) const;
@@ -68,12 +71,16 @@ class EditStream : public TagLib::IOStream {
   std::uint64_t originalLength_ = 0;
   std::uint64_t position_ = 0;
   std::vector<Piece> pieces_;
+  // TagLib reads in small steps near the start and the end of a file; one
+  // block kept here spares most of those reads a system call.
+  mutable std::string cache_;
+  mutable std::uint64_t cacheOffset_ = 0;
 };
 
-// Restores what a save that was cut short left behind for `path`: a journal
-// beside the file puts its original bytes back, and a stray copy is removed.
+// Restores what a save that was cut short left behind for `target` (a file,
+// links followed): a journal beside it puts its original bytes back.
 // Returns false when a journal exists that cannot be applied.
-bool RecoverInterruptedSave(const PathString& path);
+bool RecoverInterruptedSave(const PathString& target);
 
 // Writes and flushes the journal of a save of `target` that will overwrite
 // `originalBytes` at `offset` and leave the file no longer `originalLength`.
