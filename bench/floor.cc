@@ -6,11 +6,12 @@
 // become UTF-16, 1024 bytes of padding after a tag that grew); the text is
 // widened, not decoded, since only the byte counts matter here. No TagLib.
 //
-//   floor [--rewrite shift|copy] FOLDER
+//   floor [--rewrite shift|copy] [--fsync] FOLDER
 //
 // shift (default) moves the audio within the file, back to front in 1 MB
 // steps; copy writes a new file beside it (the audio by copy_file_range) and
-// renames it over the old one.
+// renames it over the old one. --fsync flushes each written file (and the
+// folder after a rename).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -115,7 +116,8 @@ std::size_t Id3v1FieldLength(const unsigned char* p, std::size_t max) {
 
 class Floor {
  public:
-  explicit Floor(Rewrite rewrite) : rewrite_(rewrite), move_(kMoveChunk), region_(1 << 16) {}
+  Floor(Rewrite rewrite, bool durable)
+      : rewrite_(rewrite), durable_(durable), move_(kMoveChunk), region_(1 << 16) {}
 
   void Walk(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
@@ -188,7 +190,7 @@ class Floor {
 
     if (newTagSize == oldTagSize) {
       ++counts_.inPlace;
-      if (pwrite(fd, tag_.data(), tag_.size(), 0) != ssize_t(tag_.size()))
+      if (pwrite(fd, tag_.data(), tag_.size(), 0) != ssize_t(tag_.size()) || !Flush(fd))
         Warn(path);
       close(fd);
     } else {
@@ -314,7 +316,7 @@ class Floor {
       }
       ok = ok && ftruncate(fd, off_t(newTagSize + length)) == 0;
     }
-    ok = ok && pwrite(fd, tag_.data(), tag_.size(), 0) == ssize_t(tag_.size());
+    ok = ok && pwrite(fd, tag_.data(), tag_.size(), 0) == ssize_t(tag_.size()) && Flush(fd);
     if (!ok)
       Warn(path);
   }
@@ -341,20 +343,33 @@ class Floor {
       at += n;
     }
     close(fd);
+    ok = ok && Flush(out);
     if (out >= 0)
       ok = close(out) == 0 && ok;
     ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+    if (ok && durable_) {
+      // The rename itself reaches the disk with its folder.
+      const int folder = open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY);
+      ok = folder >= 0 && fsync(folder) == 0;
+      if (folder >= 0)
+        close(folder);
+    }
     if (!ok) {
       unlink(temporary.c_str());
       Warn(path);
     }
   }
 
+  // With --fsync, every written file is flushed: the least a save that
+  // survives a crash must pay.
+  bool Flush(int fd) const { return !durable_ || fsync(fd) == 0; }
+
   static void Warn(const std::string& path) {
     std::fprintf(stderr, "floor: could not write %s\n", path.c_str());
   }
 
   Rewrite rewrite_;
+  bool durable_;
   Counts counts_;
   std::vector<unsigned char> move_;
   std::vector<unsigned char> region_;
@@ -366,6 +381,7 @@ class Floor {
 
 int main(int argc, char** argv) {
   Rewrite rewrite = Rewrite::kShift;
+  bool durable = false;
   std::string folder;
   bool usage = false;
   for (int i = 1; i < argc && !usage; ++i) {
@@ -374,6 +390,8 @@ int main(int argc, char** argv) {
       const std::string mode = argv[++i];
       usage = mode != "shift" && mode != "copy";
       rewrite = mode == "copy" ? Rewrite::kCopy : Rewrite::kShift;
+    } else if (arg == "--fsync") {
+      durable = true;
     } else if (folder.empty() && !arg.empty() && arg[0] != '-') {
       folder = arg;
     } else {
@@ -381,10 +399,10 @@ int main(int argc, char** argv) {
     }
   }
   if (usage || folder.empty()) {
-    std::fprintf(stderr, "usage: floor [--rewrite shift|copy] FOLDER\n");
+    std::fprintf(stderr, "usage: floor [--rewrite shift|copy] [--fsync] FOLDER\n");
     return 2;
   }
-  Floor floor(rewrite);
+  Floor floor(rewrite, durable);
   floor.Walk(folder);
   const Counts& c = floor.counts();
   std::printf(

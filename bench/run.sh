@@ -6,7 +6,7 @@
 #
 #   bash bench/run.sh [--files N] [--profile small|real] [--runs R] [--seed S]
 #                     [--dir DIR] [--scan-entries E] [--build DIR]
-#                     [--floor-rewrite shift|copy] [--no-micro] [--keep]
+#                     [--floor-rewrite shift|copy] [--no-micro] [--clean]
 #   bash bench/run.sh --smoke
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +20,7 @@ scan_entries=100000
 build=build
 floor_rewrite=shift
 micro=true
-keep=false
+clean=false
 smoke=false
 given_dir=false
 
@@ -40,7 +40,8 @@ usage() {
   --floor-rewrite M   how the floor rewrites a whole file: shift in place
                       (default) or copy to a new file and rename
   --no-micro          skip the Google Benchmark microbenchmarks
-  --keep              keep the library, the tree and the copies afterwards
+  --clean             remove the library and the tree afterwards (they are
+                      kept for the next run with the same parameters)
   --smoke             20 songs, every step once, no figures worth reading: only
                       proves that the generator and each step work
 EOF
@@ -58,7 +59,7 @@ while [ $# -gt 0 ]; do
     --build) build=${2:?}; shift ;;
     --floor-rewrite) floor_rewrite=${2:?}; shift ;;
     --no-micro) micro=false ;;
-    --keep) keep=true ;;
+    --clean) clean=true ;;
     --smoke) smoke=true ;;
     *) usage ;;
   esac
@@ -74,7 +75,7 @@ if $smoke; then
   runs=1
   scan_entries=2000
   $given_dir || dir=$(mktemp -d "${TMPDIR:-/tmp}/songwright-smoke.XXXXXX")
-  keep=false
+  clean=true
 elif [ "$runs" -lt 5 ]; then
   echo "bench: --runs must be at least 5 for medians worth reporting" >&2
   exit 2
@@ -93,7 +94,7 @@ if ! $smoke; then
   missing=()
   [ -x /usr/bin/time ] || missing+=(time)
   command -v mid3iconv >/dev/null || missing+=(python3-mutagen)
-  dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q 'install ok installed' ||
+  [ "$(dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null)" = "install ok installed" ] ||
     missing+=(libbenchmark-dev)
   if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
@@ -112,7 +113,8 @@ cmake -S . -B "$build" >/dev/null
 ninja -C "$build" songwright songwright_bench_generate songwright_bench_floor \
   songwright_bench_scan_only >/dev/null
 have_micro=false
-if ninja -C "$build" -t targets all 2>/dev/null | grep -q '^songwright_bench_micro:'; then
+targets=$(ninja -C "$build" -t targets all 2>/dev/null)
+if grep -q '^songwright_bench_micro:' <<<"$targets"; then
   ninja -C "$build" songwright_bench_micro >/dev/null
   have_micro=true
 fi
@@ -141,10 +143,10 @@ work=$dir/work
 tree=$dir/scan-tree
 scratch=$(mktemp -d "$dir/scratch.XXXXXX")
 cleanup() {
-  rm -rf "$scratch"
-  if ! $keep; then
-    rm -rf "$work"
-    if $smoke; then rm -rf "$dir"; fi
+  rm -rf "$scratch" "$work"
+  if $clean; then
+    rm -rf "$library" "$library.stamp" "$dir/library.txt" "$tree" "$tree.stamp" "$dir/scan-tree.txt"
+    rmdir "$dir" 2>/dev/null || true
   fi
 }
 trap cleanup EXIT
@@ -183,9 +185,10 @@ declare -A times rss cpu status
 last_out=$scratch/out
 last_err=$scratch/err
 
-# measure NAME COMMAND...: appends the wall time (s) and peak RSS (KB) of one
-# run to the lists for NAME. On a disk the time includes writing the copy's
-# dirty pages back, since that is the work the command caused.
+# measure NAME COMMAND...: appends the wall time (s), peak RSS (KB) and CPU
+# time (s) of one run to the lists for NAME. On a disk the time includes
+# writing the copy's dirty pages back, since that is the work the command
+# caused.
 measure() {
   local name=$1
   shift
@@ -216,18 +219,18 @@ fresh_copy() {
   if $on_disk; then sync; fi
 }
 
-# The peer as the issue states it; $1 is the folder.
+# The peer: mid3iconv over every MP3 name that find lists; $1 is the folder.
 peer_command='find "$1" -iname "*.mp3" -print0 | xargs -0 mid3iconv -q -e cp1251'
 
 median() { tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{v[NR]=$1} END{if(NR%2) printf "%.4f", v[(NR+1)/2]; else printf "%.4f", (v[NR/2]+v[NR/2+1])/2}'; }
 maximum() { tr ' ' '\n' | sed '/^$/d' | sort -g | tail -1; }
-minimum() { tr ' ' '\n' | sed '/^$/d' | sort -g | head -1; }
+minimum() { tr ' ' '\n' | sed '/^$/d' | sort -g | sed -n 1p; }
 
 fixed=""
 floor_summary=""
 peer_errors=""
-library_tools=(songwright floor)
-$have_peer && library_tools=(songwright peer floor)
+library_tools=(songwright floor durable)
+$have_peer && library_tools=(songwright peer floor durable)
 
 # Other work on the machine blurs every figure: say so beside them.
 load_before=$(cut -d' ' -f1 /proc/loadavg)
@@ -258,6 +261,10 @@ for ((run = 1; run <= runs; ++run)); do
         measure floor "$floor" --rewrite "$floor_rewrite" "$work"
         [ "${status[floor]}" = 0 ] || fail "floor exited with ${status[floor]}: $(cat "$last_err")"
         floor_summary=$(cat "$last_out")
+        ;;
+      durable)
+        measure durable "$floor" --rewrite "$floor_rewrite" --fsync "$work"
+        [ "${status[durable]}" = 0 ] || fail "floor exited with ${status[durable]}: $(cat "$last_err")"
         ;;
     esac
   done
@@ -294,6 +301,7 @@ say "Machine: $cpu, $(nproc) cores, $memory, Linux $(uname -r); $dir on $fstype"
 say "Versions: songwright $(git rev-parse --short HEAD 2>/dev/null || echo "?")$(git diff --quiet HEAD -- engine cli 2>/dev/null || echo "+local changes"), TagLib $taglib, mutagen $mutagen"
 say "Load average: $load_before before, $load_after after$(awk -v a="$load_before" -v b="$load_after" -v n="$(nproc)" 'BEGIN{if (a > 0.5 || b > n + 0.5) print " (the machine was busy: figures unreliable)"}')"
 say "Library: $files songs, $library_mb MB, profile $profile, seed $seed; scan tree: $scan_entries entries"
+sed -n '2,$p' "$dir/library.txt" 2>/dev/null || true
 say ""
 printf '%-34s %9s %9s %9s %10s %9s %12s\n' "" "median s" "min s" "max s" "files/s" "CPU s" \
   "peak RSS MB"
@@ -311,12 +319,13 @@ row "songwright --codepage 1251" songwright "$files"
 row "  the same again (nothing to fix)" again "$files"
 if $have_peer; then row "mid3iconv (find | xargs)" peer "$files"; fi
 row "floor ($floor_rewrite)" floor "$files"
+row "  the same, fsync per written file" durable "$files"
 row "scan alone ($scan_found MP3 files)" scan "$scan_found"
 row "find -iname '*.mp3'" find "$scan_found"
 row "songwright over the tree (1 run)" tree "$scan_found"
 say ""
 say "Each run, seconds:"
-for name in songwright again peer floor scan find; do
+for name in songwright again peer floor durable scan find; do
   if [ -n "${times[$name]:-}" ]; then printf '  %-11s %s\n' "$name" "${times[$name]}"; fi
 done
 say ""
@@ -325,6 +334,7 @@ say "          $floor_summary"
 if $have_peer; then say "          mid3iconv: $peer_errors lines on stderr"; fi
 
 ratio() { awk -v a="$(median <<<"${times[$1]}")" -v b="$(median <<<"${times[$2]}")" 'BEGIN{printf "%.2f", a / b}'; }
+fastest() { awk -v a="$(minimum <<<"${times[$1]}")" -v b="$(minimum <<<"${times[$2]}")" 'BEGIN{printf "%.2f", a / b}'; }
 verdict() {
   if $smoke; then
     echo "not judged in a smoke run"
@@ -332,19 +342,22 @@ verdict() {
   fi
   awk -v r="$1" -v t="$2" 'BEGIN{print (r <= t ? "met" : sprintf("missed by %.2fx", r / t))}'
 }
+# compare LABEL A B TARGET: the ratio of medians, of the fastest runs, and the verdict.
+compare() {
+  local r
+  r=$(ratio "$2" "$3")
+  printf '  %-32s %7s %8s   %s\n' "$1" "$r" "$(fastest "$2" "$3")" \
+    "${4:+target <= $4: $(verdict "$r" "$4")}"
+}
 say ""
-say "Ratios of medians from this run (lower is better):"
-if $have_peer; then
-  r=$(ratio songwright peer)
-  say "  songwright / peer   $r   target <= 0.33 (3x the peer's files per second): $(verdict "$r" 0.3333)"
-fi
-r=$(ratio songwright floor)
-say "  songwright / floor  $r   target <= 1.5: $(verdict "$r" 1.5)"
-r=$(ratio scan find)
-say "  scan / find         $r   target <= 1.25: $(verdict "$r" 1.25)"
+say "Ratios from this run (lower is better): of the medians, of the fastest runs"
+if $have_peer; then compare "songwright / peer" songwright peer 0.333; fi
+compare "songwright / floor" songwright floor 1.5
+compare "songwright / floor with fsync" songwright durable
+compare "scan / find" scan find 1.25
 tree_rss=$(awk -v k="$(maximum <<<"${rss[tree]}")" 'BEGIN{printf "%.1f", k / 1024}')
 if $have_time; then
-  say "  peak RSS over $scan_found files: $tree_rss MB   target < 50 MB: $(verdict "$tree_rss" 49.999)"
+  say "  peak RSS over $scan_found files: $tree_rss MB, target < 50 MB: $(verdict "$tree_rss" 49.999)"
 fi
 
 floor_fixed=$(sed -n 's/.*: \([0-9]*\) rewritten whole, \([0-9]*\) tags in place.*/\1 \2/p' <<<"$floor_summary" |
@@ -371,5 +384,6 @@ else
   [ "$dir" = /dev/shm/songwright-bench ] || repeat+=" --dir $dir"
   [ "$scan_entries" = 100000 ] || repeat+=" --scan-entries $scan_entries"
   [ "$floor_rewrite" = shift ] || repeat+=" --floor-rewrite $floor_rewrite"
+  $micro || repeat+=" --no-micro"
   say "Reproduce: $repeat"
 fi

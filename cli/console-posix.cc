@@ -28,11 +28,11 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
-std::atomic<bool>* stopFlag = nullptr;
+// Static, so that a signal arriving while the program ends finds it alive.
+std::atomic<bool> stopFlag{false};
 
 void RequestStop(int) {
-  if (stopFlag)
-    stopFlag->store(true);
+  stopFlag.store(true);
 }
 
 std::string HomeFolder() {
@@ -92,8 +92,7 @@ bool IsExistingFolder(const PathString& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void InstallStopHandler(std::atomic<bool>* stop) {
-  stopFlag = stop;
+const std::atomic<bool>* InstallStopHandler() {
   struct sigaction action = {};
   action.sa_handler = RequestStop;
   sigemptyset(&action.sa_mask);
@@ -101,6 +100,7 @@ void InstallStopHandler(std::atomic<bool>* stop) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  return &stopFlag;
 }
 
 std::string DescribeDefaultCodePage() {

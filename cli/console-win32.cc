@@ -44,12 +44,12 @@ void Write(DWORD which, const std::string& text) {
   }
 }
 
-std::atomic<bool>* stopFlag = nullptr;
+// Static, so that a signal arriving while the program ends finds it alive.
+std::atomic<bool> stopFlag{false};
 
 BOOL WINAPI RequestStop(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-    if (stopFlag)
-      stopFlag->store(true);
+    stopFlag.store(true);
     return TRUE;
   }
   return FALSE;
@@ -86,9 +86,9 @@ bool IsExistingFolder(const PathString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void InstallStopHandler(std::atomic<bool>* stop) {
-  stopFlag = stop;
+const std::atomic<bool>* InstallStopHandler() {
   SetConsoleCtrlHandler(RequestStop, TRUE);
+  return &stopFlag;
 }
 
 std::string DescribeDefaultCodePage() {

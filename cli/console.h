@@ -24,9 +24,9 @@ PathString DefaultMusicFolder();
 // True when `path` names an existing folder (links followed).
 bool IsExistingFolder(const PathString& path);
 
-// From now on Ctrl-C (and SIGTERM) only set `stop`; the run ends after the
-// file in hand.
-void InstallStopHandler(std::atomic<bool>* stop);
+// From now on Ctrl-C (and SIGTERM) only set the returned flag, which lives as
+// long as the process; the run ends after the file in hand.
+const std::atomic<bool>* InstallStopHandler();
 
 // Where the default code page comes from, for --help ("the locale
 // ru_RU.UTF-8", "the ANSI code page").

@@ -154,7 +154,7 @@ void PrintHelp(unsigned defaultCodePage) {
 struct RunState {
   Options options;
   NotifyTarget target = nullptr;
-  std::atomic<bool> stop{false};
+  const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C
   std::vector<PathString> foundFiles;
   WorkerThread* scanThread = nullptr;
   WorkerThread* fixThread = nullptr;
@@ -223,13 +223,13 @@ bool HandleNotification(void* context, const Notification& notification) {
     case WM_SCAN_COMPLETE: {
       JoinWorkerThread(run->scanThread);
       run->scanThread = nullptr;
-      if (run->stop.load())
+      if (run->stop->load())
         return false;
       auto* job = new FixJob;
       job->window = run->target;
       job->files = &run->foundFiles;
       job->codePage = run->options.codePage;
-      job->stopRequested = &run->stop;
+      job->stopRequested = run->stop;
       run->fixThread = StartWorkerThread(FixThreadProc, job);
       if (!run->fixThread) {
         delete job;
@@ -296,13 +296,13 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     return UsageError("'" + PathForDisplay(options.folder) + "' is not a folder");
   }
 
-  InstallStopHandler(&run->stop);
+  run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal();
   run->target = CreateNotifyTarget();
   auto* job = new ScanJob;
   job->window = run->target;
   job->folder = options.folder;
-  job->stopRequested = &run->stop;
+  job->stopRequested = run->stop;
   run->scanThread = StartWorkerThread(ScanThreadProc, job);
   if (!run->scanThread) {
     delete job;
@@ -318,7 +318,7 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   ClearProgress(run.get());
   WriteOut(WideToUtf8(ComposeSummary(run->fixedCount, run->failedCount)) + "\n");
   FlushOut();
-  if (run->stop.load()) {
+  if (run->stop->load()) {
     WriteErr("songwright: stopped; files not reached were left as they are\n");
     return kExitStopped;
   }

@@ -191,7 +191,15 @@ NativeFile* Wrap(int fd) {
 }  // namespace
 
 NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
-  return Wrap(open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+  // Only regular files: a folder would read as empty, and a named pipe would
+  // block the run (O_NONBLOCK does nothing to a regular file).
+  const int fd = open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    close(fd);
+    return nullptr;
+  }
+  return Wrap(fd);
 }
 
 NativeFile* CreateNewFile(const PathString& path) {

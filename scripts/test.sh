@@ -14,6 +14,12 @@ echo "== Linux build with sanitizers"
 bash scripts/build-linux.sh build-asan -DSONGWRIGHT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs")
 
+echo "== Fuzz smoke run"
+bash scripts/fuzz.sh
+
+echo "== Benchmark smoke run"
+bash bench/run.sh --smoke
+
 echo "== Windows build under Wine"
 bash scripts/build-windows.sh -DSONGWRIGHT_LINUX_BUILD="$PWD/build"
 # shellcheck source=scripts/wine-env.sh

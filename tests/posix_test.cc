@@ -112,3 +112,15 @@ TEST_F(Unprivileged, FolderWithoutPermissionIsSkipped) {
   ASSERT_EQ(1u, found.size());
   EXPECT_EQ((folder.path() / "open" / "a.mp3").native(), found[0]);
 }
+
+TEST(ScanNames, ANamedPipeCalledMp3FailsToOpenInsteadOfBlocking) {
+  TempFolder folder;
+  const fs::path pipe = folder.path() / "pipe.mp3";
+  ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+  const std::vector<PathString> found = FoundPaths(RunScan(folder.path().native()));
+  ASSERT_EQ(1u, found.size());
+  const std::vector<Received> fixed = RunFix(found, 1251);
+  ASSERT_EQ(2u, fixed.size());
+  EXPECT_EQ(WM_FIX_FAILED, fixed[0].message);
+  EXPECT_EQ(std::wstring(L"Couldn't open file"), fixed[0].issue);
+}

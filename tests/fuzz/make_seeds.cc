@@ -18,7 +18,8 @@ namespace {
 
 std::string BigEndian(unsigned value, int bytes) {
   std::string out;
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(char(value >> (8 * i)));
+  for (int i = bytes - 1; i >= 0; --i)
+    out.push_back(char(value >> (8 * i)));
   return out;
 }
 
@@ -27,7 +28,9 @@ std::string SyncSafe(unsigned value) {
           char(value & 0x7F)};
 }
 
-std::string Flags(unsigned flags) { return BigEndian(flags, 2); }
+std::string Flags(unsigned flags) {
+  return BigEndian(flags, 2);
+}
 
 // Frames of each version: 2.2 (3-byte ids and sizes), 2.3 (big-endian
 // sizes), 2.4 (sync-safe sizes); `size` replaces the true size when given.
@@ -36,8 +39,7 @@ std::string Frame22(const std::string& id, const std::string& body) {
 }
 std::string Frame23(const std::string& id, const std::string& body, unsigned flags = 0,
                     long size = -1) {
-  return id + BigEndian(size < 0 ? unsigned(body.size()) : unsigned(size), 4) + Flags(flags) +
-         body;
+  return id + BigEndian(size < 0 ? unsigned(body.size()) : unsigned(size), 4) + Flags(flags) + body;
 }
 std::string Frame24(const std::string& id, const std::string& body, unsigned flags = 0,
                     long size = -1) {
@@ -59,7 +61,8 @@ std::string Unsync(const std::string& data) {
   for (size_t i = 0; i < data.size(); ++i) {
     out.push_back(data[i]);
     const unsigned char next = i + 1 < data.size() ? data[i + 1] : 0;
-    if ((unsigned char)data[i] == 0xFF && (next >= 0xE0 || next == 0)) out.push_back('\0');
+    if ((unsigned char)data[i] == 0xFF && (next >= 0xE0 || next == 0))
+      out.push_back('\0');
   }
   return out;
 }
@@ -67,8 +70,8 @@ std::string Unsync(const std::string& data) {
 std::string Deflate(const std::string& data) {
   uLongf size = compressBound(uLong(data.size()));
   std::string out(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
-            reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()), 9);
+  compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
+            uLong(data.size()), 9);
   out.resize(size);
   return out;
 }
@@ -77,10 +80,16 @@ const std::string kTitle = "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8";  // 
 const std::string kArtist = "\xCA\xE8\xED\xEE";
 const std::string kWithFF = "\xFF\xE0\xFF\x00\xFF\xFF\xC0";  // "яа я" and unsync bait
 
-std::string Latin1(const std::string& text) { return std::string(1, '\0') + text; }
-std::string Nul() { return std::string(1, '\0'); }
+std::string Latin1(const std::string& text) {
+  return std::string(1, '\0') + text;
+}
+std::string Nul() {
+  return std::string(1, '\0');
+}
 
-std::string Audio() { return MpegFrames(2, 7); }
+std::string Audio() {
+  return MpegFrames(2, 7);
+}
 
 std::string Id3v1(const std::string& title, int genre = 255, int track = 1) {
   std::string tag = fixtures::Id3v1Tag(title, kArtist, "\xC0\xEB\xFC\xE1\xEE\xEC", "1988", track);
@@ -96,8 +105,8 @@ std::string MpegHeader(unsigned char b2, unsigned char b3, int body = 413) {
 std::map<std::string, std::string> Seeds() {
   const std::string audio = Audio();
   const std::string titles23 = Frame23("TIT2", Latin1(kTitle)) + Frame23("TPE1", Latin1(kArtist)) +
-                               Frame23("TALB", Latin1("Album")) +
-                               Frame23("TRCK", Latin1("3/12")) + Frame23("TCON", Latin1("(17)"));
+                               Frame23("TALB", Latin1("Album")) + Frame23("TRCK", Latin1("3/12")) +
+                               Frame23("TCON", Latin1("(17)"));
   const std::string titles24 = Frame24("TIT2", Latin1(kTitle)) + Frame24("TPE1", Latin1(kArtist)) +
                                Frame24("TDRC", Latin1("1988-05"));
   std::map<std::string, std::string> seeds;
@@ -105,12 +114,11 @@ std::map<std::string, std::string> Seeds() {
   // Plain tags of each version.
   seeds["v23-plain"] = Tag(3, titles23) + audio;
   seeds["v24-padding"] = Tag(4, titles24, 300) + audio;
-  seeds["v22-frames"] =
-      Tag(2, Frame22("TT2", Latin1(kTitle)) + Frame22("TP1", Latin1(kArtist)) +
-                 Frame22("TAL", Latin1(kArtist)) +
-                 Frame22("TXX", Latin1(kArtist + Nul() + kTitle)) +
-                 Frame22("COM", Latin1("eng" + Nul() + kTitle))) +
-      audio;
+  seeds["v22-frames"] = Tag(2, Frame22("TT2", Latin1(kTitle)) + Frame22("TP1", Latin1(kArtist)) +
+                                   Frame22("TAL", Latin1(kArtist)) +
+                                   Frame22("TXX", Latin1(kArtist + Nul() + kTitle)) +
+                                   Frame22("COM", Latin1("eng" + Nul() + kTitle))) +
+                        audio;
   seeds["v22-compression-flag"] = Tag(2, Frame22("TT2", Latin1(kTitle)), 0, 0x40) + audio;
   seeds["v25-unknown-version"] = Tag(5, Frame24("TIT2", Latin1(kTitle))) + audio;
 
@@ -134,8 +142,7 @@ std::map<std::string, std::string> Seeds() {
   const std::string baited = Frame23("TIT2", Latin1(kWithFF)) + Frame23("TPE1", Latin1(kTitle));
   seeds["v23-unsync-tag"] = Tag(3, Unsync(baited), 0, 0x80) + audio;
   seeds["v24-unsync-tag"] =
-      Tag(4, Unsync(Frame24("TIT2", Latin1(kWithFF)) + Frame24("TALB", Latin1(kTitle))), 0,
-          0x80) +
+      Tag(4, Unsync(Frame24("TIT2", Latin1(kWithFF)) + Frame24("TALB", Latin1(kTitle))), 0, 0x80) +
       audio;
   const std::string unsyncedBody = Unsync(Latin1(kWithFF + kTitle));
   seeds["v24-unsync-frame"] = Tag(4, Frame24("TIT2", unsyncedBody, 0x02)) + audio;
@@ -150,10 +157,12 @@ std::map<std::string, std::string> Seeds() {
           0x40) +
       audio;
   seeds["v24-extended"] =
-      Tag(4, SyncSafe(15) + "\x01\x70" + "\x00" + "\x05\x01\x02\x03\x04\x05" + "\x01\x33" + titles24,
+      Tag(4,
+          SyncSafe(15) + "\x01\x70" + "\x00" + "\x05\x01\x02\x03\x04\x05" + "\x01\x33" + titles24,
           0, 0x40) +
       audio;
-  seeds["v24-extended-absurd"] = Tag(4, SyncSafe(0x0FFFFFFF) + "\x01\x00" + titles24, 0, 0x40) + audio;
+  seeds["v24-extended-absurd"] =
+      Tag(4, SyncSafe(0x0FFFFFFF) + "\x01\x00" + titles24, 0, 0x40) + audio;
   seeds["v24-footer"] = [&] {
     const std::string tag = Tag(4, titles24, 0, 0x10);
     return tag + "3DI" + tag.substr(3, 7) + audio;
@@ -163,8 +172,7 @@ std::map<std::string, std::string> Seeds() {
   seeds["v23-encrypted"] = Tag(3, Frame23("TIT2", "\x80" + Latin1(kTitle), 0x40)) + audio;
   seeds["v23-grouping"] = Tag(3, Frame23("TIT2", "\x01" + Latin1(kTitle), 0x20)) + audio;
   seeds["v24-length-indicator"] =
-      Tag(4, Frame24("TIT2", SyncSafe(unsigned(kTitle.size() + 1)) + Latin1(kTitle), 0x01)) +
-      audio;
+      Tag(4, Frame24("TIT2", SyncSafe(unsigned(kTitle.size() + 1)) + Latin1(kTitle), 0x01)) + audio;
   seeds["v24-discard-flags"] = Tag(4, Frame24("TIT2", Latin1(kTitle), 0x7000)) + audio;
 
   // Absurd sizes and truncation.
@@ -181,7 +189,8 @@ std::map<std::string, std::string> Seeds() {
   seeds["frame-encoding-only"] = Tag(3, Frame23("TIT2", Nul())) + audio;
   seeds["truncated-tag"] = (Header(3, 0, 2000) + titles23).substr(0, 60);
   seeds["truncated-frame-header"] = Header(3, 0, 40) + "TIT2\x00\x00";
-  seeds["truncated-text"] = Header(4, 0, 30) + Frame24("TIT2", Latin1(kTitle), 0, 100).substr(0, 20);
+  seeds["truncated-text"] =
+      Header(4, 0, 30) + Frame24("TIT2", Latin1(kTitle), 0, 100).substr(0, 20);
   seeds["header-only"] = Header(3, 0, 0);
   seeds["empty"] = "";
 
@@ -207,13 +216,13 @@ std::map<std::string, std::string> Seeds() {
                              Frame23("TXXX", Latin1(Nul() + kTitle)) +
                              Frame23("TXXX", Latin1(kArtist + Nul() + kTitle + Nul() + kArtist))) +
                   audio;
-  seeds["multi-values"] =
-      Tag(4, Frame24("TPE1", Latin1(kArtist + Nul() + kTitle + Nul() + "ASCII")) +
-                 Frame24("TCON", Latin1("17" + Nul() + "\xD0\xEE\xEA")) +
-                 Frame24("TIT2", Latin1(kTitle + Nul() + Nul() + Nul())) +
-                 Frame24("TALB", Latin1(Nul() + Nul())),
-          100) +
-      audio;
+  seeds["multi-values"] = Tag(4,
+                              Frame24("TPE1", Latin1(kArtist + Nul() + kTitle + Nul() + "ASCII")) +
+                                  Frame24("TCON", Latin1("17" + Nul() + "\xD0\xEE\xEA")) +
+                                  Frame24("TIT2", Latin1(kTitle + Nul() + Nul() + Nul())) +
+                                  Frame24("TALB", Latin1(Nul() + Nul())),
+                              100) +
+                          audio;
   seeds["encodings"] =
       Tag(3, Frame23("TIT2", "\x01\xFF\xFE" + std::string("\x13\x04\x40\x04", 4)) +
                  Frame23("TPE1", "\x01" + std::string("\x13\x04\x40\x04", 4)) +  // no BOM
@@ -229,11 +238,12 @@ std::map<std::string, std::string> Seeds() {
       Tag(3, Frame23("tit2", Latin1(kTitle)) + Frame23("T\x01\x02\x03", Latin1(kTitle)) +
                  Frame23("XXXX", Latin1(kTitle)) + Frame23("TIT2", Latin1(kTitle))) +
       audio;
-  seeds["padding-then-garbage"] = Tag(3, titles23 + std::string(40, '\0') + "TPE1garbage", 20) +
-                                  audio;
+  seeds["padding-then-garbage"] =
+      Tag(3, titles23 + std::string(40, '\0') + "TPE1garbage", 20) + audio;
   seeds["many-frames"] = [&] {
     std::string frames;
-    for (int i = 0; i < 150; ++i) frames += Frame23(i % 2 ? "TIT2" : "TXXX", Latin1("\xC0\xC1"));
+    for (int i = 0; i < 150; ++i)
+      frames += Frame23(i % 2 ? "TIT2" : "TXXX", Latin1("\xC0\xC1"));
     return Tag(3, frames) + audio.substr(0, 417);
   }();
   seeds["other-frames"] =
@@ -245,8 +255,8 @@ std::map<std::string, std::string> Seeds() {
                  Frame23("PRIV", "owner" + Nul() + "\xFF\xFE")) +
       audio;
   seeds["chapters"] =
-      Tag(4, Frame24("CTOC", "toc" + Nul() + "\x03\x01" + "ch1" + Nul() +
-                                 Frame24("TIT2", Latin1(kTitle))) +
+      Tag(4, Frame24("CTOC",
+                     "toc" + Nul() + "\x03\x01" + "ch1" + Nul() + Frame24("TIT2", Latin1(kTitle))) +
                  Frame24("CHAP", "ch1" + Nul() + BigEndian(0, 4) + BigEndian(1000, 4) +
                                      BigEndian(0xFFFFFFFF, 4) + BigEndian(0xFFFFFFFF, 4) +
                                      Frame24("TIT2", Latin1(kTitle)) +

@@ -102,7 +102,7 @@ Result RunCli(const fs::path& folder, rlim_t limit = 0) {
 std::set<std::string> Names(const fs::path& folder) {
   std::set<std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    names.insert(fs::relative(entry.path(), folder).string());
+    names.insert(entry.path().lexically_relative(folder).string());
   }
   return names;
 }
