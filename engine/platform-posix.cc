@@ -282,6 +282,15 @@ bool FlushNativeFile(NativeFile* file) {
   return fsync(file->fd) == 0;
 }
 
+bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+  struct stat info;
+  if (fstat(file->fd, &info) != 0)
+    return false;
+  *device = std::uint64_t(info.st_dev);
+  *index = std::uint64_t(info.st_ino);
+  return true;
+}
+
 bool HasSeveralLinks(NativeFile* file) {
   struct stat info;
   return fstat(file->fd, &info) != 0 || info.st_nlink > 1;

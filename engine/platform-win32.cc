@@ -220,6 +220,15 @@ bool FlushNativeFile(NativeFile* file) {
   return FlushFileBuffers(file->handle) != FALSE;
 }
 
+bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file->handle, &info))
+    return false;
+  *device = info.dwVolumeSerialNumber;
+  *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 bool HasSeveralLinks(NativeFile* file) {
   BY_HANDLE_FILE_INFORMATION info;
   return !GetFileInformationByHandle(file->handle, &info) || info.nNumberOfLinks > 1;

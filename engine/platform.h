@@ -136,6 +136,10 @@ bool FileSizeOf(NativeFile* file, std::uint64_t* size);
 // Writes everything to stable storage before returning.
 bool FlushNativeFile(NativeFile* file);
 
+// What makes a file the same file whatever its name: device and inode, or
+// volume and file index.
+bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index);
+
 // True when the file has more names than one (hard links), which a replace
 // by rename would split apart.
 bool HasSeveralLinks(NativeFile* file);

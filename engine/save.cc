@@ -33,10 +33,13 @@ std::uint64_t GetNumber(const std::string& in, std::size_t at) {
 
 // Journal: magic, original length, offset, byte count, the original bytes
 // from that offset, and a checksum of all that precedes it.
-const char kJournalMagic[] = "SWJ1";
-constexpr std::size_t kJournalHeader = 4 + 8 + 8 + 8;
+const char kJournalMagic[] = "SWJ2";
+constexpr std::size_t kJournalHeader = 4 + 8 + 8 + 8 + 8 + 8;
 
 struct Journal {
+  // The file it belongs to: a file put in its place since is left alone.
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
   std::uint64_t originalLength = 0;
   std::uint64_t offset = 0;
   std::string bytes;
@@ -44,6 +47,8 @@ struct Journal {
 
 std::string EncodeJournal(const Journal& journal) {
   std::string data(kJournalMagic, 4);
+  PutNumber(&data, journal.device);
+  PutNumber(&data, journal.index);
   PutNumber(&data, journal.originalLength);
   PutNumber(&data, journal.offset);
   PutNumber(&data, journal.bytes.size());
@@ -55,13 +60,15 @@ std::string EncodeJournal(const Journal& journal) {
 bool DecodeJournal(const std::string& data, Journal* journal) {
   if (data.size() < kJournalHeader + 8 || data.compare(0, 4, kJournalMagic) != 0)
     return false;
-  const std::uint64_t count = GetNumber(data, 20);
+  const std::uint64_t count = GetNumber(data, kJournalHeader - 8);
   if (count != data.size() - kJournalHeader - 8)
     return false;
   if (GetNumber(data, data.size() - 8) != Checksum(data.data(), data.size() - 8))
     return false;
-  journal->originalLength = GetNumber(data, 4);
-  journal->offset = GetNumber(data, 12);
+  journal->device = GetNumber(data, 4);
+  journal->index = GetNumber(data, 12);
+  journal->originalLength = GetNumber(data, 20);
+  journal->offset = GetNumber(data, 28);
   journal->bytes = data.substr(kJournalHeader, std::size_t(count));
   return true;
 }
@@ -121,12 +128,16 @@ PathString JournalPathFor(const PathString& path) {
 bool WriteJournal(const PathString& target, std::uint64_t originalLength, std::uint64_t offset,
                   const std::string& originalBytes) {
   const PathString journalPath = JournalPathFor(target);
-  if (!RemoveFileIfPresent(journalPath))
+  Journal journal{0, 0, originalLength, offset, originalBytes};
+  NativeFile* file = OpenExistingFile(target, false);
+  const bool identified = file && IdentifyFile(file, &journal.device, &journal.index);
+  CloseNativeFile(file);
+  if (!identified || !RemoveFileIfPresent(journalPath))
     return false;
   NativeFile* journalFile = CreateNewFile(journalPath);
   if (!journalFile)
     return false;
-  const std::string data = EncodeJournal(Journal{originalLength, offset, originalBytes});
+  const std::string data = EncodeJournal(journal);
   const bool journaled =
       WriteFileAt(journalFile, 0, data.data(), data.size()) && FlushNativeFile(journalFile);
   CloseNativeFile(journalFile);
@@ -157,6 +168,12 @@ bool RecoverInterruptedSave(const PathString& target) {
   NativeFile* file = OpenExistingFile(target, true);
   if (!file)
     return false;
+  std::uint64_t device = 0, index = 0;
+  if (!IdentifyFile(file, &device, &index) || device != journal.device || index != journal.index) {
+    // Another file took this name since; the journal is not its own.
+    CloseNativeFile(file);
+    return RemoveFileIfPresent(journalPath);
+  }
   const bool restored = ApplyJournal(file, journal);
   CloseNativeFile(file);
   return restored && RemoveFileIfPresent(journalPath);

@@ -146,8 +146,7 @@ TEST(SavePath, AJournalLeftByASaveCutShortPutsTheOriginalBack) {
   std::string torn = original;
   torn.replace(10, 250, std::string(250, 'X'));
   torn += "tail";
-  fs::remove(path);
-  folder.Write("cut.mp3", torn);
+  folder.Write("cut.mp3", torn);  // the same file, rewritten
 
   ASSERT_TRUE(RecoverInterruptedSave(path.native()));
   EXPECT_EQ(original, ReadFile(path));
@@ -158,6 +157,20 @@ TEST(SavePath, AJournalLeftByASaveCutShortPutsTheOriginalBack) {
     FileOutcome outcome;
     return FixFile(path.native(), 1251, &outcome);
   }());
+}
+
+TEST(SavePath, AJournalOfAFileReplacedSinceIsDropped) {
+  TempFolder folder;
+  const std::string original = Id3v2Tag({TextFrame("TIT2", "abc")}, 2048) + MpegFrames(3);
+  const fs::path path = folder.Write("a.mp3", original);
+  ASSERT_TRUE(WriteJournal(path.native(), original.size(), 0, original.substr(0, 300)));
+  // The user put another song in its place after the run was cut short.
+  const std::string other = Id3v2Tag({TextFrame("TIT2", "other")}) + MpegFrames(2, 9);
+  const fs::path other_path = folder.Write("other.tmp", other);
+  fs::rename(other_path, path);
+  ASSERT_TRUE(RecoverInterruptedSave(path.native()));
+  EXPECT_EQ(other, ReadFile(path));
+  EXPECT_FALSE(fs::exists(JournalPathFor(path.native())));
 }
 
 TEST(SavePath, ATornJournalIsDroppedAndTheFileLeftAlone) {
