@@ -71,8 +71,8 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   }
 
   // Copied first, so that ID3v1 text landing in new ID3v2 frames is repaired
-  // like any other Latin-1 frame. TagLib holds an empty ID3v1 tag
-  // for a file without one; the test guards against a release that does not.
+  // like any other Latin-1 frame. TagLib 1.13 holds an empty ID3v1 tag
+  // for a file without one; the check guards against a release that does not.
   TagLib::ID3v2::Tag* id3v2 = file->ID3v2Tag(true);
   if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
     TagLib::Tag::duplicate(id3v1, id3v2, false);
