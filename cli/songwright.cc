@@ -1,6 +1,7 @@
 // The command line: runs the engine exactly as the wizard does (scan thread,
 // then the fix thread started when the scan's completion arrives, every
 // notification handled in order on the main thread) and reports on stdout.
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@ const char kVersion[] = "songwright 1.0.0";
 struct Options {
   bool help = false;
   bool version = false;
+  bool preview = false;
   unsigned codePage = 0;  // 0: the default page
   bool folderGiven = false;
   PathString folder;
@@ -86,6 +88,8 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
         options->help = true;
       } else if (text == "--version") {
         options->version = true;
+      } else if (text == "--dry-run") {
+        options->preview = true;
       } else if (text == "--codepage" || text.compare(0, 11, "--codepage=") == 0) {
         std::string value;
         if (text.size() > 10) {
@@ -139,6 +143,8 @@ void PrintHelp(unsigned defaultCodePage) {
   text += "                 This run uses " + std::to_string(defaultCodePage) + ", from " +
           DescribeDefaultCodePage() + ".\n";
   text +=
+      "  --dry-run      show what would be repaired, frame by frame, and write\n"
+      "                 nothing\n"
       "  --help         show this text\n"
       "  --version      show the version\n"
       "\n"
@@ -204,11 +210,29 @@ PathString RelativePath(const RunState& run, const PathString& path) {
 
 void ReportOutcome(RunState* run, const FileOutcome& outcome, bool fixed) {
   ClearProgress(run);
-  std::string line = fixed ? "fixed\t" : "failed\t";
+  std::string line = fixed ? (run->options.preview ? "would fix\t" : "fixed\t") : "failed\t";
   line += PathForDisplay(RelativePath(*run, outcome.path));
   if (!outcome.issue.empty())
     line += "\t" + WideToUtf8(outcome.issue);
-  WriteOut(line + "\n");
+  line += "\n";
+  // A preview shows each frame as it reads today and as it would read.
+  for (const FrameChange& change : outcome.changes) {
+    line += "  " + change.frameId + "  " + WideToUtf8(change.before) + "  \u2192  " +
+            WideToUtf8(change.after) + "\n";
+  }
+  WriteOut(line);
+}
+
+// The summary a real run would give, worded as a preview.
+std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) {
+  std::string summary = WideToUtf8(ComposeSummary(fixedCount, failedCount));
+  if (fixedCount == 0 && failedCount == 0) {
+    summary = "No files need fixing";
+  } else if (fixedCount > 0) {
+    summary.replace(0, std::string("Successfully fixed").size(), "Would fix");
+  }
+  summary[0] = char(std::tolower(static_cast<unsigned char>(summary[0])));
+  return "Preview: " + summary + "; nothing was written";
 }
 
 bool HandleNotification(void* context, const Notification& notification) {
@@ -229,6 +253,7 @@ bool HandleNotification(void* context, const Notification& notification) {
       job->window = run->target;
       job->files = &run->foundFiles;
       job->codePage = run->options.codePage;
+      job->preview = run->options.preview;
       job->stopRequested = run->stop;
       run->fixThread = StartWorkerThread(FixThreadProc, job);
       if (!run->fixThread) {
@@ -316,7 +341,9 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   DestroyNotifyTarget(run->target);
 
   ClearProgress(run.get());
-  WriteOut(WideToUtf8(ComposeSummary(run->fixedCount, run->failedCount)) + "\n");
+  WriteOut((options.preview ? PreviewSummary(run->fixedCount, run->failedCount)
+                            : WideToUtf8(ComposeSummary(run->fixedCount, run->failedCount))) +
+           "\n");
   FlushOut();
   if (run->stop->load()) {
     WriteErr("songwright: stopped; files not reached were left as they are\n");

@@ -23,11 +23,19 @@ constexpr unsigned WM_FIX_COMPLETE = 0x8000 + 203;     // lParam: 0
 extern const wchar_t kIssueCouldNotOpen[];  // "Couldn't open file"
 extern const wchar_t kIssueCouldNotSave[];  // "Couldn't save changes"
 
+// One frame a repair re-decodes, as a preview shows it.
+struct FrameChange {
+  std::string frameId;  // "TIT2", "TXXX", ...
+  std::wstring before;  // the text as it shows today (values joined by " / ")
+  std::wstring after;   // the text after the repair
+};
+
 // One file's outcome, carried by WM_FIX_SUCCEEDED, WM_FIX_NOT_NEEDED and
 // WM_FIX_FAILED; it belongs to the receiver from the moment it is posted.
 struct FileOutcome {
-  PathString path;     // the full path exactly as found
-  std::wstring issue;  // empty for success, else one of the two issue texts
+  PathString path;                   // the full path exactly as found
+  std::wstring issue;                // empty for success, else one of the two issue texts
+  std::vector<FrameChange> changes;  // filled in a preview only
 };
 
 // Starts the scan thread, which frees it after posting WM_SCAN_COMPLETE.
@@ -44,6 +52,9 @@ struct FixJob {
   NotifyTarget window = NotifyTarget();
   const std::vector<PathString>* files = nullptr;  // read only, first to last
   unsigned codePage = 0;                           // 0: the ANSI code page
+  // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
+  // then means "would be repaired", with the frames in the outcome.
+  bool preview = false;
   // Set by the receiver to stop after the file in hand; a save in progress
   // always completes.
   const std::atomic<bool>* stopRequested = nullptr;
@@ -64,7 +75,9 @@ void FixFiles(const FixJob& job);
 // Repairs one file; returns the outcome's message (WM_FIX_SUCCEEDED,
 // WM_FIX_NOT_NEEDED or WM_FIX_FAILED) and fills `outcome`. The file is closed
 // when it returns.
-unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome);
+// A preview decides the same and writes nothing.
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome,
+                 bool preview = false);
 
 // The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
 // file", "No files needed fixing", ...

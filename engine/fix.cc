@@ -33,7 +33,22 @@ TagLib::String Redecode(const TagLib::String& text, unsigned codePage) {
 
 }  // namespace
 
-void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed) {
+namespace {
+
+std::wstring JoinValues(const TagLib::StringList& fields) {
+  std::wstring text;
+  for (const TagLib::String& field : fields) {
+    if (!text.empty())
+      text += L" / ";
+    text += field.toWString();
+  }
+  return text;
+}
+
+}  // namespace
+
+void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed,
+                   std::vector<FrameChange>* changes) {
   for (TagLib::ID3v2::Frame* frame : frames) {
     auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
     if (!textFrame || textFrame->textEncoding() != TagLib::String::Latin1)
@@ -51,8 +66,17 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
       continue;
 
     changed = true;
+    FrameChange change;
+    if (changes)
+      change.before = JoinValues(fields);
     for (TagLib::String& field : fields)
       field = Redecode(field, codePage);
+    if (changes) {
+      const TagLib::ByteVector id = textFrame->frameID();
+      change.frameId.assign(id.data(), id.size());
+      change.after = JoinValues(fields);
+      changes->push_back(std::move(change));
+    }
     textFrame->TextIdentificationFrame::setText(fields);
     textFrame->setTextEncoding(TagLib::String::UTF16);
   }
@@ -62,7 +86,7 @@ namespace {
 
 // Decides and renders the repair with TagLib; `stream` records what TagLib
 // would write.
-unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome) {
+unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, bool preview) {
   TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
@@ -79,9 +103,11 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   }
 
   bool changed = false;
-  FixTextFrames(id3v2->frameList(), codePage, changed);
+  FixTextFrames(id3v2->frameList(), codePage, changed, preview ? &outcome->changes : nullptr);
   if (!changed)
     return WM_FIX_NOT_NEEDED;
+  if (preview)
+    return WM_FIX_SUCCEEDED;
 
   // ID3v2 alone is rendered; ID3v1 and APE stay as they are. The stream only
   // records the result, which RepairFile then commits.
@@ -99,17 +125,18 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   return WM_FIX_SUCCEEDED;
 }
 
-unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview) {
   // A save that an earlier run could not finish is taken back first; a file
-  // that cannot be brought back is not touched again.
+  // that cannot be brought back is not touched again. A preview writes
+  // nothing, so it reads the file as it is.
   const PathString target = ResolveFileLinks(path);
-  if (!RecoverInterruptedSave(target)) {
+  if (!preview && !RecoverInterruptedSave(target)) {
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
   }
   EditStream stream(path, target);
-  const unsigned message = RenderRepair(&stream, codePage, outcome);
-  if (message != WM_FIX_SUCCEEDED)
+  const unsigned message = RenderRepair(&stream, codePage, outcome, preview);
+  if (message != WM_FIX_SUCCEEDED || preview)
     return message;
   if (!stream.CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
@@ -120,11 +147,12 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
 
 }  // namespace
 
-unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview) {
   outcome->path = path;
   outcome->issue.clear();
+  outcome->changes.clear();
   try {
-    return RepairFile(path, codePage, outcome);
+    return RepairFile(path, codePage, outcome, preview);
   } catch (...) {
     // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
     // file exactly one outcome; nothing was saved.
@@ -138,7 +166,7 @@ void FixFiles(const FixJob& job) {
     if (StopRequested(job))
       break;
     auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message = FixFile(path, job.codePage, outcome.get());
+    const unsigned message = FixFile(path, job.codePage, outcome.get(), job.preview);
     if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
       outcome.release();  // the receiver owns it now
     }

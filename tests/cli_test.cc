@@ -185,3 +185,60 @@ TEST(CommandLine, HelpNamesTheCodePageOfThisRun) {
   EXPECT_EQ(0, version.status);
   EXPECT_EQ(0u, version.out.find("songwright "));
 }
+
+TEST(CommandLine, DryRunShowsExactlyWhatTheRealRunRepairsAndWritesNothing) {
+  TempFolder folder;
+  folder.Write("a.mp3", Id3v2Tag({TextFrame("TIT2", "\xC3\xF0\xF3\xEF\xEF\xE0"),
+                                  MultiValueTextFrame("TPE1", {"\xC0", "B"})}) +
+                            MpegFrames(4));
+  folder.Write("plain.mp3", Needing("ASCII"));
+  folder.Write("sub/b.mp3", MpegFrames(4) + Id3v1Tag("\xCA\xE8\xED\xEE"));
+  fs::create_symlink(folder.path() / "nowhere", folder.path() / "broken.mp3");
+  const auto past = fs::file_time_type::clock::now() - std::chrono::hours(24);
+  std::map<std::string, std::string> before;
+  for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+    if (!entry.is_regular_file())
+      continue;
+    fs::last_write_time(entry.path(), past);
+    before[entry.path().string()] = ReadFile(entry.path());
+  }
+
+  const Result preview = RunCli({"--dry-run", "--codepage", "1251", folder.path().string()});
+  EXPECT_EQ(1, preview.status);
+  const std::vector<std::string> lines = Lines(preview.out);
+  EXPECT_EQ("Preview: would fix 2 files, couldn't fix 1 file; nothing was written", lines.back());
+  const auto has = [&lines](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(
+      has("  TIT2  \xC3\x83\xC3\xB0\xC3\xB3\xC3\xAF\xC3\xAF\xC3\xA0  \xE2\x86\x92  "
+          "\xD0\x93\xD1\x80\xD1\x83\xD0\xBF\xD0\xBF\xD0\xB0"))
+      << preview.out;
+  EXPECT_TRUE(has("  TPE1  \xC3\x80 / B  \xE2\x86\x92  \xD0\x90 / B")) << preview.out;
+  for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+    if (!entry.is_regular_file())
+      continue;
+    EXPECT_EQ(before[entry.path().string()], ReadFile(entry.path())) << entry.path();
+    EXPECT_EQ(past, fs::last_write_time(entry.path())) << entry.path();
+  }
+  EXPECT_EQ(before.size(),
+            size_t(std::count_if(
+                fs::recursive_directory_iterator(folder.path()), fs::recursive_directory_iterator(),
+                [](const fs::directory_entry& e) { return e.is_regular_file(); })));
+
+  // The real run repairs exactly the files the preview named.
+  const Result real = RunCli({"--codepage", "1251", folder.path().string()});
+  std::vector<std::string> previewed, repaired;
+  for (const std::string& line : lines) {
+    if (line.rfind("would fix\t", 0) == 0)
+      previewed.push_back(line.substr(10));
+  }
+  for (const std::string& line : Lines(real.out)) {
+    if (line.rfind("fixed\t", 0) == 0)
+      repaired.push_back(line.substr(6));
+  }
+  std::sort(previewed.begin(), previewed.end());
+  std::sort(repaired.begin(), repaired.end());
+  EXPECT_EQ(repaired, previewed);
+  EXPECT_EQ((std::vector<std::string>{"a.mp3", "sub/b.mp3"}), repaired);
+}
