@@ -87,6 +87,13 @@ PathString DefaultMusicFolder() {
   return folder;
 }
 
+PathString StateFolder() {
+  const char* stateHome = std::getenv("XDG_STATE_HOME");
+  if (stateHome && *stateHome == '/')
+    return std::string(stateHome) + "/songwright";
+  return HomeFolder().empty() ? std::string() : HomeFolder() + "/.local/state/songwright";
+}
+
 bool IsExistingFolder(const PathString& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);

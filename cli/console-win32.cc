@@ -81,6 +81,13 @@ PathString DefaultMusicFolder() {
   return buffer;
 }
 
+PathString StateFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_LOCAL_APPDATA, FALSE))
+    return PathString();
+  return PathString(buffer) + L"\\Songwright";
+}
+
 bool IsExistingFolder(const PathString& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

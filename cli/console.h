@@ -21,6 +21,11 @@ bool ErrIsTerminal();
 // when there is none to propose.
 PathString DefaultMusicFolder();
 
+// Where the command line keeps its run journals: XDG_STATE_HOME (else
+// ~/.local/state) /songwright, or %LOCALAPPDATA%\Songwright. Empty when
+// there is no such place.
+PathString StateFolder();
+
 // True when `path` names an existing folder (links followed).
 bool IsExistingFolder(const PathString& path);
 

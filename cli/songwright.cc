@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/undo.h"
 #include "engine/engine.h"
 
 namespace {
@@ -25,6 +26,10 @@ struct Options {
   bool help = false;
   bool version = false;
   bool preview = false;
+  bool journal = true;
+  bool listRuns = false;
+  bool undo = false;
+  std::string undoRun;    // empty: the last run
   unsigned codePage = 0;  // 0: the default page
   bool folderGiven = false;
   PathString folder;
@@ -70,6 +75,12 @@ bool ParseCodePage(const std::string& text, unsigned* codePage) {
   return true;
 }
 
+// Run ids are times with an optional counter: 20261208-141500, -2, ...
+bool IsRunId(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789-") == std::string::npos &&
+         text[0] != '-';
+}
+
 int UsageError(const std::string& message) {
   WriteErr("songwright: " + message + " (see songwright --help)\n");
   return kExitUsage;
@@ -90,6 +101,17 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
         options->version = true;
       } else if (text == "--dry-run") {
         options->preview = true;
+      } else if (text == "--no-journal") {
+        options->journal = false;
+      } else if (text == "--list-runs") {
+        options->listRuns = true;
+      } else if (text == "--undo" || text.compare(0, 7, "--undo=") == 0) {
+        options->undo = true;
+        if (text.size() > 6) {
+          options->undoRun = text.substr(7);
+        } else if (i + 1 < arguments.size() && IsRunId(Narrow(arguments[i + 1]))) {
+          options->undoRun = Narrow(arguments[++i]);
+        }
       } else if (text == "--codepage" || text.compare(0, 11, "--codepage=") == 0) {
         std::string value;
         if (text.size() > 10) {
@@ -145,6 +167,10 @@ void PrintHelp(unsigned defaultCodePage) {
   text +=
       "  --dry-run      show what would be repaired, frame by frame, and write\n"
       "                 nothing\n"
+      "  --undo [RUN]   put back every file of the last run (or of RUN) byte for\n"
+      "                 byte; files changed since that run are left alone\n"
+      "  --list-runs    show the recorded runs: id, time, file count, folder\n"
+      "  --no-journal   do not record this run (it cannot be undone then)\n"
       "  --help         show this text\n"
       "  --version      show the version\n"
       "\n"
@@ -167,6 +193,7 @@ struct RunState {
   std::uint32_t fixedCount = 0;
   std::uint32_t failedCount = 0;
   std::size_t outcomeCount = 0;
+  RunJournal* journal = nullptr;
   bool showProgress = false;
   bool progressShown = false;
   std::chrono::steady_clock::time_point lastDrawn;
@@ -254,6 +281,10 @@ bool HandleNotification(void* context, const Notification& notification) {
       job->files = &run->foundFiles;
       job->codePage = run->options.codePage;
       job->preview = run->options.preview;
+      if (run->journal) {
+        job->recordSave = RecordSave;
+        job->recordContext = run->journal;
+      }
       job->stopRequested = run->stop;
       run->fixThread = StartWorkerThread(FixThreadProc, job);
       if (!run->fixThread) {
@@ -310,6 +341,10 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     WriteOut(std::string(kVersion) + "\n");
     return kExitOk;
   }
+  if (options.listRuns)
+    return ListRuns(StateFolder());
+  if (options.undo)
+    return UndoRun(StateFolder(), options.undoRun, InstallStopHandler());
   if (!options.folderGiven) {
     options.folder = DefaultMusicFolder();
     if (options.folder.empty())
@@ -323,6 +358,9 @@ int RunSongwright(const std::vector<PathString>& arguments) {
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal();
+  // What each save replaces is recorded first, so that the run can be undone.
+  if (!options.preview && options.journal)
+    run->journal = BeginRunJournal(StateFolder(), options.folder);
   run->target = CreateNotifyTarget();
   auto* job = new ScanJob;
   job->window = run->target;
@@ -332,6 +370,7 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   if (!run->scanThread) {
     delete job;
     DestroyNotifyTarget(run->target);
+    EndRunJournal(run->journal);
     WriteErr("songwright: could not start a thread\n");
     return kExitSomeFailed;
   }
@@ -339,6 +378,7 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   JoinWorkerThread(run->scanThread);
   JoinWorkerThread(run->fixThread);
   DestroyNotifyTarget(run->target);
+  EndRunJournal(run->journal);
 
   ClearProgress(run.get());
   WriteOut((options.preview ? PreviewSummary(run->fixedCount, run->failedCount)

@@ -38,6 +38,23 @@ struct FileOutcome {
   std::vector<FrameChange> changes;  // filled in a preview only
 };
 
+// What a save replaces, told before the save so that it can be taken back:
+// the repaired file is the original with `originalBytes` at `offset`
+// replaced by `repairedLength` new bytes; the audio never changes.
+struct SaveRecord {
+  std::uint64_t offset = 0;
+  std::string originalBytes;
+  std::uint64_t repairedLength = 0;
+  std::uint64_t originalSize = 0;
+  std::uint64_t repairedSize = 0;
+  std::uint32_t originalChecksum = 0;  // CRC-32 of the whole file
+  std::uint32_t repairedChecksum = 0;
+};
+
+// Called on the fix thread before each save; the save goes ahead only when
+// it returns true.
+using SaveRecorder = bool (*)(void* context, const PathString& path, const SaveRecord& record);
+
 // Starts the scan thread, which frees it after posting WM_SCAN_COMPLETE.
 struct ScanJob {
   NotifyTarget window = NotifyTarget();
@@ -55,6 +72,8 @@ struct FixJob {
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
   bool preview = false;
+  SaveRecorder recordSave = nullptr;  // optional
+  void* recordContext = nullptr;
   // Set by the receiver to stop after the file in hand; a save in progress
   // always completes.
   const std::atomic<bool>* stopRequested = nullptr;
@@ -77,7 +96,8 @@ void FixFiles(const FixJob& job);
 // when it returns.
 // A preview decides the same and writes nothing.
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome,
-                 bool preview = false);
+                 bool preview = false, SaveRecorder recordSave = nullptr,
+                 void* recordContext = nullptr);
 
 // The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
 // file", "No files needed fixing", ...

@@ -125,7 +125,8 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   return WM_FIX_SUCCEEDED;
 }
 
-unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview) {
+unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
+                    SaveRecorder recordSave, void* recordContext) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again. A preview writes
   // nothing, so it reads the file as it is.
@@ -138,6 +139,15 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
   const unsigned message = RenderRepair(&stream, codePage, outcome, preview);
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
+  // What the save replaces is recorded first, so that it can be undone; no
+  // record, no save.
+  if (recordSave) {
+    SaveRecord record;
+    if (!stream.DescribeChange(&record) || !recordSave(recordContext, path, record)) {
+      outcome->issue = kIssueCouldNotSave;
+      return WM_FIX_FAILED;
+    }
+  }
   if (!stream.CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
@@ -147,12 +157,13 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
 
 }  // namespace
 
-unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview) {
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
+                 SaveRecorder recordSave, void* recordContext) {
   outcome->path = path;
   outcome->issue.clear();
   outcome->changes.clear();
   try {
-    return RepairFile(path, codePage, outcome, preview);
+    return RepairFile(path, codePage, outcome, preview, recordSave, recordContext);
   } catch (...) {
     // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
     // file exactly one outcome; nothing was saved.
@@ -166,7 +177,8 @@ void FixFiles(const FixJob& job) {
     if (StopRequested(job))
       break;
     auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message = FixFile(path, job.codePage, outcome.get(), job.preview);
+    const unsigned message =
+        FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave, job.recordContext);
     if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
       outcome.release();  // the receiver owns it now
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zlib.h>
+
 namespace {
 
 // FNV-1a, 64 bits: enough to tell a whole journal from a torn one.
@@ -350,6 +352,85 @@ bool EditStream::Changed() const {
     at += piece.length;
   }
   return at != originalLength_;
+}
+
+namespace {
+
+// CRC-32 of `count` bytes of `file` from `offset`, read in blocks.
+bool ChecksumOfFile(NativeFile* file, std::uint64_t offset, std::uint64_t count,
+                    std::uint32_t* crc) {
+  // One block per thread, reused: the whole file passes through it.
+  static thread_local std::vector<char> block(256 * 1024);
+  uLong value = crc32(0, nullptr, 0);
+  while (count > 0) {
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, block.size()));
+    if (!ReadFileAt(file, offset, block.data(), chunk))
+      return false;
+    value = crc32(value, reinterpret_cast<const Bytef*>(block.data()), uInt(chunk));
+    offset += chunk, count -= chunk;
+  }
+  *crc = std::uint32_t(value);
+  return true;
+}
+
+std::uint32_t ChecksumOf(const std::string& bytes) {
+  return std::uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                             uInt(bytes.size())));
+}
+
+}  // namespace
+
+bool EditStream::DescribeChange(SaveRecord* record) const {
+  if (!file_)
+    return false;
+  const std::uint64_t newLength = ContentLength();
+  // The unchanged start, and the unchanged end (the audio, wherever it moved).
+  std::uint64_t from = 0;
+  for (const Piece& piece : pieces_) {
+    if (!piece.original || piece.offset != from)
+      break;
+    from += piece.length;
+  }
+  std::uint64_t oldEnd = originalLength_, newEnd = newLength;
+  for (auto piece = pieces_.rbegin(); piece != pieces_.rend(); ++piece) {
+    if (!piece->original || piece->offset + piece->length != oldEnd ||
+        newEnd - piece->length < from || oldEnd - piece->length < from)
+      break;
+    oldEnd -= piece->length;
+    newEnd -= piece->length;
+  }
+  from = std::min({from, oldEnd, newEnd});
+  record->offset = from;
+  record->originalSize = originalLength_;
+  record->repairedSize = newLength;
+  record->repairedLength = newEnd - from;
+  record->originalBytes.assign(std::size_t(oldEnd - from), '\0');
+  std::string repairedBytes;
+  std::uint32_t prefix = 0, suffix = 0;
+  if ((!record->originalBytes.empty() &&
+       !ReadFileAt(file_, from, &record->originalBytes[0], record->originalBytes.size())) ||
+      !ReadContent(from, newEnd - from, &repairedBytes) ||
+      !ChecksumOfFile(file_, 0, from, &prefix) ||
+      !ChecksumOfFile(file_, oldEnd, originalLength_ - oldEnd, &suffix)) {
+    return false;
+  }
+  const uLong suffixLength = uLong(originalLength_ - oldEnd);
+  record->originalChecksum = std::uint32_t(
+      crc32_combine(crc32_combine(prefix, ChecksumOf(record->originalBytes), uLong(oldEnd - from)),
+                    suffix, suffixLength));
+  record->repairedChecksum = std::uint32_t(
+      crc32_combine(crc32_combine(prefix, ChecksumOf(repairedBytes), uLong(newEnd - from)), suffix,
+                    suffixLength));
+  return true;
+}
+
+bool FileChecksum(const PathString& path, std::uint64_t* size, std::uint32_t* crc) {
+  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
+  if (!file)
+    return false;
+  const bool ok = FileSizeOf(file, size) && ChecksumOfFile(file, 0, *size, crc);
+  CloseNativeFile(file);
+  return ok;
 }
 
 bool EditStream::WritePieces(NativeFile* to, std::uint64_t from) const {

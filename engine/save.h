@@ -18,6 +18,7 @@
 
 #include <taglib/tiostream.h>
 
+#include "engine/engine.h"
 #include "engine/platform.h"
 
 class EditStream : public TagLib::IOStream {
@@ -43,6 +44,10 @@ class EditStream : public TagLib::IOStream {
 
   // True when a recorded change makes the content differ from the file.
   bool Changed() const;
+
+  // Describes what the recorded changes replace, with the CRC-32 of the file
+  // before and after; reads the whole file once.
+  bool DescribeChange(SaveRecord* record) const;
 
   // Writes the recorded content to the file, crash-safely. Closes the stream.
   bool CommitEdits();
@@ -81,6 +86,9 @@ class EditStream : public TagLib::IOStream {
 // links followed): a journal beside it puts its original bytes back.
 // Returns false when a journal exists that cannot be applied.
 bool RecoverInterruptedSave(const PathString& target);
+
+// The size and CRC-32 of the file `path` names; false when it cannot be read.
+bool FileChecksum(const PathString& path, std::uint64_t* size, std::uint32_t* crc);
 
 // Writes and flushes the journal of a save of `target` that will overwrite
 // `originalBytes` at `offset` and leave the file no longer `originalLength`.

@@ -31,6 +31,9 @@ Result RunCli(const std::vector<std::string>& arguments,
   if (pid == 0) {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
       unsetenv(name);
+    // Run journals go to the test's own state folder, never the user's.
+    setenv("XDG_STATE_HOME",
+           (std::filesystem::temp_directory_path() / "songwright-test-state").c_str(), 1);
     for (const auto& [name, value] : environment) {
       if (value.empty()) {
         unsetenv(name.c_str());
@@ -241,4 +244,73 @@ TEST(CommandLine, DryRunShowsExactlyWhatTheRealRunRepairsAndWritesNothing) {
   std::sort(repaired.begin(), repaired.end());
   EXPECT_EQ(repaired, previewed);
   EXPECT_EQ((std::vector<std::string>{"a.mp3", "sub/b.mp3"}), repaired);
+}
+
+TEST(CommandLine, UndoPutsEveryFileBackExceptThoseChangedSince) {
+  TempFolder folder, state;
+  const std::map<std::string, std::string> environment = {
+      {"XDG_STATE_HOME", state.path().string()}};
+  folder.Write("grows.mp3", Needing());
+  folder.Write("fits.mp3", Id3v2Tag({TextFrame("TIT2", "\xC0\xE1")}, 1024) + MpegFrames(4));
+  folder.Write("v1/only.mp3", MpegFrames(4) + Id3v1Tag("\xCA\xE8\xED\xEE"));
+  folder.Write("touched.mp3", Needing("\xC1"));
+  folder.Write("plain.mp3", Needing("ASCII"));
+  std::map<fs::path, std::string> original;
+  for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+    if (entry.is_regular_file())
+      original[entry.path()] = ReadFile(entry.path());
+  }
+  ASSERT_EQ(0, RunCli({"--codepage", "1251", folder.path().string()}, environment).status);
+  folder.Write("touched.mp3", "changed by the user since");
+  const Result list = RunCli({"--list-runs"}, environment);
+  EXPECT_NE(std::string::npos, list.out.find("4 files  " + folder.path().string())) << list.out;
+
+  const Result undo = RunCli({"--undo"}, environment);
+  EXPECT_EQ(1, undo.status);
+  EXPECT_EQ("Restored 3 files, left 1 file as they are", Lines(undo.out).back());
+  EXPECT_NE(std::string::npos, undo.out.find("left alone\ttouched.mp3\tchanged since the run"));
+  for (const auto& [path, bytes] : original) {
+    if (path.filename() != "touched.mp3")
+      EXPECT_EQ(bytes, ReadFile(path)) << path;
+  }
+
+  // A run without a journal cannot be undone; nothing else is offered.
+  TempFolder other;
+  other.Write("a.mp3", Needing());
+  const std::map<std::string, std::string> fresh = {
+      {"XDG_STATE_HOME", other.path().string() + "/state"}};
+  EXPECT_EQ(0, RunCli({"--no-journal", "--codepage", "1251", other.path().string()}, fresh).status);
+  EXPECT_EQ(2, RunCli({"--undo"}, fresh).status);
+}
+
+TEST(CommandLine, UndoCutShortByAKillIsFinishedByTheNextUndo) {
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    TempFolder folder, state;
+    const std::map<std::string, std::string> environment = {
+        {"XDG_STATE_HOME", state.path().string()}};
+    std::map<fs::path, std::string> original;
+    for (int i = 0; i < 12; ++i) {
+      const fs::path path = folder.Write(
+          "f" + std::to_string(i) + ".mp3",
+          Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2")}, i % 2 ? 1024 : 0) + MpegFrames(600, i));
+      original[path] = ReadFile(path);
+    }
+    ASSERT_EQ(0, RunCli({"--codepage", "1251", folder.path().string()}, environment).status);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+      if (!freopen("/dev/null", "w", stdout))
+        _exit(127);
+      execl(SONGWRIGHT_BINARY, SONGWRIGHT_BINARY, "--undo", nullptr);
+      _exit(127);
+    }
+    usleep(useconds_t(round * 4000));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    const Result finish = RunCli({"--undo"}, environment);
+    EXPECT_EQ(0, finish.status) << finish.out;
+    for (const auto& [path, bytes] : original)
+      EXPECT_EQ(bytes, ReadFile(path)) << path;
+  }
 }

@@ -290,7 +290,10 @@ pid_t Start(const Options& options, const Paths& paths) {
   // A private HOME and TMPDIR, so that leftovers outside the library show too.
   const std::string home = "HOME=" + paths.home.string();
   const std::string tmp = "TMPDIR=" + (paths.home / "tmp").string();
+  // Run journals are meant to stay; they are kept apart from HOME.
+  const std::string state = "XDG_STATE_HOME=" + (paths.work / "state").string();
   std::vector<char*> environment = {const_cast<char*>(home.c_str()), const_cast<char*>(tmp.c_str()),
+                                    const_cast<char*>(state.c_str()),
                                     const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
   const std::string folder = paths.library.string();
   std::vector<char*> argv = {const_cast<char*>(options.songwright.c_str()),

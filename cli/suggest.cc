@@ -1,0 +1,141 @@
+// `--suggest`: the scan thread finds the files, the main thread reads their
+// tags read-only and prints the ranking of the code pages.
+#include "cli/suggest.h"
+
+#include <cmath>
+#include <memory>
+
+#include "cli/console.h"
+#include "engine/engine.h"
+#include "engine/suggest.h"
+
+namespace {
+
+struct ScanState {
+  WorkerThread* thread = nullptr;
+  std::vector<PathString> files;
+};
+
+bool HandleScan(void* context, const Notification& notification) {
+  auto* scan = static_cast<ScanState*>(context);
+  switch (notification.message) {
+    case WM_SCAN_FILE_FOUND: {
+      std::unique_ptr<PathString> path(reinterpret_cast<PathString*>(notification.payload));
+      scan->files.push_back(std::move(*path));
+      return true;
+    }
+    case WM_SCAN_COMPLETE:
+      return false;
+    case WM_FIX_SUCCEEDED:
+    case WM_FIX_NOT_NEEDED:
+    case WM_FIX_FAILED:
+      delete reinterpret_cast<FileOutcome*>(notification.payload);
+      return true;
+    default:
+      return true;
+  }
+}
+
+// "0.93": formatted by hand, whatever the locale's decimal point.
+std::string Decimal(double value) {
+  const long hundredths = std::lround(value * 100);
+  std::string text = std::to_string(hundredths / 100) + ".";
+  text += char('0' + hundredths % 100 / 10);
+  text += char('0' + hundredths % 10);
+  return text;
+}
+
+std::string ConfidenceWord(double confidence) {
+  if (confidence >= 0.75)
+    return "high";
+  return confidence >= 0.5 ? "medium" : "low";
+}
+
+std::string Padded(std::string text, size_t width) {
+  if (text.size() < width)
+    text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string SampleLine(const CodePageGuess& guess) {
+  std::string line = "Samples decoded as " + std::to_string(guess.codePage) + ":";
+  for (size_t i = 0; i < guess.samples.size(); ++i)
+    line += std::string(i ? ", " : " ") + "\"" + WideToUtf8(guess.samples[i]) + "\"";
+  return line + "\n";
+}
+
+SuggestionPool CollectFromFiles(const std::vector<PathString>& files) {
+  SuggestionPool pool;
+  for (const PathString& file : files)
+    CollectFromFile(file, &pool);
+  return pool;
+}
+
+}  // namespace
+
+int RunSuggestion(const PathString& folder, unsigned localeCodePage) {
+  ScanState scan;
+  NotifyTarget target = CreateNotifyTarget();
+  auto* job = new ScanJob;
+  job->window = target;
+  job->folder = folder;
+  scan.thread = StartWorkerThread(ScanThreadProc, job);
+  if (!scan.thread) {
+    delete job;
+    DestroyNotifyTarget(target);
+    WriteErr("songwright: could not start a thread\n");
+    return 1;
+  }
+  RunNotificationLoop(target, HandleScan, &scan);
+  JoinWorkerThread(scan.thread);
+  DestroyNotifyTarget(target);
+
+  const SuggestionPool pool = CollectFromFiles(scan.files);
+  const std::vector<CodePageGuess> ranking = RankCodePages(pool);
+  const bool sure = IsSure(ranking);
+  std::string text = "Code page ranking for " + std::to_string(pool.byteCount) +
+                     " bytes of text in " + std::to_string(pool.fileCount) +
+                     (pool.fileCount == 1 ? " file" : " files") + ":\n";
+  // The pages worth naming: the first few that read as text at all.
+  constexpr size_t kShown = 6;
+  for (size_t i = 0; i < ranking.size() && i < kShown; ++i) {
+    const CodePageGuess& guess = ranking[i];
+    if (i > 0 && guess.score <= 0)
+      break;
+    text += "  " + Padded(std::to_string(guess.codePage), 4) + "  " +
+            Padded("(" + std::string(CodePageName(guess.codePage)) + ")", 23) + "score " +
+            Decimal(guess.score);
+    if (i == 0)
+      text += "  confidence " + ConfidenceWord(guess.confidence);
+    text += "\n";
+  }
+  for (size_t i = 0; i < ranking.size() && i < 2; ++i) {
+    if (!ranking[i].samples.empty())
+      text += SampleLine(ranking[i]);
+  }
+  if (sure) {
+    text += "Suggested: --codepage " + std::to_string(ranking[0].codePage) + "\n";
+    if (RanksClearlyBelow(ranking, localeCodePage)) {
+      text += "The default code page here, " + std::to_string(localeCodePage) +
+              ", reads this library clearly worse.\n";
+    }
+  } else if (pool.highByteCount < kMinimumHighBytes) {
+    text += "Not sure: too little text to judge (" + std::to_string(pool.highByteCount) +
+            " bytes at or above 0x80). Name the page with --codepage.\n";
+  } else {
+    text +=
+        "Not sure: no code page reads clearly better than the others. Name the page with "
+        "--codepage.\n";
+  }
+  WriteOut(text);
+  FlushOut();
+  return 0;
+}
+
+std::string CodePageHint(const std::vector<PathString>& files, unsigned localeCodePage) {
+  const std::vector<CodePageGuess> ranking = RankCodePages(CollectFromFiles(files));
+  if (!RanksClearlyBelow(ranking, localeCodePage))
+    return std::string();
+  return "Hint: this library reads better as code page " + std::to_string(ranking[0].codePage) +
+         " than " + std::to_string(localeCodePage) + "; see songwright --suggest.\n";
+}

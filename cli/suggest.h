@@ -1,0 +1,16 @@
+// `--suggest`: ranks the code pages a library's tag text may be written in.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+// Scans `folder` as a repair does, reads every MP3 file found read-only and
+// prints the ranking, samples and, when sure, the page to use. Writes no
+// file; returns 0.
+int RunSuggestion(const PathString& folder, unsigned localeCodePage);
+
+// The one-line hint for a run on `files` with the locale's default page, or
+// empty when that page does not rank clearly below another.
+std::string CodePageHint(const std::vector<PathString>& files, unsigned localeCodePage);

@@ -1,0 +1,354 @@
+#include "cli/undo.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "cli/console.h"
+#include "engine/save.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kKeptRuns = 20;
+constexpr std::int64_t kKeptSeconds = 30 * 24 * 3600;
+const char kHeaderMagic[] = "SWR1";
+const PathChar kJournalSuffix[] = PATH_TEXT(".journal");
+const PathChar kUndoneSuffix[] = PATH_TEXT(".undone");
+
+// --- Encoding: little-endian numbers, native path bytes, FNV-1a checks -------
+
+void PutNumber(std::string* out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    out->push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+void PutBytes(std::string* out, const std::string& bytes) {
+  PutNumber(out, bytes.size(), 8);
+  out->append(bytes);
+}
+
+std::string PathBytes(const PathString& path) {
+  return std::string(reinterpret_cast<const char*>(path.data()), path.size() * sizeof(PathChar));
+}
+
+std::uint64_t Check(const std::string& data) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : data)
+    hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// Appends `payload` with its length and check, so a torn end is recognised.
+void PutChecked(std::string* out, const std::string& payload) {
+  PutNumber(out, payload.size(), 4);
+  out->append(payload);
+  PutNumber(out, Check(payload), 8);
+}
+
+struct Reader {
+  const std::string& data;
+  std::size_t at = 0;
+  bool ok = true;
+
+  std::uint64_t Number(int bytes) {
+    if (at + std::size_t(bytes) > data.size()) {
+      ok = false;
+      return 0;
+    }
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+      value = (value << 8) | std::uint8_t(data[at + i]);
+    at += std::size_t(bytes);
+    return value;
+  }
+  std::string Bytes(std::uint64_t count) {
+    if (!ok || count > data.size() - at) {
+      ok = false;
+      return std::string();
+    }
+    std::string bytes = data.substr(at, std::size_t(count));
+    at += std::size_t(count);
+    return bytes;
+  }
+  // The next checked payload; false at the end or at a torn one.
+  bool Checked(std::string* payload) {
+    const std::uint64_t length = Number(4);
+    *payload = Bytes(length);
+    const std::uint64_t check = Number(8);
+    return ok && check == Check(*payload);
+  }
+};
+
+PathString PathFromBytes(const std::string& bytes) {
+  PathString path(bytes.size() / sizeof(PathChar), PathChar());
+  std::copy(bytes.begin(), bytes.begin() + path.size() * sizeof(PathChar),
+            reinterpret_cast<char*>(&path[0]));
+  return path;
+}
+
+struct SavedFile {
+  PathString path;
+  SaveRecord record;
+};
+
+struct Run {
+  PathString file;  // the journal
+  std::string id;
+  bool undone = false;
+  std::int64_t started = 0;
+  PathString folder;
+  std::vector<SavedFile> saves;
+};
+
+bool ReadRun(const fs::path& file, Run* run) {
+  NativeFile* handle = OpenExistingFile(file.native(), false);
+  if (!handle)
+    return false;
+  std::uint64_t size = 0;
+  std::string data;
+  const bool read =
+      FileSizeOf(handle, &size) && (data.assign(std::size_t(size), '\0'),
+                                    size == 0 || ReadFileAt(handle, 0, &data[0], data.size()));
+  CloseNativeFile(handle);
+  Reader reader{data};
+  std::string header;
+  if (!read || data.compare(0, 4, kHeaderMagic) != 0)
+    return false;
+  reader.at = 4;
+  if (!reader.Checked(&header))
+    return false;
+  Reader fields{header};
+  run->started = std::int64_t(fields.Number(8));
+  run->folder = PathFromBytes(fields.Bytes(fields.Number(8)));
+  run->file = file.native();
+  const fs::path name = file.filename();
+  run->undone = file.extension().native() == kUndoneSuffix;
+  run->id = PathForDisplay(name.stem().native());
+  std::string payload;
+  while (reader.at < data.size() && reader.Checked(&payload)) {
+    Reader saved{payload};
+    SavedFile entry;
+    entry.path = PathFromBytes(saved.Bytes(saved.Number(8)));
+    entry.record.offset = saved.Number(8);
+    entry.record.repairedLength = saved.Number(8);
+    entry.record.originalSize = saved.Number(8);
+    entry.record.repairedSize = saved.Number(8);
+    entry.record.originalChecksum = std::uint32_t(saved.Number(4));
+    entry.record.repairedChecksum = std::uint32_t(saved.Number(4));
+    entry.record.originalBytes = saved.Bytes(saved.Number(8));
+    if (!saved.ok)
+      break;
+    run->saves.push_back(std::move(entry));
+  }
+  return true;
+}
+
+// Every journal in the state folder, oldest first.
+std::vector<Run> ReadRuns(const PathString& stateFolder) {
+  std::vector<Run> runs;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(fs::path(stateFolder) / "runs", error)) {
+    const PathString extension = entry.path().extension().native();
+    Run run;
+    if ((extension == kJournalSuffix || extension == kUndoneSuffix) && ReadRun(entry.path(), &run))
+      runs.push_back(std::move(run));
+  }
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
+    return a.started != b.started ? a.started < b.started : a.id < b.id;
+  });
+  return runs;
+}
+
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string FormatTime(std::int64_t seconds, const char* format) {
+  const std::time_t time = std::time_t(seconds);
+  char text[64] = {};
+  std::strftime(text, sizeof text, format, std::gmtime(&time));
+  return text;
+}
+
+PathString Relative(const PathString& folder, const PathString& path) {
+  return path.size() > folder.size() ? path.substr(folder.size() + 1) : path;
+}
+
+std::string Plural(std::size_t count, const char* one) {
+  return std::to_string(count) + " " + one + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+// --- Recording ---------------------------------------------------------------
+
+struct RunJournal {
+  PathString stateFolder;
+  PathString musicFolder;
+  std::int64_t started = 0;
+  NativeFile* file = nullptr;
+  std::uint64_t length = 0;
+  bool failed = false;
+};
+
+RunJournal* BeginRunJournal(const PathString& stateFolder, const PathString& musicFolder) {
+  if (stateFolder.empty())
+    return nullptr;
+  // Old runs go first, so that the new one is among the kept.
+  std::vector<Run> runs = ReadRuns(stateFolder);
+  const std::int64_t now = Now();
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const bool tooMany = runs.size() - i >= std::size_t(kKeptRuns);
+    if (tooMany || now - runs[i].started > kKeptSeconds)
+      RemoveFileIfPresent(runs[i].file);
+  }
+  auto* journal = new RunJournal;
+  journal->stateFolder = stateFolder;
+  journal->musicFolder = musicFolder;
+  journal->started = now;
+  return journal;
+}
+
+void EndRunJournal(RunJournal* journal) {
+  if (!journal)
+    return;
+  CloseNativeFile(journal->file);
+  delete journal;
+}
+
+namespace {
+
+bool CreateJournalFile(RunJournal* journal) {
+  std::error_code error;
+  const fs::path folder = fs::path(journal->stateFolder) / "runs";
+  fs::create_directories(folder, error);
+  const std::string stamp = FormatTime(journal->started, "%Y%m%d-%H%M%S");
+  for (int attempt = 1; attempt < 1000 && !journal->file; ++attempt) {
+    const std::string id = attempt == 1 ? stamp : stamp + "-" + std::to_string(attempt);
+    journal->file = CreateNewFile((folder / (id + ".journal")).native());
+  }
+  if (!journal->file)
+    return false;
+  std::string header;
+  PutNumber(&header, std::uint64_t(journal->started), 8);
+  PutBytes(&header, PathBytes(journal->musicFolder));
+  std::string data(kHeaderMagic, 4);
+  PutChecked(&data, header);
+  journal->length = data.size();
+  return WriteFileAt(journal->file, 0, data.data(), data.size());
+}
+
+}  // namespace
+
+bool RecordSave(void* context, const PathString& path, const SaveRecord& record) {
+  auto* journal = static_cast<RunJournal*>(context);
+  if (journal->failed || (!journal->file && !CreateJournalFile(journal))) {
+    journal->failed = true;
+    return false;
+  }
+  std::string payload;
+  PutBytes(&payload, PathBytes(path));
+  PutNumber(&payload, record.offset, 8);
+  PutNumber(&payload, record.repairedLength, 8);
+  PutNumber(&payload, record.originalSize, 8);
+  PutNumber(&payload, record.repairedSize, 8);
+  PutNumber(&payload, record.originalChecksum, 4);
+  PutNumber(&payload, record.repairedChecksum, 4);
+  PutBytes(&payload, record.originalBytes);
+  std::string data;
+  PutChecked(&data, payload);
+  // On disk before the save it covers.
+  if (!WriteFileAt(journal->file, journal->length, data.data(), data.size()) ||
+      !FlushNativeFile(journal->file)) {
+    journal->failed = true;
+    return false;
+  }
+  journal->length += data.size();
+  return true;
+}
+
+// --- Listing and undoing -----------------------------------------------------
+
+int ListRuns(const PathString& stateFolder) {
+  const std::vector<Run> runs = ReadRuns(stateFolder);
+  if (runs.empty()) {
+    WriteOut("No runs recorded\n");
+    return 0;
+  }
+  for (const Run& run : runs) {
+    WriteOut(run.id + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
+             Plural(run.saves.size(), "file") + "  " + PathForDisplay(run.folder) +
+             (run.undone ? "  (undone)" : "") + "\n");
+  }
+  return 0;
+}
+
+int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop) {
+  std::vector<Run> runs = ReadRuns(stateFolder);
+  const Run* run = nullptr;
+  for (auto it = runs.rbegin(); it != runs.rend() && !run; ++it) {
+    if (id.empty() ? !it->undone : it->id == id)
+      run = &*it;
+  }
+  if (!run) {
+    WriteErr(id.empty() ? "songwright: no run to undo (see --list-runs)\n"
+                        : "songwright: no run " + id + " (see --list-runs)\n");
+    return 2;
+  }
+  std::size_t restored = 0, leftAlone = 0;
+  // Last save first: a file saved twice goes back one save at a time.
+  for (auto saved = run->saves.rbegin(); saved != run->saves.rend(); ++saved) {
+    if (stop && stop->load())
+      break;
+    const SaveRecord& record = saved->record;
+    const std::string shown = PathForDisplay(Relative(run->folder, saved->path));
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    const PathString target = ResolveFileLinks(saved->path);
+    bool ok = RecoverInterruptedSave(target) && FileChecksum(saved->path, &size, &crc);
+    std::string issue = "Couldn't open file";
+    if (ok && size == record.originalSize && crc == record.originalChecksum) {
+      // Already as it was (an undo cut short, or undone by hand).
+    } else if (ok && size == record.repairedSize && crc == record.repairedChecksum) {
+      EditStream stream(saved->path, target);
+      stream.insert(
+          TagLib::ByteVector(record.originalBytes.data(), unsigned(record.originalBytes.size())),
+          static_cast<unsigned long>(record.offset),
+          static_cast<unsigned long>(record.repairedLength));
+      ok = stream.CommitEdits();
+      issue = "Couldn't save changes";
+    } else if (ok) {
+      ok = false;
+      issue = "changed since the run";
+    }
+    if (ok) {
+      ++restored;
+      WriteOut("restored\t" + shown + "\n");
+    } else {
+      ++leftAlone;
+      WriteOut("left alone\t" + shown + "\t" + issue + "\n");
+    }
+  }
+  const bool stopped = stop && stop->load();
+  std::string summary = "Restored " + Plural(restored, "file");
+  if (leftAlone)
+    summary += ", left " + Plural(leftAlone, "file") + " as they are";
+  WriteOut(summary + "\n");
+  if (stopped)
+    return 130;
+  if (leftAlone)
+    return 1;
+  // Fully undone: it is not offered again as the last run.
+  std::error_code error;
+  fs::path undone = fs::path(run->file);
+  undone.replace_extension(kUndoneSuffix);
+  fs::rename(run->file, undone, error);
+  return 0;
+}
