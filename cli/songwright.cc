@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/suggest.h"
 #include "cli/undo.h"
 #include "engine/engine.h"
 
@@ -28,6 +29,7 @@ struct Options {
   bool preview = false;
   bool journal = true;
   bool listRuns = false;
+  bool suggest = false;
   bool undo = false;
   std::string undoRun;    // empty: the last run
   unsigned codePage = 0;  // 0: the default page
@@ -105,6 +107,8 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
         options->journal = false;
       } else if (text == "--list-runs") {
         options->listRuns = true;
+      } else if (text == "--suggest") {
+        options->suggest = true;
       } else if (text == "--undo" || text.compare(0, 7, "--undo=") == 0) {
         options->undo = true;
         if (text.size() > 6) {
@@ -170,6 +174,8 @@ void PrintHelp(unsigned defaultCodePage) {
       "  --undo [RUN]   put back every file of the last run (or of RUN) byte for\n"
       "                 byte; files changed since that run are left alone\n"
       "  --list-runs    show the recorded runs: id, time, file count, folder\n"
+      "  --suggest      rank the code pages the library's tags may be written in,\n"
+      "                 from the text itself; writes nothing\n"
       "  --no-journal   do not record this run (it cannot be undone then)\n"
       "  --help         show this text\n"
       "  --version      show the version\n"
@@ -194,6 +200,7 @@ struct RunState {
   std::uint32_t failedCount = 0;
   std::size_t outcomeCount = 0;
   RunJournal* journal = nullptr;
+  bool hintCodePage = false;  // the page came from the locale
   bool showProgress = false;
   bool progressShown = false;
   std::chrono::steady_clock::time_point lastDrawn;
@@ -262,6 +269,22 @@ std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) 
   return "Preview: " + summary + "; nothing was written";
 }
 
+// A page taken from the locale that reads this library clearly worse than
+// another gets a one-line hint; a sample of the files is enough to judge.
+void HintAtCodePage(RunState* run) {
+  constexpr std::size_t kSample = 200;
+  const std::vector<PathString>& found = run->foundFiles;
+  std::vector<PathString> sample;
+  const std::size_t step = found.size() > kSample ? found.size() / kSample : 1;
+  for (std::size_t i = 0; i < found.size() && sample.size() < kSample; i += step)
+    sample.push_back(found[i]);
+  const std::string hint = CodePageHint(sample, run->options.codePage);
+  if (!hint.empty()) {
+    ClearProgress(run);
+    WriteErr(hint);
+  }
+}
+
 bool HandleNotification(void* context, const Notification& notification) {
   auto* run = static_cast<RunState*>(context);
   switch (notification.message) {
@@ -276,6 +299,8 @@ bool HandleNotification(void* context, const Notification& notification) {
       run->scanThread = nullptr;
       if (run->stop->load())
         return false;
+      if (run->hintCodePage)
+        HintAtCodePage(run);
       auto* job = new FixJob;
       job->window = run->target;
       job->files = &run->foundFiles;
@@ -331,6 +356,7 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   if (!ParseOptions(arguments, &run->options, &status))
     return status;
   Options& options = run->options;
+  const bool codePageGiven = options.codePage != 0;
   if (options.codePage == 0)
     options.codePage = AnsiCodePage();
   if (options.help) {
@@ -355,6 +381,10 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   if (!IsExistingFolder(options.folder)) {
     return UsageError("'" + PathForDisplay(options.folder) + "' is not a folder");
   }
+
+  if (options.suggest)
+    return RunSuggestion(options.folder, options.codePage);
+  run->hintCodePage = !codePageGiven;
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal();

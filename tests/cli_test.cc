@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform.h"
 #include "tests/fixtures.h"
 
 namespace fs = std::filesystem;
@@ -313,4 +314,40 @@ TEST(CommandLine, UndoCutShortByAKillIsFinishedByTheNextUndo) {
     for (const auto& [path, bytes] : original)
       EXPECT_EQ(bytes, ReadFile(path)) << path;
   }
+}
+
+TEST(CommandLine, SuggestionNamesThePageAndALocalePageThatReadsWorseGetsAHint) {
+  // Polish titles stored as code page 1250 bytes.
+  std::map<wchar_t, char> encode;
+  for (int b = 0x80; b < 0x100; ++b)
+    encode[DecodeCodePage(1250, std::string(1, char(b)))[0]] = char(b);
+  const auto bytes = [&encode](const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text)
+      out.push_back(c < 0x80 ? char(c) : encode.at(c));
+    return out;
+  };
+  const std::wstring titles[] = {L"Zażółć gęślą jaźń",   L"Już nie będę się śmiać",
+                                 L"Łąka pełna kwiatów",  L"Źródło mojej miłości",
+                                 L"Pożegnanie z Afryką", L"Śpiewaj mi cichą pieśń"};
+  TempFolder folder;
+  for (int i = 0; i < 24; ++i) {
+    folder.Write("album/" + std::to_string(i) + ".mp3",
+                 Id3v2Tag({TextFrame("TIT2", bytes(titles[i % 6])),
+                           TextFrame("TPE1", bytes(L"Wojciech Młynarski i Przyjaciółki"))}) +
+                     MpegFrames(2));
+  }
+  const std::string path = folder.path().string();
+  const Result suggestion = RunCli({"--suggest", path});
+  EXPECT_EQ(0, suggestion.status);
+  EXPECT_NE(std::string::npos, suggestion.out.find("Suggested: --codepage 1250")) << suggestion.out;
+
+  const Result preview = RunCli({"--dry-run", path}, {{"LANG", "ru_RU.UTF-8"}});
+  EXPECT_NE(std::string::npos, preview.err.find("reads better as code page 1250 than 1251"))
+      << preview.err;
+  const Result named = RunCli({"--dry-run", "--codepage", "1250", path}, {{"LANG", "ru_RU.UTF-8"}});
+  EXPECT_EQ("", named.err);
+  EXPECT_EQ(0, RunCli({"--codepage", "1250", path}).status);
+  EXPECT_EQ(std::string::npos, RunCli({"--suggest", path}).out.find("Suggested"))
+      << "a repaired library holds no Latin-1 text to judge";
 }
