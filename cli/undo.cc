@@ -14,6 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+bool OpenableFile(const PathString& path) {
+  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
+  CloseNativeFile(file);
+  return file != nullptr;
+}
+
 constexpr int kKeptRuns = 20;
 constexpr std::int64_t kKeptSeconds = 30 * 24 * 3600;
 const char kHeaderMagic[] = "SWR1";
@@ -102,35 +108,55 @@ struct Run {
   bool undone = false;
   std::int64_t started = 0;
   PathString folder;
-  std::vector<SavedFile> saves;
+  std::size_t saveCount = 0;
+  std::vector<SavedFile> saves;  // read only when the run is undone
 };
 
-bool ReadRun(const fs::path& file, Run* run) {
+// How much of a journal to read: pruning needs the header, a listing the
+// number of records, an undo everything.
+enum class Depth { kHeader, kCount, kFull };
+
+bool ReadAt(NativeFile* file, std::uint64_t offset, std::uint64_t count, std::string* out) {
+  out->assign(std::size_t(count), '\0');
+  return count == 0 || ReadFileAt(file, offset, &(*out)[0], out->size());
+}
+
+bool ReadRun(const fs::path& file, Depth depth, Run* run) {
   NativeFile* handle = OpenExistingFile(file.native(), false);
   if (!handle)
     return false;
   std::uint64_t size = 0;
   std::string data;
   const bool read =
-      FileSizeOf(handle, &size) && (data.assign(std::size_t(size), '\0'),
-                                    size == 0 || ReadFileAt(handle, 0, &data[0], data.size()));
-  CloseNativeFile(handle);
+      FileSizeOf(handle, &size) &&
+      ReadAt(handle, 0, depth == Depth::kFull ? size : std::min<std::uint64_t>(size, 65536), &data);
   Reader reader{data};
   std::string header;
-  if (!read || data.compare(0, 4, kHeaderMagic) != 0)
+  if (!read || data.compare(0, 4, kHeaderMagic) != 0 || (reader.at = 4, !reader.Checked(&header))) {
+    CloseNativeFile(handle);
     return false;
-  reader.at = 4;
-  if (!reader.Checked(&header))
-    return false;
+  }
   Reader fields{header};
   run->started = std::int64_t(fields.Number(8));
   run->folder = PathFromBytes(fields.Bytes(fields.Number(8)));
   run->file = file.native();
-  const fs::path name = file.filename();
   run->undone = file.extension().native() == kUndoneSuffix;
-  run->id = PathForDisplay(name.stem().native());
+  run->id = PathForDisplay(file.stem().native());
+  if (depth == Depth::kCount) {
+    // Record by record, by their lengths alone.
+    std::uint64_t at = reader.at;
+    std::string length;
+    while (at + 4 <= size && ReadAt(handle, at, 4, &length)) {
+      const std::uint64_t next = at + 4 + Reader{length}.Number(4) + 8;
+      if (next > size)
+        break;
+      ++run->saveCount;
+      at = next;
+    }
+  }
+  CloseNativeFile(handle);
   std::string payload;
-  while (reader.at < data.size() && reader.Checked(&payload)) {
+  while (depth == Depth::kFull && reader.at < data.size() && reader.Checked(&payload)) {
     Reader saved{payload};
     SavedFile entry;
     entry.path = PathFromBytes(saved.Bytes(saved.Number(8)));
@@ -145,17 +171,20 @@ bool ReadRun(const fs::path& file, Run* run) {
       break;
     run->saves.push_back(std::move(entry));
   }
+  if (depth == Depth::kFull)
+    run->saveCount = run->saves.size();
   return true;
 }
 
 // Every journal in the state folder, oldest first.
-std::vector<Run> ReadRuns(const PathString& stateFolder) {
+std::vector<Run> ReadRuns(const PathString& stateFolder, Depth depth) {
   std::vector<Run> runs;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(fs::path(stateFolder) / "runs", error)) {
     const PathString extension = entry.path().extension().native();
     Run run;
-    if ((extension == kJournalSuffix || extension == kUndoneSuffix) && ReadRun(entry.path(), &run))
+    if ((extension == kJournalSuffix || extension == kUndoneSuffix) &&
+        ReadRun(entry.path(), depth, &run))
       runs.push_back(std::move(run));
   }
   std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
@@ -202,7 +231,7 @@ RunJournal* BeginRunJournal(const PathString& stateFolder, const PathString& mus
   if (stateFolder.empty())
     return nullptr;
   // Old runs go first, so that the new one is among the kept.
-  std::vector<Run> runs = ReadRuns(stateFolder);
+  std::vector<Run> runs = ReadRuns(stateFolder, Depth::kHeader);
   const std::int64_t now = Now();
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const bool tooMany = runs.size() - i >= std::size_t(kKeptRuns);
@@ -277,26 +306,28 @@ bool RecordSave(void* context, const PathString& path, const SaveRecord& record)
 // --- Listing and undoing -----------------------------------------------------
 
 int ListRuns(const PathString& stateFolder) {
-  const std::vector<Run> runs = ReadRuns(stateFolder);
+  const std::vector<Run> runs = ReadRuns(stateFolder, Depth::kCount);
   if (runs.empty()) {
     WriteOut("No runs recorded\n");
     return 0;
   }
   for (const Run& run : runs) {
     WriteOut(run.id + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
-             Plural(run.saves.size(), "file") + "  " + PathForDisplay(run.folder) +
+             Plural(run.saveCount, "file") + "  " + PathForDisplay(run.folder) +
              (run.undone ? "  (undone)" : "") + "\n");
   }
   return 0;
 }
 
 int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop) {
-  std::vector<Run> runs = ReadRuns(stateFolder);
-  const Run* run = nullptr;
+  std::vector<Run> runs = ReadRuns(stateFolder, Depth::kHeader);
+  Run* run = nullptr;
   for (auto it = runs.rbegin(); it != runs.rend() && !run; ++it) {
     if (id.empty() ? !it->undone : it->id == id)
       run = &*it;
   }
+  if (run && !ReadRun(fs::path(run->file), Depth::kFull, run))
+    run = nullptr;
   if (!run) {
     WriteErr(id.empty() ? "songwright: no run to undo (see --list-runs)\n"
                         : "songwright: no run " + id + " (see --list-runs)\n");
@@ -310,13 +341,21 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     const SaveRecord& record = saved->record;
     const std::string shown = PathForDisplay(Relative(run->folder, saved->path));
     std::uint64_t size = 0;
-    std::uint32_t crc = 0;
+    std::uint32_t asRepaired = 0, asOriginal = 0;
     const PathString target = ResolveFileLinks(saved->path);
-    bool ok = RecoverInterruptedSave(target) && FileChecksum(saved->path, &size, &crc);
+    bool ok = RecoverInterruptedSave(target);
+    const bool repaired =
+        ok && FileChecksum(saved->path, record.offset, record.repairedLength, &size, &asRepaired) &&
+        size == record.repairedSize && asRepaired == record.repairedChecksum;
+    const bool original =
+        ok && !repaired &&
+        FileChecksum(saved->path, record.offset, record.originalBytes.size(), &size, &asOriginal) &&
+        size == record.originalSize && asOriginal == record.originalChecksum;
+    ok = ok && OpenableFile(saved->path);
     std::string issue = "Couldn't open file";
-    if (ok && size == record.originalSize && crc == record.originalChecksum) {
+    if (original) {
       // Already as it was (an undo cut short, or undone by hand).
-    } else if (ok && size == record.repairedSize && crc == record.repairedChecksum) {
+    } else if (repaired) {
       EditStream stream(saved->path, target);
       stream.insert(
           TagLib::ByteVector(record.originalBytes.data(), unsigned(record.originalBytes.size())),

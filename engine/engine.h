@@ -47,7 +47,8 @@ struct SaveRecord {
   std::uint64_t repairedLength = 0;
   std::uint64_t originalSize = 0;
   std::uint64_t repairedSize = 0;
-  std::uint32_t originalChecksum = 0;  // CRC-32 of the whole file
+  // CRC-32 of the file's first and last 64 KiB and of the bytes replaced.
+  std::uint32_t originalChecksum = 0;
   std::uint32_t repairedChecksum = 0;
 };
 

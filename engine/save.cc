@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include <zlib.h>
 
@@ -356,26 +357,35 @@ bool EditStream::Changed() const {
 
 namespace {
 
-// CRC-32 of `count` bytes of `file` from `offset`, read in blocks.
-bool ChecksumOfFile(NativeFile* file, std::uint64_t offset, std::uint64_t count,
-                    std::uint32_t* crc) {
-  // One block per thread, reused: the whole file passes through it.
-  static thread_local std::vector<char> block(256 * 1024);
+using RangeReader = std::function<bool(std::uint64_t offset, std::uint64_t count, std::string*)>;
+
+// What tells a file from the same file changed: a CRC-32 of its first and
+// last 64 KiB and of the bytes a save replaced, read as ranges. Reading the
+// whole of every file would cost more than the repair itself; the size is
+// compared besides.
+bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t offset,
+                     std::uint64_t length, std::uint32_t* crc) {
+  constexpr std::uint64_t kEdge = 64 * 1024;
+  const std::uint64_t edge = std::min(kEdge, size);
+  const std::pair<std::uint64_t, std::uint64_t> ranges[] = {
+      {0, edge}, {offset, length}, {size - edge, edge}};
   uLong value = crc32(0, nullptr, 0);
-  while (count > 0) {
-    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, block.size()));
-    if (!ReadFileAt(file, offset, block.data(), chunk))
+  std::string bytes;
+  for (const auto& [start, count] : ranges) {
+    bytes.clear();
+    if (!read(start, count, &bytes) || bytes.size() != count)
       return false;
-    value = crc32(value, reinterpret_cast<const Bytef*>(block.data()), uInt(chunk));
-    offset += chunk, count -= chunk;
+    value = crc32(value, reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size()));
   }
   *crc = std::uint32_t(value);
   return true;
 }
 
-std::uint32_t ChecksumOf(const std::string& bytes) {
-  return std::uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()),
-                             uInt(bytes.size())));
+RangeReader FileReader(NativeFile* file) {
+  return [file](std::uint64_t offset, std::uint64_t count, std::string* out) {
+    out->assign(std::size_t(count), '\0');
+    return count == 0 || ReadFileAt(file, offset, &(*out)[0], out->size());
+  };
 }
 
 }  // namespace
@@ -404,31 +414,23 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   record->originalSize = originalLength_;
   record->repairedSize = newLength;
   record->repairedLength = newEnd - from;
-  record->originalBytes.assign(std::size_t(oldEnd - from), '\0');
-  std::string repairedBytes;
-  std::uint32_t prefix = 0, suffix = 0;
-  if ((!record->originalBytes.empty() &&
-       !ReadFileAt(file_, from, &record->originalBytes[0], record->originalBytes.size())) ||
-      !ReadContent(from, newEnd - from, &repairedBytes) ||
-      !ChecksumOfFile(file_, 0, from, &prefix) ||
-      !ChecksumOfFile(file_, oldEnd, originalLength_ - oldEnd, &suffix)) {
-    return false;
-  }
-  const uLong suffixLength = uLong(originalLength_ - oldEnd);
-  record->originalChecksum = std::uint32_t(
-      crc32_combine(crc32_combine(prefix, ChecksumOf(record->originalBytes), uLong(oldEnd - from)),
-                    suffix, suffixLength));
-  record->repairedChecksum = std::uint32_t(
-      crc32_combine(crc32_combine(prefix, ChecksumOf(repairedBytes), uLong(newEnd - from)), suffix,
-                    suffixLength));
-  return true;
+  const RangeReader original = FileReader(file_);
+  const RangeReader repaired = [this](std::uint64_t offset, std::uint64_t count, std::string* out) {
+    return ReadContent(offset, count, out);
+  };
+  return original(from, oldEnd - from, &record->originalBytes) &&
+         SampledChecksum(original, originalLength_, from, oldEnd - from,
+                         &record->originalChecksum) &&
+         SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum);
 }
 
-bool FileChecksum(const PathString& path, std::uint64_t* size, std::uint32_t* crc) {
+bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
+                  std::uint64_t* size, std::uint32_t* crc) {
   NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
   if (!file)
     return false;
-  const bool ok = FileSizeOf(file, size) && ChecksumOfFile(file, 0, *size, crc);
+  const bool ok = FileSizeOf(file, size) && offset + length <= *size &&
+                  SampledChecksum(FileReader(file), *size, offset, length, crc);
   CloseNativeFile(file);
   return ok;
 }
