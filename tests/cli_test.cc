@@ -351,3 +351,18 @@ TEST(CommandLine, SuggestionNamesThePageAndALocalePageThatReadsWorseGetsAHint) {
   EXPECT_EQ(std::string::npos, RunCli({"--suggest", path}).out.find("Suggested"))
       << "a repaired library holds no Latin-1 text to judge";
 }
+
+TEST(CommandLine, OnlyTheNewestTwentyRunsAreKept) {
+  TempFolder folder, state;
+  const std::map<std::string, std::string> environment = {
+      {"XDG_STATE_HOME", state.path().string()}};
+  const fs::path song = folder.Write("a.mp3", Needing());
+  for (int run = 0; run < 22; ++run) {
+    folder.Write("a.mp3", Needing());  // needs repair again, so each run saves
+    ASSERT_EQ(0, RunCli({"--codepage", "1251", folder.path().string()}, environment).status);
+  }
+  const std::vector<std::string> runs = Lines(RunCli({"--list-runs"}, environment).out);
+  EXPECT_EQ(20u, runs.size());
+  EXPECT_EQ(20, std::distance(fs::directory_iterator(state.path() / "songwright" / "runs"),
+                              fs::directory_iterator()));
+}
