@@ -345,14 +345,18 @@ void EditStream::truncate(long length) {
   }
 }
 
-bool EditStream::Changed() const {
-  std::uint64_t at = 0;
+std::uint64_t EditStream::UnchangedPrefix() const {
+  std::uint64_t length = 0;
   for (const Piece& piece : pieces_) {
-    if (!piece.original || piece.offset != at)
-      return true;
-    at += piece.length;
+    if (!piece.original || piece.offset != length)
+      break;
+    length += piece.length;
   }
-  return at != originalLength_;
+  return length;
+}
+
+bool EditStream::Changed() const {
+  return UnchangedPrefix() != originalLength_ || ContentLength() != originalLength_;
 }
 
 namespace {
@@ -395,12 +399,7 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
     return false;
   const std::uint64_t newLength = ContentLength();
   // The unchanged start, and the unchanged end (the audio, wherever it moved).
-  std::uint64_t from = 0;
-  for (const Piece& piece : pieces_) {
-    if (!piece.original || piece.offset != from)
-      break;
-    from += piece.length;
-  }
+  std::uint64_t from = UnchangedPrefix();
   std::uint64_t oldEnd = originalLength_, newEnd = newLength;
   for (auto piece = pieces_.rbegin(); piece != pieces_.rend(); ++piece) {
     if (!piece->original || piece->offset + piece->length != oldEnd ||
@@ -525,15 +524,10 @@ bool EditStream::CommitByReplace(std::uint64_t newLength) {
 bool EditStream::CommitEdits() {
   if (!file_)
     return false;
+  if (!Changed())
+    return true;
   const std::uint64_t newLength = ContentLength();
-  std::uint64_t from = 0;
-  for (const Piece& piece : pieces_) {
-    if (!piece.original || piece.offset != from)
-      break;
-    from += piece.length;
-  }
-  if (from == newLength && newLength == originalLength_)
-    return true;  // nothing changed
+  const std::uint64_t from = UnchangedPrefix();
 
   // Saving needs a file that may be written; a read-only one is refused as
   // TagLib refuses it.

@@ -64,6 +64,8 @@ class EditStream : public TagLib::IOStream {
   void Splice(std::uint64_t start, std::uint64_t removeLength, const std::string& data);
   bool ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const;
   std::uint64_t ContentLength() const;
+  // How many bytes from the start the content shares with the file.
+  std::uint64_t UnchangedPrefix() const;
 
   bool ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const;
   bool CommitInPlace(std::uint64_t from, std::uint64_t newLength);
