@@ -11,25 +11,22 @@
 
 #include "engine/platform.h"
 #include "tests/fixtures.h"
+#include "tests/run_program.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = ProgramResult;
 
 // Runs build/songwright with `arguments`; `environment` entries replace the
 // inherited ones (an empty value removes the variable).
 Result RunCli(const std::vector<std::string>& arguments,
               const std::map<std::string, std::string>& environment = {}) {
-  TempFolder capture;
-  const fs::path out = capture.path() / "out", err = capture.path() / "err";
-  const pid_t pid = fork();
-  if (pid == 0) {
+  std::vector<std::string> argv = {SONGWRIGHT_BINARY};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunProgram(argv, [&environment] {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
       unsetenv(name);
     // Run journals go to the test's own state folder, never the user's.
@@ -42,23 +39,7 @@ Result RunCli(const std::vector<std::string>& arguments,
         setenv(name.c_str(), value.c_str(), 1);
       }
     }
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
-      _exit(127);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(SONGWRIGHT_BINARY));
-    for (const std::string& argument : arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(SONGWRIGHT_BINARY, argv.data());
-    _exit(127);
-  }
-  int wait = 0;
-  waitpid(pid, &wait, 0);
-  Result result;
-  result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  return result;
+  });
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -271,8 +252,9 @@ TEST(CommandLine, UndoPutsEveryFileBackExceptThoseChangedSince) {
   EXPECT_EQ("Restored 3 files, left 1 file as they are", Lines(undo.out).back());
   EXPECT_NE(std::string::npos, undo.out.find("left alone\ttouched.mp3\tchanged since the run"));
   for (const auto& [path, bytes] : original) {
-    if (path.filename() != "touched.mp3")
+    if (path.filename() != "touched.mp3") {
       EXPECT_EQ(bytes, ReadFile(path)) << path;
+    }
   }
 
   // A run without a journal cannot be undone; nothing else is offered.

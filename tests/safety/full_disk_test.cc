@@ -23,6 +23,7 @@
 
 #include "engine/engine.h"
 #include "tests/fixtures.h"
+#include "tests/run_program.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -67,36 +68,19 @@ std::vector<Song> Library(int largeFrames) {
   };
 }
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = ProgramResult;
 
 // Runs the command line over `folder` with the file size limit `limit`
 // (0: none); its output goes to files outside the folder.
 Result RunCli(const fs::path& folder, rlim_t limit = 0) {
-  TempFolder capture;
-  const fs::path out = capture.path() / "out", err = capture.path() / "err";
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return RunProgram({SONGWRIGHT_BINARY, "--codepage", "1251", folder.string()}, [limit] {
     if (limit) {
       signal(SIGXFSZ, SIG_IGN);  // kept across exec: writes fail with EFBIG instead
       const rlimit size = {limit, limit};
       if (setrlimit(RLIMIT_FSIZE, &size) != 0)
         _exit(126);
     }
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr))
-      _exit(127);
-    execl(SONGWRIGHT_BINARY, SONGWRIGHT_BINARY, "--codepage", "1251", folder.c_str(), nullptr);
-    _exit(127);
-  }
-  int wait = 0;
-  waitpid(pid, &wait, 0);
-  Result result;
-  result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  return result;
+  });
 }
 
 std::set<std::string> Names(const fs::path& folder) {
