@@ -118,8 +118,3 @@ std::string DescribeDefaultCodePage() {
   }
   return "no locale set";
 }
-
-int main(int argc, char** argv) {
-  std::vector<PathString> arguments(argv + 1, argv + argc);
-  return RunSongwright(arguments);
-}

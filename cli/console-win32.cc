@@ -101,8 +101,3 @@ const std::atomic<bool>* InstallStopHandler() {
 std::string DescribeDefaultCodePage() {
   return "the system's ANSI code page";
 }
-
-int wmain(int argc, wchar_t** argv) {
-  std::vector<PathString> arguments(argv + 1, argv + argc);
-  return RunSongwright(arguments);
-}

@@ -265,6 +265,10 @@ bool CreateJournalFile(RunJournal* journal) {
   }
   if (!journal->file)
     return false;
+  // The journal's name must outlast a power loss as its records do: a save
+  // whose record vanished with the name could not be undone.
+  FlushFolder(folder.native());
+  FlushFolder(fs::path(journal->stateFolder).native());
   std::string header;
   PutNumber(&header, std::uint64_t(journal->started), 8);
   PutBytes(&header, PathBytes(journal->musicFolder));
