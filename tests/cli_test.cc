@@ -29,9 +29,6 @@ Result RunCli(const std::vector<std::string>& arguments,
   return RunProgram(argv, [&environment] {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
       unsetenv(name);
-    // Run journals go to the test's own state folder, never the user's.
-    setenv("XDG_STATE_HOME",
-           (std::filesystem::temp_directory_path() / "songwright-test-state").c_str(), 1);
     for (const auto& [name, value] : environment) {
       if (value.empty()) {
         unsetenv(name.c_str());
@@ -264,38 +261,6 @@ TEST(CommandLine, UndoPutsEveryFileBackExceptThoseChangedSince) {
       {"XDG_STATE_HOME", other.path().string() + "/state"}};
   EXPECT_EQ(0, RunCli({"--no-journal", "--codepage", "1251", other.path().string()}, fresh).status);
   EXPECT_EQ(2, RunCli({"--undo"}, fresh).status);
-}
-
-TEST(CommandLine, UndoCutShortByAKillIsFinishedByTheNextUndo) {
-  for (int round = 0; round < 6; ++round) {
-    SCOPED_TRACE(round);
-    TempFolder folder, state;
-    const std::map<std::string, std::string> environment = {
-        {"XDG_STATE_HOME", state.path().string()}};
-    std::map<fs::path, std::string> original;
-    for (int i = 0; i < 12; ++i) {
-      const fs::path path = folder.Write(
-          "f" + std::to_string(i) + ".mp3",
-          Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2")}, i % 2 ? 1024 : 0) + MpegFrames(600, i));
-      original[path] = ReadFile(path);
-    }
-    ASSERT_EQ(0, RunCli({"--codepage", "1251", folder.path().string()}, environment).status);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("XDG_STATE_HOME", state.path().c_str(), 1);
-      if (!freopen("/dev/null", "w", stdout))
-        _exit(127);
-      execl(SONGWRIGHT_BINARY, SONGWRIGHT_BINARY, "--undo", nullptr);
-      _exit(127);
-    }
-    usleep(useconds_t(round * 4000));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    const Result finish = RunCli({"--undo"}, environment);
-    EXPECT_EQ(0, finish.status) << finish.out;
-    for (const auto& [path, bytes] : original)
-      EXPECT_EQ(bytes, ReadFile(path)) << path;
-  }
 }
 
 TEST(CommandLine, SuggestionNamesThePageAndALocalePageThatReadsWorseGetsAHint) {
