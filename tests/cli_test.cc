@@ -72,8 +72,15 @@ TEST(CommandLine, UsageErrorsPrintOneLineAndTouchNothing) {
       {"--codepage"},
       {""},
       {(folder.path() / "missing").string()},
-      {song.string()},
-      {path, path},
+      {path, (folder.path() / "missing").string()},
+      {song.string(), "-q", ""},
+      {"-n", "-x", path},
+      {"-c"},
+      {"--id3v2-version", "2", path},
+      {"--dry-run=yes", path},
+      {"-q", "-v", path},
+      {"--json", "--undo"},
+      {"/dev/null", path},
   };
   for (const auto& call : calls) {
     SCOPED_TRACE(call.front());
