@@ -84,15 +84,17 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
 
 namespace {
 
-// ID3v2.3 is written only when it holds every frame: TagLib drops the frames
-// that only ID3v2.4 defines when it writes 2.3, so such a tag stays 2.4.
+// ID3v2.3 is written only when it keeps every frame as it is: TagLib drops
+// the frames that only ID3v2.4 defines when it writes 2.3, and merges TIPL
+// and TMCL into an IPLS frame stored as Latin-1, whose accented letters a
+// later run would take for code-page bytes. Such a tag stays 2.4.
 TagLib::ID3v2::Version TagVersionKeepingFrames(const TagLib::ID3v2::Tag& tag,
                                                unsigned id3v2Version) {
   if (id3v2Version != 3)
     return TagLib::ID3v2::v4;
-  static const char* const kOnlyInVersion4[] = {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN",
-                                                "TDRL", "TDTG", "TMOO", "TPRO", "TSST"};
-  for (const char* id : kOnlyInVersion4) {
+  static const char* const kLostInVersion3[] = {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN", "TDRL",
+                                                "TDTG", "TMOO", "TPRO", "TSST", "TIPL", "TMCL"};
+  for (const char* id : kLostInVersion3) {
     if (!tag.frameList(id).isEmpty())
       return TagLib::ID3v2::v4;
   }
