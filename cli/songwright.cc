@@ -573,6 +573,12 @@ bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath>* chec
       *status = UsageError("'" + PathForDisplay(path) + "' is not a file or folder");
       return false;
     }
+    // "Music/" walks as "Music", so that its files show as "Music/a.mp3";
+    // a root ("/", "C:\\") keeps its separator.
+    PathString& folder = entry.path;
+    while (entry.isFolder && folder.size() > 1 && folder.back() == kPathSeparator &&
+           folder[folder.size() - 2] != PATH_TEXT(':'))
+      folder.pop_back();
     checked->push_back(std::move(entry));
   }
   return true;
