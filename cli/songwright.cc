@@ -94,8 +94,8 @@ int UsageError(const std::string& message) {
 
 // --- Options -----------------------------------------------------------------
 // Every option is one row: its names, whether it takes a value, what it sets
-// and its line in --help. The parser, --help and the checks of the man page
-// and the shell completions all read this table.
+// and its lines in --help. The parser and --help read this table; the tests
+// check the man page and the shell completions against --help.
 
 enum class Takes {
   kNothing,
