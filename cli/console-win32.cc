@@ -93,6 +93,12 @@ bool IsExistingFolder(const PathString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsExistingFile(const PathString& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 const std::atomic<bool>* InstallStopHandler() {
   SetConsoleCtrlHandler(RequestStop, TRUE);
   return &stopFlag;

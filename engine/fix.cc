@@ -84,9 +84,27 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
 
 namespace {
 
+// ID3v2.3 is written only when it keeps every frame as it is: TagLib drops
+// the frames that only ID3v2.4 defines when it writes 2.3, and merges TIPL
+// and TMCL into an IPLS frame stored as Latin-1, whose accented letters a
+// later run would take for code-page bytes. Such a tag stays 2.4.
+TagLib::ID3v2::Version TagVersionKeepingFrames(const TagLib::ID3v2::Tag& tag,
+                                               unsigned id3v2Version) {
+  if (id3v2Version != 3)
+    return TagLib::ID3v2::v4;
+  static const char* const kLostInVersion3[] = {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN", "TDRL",
+                                                "TDTG", "TMOO", "TPRO", "TSST", "TIPL", "TMCL"};
+  for (const char* id : kLostInVersion3) {
+    if (!tag.frameList(id).isEmpty())
+      return TagLib::ID3v2::v4;
+  }
+  return TagLib::ID3v2::v3;
+}
+
 // Decides and renders the repair with TagLib; `stream` records what TagLib
 // would write.
-unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, bool preview) {
+unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, bool preview,
+                      unsigned id3v2Version) {
   TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
@@ -113,8 +131,8 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   // records the result, which RepairFile then commits.
   bool saved = false;
   try {
-    saved = file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
-                       TagLib::File::DoNotDuplicate);
+    saved = file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone,
+                       TagVersionKeepingFrames(*id3v2, id3v2Version), TagLib::File::DoNotDuplicate);
   } catch (...) {
     saved = false;
   }
@@ -126,7 +144,7 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
 }
 
 unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                    SaveRecorder recordSave, void* recordContext) {
+                    SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again. A preview writes
   // nothing, so it reads the file as it is.
@@ -136,7 +154,7 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
     return WM_FIX_FAILED;
   }
   EditStream stream(path, target);
-  const unsigned message = RenderRepair(&stream, codePage, outcome, preview);
+  const unsigned message = RenderRepair(&stream, codePage, outcome, preview, id3v2Version);
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
   // What the save replaces is recorded first, so that it can be undone; no
@@ -158,12 +176,12 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
 }  // namespace
 
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                 SaveRecorder recordSave, void* recordContext) {
+                 SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
   outcome->path = path;
   outcome->issue.clear();
   outcome->changes.clear();
   try {
-    return RepairFile(path, codePage, outcome, preview, recordSave, recordContext);
+    return RepairFile(path, codePage, outcome, preview, recordSave, recordContext, id3v2Version);
   } catch (...) {
     // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
     // file exactly one outcome; nothing was saved.
@@ -177,8 +195,8 @@ void FixFiles(const FixJob& job) {
     if (StopRequested(job))
       break;
     auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message =
-        FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave, job.recordContext);
+    const unsigned message = FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave,
+                                     job.recordContext, job.id3v2Version);
     if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
       outcome.release();  // the receiver owns it now
     }
