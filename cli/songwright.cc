@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/auto.h"
 #include "cli/console.h"
 #include "cli/suggest.h"
 #include "cli/undo.h"
@@ -31,8 +32,10 @@ struct Options {
   bool listRuns = false;
   bool suggest = false;
   bool undo = false;
-  std::string undoRun;    // empty: the last run
-  unsigned codePage = 0;  // 0: the default page
+  std::string undoRun;                        // empty: the last run
+  unsigned codePage = 0;                      // 0: the default page
+  bool automatic = false;                     // --codepage auto
+  std::vector<AlbumCodePage> albumCodePages;  // folders as given until the run resolves them
   bool folderGiven = false;
   PathString folder;
 };
@@ -88,6 +91,24 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
+// "Artist/Album=1250" or "Artist/Album=leave".
+bool ParseAlbumCodePage(const PathString& value, Options* options, int* status) {
+  AlbumCodePage named;
+  std::string page;
+  if (!SplitAlbumCodePage(value, &named.folder, &page)) {
+    *status = UsageError("--album-codepage needs FOLDER=PAGE, not '" + PathForDisplay(value) + "'");
+    return false;
+  }
+  if (Lower(page) == "leave") {
+    named.codePage = kLeaveText;
+  } else if (!ParseCodePage(page, &named.codePage)) {
+    *status = UsageError("unknown code page '" + page + "'");
+    return false;
+  }
+  options->albumCodePages.push_back(named);
+  return true;
+}
+
 // Returns an exit status when the arguments end the run before it starts.
 bool ParseOptions(const std::vector<PathString>& arguments, Options* options, int* status) {
   bool optionsEnded = false;
@@ -126,10 +147,24 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
           *status = UsageError("--codepage needs a code page, such as 1251");
           return false;
         }
-        if (!ParseCodePage(value, &options->codePage)) {
+        if (Lower(value) == "auto") {
+          options->automatic = true;
+        } else if (!ParseCodePage(value, &options->codePage)) {
           *status = UsageError("unknown code page '" + value + "'");
           return false;
         }
+      } else if (text == "--album-codepage" || text.compare(0, 17, "--album-codepage=") == 0) {
+        PathString value;
+        if (text.size() > 16) {
+          value = argument.substr(17);
+        } else if (i + 1 < arguments.size()) {
+          value = arguments[++i];
+        } else {
+          *status = UsageError("--album-codepage needs FOLDER=PAGE");
+          return false;
+        }
+        if (!ParseAlbumCodePage(value, options, status))
+          return false;
       } else {
         *status = UsageError("unknown option '" + PathForDisplay(argument) + "'");
         return false;
@@ -165,10 +200,16 @@ void PrintHelp(unsigned defaultCodePage) {
       "Options:\n"
       "  --codepage CP  the code page the text was written in: 1251, cp1251 or\n"
       "                 windows-1251 for example. Supported: 874, 1250-1258, 932,\n"
-      "                 936, 949, 950.\n";
+      "                 936, 949, 950. \"auto\" decides one page per album (the\n"
+      "                 files of one folder) from its text, and leaves text that\n"
+      "                 reads as Western text, or is too short to judge, as it is.\n";
   text += "                 This run uses " + std::to_string(defaultCodePage) + ", from " +
           DescribeDefaultCodePage() + ".\n";
   text +=
+      "  --album-codepage FOLDER=PAGE\n"
+      "                 with --codepage auto: the page for the files of FOLDER\n"
+      "                 (below the folder repaired, or absolute); PAGE \"leave\"\n"
+      "                 leaves them as they are. May be repeated.\n"
       "  --dry-run      show what would be repaired, frame by frame, and write\n"
       "                 nothing\n"
       "  --undo [RUN]   put back every file of the last run (or of RUN) byte for\n"
@@ -305,6 +346,8 @@ bool HandleNotification(void* context, const Notification& notification) {
       job->window = run->target;
       job->files = &run->foundFiles;
       job->codePage = run->options.codePage;
+      job->automatic = run->options.automatic;
+      job->albumCodePages = &run->options.albumCodePages;
       job->preview = run->options.preview;
       if (run->journal) {
         job->recordSave = RecordSave;
@@ -332,6 +375,13 @@ bool HandleNotification(void* context, const Notification& notification) {
       ++run->outcomeCount;
       ReportOutcome(run, *outcome, fixed);
       DrawProgress(run, true);
+      return true;
+    }
+    case WM_FIX_ALBUM_DECIDED: {
+      std::unique_ptr<AlbumDecision> decision(
+          reinterpret_cast<AlbumDecision*>(notification.payload));
+      ClearProgress(run);
+      ReportAlbumDecision(*decision, run->options.folder, run->options.preview);
       return true;
     }
     case WM_FIX_NOT_NEEDED:
@@ -381,10 +431,14 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   if (!IsExistingFolder(options.folder)) {
     return UsageError("'" + PathForDisplay(options.folder) + "' is not a folder");
   }
+  if (!options.albumCodePages.empty() && !options.automatic)
+    return UsageError("--album-codepage needs --codepage auto");
+  for (AlbumCodePage& named : options.albumCodePages)
+    named.folder = ResolveAlbumFolder(options.folder, named.folder);
 
   if (options.suggest)
     return RunSuggestion(options.folder, options.codePage);
-  run->hintCodePage = !codePageGiven;
+  run->hintCodePage = !codePageGiven && !options.automatic;
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal();
