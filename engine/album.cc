@@ -44,6 +44,9 @@ constexpr unsigned kPunctuationCost = 6 * 8, kSymbolCost = 12 * 8, kUndefinedCos
 // A page is taken only when it reads the album this many bits better than
 // the most plausible Western reading.
 constexpr double kDecisionMarginBits = 24;
+// ... and this many bits better than the next page, unless both read it the
+// same: two pages that read the album about as well leave it in doubt.
+constexpr double kRunnerUpMarginBits = 8;
 // The models are sure of themselves; their bits are tempered by this much
 // before they are turned into a confidence.
 constexpr double kTemperature = 8;
@@ -289,6 +292,14 @@ std::wstring Latin1(const std::string& bytes) {
   return text;
 }
 
+bool ReadTheSame(const SuggestionPool& pool, unsigned first, unsigned second) {
+  for (const std::string& text : pool.texts) {
+    if (!IsMultiByteUtf8(text) && DecodeCodePage(first, text) != DecodeCodePage(second, text))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsMultiByteUtf8(const std::string& bytes) {
@@ -369,7 +380,10 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   decision.bestCodePage = best.codePage;
   decision.language = best.language;
   decision.marginBits = western.bits - best.bits;
-  if (decision.marginBits >= kDecisionMarginBits) {
+  const bool clearOfRunnerUp = pages.size() < 2 ||
+                               pages[1].bits - best.bits >= kRunnerUpMarginBits ||
+                               ReadTheSame(pool, best.codePage, pages[1].codePage);
+  if (decision.marginBits >= kDecisionMarginBits && clearOfRunnerUp) {
     decision.codePage = best.codePage;
     decision.confidence = Confidence(pages, western, best.bits);
   } else if (western.bits <= best.bits) {
