@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -44,6 +45,9 @@ constexpr unsigned kPunctuationCost = 6 * 8, kSymbolCost = 12 * 8, kUndefinedCos
 // A page is taken only when it reads the album this many bits better than
 // the most plausible Western reading.
 constexpr double kDecisionMarginBits = 24;
+// Below this lead the album reads as plausible Western text; between it and
+// the decision margin it is in doubt.
+constexpr double kWesternLeadBits = 8;
 // ... and this many bits better than the next page, unless both read it the
 // same: two pages that read the album about as well leave it in doubt.
 constexpr double kRunnerUpMarginBits = 8;
@@ -185,51 +189,75 @@ std::size_t CountHighBytes(const std::string& bytes) {
 }
 
 // Sums of the costs of every language over the album's text, in 1/8 bit.
+// What the album's text costs, in 1/8 bit: per language, and per page as the
+// sum over the texts of the page's most plausible language for each text
+// (an album may mix languages: a German title, a French artist). Western
+// languages are summed under kLeaveText.
 struct Costs {
   std::vector<double> single = std::vector<double>(std::size(kSingleByteModels), 0.0);
   std::vector<double> dual = std::vector<double>(std::size(kDoubleByteModels), 0.0);
+  std::map<unsigned, double> pages;
 };
 
 void AddText(Costs* costs, const std::string& bytes) {
-  for (std::size_t m = 0; m < std::size(kSingleByteModels); ++m)
-    costs->single[m] += SingleByteCost(kSingleByteModels[m], bytes);
-  for (std::size_t m = 0; m < std::size(kDoubleByteModels); ++m)
-    costs->dual[m] += DoubleByteCost(kDoubleByteModels[m], bytes);
+  std::map<unsigned, unsigned> best;
+  const auto keep = [&best](unsigned key, unsigned cost) {
+    auto it = best.find(key);
+    if (it == best.end() || cost < it->second)
+      best[key] = cost;
+  };
+  for (std::size_t m = 0; m < std::size(kSingleByteModels); ++m) {
+    const SingleByteModel& model = kSingleByteModels[m];
+    const unsigned cost = SingleByteCost(model, bytes);
+    costs->single[m] += cost;
+    keep(model.western ? kLeaveText : model.codePage, cost);
+  }
+  for (std::size_t m = 0; m < std::size(kDoubleByteModels); ++m) {
+    const unsigned cost = DoubleByteCost(kDoubleByteModels[m], bytes);
+    costs->dual[m] += cost;
+    keep(kDoubleByteModels[m].codePage, cost);
+  }
+  for (const auto& [key, cost] : best)
+    costs->pages[key] += cost;
 }
 
 struct PageReading {
   unsigned codePage = 0;
-  const char* language = "";
+  const char* language = "";  // the language that reads the whole album best
   double bits = std::numeric_limits<double>::infinity();
 };
 
-// The most plausible language of every page, and of the Western reading.
+// Every supported page, most plausible first, and the Western reading.
 std::vector<PageReading> BestReadings(const Costs& costs, PageReading* western) {
   std::vector<PageReading> pages;
-  const auto consider = [&](unsigned codePage, const char* language, double eighths) {
-    const double bits = eighths / 8;
-    auto it = std::find_if(pages.begin(), pages.end(),
-                           [&](const PageReading& p) { return p.codePage == codePage; });
-    if (it == pages.end()) {
-      pages.push_back({codePage, language, bits});
-    } else if (bits < it->bits) {
-      *it = {codePage, language, bits};
+  std::map<unsigned, double> bestLanguage;
+  const auto name = [&](unsigned key, const char* language, double cost) {
+    auto it = bestLanguage.find(key);
+    if (it != bestLanguage.end() && it->second <= cost)
+      return;
+    bestLanguage[key] = cost;
+    if (key == kLeaveText) {
+      western->language = language;
+      return;
+    }
+    for (PageReading& page : pages) {
+      if (page.codePage == key)
+        page.language = language;
     }
   };
-  for (std::size_t m = 0; m < std::size(kSingleByteModels); ++m) {
-    const SingleByteModel& model = kSingleByteModels[m];
-    const double bits = costs.single[m] / 8;
-    if (model.western) {
-      if (bits < western->bits)
-        *western = {model.codePage, model.name, bits};
-    } else if (IsCodePageSupported(model.codePage)) {
-      consider(model.codePage, model.name, costs.single[m]);
+  for (const auto& [key, eighths] : costs.pages) {
+    if (key == kLeaveText) {
+      western->bits = eighths / 8;
+    } else if (IsCodePageSupported(key)) {
+      pages.push_back({key, "", eighths / 8});
     }
   }
-  for (std::size_t m = 0; m < std::size(kDoubleByteModels); ++m) {
-    if (IsCodePageSupported(kDoubleByteModels[m].codePage))
-      consider(kDoubleByteModels[m].codePage, kDoubleByteModels[m].name, costs.dual[m]);
+  for (std::size_t m = 0; m < std::size(kSingleByteModels); ++m) {
+    const SingleByteModel& model = kSingleByteModels[m];
+    name(model.western ? kLeaveText : model.codePage, model.name, costs.single[m]);
   }
+  for (std::size_t m = 0; m < std::size(kDoubleByteModels); ++m)
+    name(kDoubleByteModels[m].codePage, kDoubleByteModels[m].name, costs.dual[m]);
   std::sort(pages.begin(), pages.end(),
             [](const PageReading& a, const PageReading& b) { return a.bits < b.bits; });
   return pages;
@@ -285,10 +313,13 @@ std::size_t Utf8Sequence(const std::string& bytes, std::size_t i, char32_t* deco
   return length;
 }
 
-std::wstring Latin1(const std::string& bytes) {
+// The text as a Latin-1 frame shows it, controls replaced for display.
+std::wstring Latin1ForDisplay(const std::string& bytes) {
   std::wstring text;
-  for (const char c : bytes)
-    text.push_back(wchar_t(static_cast<unsigned char>(c)));
+  for (const char c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    text.push_back(b < 0x20 || (b >= 0x7F && b < 0xA0) ? wchar_t(0xFFFD) : wchar_t(b));
+  }
   return text;
 }
 
@@ -386,7 +417,7 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   if (decision.marginBits >= kDecisionMarginBits && clearOfRunnerUp) {
     decision.codePage = best.codePage;
     decision.confidence = Confidence(pages, western, best.bits);
-  } else if (western.bits <= best.bits) {
+  } else if (decision.marginBits < kWesternLeadBits) {
     decision.readsWestern = true;
     decision.language = western.language;
     decision.confidence = Confidence(pages, western, western.bits);
@@ -395,7 +426,7 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
     decision.confidence = Confidence(pages, western, best.bits);
   }
   if (sample) {
-    decision.sample = decision.codePage == kLeaveText ? Latin1(*sample)
+    decision.sample = decision.codePage == kLeaveText ? Latin1ForDisplay(*sample)
                                                       : DecodeCodePage(decision.codePage, *sample);
   }
   return decision;
