@@ -2,7 +2,7 @@
 """Learns the per-language letter-pair model that `--codepage auto` scores
 album text with, from the word lists of Debian's hunspell dictionaries.
 
-    apt-get install hunspell-ru hunspell-uk ... (see LANGUAGES below)
+    bash tools/make-language-model.sh   (installs the dictionaries, runs this)
     python3 tools/make-language-model.py /usr/share/hunspell
 
 writes engine/language-model.inc and the held-out words
