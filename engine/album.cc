@@ -54,8 +54,6 @@ constexpr double kRunnerUpMarginBits = 8;
 // The models are sure of themselves; their bits are tempered by this much
 // before they are turned into a confidence.
 constexpr double kTemperature = 8;
-// Enough text to decide any album; more adds nothing.
-constexpr std::size_t kEnoughHighBytes = 20000;
 
 // An ASCII word in the text of any language may be a foreign word; it costs
 // then what English gives it and this much for the switch.
@@ -378,7 +376,7 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   Costs costs;
   const std::string* sample = nullptr;
   for (const std::string& text : pool.texts) {
-    if (decision.highByteCount >= kEnoughHighBytes)
+    if (decision.highByteCount >= kAlbumHighBytesEnough)
       break;
     if (IsMultiByteUtf8(text))
       continue;

@@ -15,6 +15,10 @@
 // The decision "leave the album's text as it is".
 constexpr unsigned kLeaveText = 0;
 
+// Text enough to decide any album: pooling stops there, so a folder of
+// thousands of files holds no more in memory than this.
+constexpr std::size_t kAlbumHighBytesEnough = 20000;
+
 struct AlbumDecision {
   PathString folder;  // as the scan builds it, without a final separator
   unsigned codePage = kLeaveText;

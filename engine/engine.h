@@ -83,9 +83,10 @@ struct FixJob {
   NotifyTarget window = NotifyTarget();
   const std::vector<PathString>* files = nullptr;  // read only, first to last
   unsigned codePage = 0;                           // 0: the ANSI code page
-  // Automatic mode: one page per album (the files of one folder, which the
-  // scan lists together), decided from the album's text or named in
-  // `albumCodePages`; `codePage` is not used then.
+  // Automatic mode: one page per album (the files of one folder), decided
+  // from the album's text or named in `albumCodePages`; `codePage` is not
+  // used then. Each album's decision is posted before its files' outcomes,
+  // albums in the order their first file comes in the list.
   bool automatic = false;
   const std::vector<AlbumCodePage>* albumCodePages = nullptr;  // optional
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED

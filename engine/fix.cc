@@ -1,6 +1,8 @@
 // Song title repair: copies ID3v1 into empty ID3v2 fields, re-decodes the
 // Latin-1 text frames that hold code-page bytes, and saves the ID3v2 tag of
 // every file that changed.
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include <taglib/fileref.h>
@@ -220,15 +222,31 @@ const AlbumCodePage* NamedPage(const FixJob& job, const PathString& folder) {
   return nullptr;
 }
 
+// The files of each album together, albums in the order their first file
+// was found: the scan lists a folder's subfolders between its own files.
+std::vector<std::size_t> AlbumOrder(const std::vector<PathString>& files) {
+  std::map<PathString, std::size_t> firstFile;
+  std::vector<std::size_t> album(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i)
+    album[i] = firstFile.emplace(FolderOf(files[i]), i).first->second;
+  std::vector<std::size_t> order(files.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&album](std::size_t a, std::size_t b) { return album[a] < album[b]; });
+  return order;
+}
+
 // One album at a time: its files are read once to decide, then repaired, so
 // memory holds one album's text however large the library.
 void FixAlbums(const FixJob& job) {
   const std::vector<PathString>& files = *job.files;
+  const std::vector<std::size_t> order = AlbumOrder(files);
   std::size_t first = 0;
-  while (first < files.size() && !StopRequested(job)) {
-    const PathString folder = FolderOf(files[first]);
+  while (first < order.size() && !StopRequested(job)) {
+    const PathString folder = FolderOf(files[order[first]]);
     std::size_t end = first + 1;
-    while (end < files.size() && FolderOf(files[end]) == folder)
+    while (end < order.size() && FolderOf(files[order[end]]) == folder)
       ++end;
 
     auto decision = std::make_unique<AlbumDecision>();
@@ -238,8 +256,9 @@ void FixAlbums(const FixJob& job) {
       decision->confidence = 1;
     } else {
       SuggestionPool pool;
-      for (std::size_t i = first; i < end && !StopRequested(job); ++i)
-        CollectFromFile(files[i], &pool);
+      for (std::size_t i = first;
+           i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i)
+        CollectFromFile(files[order[i]], &pool);
       *decision = DecideAlbum(pool);
     }
     decision->folder = folder;
@@ -251,7 +270,7 @@ void FixAlbums(const FixJob& job) {
       decision.release();  // the receiver owns it now
     }
     for (std::size_t i = first; i < end && !StopRequested(job); ++i)
-      PostOutcome(job, files[i], redecoding);
+      PostOutcome(job, files[order[i]], redecoding);
     first = end;
   }
 }

@@ -3,8 +3,10 @@
 // automatic mode, and whole mixed libraries repaired through the fix thread.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,6 +41,10 @@ SuggestionPool PoolOf(const std::vector<std::string>& texts) {
   for (const std::string& text : texts)
     AddSampleText(&pool, text, false);
   return pool;
+}
+
+std::string Needing(const char* bytes) {
+  return Id3v2Tag({TextFrame("TIT2", bytes)}) + MpegFrames(2);
 }
 
 std::wstring Latin1(const std::string& bytes) {
@@ -131,7 +137,8 @@ TEST(AlbumDecision, ClearAlbumsGetTheirPageAndASample) {
   // "Zażółć gęślą jaźń", "Już nie będę się śmiać" in cp1250.
   const AlbumDecision polish =
       DecideAlbum(PoolOf({"Za\xBF\xF3\xB3\xE6 g\xEA\x9C\x6C\xB9 ja\x9F\xF1",
-                          "Ju\xBF nie b\xEAd\xEA si\xEA \x9Cmia\xE6"}));
+                          "Ju\xBF nie b\xEA"
+                          "d\xEA si\xEA \x9Cmia\xE6"}));
   EXPECT_EQ(polish.codePage, 1250u);
   EXPECT_EQ(polish.sample, L"Za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144");
 }
@@ -288,12 +295,48 @@ bool ReadsRight(const LibraryAlbum& album) {
   return true;
 }
 
+// Makes temporary folders in memory while it lives, where the system has a
+// tmpfs: the library's hundreds of saves each flush to disk otherwise.
+class TemporaryFoldersInMemory {
+ public:
+  TemporaryFoldersInMemory() {
+#ifndef _WIN32
+    std::error_code error;
+    if (!fs::is_directory("/dev/shm", error))
+      return;
+    if (const char* old = std::getenv("TMPDIR"))
+      saved_ = old;
+    hadOld_ = std::getenv("TMPDIR") != nullptr;
+    setenv("TMPDIR", "/dev/shm", 1);
+    changed_ = true;
+#endif
+  }
+  ~TemporaryFoldersInMemory() {
+#ifndef _WIN32
+    if (changed_ && hadOld_)
+      setenv("TMPDIR", saved_.c_str(), 1);
+    else if (changed_)
+      unsetenv("TMPDIR");
+#endif
+  }
+
+ private:
+  std::string saved_;
+  bool hadOld_ = false;
+  bool changed_ = false;
+};
+
 }  // namespace
 
 // A mixed library of 130 albums of 1 to 12 songs, thirteen kinds, repaired
 // in automatic mode through the fix thread as the command line runs it.
 TEST(AutomaticLibrary, ReadsRightAfterwardsAndNoCorrectFileIsWritten) {
-  TempFolder folder;
+  std::unique_ptr<TempFolder> made;
+  {
+    TemporaryFoldersInMemory inMemory;
+    made = std::make_unique<TempFolder>();
+  }
+  const TempFolder& folder = *made;
   std::vector<LibraryAlbum> albums = WriteLibrary(folder, kLibrarySeed, 10);
   const std::vector<PathString> files = FoundPaths(RunScan(folder.path().native()));
   const std::vector<Received> received = RunAutoFix(files);
@@ -378,9 +421,28 @@ TEST(AutomaticLibrary, NamedPagesOverrideTheDecision) {
   // Without names the Russian album is repaired, the other left.
   int fixed = 0;
   for (const Received& entry : RunAutoFix(files)) {
-    if (entry.message == WM_FIX_ALBUM_DECIDED && entry.path == kino)
+    if (entry.message == WM_FIX_ALBUM_DECIDED && entry.path == kino) {
       EXPECT_EQ(entry.codePage, 1251u);
+    }
     fixed += entry.message == WM_FIX_SUCCEEDED;
   }
   EXPECT_EQ(fixed, 2);
+}
+
+TEST(AutomaticLibrary, AnAlbumSplitBySubfoldersInTheListIsDecidedOnce) {
+  TempFolder folder;
+  const std::string russian =
+      Id3v2Tag({TextFrame("TIT2", "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8")}) +
+      MpegFrames(2);
+  const PathString one = folder.Write("A/1.mp3", russian).native();
+  const PathString inner = folder.Write("A/B/1.mp3", Needing("ASCII")).native();
+  const PathString two = folder.Write("A/2.mp3", russian).native();
+  const std::vector<Received> received = RunAutoFix({one, inner, two});
+  std::vector<PathString> order;
+  for (const Received& entry : received) {
+    if (entry.message != WM_FIX_COMPLETE)
+      order.push_back(entry.path);
+  }
+  const PathString a = FolderOf(one), b = FolderOf(inner);
+  EXPECT_EQ(order, (std::vector<PathString>{a, one, two, b, inner}));
 }
