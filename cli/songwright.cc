@@ -32,12 +32,15 @@ struct Options {
   bool listRuns = false;
   bool suggest = false;
   bool undo = false;
-  std::string undoRun;                        // empty: the last run
-  unsigned codePage = 0;                      // 0: the default page
-  bool automatic = false;                     // --codepage auto
-  std::vector<AlbumCodePage> albumCodePages;  // folders as given until the run resolves them
+  std::string undoRun;    // empty: the last run
+  unsigned codePage = 0;  // 0: the default page
   bool folderGiven = false;
   PathString folder;
+
+  // --codepage auto, and the pages named per album (folders as given until
+  // the run resolves them).
+  bool automatic = false;
+  std::vector<AlbumCodePage> albumCodePages;
 };
 
 // Options are ASCII; anything else can only be a folder.
