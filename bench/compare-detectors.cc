@@ -1,7 +1,7 @@
 // Measures how well the album decision of `--codepage auto`, uchardet and
-// ICU's charset detector read labelled text right: one title, an album of 4
-// songs and one of 10, every kind of a mixed library but UTF-16 (which holds
-// no Latin-1 text to detect).
+// ICU's charset detector read labelled text right: one title, albums of 2, 4
+// and 10 songs (titles, artist and album names), every kind of a mixed library but UTF-16 (which
+// holds no Latin-1 text to detect).
 //   compare-detectors [--words FILE] [--seed N] [--samples N] [--kinds]
 // A detector reads a sample right when every text, decoded as it says (or
 // left as it is), equals the text that was written.
@@ -179,19 +179,22 @@ int main(int argc, char** argv) {
     int songs;
     bool titleOnly;
   };
-  const Shape shapes[] = {
-      {"one title", 1, true}, {"album of 4", 4, false}, {"album of 10", 10, false}};
+  const Shape shapes[] = {{"one title", 1, true},
+                          {"album of 2", 2, false},
+                          {"album of 4", 4, false},
+                          {"album of 10", 10, false}};
+  constexpr int kShapes = int(std::size(shapes));
   std::mt19937 random(seed);
   // right[detector][shape], and per kind
-  int right[3][3] = {};
+  int right[3][kShapes] = {};
   std::map<std::string, std::vector<int>> rightPerKind;
-  int total[3] = {};
+  int total[kShapes] = {};
   for (const labelled::Kind& kind : labelled::MixedKinds()) {
     if (kind.storage == labelled::Storage::kUtf16)
       continue;
     std::vector<int>& kindRight = rightPerKind[kind.name];
-    kindRight.assign(9, 0);
-    for (int s = 0; s < 3; ++s) {
+    kindRight.assign(3 * kShapes, 0);
+    for (int s = 0; s < kShapes; ++s) {
       for (int n = 0; n < samples; ++n) {
         const Sample sample =
             MakeSample(words, kind, shapes[s].songs, shapes[s].titleOnly, &random);
@@ -199,7 +202,7 @@ int main(int argc, char** argv) {
         for (int d = 0; d < 3; ++d) {
           if (detectors[d].reads(sample)) {
             ++right[d][s];
-            ++kindRight[d * 3 + s];
+            ++kindRight[d * kShapes + s];
           }
         }
       }
@@ -207,21 +210,28 @@ int main(int argc, char** argv) {
   }
   std::printf("Read right, %d samples of each of 12 kinds per column (%s, seed %u):\n\n", samples,
               wordsPath.c_str(), seed);
-  std::printf(
-      "| detector | one title | album of 4 | album of 10 |\n| --- | ---: | ---: | ---: |\n");
+  std::printf("| detector |");
+  for (const Shape& shape : shapes)
+    std::printf(" %s |", shape.name);
+  std::printf("\n| --- |");
+  for (int s = 0; s < kShapes; ++s)
+    std::printf(" ---: |");
+  std::printf("\n");
   for (int d = 0; d < 3; ++d) {
     std::printf("| %s |", detectors[d].name);
-    for (int s = 0; s < 3; ++s)
+    for (int s = 0; s < kShapes; ++s)
       std::printf(" %.1f%% |", 100.0 * right[d][s] / total[s]);
     std::printf("\n");
   }
   if (perKind) {
-    std::printf("\nPer kind (title / 4 / 10), songwright | uchardet | ICU:\n");
+    std::printf("\nRead right per kind (title, 2, 4, 10 songs), songwright | uchardet | ICU:\n");
     for (const auto& entry : rightPerKind) {
       std::printf("  %-16s", entry.first.c_str());
-      for (int d = 0; d < 3; ++d)
-        std::printf(" %3d %3d %3d |", entry.second[d * 3], entry.second[d * 3 + 1],
-                    entry.second[d * 3 + 2]);
+      for (int d = 0; d < 3; ++d) {
+        for (int s = 0; s < kShapes; ++s)
+          std::printf(" %3d", entry.second[d * kShapes + s]);
+        std::printf(" |");
+      }
       std::printf("\n");
     }
   }
