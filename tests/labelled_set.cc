@@ -11,7 +11,6 @@ namespace {
 
 // Languages the mixed kinds draw from, one per album.
 const char* const kMixLanguages[] = {"cs", "ru", "de", "el", "pl", "fr", "uk", "tr"};
-const unsigned kMixPages[] = {1250, 1251, 1252, 1253, 1250, 1252, 1251, 1254};
 
 bool Encode(unsigned codePage, const std::wstring& text, std::string* bytes) {
   // The page's characters by their byte: single-byte pages only.
@@ -40,18 +39,6 @@ bool Encode(unsigned codePage, const std::wstring& text, std::string* bytes) {
     bytes->push_back(char(b));
   }
   return true;
-}
-
-unsigned PageOf(const Kind& kind, const std::string& language) {
-  if (kind.storage == Storage::kCodePage)
-    return kind.codePage;
-  if (kind.storage == Storage::kLatin1)
-    return 28591;
-  for (std::size_t i = 0; i < std::size(kMixLanguages); ++i) {
-    if (language == kMixLanguages[i])
-      return kMixPages[i] == 1252 ? 28591 : kMixPages[i];
-  }
-  return 28591;
 }
 
 std::wstring Capitalised(std::wstring word) {
@@ -124,13 +111,12 @@ std::vector<Song> MakeAlbum(const Words& words, const Kind& kind, int songs, std
   std::string language = kind.language;
   if (language.empty())
     language = kMixLanguages[(*random)() % std::size(kMixLanguages)];
-  const unsigned page = PageOf(kind, language);
-  // Only words the kind can store; the mixed kinds store anything as UTF.
+  // Only words the kind can store; UTF-8 and UTF-16 store anything.
   std::vector<std::wstring> usable;
   std::string ignored;
   for (const std::wstring& word : words.at(language)) {
     if (kind.storage == Storage::kUtf8InLatin1 || kind.storage == Storage::kUtf16 ||
-        Encode(page, word, &ignored))
+        StoredBytes(kind, word, &ignored))
       usable.push_back(word);
   }
   const std::wstring artist = Phrase(usable, 1 + int((*random)() % 2), random);
