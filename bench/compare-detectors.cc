@@ -3,6 +3,7 @@
 // and 10 songs (titles, artist and album names), every kind of a mixed library but UTF-16 (which
 // holds no Latin-1 text to detect).
 //   compare-detectors [--words FILE] [--seed N] [--samples N] [--kinds]
+//                     [--double-byte]
 // A detector reads a sample right when every text, decoded as it says (or
 // left as it is), equals the text that was written.
 #include <iconv.h>
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
   unsigned seed = 1;
   int samples = 200;
   bool perKind = false;
+  bool withDoubleByte = false;  // Japanese, Chinese and Korean kinds as well
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--words" && i + 1 < argc)
@@ -160,10 +162,12 @@ int main(int argc, char** argv) {
       samples = std::stoi(argv[++i]);
     else if (arg == "--kinds")
       perKind = true;
+    else if (arg == "--double-byte")
+      withDoubleByte = true;
     else {
       std::fprintf(stderr,
                    "usage: compare-detectors [--words FILE] [--seed N] [--samples N] "
-                   "[--kinds]\n");
+                   "[--kinds] [--double-byte]\n");
       return 2;
     }
   }
@@ -189,7 +193,12 @@ int main(int argc, char** argv) {
   int right[3][kShapes] = {};
   std::map<std::string, std::vector<int>> rightPerKind;
   int total[kShapes] = {};
-  for (const labelled::Kind& kind : labelled::MixedKinds()) {
+  std::vector<labelled::Kind> kinds = labelled::MixedKinds();
+  if (withDoubleByte) {
+    for (const labelled::Kind& kind : labelled::DoubleByteKinds())
+      kinds.push_back(kind);
+  }
+  for (const labelled::Kind& kind : kinds) {
     if (kind.storage == labelled::Storage::kUtf16)
       continue;
     std::vector<int>& kindRight = rightPerKind[kind.name];
@@ -208,8 +217,8 @@ int main(int argc, char** argv) {
       }
     }
   }
-  std::printf("Read right, %d samples of each of 12 kinds per column (%s, seed %u):\n\n", samples,
-              wordsPath.c_str(), seed);
+  std::printf("Read right, %d samples of each of %zu kinds per column (%s, seed %u):\n\n", samples,
+              rightPerKind.size(), wordsPath.c_str(), seed);
   std::printf("| detector |");
   for (const Shape& shape : shapes)
     std::printf(" %s |", shape.name);

@@ -99,6 +99,33 @@ bool IsAsciiWordByte(unsigned char b) {
   return IsAsciiLetter(b) || b == '\'';
 }
 
+// A word of a language not written in Latin letters that holds Latin letters
+// too is read as runs of either script: the Latin runs as foreign words,
+// each switch of script costing this much.
+constexpr unsigned kScriptSwitchCost = 12 * 8;
+
+bool WritesLatinLetters(const SingleByteModel& model) {
+  return model.map[static_cast<unsigned char>('a')] >= kLetterBase;
+}
+
+unsigned MixedScriptWordCost(const SingleByteModel& model, const unsigned char* word,
+                             std::size_t length) {
+  unsigned total = 0;
+  std::size_t start = 0;
+  while (start < length) {
+    const bool latin = IsAsciiLetter(word[start]);
+    std::size_t end = start + 1;
+    while (end < length && IsAsciiLetter(word[end]) == latin)
+      ++end;
+    if (start > 0)
+      total += kScriptSwitchCost;
+    total += latin ? ForeignWordCost(word + start, end - start)
+                   : WordCost(model, word + start, end - start);
+    start = end;
+  }
+  return total;
+}
+
 // The whole text counts: its words tell the language apart even where they
 // are plain ASCII, which every page reads the same.
 unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
@@ -121,7 +148,9 @@ unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
       ascii = ascii && bytes[end] < 0x80;
       ++end;
     }
-    const unsigned own = WordCost(model, bytes + i, end - i);
+    const unsigned own = WritesLatinLetters(model) || ascii
+                             ? WordCost(model, bytes + i, end - i)
+                             : MixedScriptWordCost(model, bytes + i, end - i);
     total += ascii ? std::min(own, ForeignWordCost(bytes + i, end - i)) : own;
     i = end;
   }

@@ -12,31 +12,50 @@ namespace {
 // Languages the mixed kinds draw from, one per album.
 const char* const kMixLanguages[] = {"cs", "ru", "de", "el", "pl", "fr", "uk", "tr"};
 
+bool IsDoubleBytePage(unsigned codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+// The bytes of every character of a page beyond ASCII (Latin-1: 28591).
+const std::map<wchar_t, std::string>& Characters(unsigned codePage) {
+  static std::map<unsigned, std::map<wchar_t, std::string>> pages;
+  auto found = pages.find(codePage);
+  if (found != pages.end())
+    return found->second;
+  std::map<wchar_t, std::string>& characters = pages[codePage];
+  for (int b = 0x80; b < 256; ++b) {
+    const std::string bytes(1, char(b));
+    const std::wstring decoded =
+        codePage == 28591 ? std::wstring(1, wchar_t(b)) : DecodeCodePage(codePage, bytes);
+    if (decoded.size() == 1)
+      characters.emplace(decoded[0], bytes);
+  }
+  if (IsDoubleBytePage(codePage)) {
+    for (int lead = 0x81; lead < 0xFF; ++lead) {
+      for (int trail = 0x40; trail < 0xFF; ++trail) {
+        const std::string bytes = {char(lead), char(trail)};
+        const std::wstring decoded = DecodeCodePage(codePage, bytes);
+        if (decoded.size() == 1 && decoded[0] != 0xFFFD && decoded[0] != L'?' &&
+            decoded[0] != 0x30FB)
+          characters.emplace(decoded[0], bytes);
+      }
+    }
+  }
+  return characters;
+}
+
 bool Encode(unsigned codePage, const std::wstring& text, std::string* bytes) {
-  // The page's characters by their byte: single-byte pages only.
-  std::string all;
-  for (int b = 0; b < 256; ++b)
-    all.push_back(char(b));
-  const std::wstring decoded =
-      codePage == 28591 ? std::wstring(all.begin(), all.end()) : DecodeCodePage(codePage, all);
+  const std::map<wchar_t, std::string>& characters = Characters(codePage);
   bytes->clear();
   for (wchar_t c : text) {
     if (c < 0x80) {
       bytes->push_back(char(c));
       continue;
     }
-    std::size_t b = 0x80;
-    if (codePage == 28591) {
-      if (c > 0xFF)
-        return false;
-      b = std::size_t(c);
-    } else {
-      while (b < 256 && decoded[b] != c)
-        ++b;
-      if (b == 256)
-        return false;
-    }
-    bytes->push_back(char(b));
+    const auto found = characters.find(c);
+    if (found == characters.end())
+      return false;
+    *bytes += found->second;
   }
   return true;
 }
@@ -75,6 +94,16 @@ std::wstring Phrase(const std::vector<std::wstring>& words, int count, std::mt19
 }
 
 }  // namespace
+
+const std::vector<Kind>& DoubleByteKinds() {
+  static const std::vector<Kind> kinds = {
+      {"ja-932", "ja", 932, Storage::kCodePage},
+      {"zh-936", "zh", 936, Storage::kCodePage},
+      {"zh_TW-950", "zh_TW", 950, Storage::kCodePage},
+      {"ko-949", "ko", 949, Storage::kCodePage},
+  };
+  return kinds;
+}
 
 const std::vector<Kind>& MixedKinds() {
   static const std::vector<Kind> kinds = {

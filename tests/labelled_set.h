@@ -25,6 +25,8 @@ struct Kind {
 
 // The thirteen kinds of a mixed library.
 const std::vector<Kind>& MixedKinds();
+// Japanese, Chinese and Korean text in their double-byte pages.
+const std::vector<Kind>& DoubleByteKinds();
 
 // Words per language from a file of "language<TAB>word" lines.
 using Words = std::map<std::string, std::vector<std::wstring>>;

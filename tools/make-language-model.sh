@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the hunspell dictionaries the language model is learned from and
+# Installs the hunspell dictionaries and translated manual pages the language
+# model is learned from, and
 # regenerates engine/language-model.inc, tests/data/heldout-dev.txt and
 # tests/data/heldout-test.txt (about two minutes):
 #   bash tools/make-language-model.sh
@@ -10,7 +11,8 @@ packages=(hunspell-ru hunspell-uk hunspell-bg hunspell-be hunspell-pl hunspell-c
           hunspell-hu hunspell-sl hunspell-hr hunspell-ro hunspell-el hunspell-tr hunspell-he
           hunspell-ar hunspell-lt hunspell-lv hunspell-vi hunspell-th hunspell-ko hunspell-de-de
           hunspell-fr-classical hunspell-es hunspell-it hunspell-pt-pt hunspell-nl hunspell-sv
-          hunspell-da hunspell-no hunspell-ca hunspell-is hunspell-en-us python3)
+          hunspell-da hunspell-no hunspell-ca hunspell-is hunspell-en-us manpages-ja manpages-zh
+          python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
