@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/auto.h"
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/suggest.h"
@@ -39,6 +40,11 @@ struct Options {
   unsigned codePage = 0;      // 0: the default page
   unsigned id3v2Version = 4;  // the version a saved tag is written in
   std::vector<PathString> paths;
+
+  // --codepage auto, and the pages named per album (folders as given until
+  // the run resolves them).
+  bool automatic = false;
+  std::vector<AlbumCodePage> albumCodePages;
 };
 
 // Options are ASCII; anything else can only be a path.
@@ -110,8 +116,24 @@ struct OptionRule {
   const char* valueName;  // in --help: "CP"
   const char* help;       // lines of at most 52 characters
   // Returns the text of a usage error, or empty.
-  std::string (*apply)(Options* options, const std::string& value);
+  // `value` is the argument as given (a folder may not be ASCII).
+  std::string (*apply)(Options* options, const PathString& value);
 };
+
+// "Artist/Album=1250" or "Artist/Album=leave".
+std::string AddAlbumCodePage(const PathString& value, Options* options) {
+  AlbumCodePage named;
+  std::string page;
+  if (!SplitAlbumCodePage(value, &named.folder, &page))
+    return "--album-codepage needs FOLDER=PAGE, not '" + PathForDisplay(value) + "'";
+  if (Lower(page) == "leave") {
+    named.codePage = kLeaveText;
+  } else if (!ParseCodePage(page, &named.codePage)) {
+    return "unknown code page '" + page + "'";
+  }
+  options->albumCodePages.push_back(named);
+  return std::string();
+}
 
 std::string SetFlag(bool* flag) {
   *flag = true;
@@ -121,18 +143,28 @@ std::string SetFlag(bool* flag) {
 const OptionRule kOptionRules[] = {
     {'n', "dry-run", Takes::kNothing, "",
      "show what would be repaired, frame by frame, and\nwrite nothing",
-     [](Options* o, const std::string&) { return SetFlag(&o->preview); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->preview); }},
     {'c', "codepage", Takes::kValue, "CP",
      "the code page the text was written in: 1251,\ncp1251 or windows-1251 for example. "
      "Supported:\n874, 1250-1258, 932, 936, 949, 950",
-     [](Options* o, const std::string& value) {
+     [](Options* o, const PathString& raw) {
+       const std::string value = Narrow(raw);
+       if (Lower(value) == "auto") {
+         o->automatic = true;
+         return std::string();
+       }
        return ParseCodePage(value, &o->codePage) ? std::string()
                                                  : "unknown code page '" + value + "'";
      }},
+    {'\0', "album-codepage", Takes::kValue, "FOLDER=PAGE",
+     "with --codepage auto: the page for the files of\nFOLDER (below the folder repaired, or\n"
+     "absolute); PAGE \"leave\" leaves them as they\nare. May be repeated",
+     [](Options* o, const PathString& value) { return AddAlbumCodePage(value, o); }},
     {'\0', "id3v2-version", Takes::kValue, "N",
      "write repaired tags as ID3v2.4 (4, the default)\nor as ID3v2.3 with UTF-16 text (3), "
      "which older\ndevices and car stereos read",
-     [](Options* o, const std::string& value) {
+     [](Options* o, const PathString& raw) {
+       const std::string value = Narrow(raw);
        if (value == "3" || value == "2.3") {
          o->id3v2Version = 3;
        } else if (value == "4" || value == "2.4") {
@@ -143,34 +175,34 @@ const OptionRule kOptionRules[] = {
        return std::string();
      }},
     {'q', "quiet", Takes::kNothing, "", "print only failed files and the summary",
-     [](Options* o, const std::string&) { return SetFlag(&o->quiet); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->quiet); }},
     {'v', "verbose", Takes::kNothing, "",
      "also list the files that need nothing, and say\nwhich code page and tag version "
      "the run uses",
-     [](Options* o, const std::string&) { return SetFlag(&o->verbose); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->verbose); }},
     {'\0', "json", Takes::kNothing, "", "print one JSON object per line instead of text",
-     [](Options* o, const std::string&) { return SetFlag(&o->json); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->json); }},
     {'\0', "undo", Takes::kRunId, "[RUN]",
      "put back every file of the last run (or of RUN)\nbyte for byte; files changed since "
      "that run are\nleft alone",
-     [](Options* o, const std::string& value) {
-       o->undoRun = value;
+     [](Options* o, const PathString& value) {
+       o->undoRun = Narrow(value);
        return SetFlag(&o->undo);
      }},
     {'\0', "list-runs", Takes::kNothing, "", "show the recorded runs: id, time, file count,\npaths",
-     [](Options* o, const std::string&) { return SetFlag(&o->listRuns); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->listRuns); }},
     {'\0', "suggest", Takes::kNothing, "",
      "rank the code pages the tags may be written in,\nfrom the text itself; writes nothing",
-     [](Options* o, const std::string&) { return SetFlag(&o->suggest); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->suggest); }},
     {'\0', "no-journal", Takes::kNothing, "", "do not record this run (it cannot be undone\nthen)",
-     [](Options* o, const std::string&) {
+     [](Options* o, const PathString&) {
        o->journal = false;
        return std::string();
      }},
     {'h', "help", Takes::kNothing, "", "show this text",
-     [](Options* o, const std::string&) { return SetFlag(&o->help); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->help); }},
     {'V', "version", Takes::kNothing, "", "show the version",
-     [](Options* o, const std::string&) { return SetFlag(&o->version); }},
+     [](Options* o, const PathString&) { return SetFlag(&o->version); }},
 };
 
 const OptionRule* FindLong(const std::string& name) {
@@ -215,21 +247,21 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
         error = "unknown option '" + PathForDisplay(arguments[i]) + "'";
         break;
       }
-      std::string value;
+      PathString value;
       if (equals != std::string::npos) {
         if (rule->takes == Takes::kNothing) {
           error = "--" + name + " takes no value";
           break;
         }
-        value = text.substr(equals + 1);
+        value = arguments[i].substr(equals + 1);
       } else if (rule->takes == Takes::kValue) {
         if (!hasNext) {
           error = "--" + name + " needs a value (" + rule->valueName + ")";
           break;
         }
-        value = Narrow(arguments[++i]);
+        value = arguments[++i];
       } else if (rule->takes == Takes::kRunId && hasNext && IsRunId(Narrow(arguments[i + 1]))) {
-        value = Narrow(arguments[++i]);
+        value = arguments[++i];
       }
       error = rule->apply(options, value);
       continue;
@@ -240,12 +272,12 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
         error = "unknown option '-" + std::string(1, text[at]) + "'";
         break;
       }
-      std::string value;
+      PathString value;
       if (rule->takes == Takes::kValue) {
         if (at + 1 < text.size()) {
-          value = text.substr(at + 1);
+          value = arguments[i].substr(at + 1);
         } else if (i + 1 < arguments.size()) {
-          value = Narrow(arguments[++i]);
+          value = arguments[++i];
         } else {
           error =
               "-" + std::string(1, rule->shortName) + " needs a value (" + rule->valueName + ")";
@@ -373,6 +405,12 @@ void DrawProgress(RunState* run, bool force) {
 // folder, one separator and the rest); otherwise the path as found, which
 // starts with the argument it came from, so that equal names below two
 // folders stay apart.
+// The folder album folders are named below: the one folder of the run, else
+// none (paths then show as found).
+PathString AlbumBase(const RunState& run) {
+  return run.paths.size() == 1 && run.paths[0].isFolder ? run.paths[0].path : PathString();
+}
+
 PathString ShownPath(const RunState& run, const PathString& path) {
   if (run.paths.size() != 1 || !run.paths[0].isFolder)
     return path;
@@ -503,6 +541,8 @@ bool StartFix(RunState* run) {
   job->files = &run->foundFiles;
   job->codePage = run->options.codePage;
   job->id3v2Version = run->options.id3v2Version;
+  job->automatic = run->options.automatic;
+  job->albumCodePages = &run->options.albumCodePages;
   job->preview = run->options.preview;
   if (run->journal) {
     job->recordSave = RecordSave;
@@ -548,6 +588,13 @@ bool HandleNotification(void* context, const Notification& notification) {
       ++run->outcomeCount;
       ReportOutcome(run, *outcome, notification.message);
       DrawProgress(run, notification.message != WM_FIX_NOT_NEEDED);
+      return true;
+    }
+    case WM_FIX_ALBUM_DECIDED: {
+      std::unique_ptr<AlbumDecision> decision(
+          reinterpret_cast<AlbumDecision*>(notification.payload));
+      ClearProgress(run);
+      ReportAlbumDecision(*decision, AlbumBase(*run), run->options.preview);
       return true;
     }
     case WM_FIX_COMPLETE:
@@ -627,10 +674,14 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   }
   if (!CheckPaths(options.paths, &run->paths, &status))
     return status;
+  if (!options.albumCodePages.empty() && !options.automatic)
+    return UsageError("--album-codepage needs --codepage auto");
+  for (AlbumCodePage& named : options.albumCodePages)
+    named.folder = ResolveAlbumFolder(AlbumBase(*run), named.folder);
 
   if (options.suggest)
     return RunSuggestion(options.paths, options.codePage);
-  run->hintCodePage = !codePageGiven;
+  run->hintCodePage = !codePageGiven && !options.automatic;
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal() && !options.quiet;

@@ -18,10 +18,23 @@ constexpr unsigned WM_FIX_SUCCEEDED = 0x8000 + 200;    // lParam: new FileOutcom
 constexpr unsigned WM_FIX_NOT_NEEDED = 0x8000 + 201;   // lParam: new FileOutcome
 constexpr unsigned WM_FIX_FAILED = 0x8000 + 202;       // lParam: new FileOutcome
 constexpr unsigned WM_FIX_COMPLETE = 0x8000 + 203;     // lParam: 0
+// Posted in automatic mode before the outcomes of an album's files.
+constexpr unsigned WM_FIX_ALBUM_DECIDED = 0x8000 + 204;  // lParam: new AlbumDecision
 
 // The two failure texts; an empty issue means success.
 extern const wchar_t kIssueCouldNotOpen[];  // "Couldn't open file"
 extern const wchar_t kIssueCouldNotSave[];  // "Couldn't save changes"
+
+struct AlbumCodePage;
+
+// How the frame pass reads a Latin-1 field that holds a byte at or above 0x80.
+struct Redecoding {
+  // The page; 0 is the ANSI code page, or in automatic mode "leave the text".
+  unsigned codePage = 0;
+  // Automatic mode: text that is UTF-8 is decoded as UTF-8, and a field whose
+  // text reads the same either way is left as it is.
+  bool automatic = false;
+};
 
 // One frame a repair re-decodes, as a preview shows it.
 struct FrameChange {
@@ -71,6 +84,12 @@ struct FixJob {
   const std::vector<PathString>* files = nullptr;  // read only, first to last
   unsigned codePage = 0;                           // 0: the ANSI code page
   unsigned id3v2Version = 4;                       // a saved tag is written as ID3v2.3 or 2.4
+  // Automatic mode: one page per album (the files of one folder), decided
+  // from the album's text or named in `albumCodePages`; `codePage` is not
+  // used then. Each album's decision is posted before its files' outcomes,
+  // albums in the order their first file comes in the list.
+  bool automatic = false;
+  const std::vector<AlbumCodePage>* albumCodePages = nullptr;  // optional
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
   bool preview = false;
@@ -101,6 +120,11 @@ void FixFiles(const FixJob& job);
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome,
                  bool preview = false, SaveRecorder recordSave = nullptr,
                  void* recordContext = nullptr, unsigned id3v2Version = 4);
+
+// The same with the reading given in full (automatic mode).
+unsigned FixFileWith(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
+                     bool preview = false, SaveRecorder recordSave = nullptr,
+                     void* recordContext = nullptr, unsigned id3v2Version = 4);
 
 // The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
 // file", "No files needed fixing", ...

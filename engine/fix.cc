@@ -1,6 +1,8 @@
 // Song title repair: copies ID3v1 into empty ID3v2 fields, re-decodes the
 // Latin-1 text frames that hold code-page bytes, and saves the ID3v2 tag of
 // every file that changed.
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include <taglib/fileref.h>
@@ -9,6 +11,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
+#include "engine/album.h"
 #include "engine/engine.h"
 #include "engine/repair.h"
 #include "engine/save.h"
@@ -24,11 +27,17 @@ bool StopRequested(const FixJob& job) {
 
 // Latin-1 text holds one character per stored byte; its low 8 bits are the
 // byte, which is what the code page decodes.
-TagLib::String Redecode(const TagLib::String& text, unsigned codePage) {
+TagLib::String Redecode(const TagLib::String& text, const Redecoding& redecoding) {
   if (text.isAscii())
     return text;
-  const std::wstring decoded = DecodeCodePage(codePage, text.to8Bit(false));
-  return TagLib::String(decoded, TagLib::String::UTF16BE);
+  const std::string bytes = text.to8Bit(false);
+  if (!redecoding.automatic)
+    return TagLib::String(DecodeCodePage(redecoding.codePage, bytes), TagLib::String::UTF16BE);
+  if (IsMultiByteUtf8(bytes))
+    return TagLib::String(DecodeUtf8(bytes), TagLib::String::UTF16BE);
+  if (redecoding.codePage == kLeaveText)
+    return text;
+  return TagLib::String(DecodeCodePage(redecoding.codePage, bytes), TagLib::String::UTF16BE);
 }
 
 }  // namespace
@@ -49,6 +58,13 @@ std::wstring JoinValues(const TagLib::StringList& fields) {
 
 void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed,
                    std::vector<FrameChange>* changes) {
+  Redecoding redecoding;
+  redecoding.codePage = codePage;
+  FixTextFrames(frames, redecoding, changed, changes);
+}
+
+void FixTextFrames(const TagLib::ID3v2::FrameList& frames, const Redecoding& redecoding,
+                   bool& changed, std::vector<FrameChange>* changes) {
   for (TagLib::ID3v2::Frame* frame : frames) {
     auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
     if (!textFrame || textFrame->textEncoding() != TagLib::String::Latin1)
@@ -64,13 +80,18 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
     }
     if (!qualifies)
       continue;
+    TagLib::StringList redecoded;
+    for (const TagLib::String& field : fields)
+      redecoded.append(Redecode(field, redecoding));
+    // In automatic mode a frame that would read the same is not touched.
+    if (redecoding.automatic && redecoded == fields)
+      continue;
 
     changed = true;
     FrameChange change;
     if (changes)
       change.before = JoinValues(fields);
-    for (TagLib::String& field : fields)
-      field = Redecode(field, codePage);
+    fields = redecoded;
     if (changes) {
       const TagLib::ByteVector id = textFrame->frameID();
       change.frameId.assign(id.data(), id.size());
@@ -103,8 +124,8 @@ TagLib::ID3v2::Version TagVersionKeepingFrames(const TagLib::ID3v2::Tag& tag,
 
 // Decides and renders the repair with TagLib; `stream` records what TagLib
 // would write.
-unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, bool preview,
-                      unsigned id3v2Version) {
+unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, FileOutcome* outcome,
+                      bool preview, unsigned id3v2Version) {
   TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
@@ -121,7 +142,7 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   }
 
   bool changed = false;
-  FixTextFrames(id3v2->frameList(), codePage, changed, preview ? &outcome->changes : nullptr);
+  FixTextFrames(id3v2->frameList(), redecoding, changed, preview ? &outcome->changes : nullptr);
   if (!changed)
     return WM_FIX_NOT_NEEDED;
   if (preview)
@@ -143,8 +164,9 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   return WM_FIX_SUCCEEDED;
 }
 
-unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                    SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
+unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
+                    bool preview, SaveRecorder recordSave, void* recordContext,
+                    unsigned id3v2Version) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again. A preview writes
   // nothing, so it reads the file as it is.
@@ -154,7 +176,7 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
     return WM_FIX_FAILED;
   }
   EditStream stream(path, target);
-  const unsigned message = RenderRepair(&stream, codePage, outcome, preview, id3v2Version);
+  const unsigned message = RenderRepair(&stream, redecoding, outcome, preview, id3v2Version);
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
   // What the save replaces is recorded first, so that it can be undone; no
@@ -177,11 +199,19 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
 
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
                  SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
+  Redecoding redecoding;
+  redecoding.codePage = codePage;
+  return FixFileWith(path, redecoding, outcome, preview, recordSave, recordContext, id3v2Version);
+}
+
+unsigned FixFileWith(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
+                     bool preview, SaveRecorder recordSave, void* recordContext,
+                     unsigned id3v2Version) {
   outcome->path = path;
   outcome->issue.clear();
   outcome->changes.clear();
   try {
-    return RepairFile(path, codePage, outcome, preview, recordSave, recordContext, id3v2Version);
+    return RepairFile(path, redecoding, outcome, preview, recordSave, recordContext, id3v2Version);
   } catch (...) {
     // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
     // file exactly one outcome; nothing was saved.
@@ -190,15 +220,92 @@ unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome
   }
 }
 
+namespace {
+
+void PostOutcome(const FixJob& job, const PathString& path, const Redecoding& redecoding) {
+  auto outcome = std::make_unique<FileOutcome>();
+  const unsigned message = FixFileWith(path, redecoding, outcome.get(), job.preview, job.recordSave,
+                                       job.recordContext, job.id3v2Version);
+  if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
+    outcome.release();  // the receiver owns it now
+  }
+}
+
+const AlbumCodePage* NamedPage(const FixJob& job, const PathString& folder) {
+  if (!job.albumCodePages)
+    return nullptr;
+  for (const AlbumCodePage& named : *job.albumCodePages) {
+    if (named.folder == folder)
+      return &named;
+  }
+  return nullptr;
+}
+
+// The files of each album together, albums in the order their first file
+// was found: the scan lists a folder's subfolders between its own files.
+std::vector<std::size_t> AlbumOrder(const std::vector<PathString>& files) {
+  std::map<PathString, std::size_t> firstFile;
+  std::vector<std::size_t> album(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i)
+    album[i] = firstFile.emplace(FolderOf(files[i]), i).first->second;
+  std::vector<std::size_t> order(files.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&album](std::size_t a, std::size_t b) { return album[a] < album[b]; });
+  return order;
+}
+
+// One album at a time: its files are read once to decide, then repaired, so
+// memory holds one album's text however large the library.
+void FixAlbums(const FixJob& job) {
+  const std::vector<PathString>& files = *job.files;
+  const std::vector<std::size_t> order = AlbumOrder(files);
+  std::size_t first = 0;
+  while (first < order.size() && !StopRequested(job)) {
+    const PathString folder = FolderOf(files[order[first]]);
+    std::size_t end = first + 1;
+    while (end < order.size() && FolderOf(files[order[end]]) == folder)
+      ++end;
+
+    auto decision = std::make_unique<AlbumDecision>();
+    if (const AlbumCodePage* named = NamedPage(job, folder)) {
+      decision->codePage = named->codePage;
+      decision->overridden = true;
+      decision->confidence = 1;
+    } else {
+      SuggestionPool pool;
+      for (std::size_t i = first;
+           i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i)
+        CollectFromFile(files[order[i]], &pool);
+      *decision = DecideAlbum(pool);
+    }
+    decision->folder = folder;
+    Redecoding redecoding;
+    redecoding.automatic = true;
+    redecoding.codePage = decision->codePage;
+    if (PostNotification(job.window, WM_FIX_ALBUM_DECIDED,
+                         reinterpret_cast<std::intptr_t>(decision.get()))) {
+      decision.release();  // the receiver owns it now
+    }
+    for (std::size_t i = first; i < end && !StopRequested(job); ++i)
+      PostOutcome(job, files[order[i]], redecoding);
+    first = end;
+  }
+}
+
+}  // namespace
+
 void FixFiles(const FixJob& job) {
+  if (job.automatic) {
+    FixAlbums(job);
+    return;
+  }
+  Redecoding redecoding;
+  redecoding.codePage = job.codePage;
   for (const PathString& path : *job.files) {
     if (StopRequested(job))
       break;
-    auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message = FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave,
-                                     job.recordContext, job.id3v2Version);
-    if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
-      outcome.release();  // the receiver owns it now
-    }
+    PostOutcome(job, path, redecoding);
   }
 }

@@ -13,3 +13,7 @@
 // Each re-decoded frame is added to `changes` when it is given.
 void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed,
                    std::vector<FrameChange>* changes = nullptr);
+// The same with the reading given in full; in automatic mode a frame whose
+// text would read the same is left as it is.
+void FixTextFrames(const TagLib::ID3v2::FrameList& frames, const Redecoding& redecoding,
+                   bool& changed, std::vector<FrameChange>* changes = nullptr);

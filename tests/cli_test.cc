@@ -455,3 +455,81 @@ TEST(CommandLine, ARunOnARelativePathIsUndoneFromAnotherFolder) {
   EXPECT_EQ(Needing("\xC1"), ReadFile(loose));
   EXPECT_NE(std::string::npos, undo.out.find("restored\t" + song.string())) << undo.out;
 }
+
+// `--codepage auto`: one decision per album, shown by a preview; a real run
+// repairs the albums it is sure of and names on stderr those it is not.
+TEST(CommandLine, AutomaticCodePageDecidesPerAlbumAndNamesTheUnsureOnes) {
+  TempFolder folder;
+  // "Группа крови" and "Закрой за мной дверь" by "Кино", in cp1251.
+  const auto russian = [](const char* title) {
+    return Id3v2Tag({TextFrame("TIT2", title), TextFrame("TPE1", "\xCA\xE8\xED\xEE"),
+                     TextFrame("TALB", "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8")}) +
+           MpegFrames(4);
+  };
+  folder.Write("Kino/1.mp3", russian("\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8"));
+  folder.Write("Kino/2.mp3", russian("\xC7\xE0\xEA\xF0\xEE\xE9 \xE7\xE0 \xEC\xED\xEE\xE9 "
+                                     "\xE4\xE2\xE5\xF0\xFC"));
+  const std::string western =
+      Id3v2Tag({TextFrame("TIT2", "Ace of Spades"), TextFrame("TPE1", "Mot\xF6rhead")}) +
+      MpegFrames(4);
+  const fs::path correct = folder.Write("Motorhead/1.mp3", western);
+  // One short cp1250 word: too little to decide on.
+  const std::string shortText =
+      Id3v2Tag({TextFrame("TIT2", "P\xF8\xED\x6C\x69\x9A")}) + MpegFrames(4);
+  const fs::path unsure = folder.Write("Short/1.mp3", shortText);
+  const std::string path = folder.path().string();
+
+  const Result preview = RunCli({"--codepage", "auto", "--dry-run", path});
+  EXPECT_EQ(0, preview.status) << preview.err;
+  const std::vector<std::string> lines = Lines(preview.out);
+  const auto line = [&lines](const std::string& start) {
+    for (const std::string& l : lines) {
+      if (l.compare(0, start.size(), start) == 0)
+        return l;
+    }
+    return std::string();
+  };
+  EXPECT_EQ(0u, line("album\tKino\t").find("album\tKino\tcp1251 (Cyrillic, ")) << preview.out;
+  EXPECT_NE(std::string::npos, line("album\tKino\t").find("confidence 1.00"));
+  EXPECT_NE(std::string::npos, line("album\tMotorhead\t").find("reads as Western text"));
+  EXPECT_NE(std::string::npos, line("album\tMotorhead\t").find("\"Mot\xC3\xB6rhead\""));
+  EXPECT_NE(std::string::npos, line("album\tShort\t").find("not sure (best guess cp1250"));
+  EXPECT_EQ("Preview: would fix 2 files; nothing was written", lines.back());
+  EXPECT_EQ(western, ReadFile(correct));
+
+  const Result run = RunCli({"--codepage", "auto", path});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("Successfully fixed 2 files", Lines(run.out).back());
+  const std::vector<std::string> errors = Lines(run.err);
+  ASSERT_EQ(1u, errors.size()) << run.err;
+  EXPECT_NE(std::string::npos, errors[0].find("Short (best guess 1250"));
+  EXPECT_EQ(western, ReadFile(correct));
+  EXPECT_EQ(shortText, ReadFile(unsure));
+
+  // Named per album: the short one as cp1250, relative to FOLDER.
+  const Result named = RunCli({"--codepage=auto", "--album-codepage", "./Short/=cp1250", path});
+  EXPECT_EQ("fixed\tShort/1.mp3", Lines(named.out).at(0)) << named.out << named.err;
+  EXPECT_EQ("", named.err);
+  // "P\u0159\u00EDli\u0161" as UTF-16.
+  EXPECT_NE(std::string::npos,
+            ReadFile(unsure).find(std::string("P\x00\x59\x01\xED\x00l\x00i\x00\x61\x01", 12)));
+}
+
+TEST(CommandLine, AlbumCodePageNeedsAutoAndAFolderAndAPage) {
+  TempFolder folder;
+  const std::string path = folder.path().string();
+  for (const std::vector<std::string>& call : std::vector<std::vector<std::string>>{
+           {"--album-codepage", "A=1250", path},
+           {"--codepage", "1251", "--album-codepage", "A=1250", path},
+           {"--codepage", "auto", "--album-codepage", "A", path},
+           {"--codepage", "auto", "--album-codepage", "=1250", path},
+           {"--codepage", "auto", "--album-codepage=A=koi8", path},
+           {"--codepage", "auto", "--album-codepage"}}) {
+    SCOPED_TRACE(call.back());
+    const Result result = RunCli(call);
+    EXPECT_EQ(2, result.status);
+    EXPECT_EQ(1u, Lines(result.err).size()) << result.err;
+  }
+  // A folder holding '=' splits at the last one; "leave" is a page.
+  EXPECT_EQ(0, RunCli({"--codepage", "auto", "--album-codepage", "a=b=leave", path}).status);
+}

@@ -27,6 +27,15 @@ bool Collect(void* context, const Notification& notification) {
       entry.issue = outcome->issue;
       break;
     }
+    case WM_FIX_ALBUM_DECIDED: {
+      std::unique_ptr<AlbumDecision> decision(
+          reinterpret_cast<AlbumDecision*>(notification.payload));
+      entry.path = decision->folder;
+      entry.codePage = decision->codePage;
+      entry.unsure = decision->unsure;
+      entry.overridden = decision->overridden;
+      break;
+    }
     default:
       break;
   }
@@ -63,6 +72,18 @@ std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned code
   job->codePage = codePage;
   job->recordSave = recordSave;
   job->recordContext = recordContext;
+  return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
+}
+
+std::vector<Received> RunAutoFix(const std::vector<PathString>& files,
+                                 const std::vector<AlbumCodePage>& named, bool preview) {
+  NotifyTarget target = CreateNotifyTarget();
+  auto* job = new FixJob;
+  job->window = target;
+  job->files = &files;
+  job->automatic = true;
+  job->albumCodePages = &named;
+  job->preview = preview;
   return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
 }
 

@@ -5,12 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/album.h"
 #include "engine/engine.h"
 
 struct Received {
   unsigned message = 0;
   PathString path;     // the found path or the outcome's path
   std::wstring issue;  // the outcome's issue
+  // WM_FIX_ALBUM_DECIDED: the album's folder (in `path`) and decision.
+  unsigned codePage = 0;
+  bool unsure = false;
+  bool overridden = false;
 };
 
 // Scans `folder` on the scan thread and returns the notifications up to and
@@ -22,6 +27,11 @@ std::vector<Received> RunScan(const PathString& folder);
 // With `recordSave`, each save is recorded through it first.
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
                              SaveRecorder recordSave = nullptr, void* recordContext = nullptr);
+
+// The same in automatic mode, with the pages named per album.
+std::vector<Received> RunAutoFix(const std::vector<PathString>& files,
+                                 const std::vector<AlbumCodePage>& named = {},
+                                 bool preview = false);
 
 // The paths of the WM_SCAN_FILE_FOUND notifications.
 std::vector<PathString> FoundPaths(const std::vector<Received>& received);

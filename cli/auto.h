@@ -1,0 +1,23 @@
+// `--codepage auto`: the per-album overrides named on the command line and
+// the lines that report each album's decision.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/album.h"
+#include "engine/platform.h"
+
+// Splits "FOLDER=PAGE" at its last '=' (a page never holds one); false when
+// either side is empty.
+bool SplitAlbumCodePage(const PathString& value, PathString* folder, std::string* page);
+
+// The folder as the scan will name it: relative folders are taken below
+// `base` (the folder the run repairs), "." is `base` itself, '/' separates on
+// every system and a final separator is dropped. With no `base` (a run over
+// several paths) a relative folder stays as given, as the scan names it.
+PathString ResolveAlbumFolder(const PathString& base, const PathString& folder);
+
+// A preview prints every album's decision on stdout; a real run prints on
+// stderr only the albums left as they are for want of a sure page.
+void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base, bool preview);

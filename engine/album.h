@@ -1,0 +1,55 @@
+// The code page of one album (the files of one folder), decided from its
+// text for `--codepage auto`: letter-pair costs learned per language score
+// the album's pooled Latin-1 text read through every page, and the album is
+// repaired through a page only when that page reads it clearly better than
+// Western text does.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+#include "engine/suggest.h"
+
+// The decision "leave the album's text as it is".
+constexpr unsigned kLeaveText = 0;
+
+// Text enough to decide any album: pooling stops there, so a folder of
+// thousands of files holds no more in memory than this.
+constexpr std::size_t kAlbumHighBytesEnough = 20000;
+
+struct AlbumDecision {
+  PathString folder;  // as the scan builds it, without a final separator
+  unsigned codePage = kLeaveText;
+  bool overridden = false;    // named by the user, not decided
+  bool readsWestern = false;  // left because the text reads as Western text
+  bool unsure = false;        // left because no page reads it clearly better
+  unsigned bestCodePage = 0;  // the best page, even when the album is left
+  std::string language;       // the best page's language: "ru", "pl", ...
+  double confidence = 0;      // 0 to 1, of the decision taken
+  double marginBits = 0;      // how much better the best page reads than Western text
+  std::size_t highByteCount = 0;
+  std::wstring sample;  // a title as the decision would leave it
+};
+
+// A page named for the files of one folder.
+struct AlbumCodePage {
+  PathString folder;  // as the scan builds it
+  unsigned codePage = kLeaveText;
+};
+
+// Text counts as UTF-8 when all of it is valid UTF-8 and it holds at least
+// one sequence of two or more bytes.
+bool IsMultiByteUtf8(const std::string& bytes);
+std::wstring DecodeUtf8(const std::string& bytes);
+
+// Decides from the pooled text; texts that are UTF-8 do not count.
+AlbumDecision DecideAlbum(const SuggestionPool& pool);
+
+// The cost in bits of `bytes` read through `codePage` as the most plausible
+// of its languages; for tests and comparisons.
+double TextCostBits(unsigned codePage, const std::string& bytes);
+
+// The folder of a path as the scan builds it: all before the last separator.
+PathString FolderOf(const PathString& path);
