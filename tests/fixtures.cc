@@ -1,6 +1,8 @@
 #include "tests/fixtures.h"
 
+#ifdef SONGWRIGHT_HOME_PER_TEST
 #include <gtest/gtest.h>
+#endif
 #include <stdlib.h>
 
 #include <fstream>
@@ -159,7 +161,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 }  // namespace fixtures
 
-#ifndef _WIN32
+#if defined(SONGWRIGHT_HOME_PER_TEST) && !defined(_WIN32)
 namespace {
 
 // Every test runs with a HOME and a state folder of its own, made before it
