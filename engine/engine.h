@@ -35,6 +35,9 @@ struct FrameChange {
 struct FileOutcome {
   PathString path;                   // the full path exactly as found
   std::wstring issue;                // empty for success, else one of the two issue texts
+  // With a failure, what exactly stood in the way ("TXXX would change: ...");
+  // for a verbose report, never shown in place of the issue.
+  std::wstring detail;
   std::vector<FrameChange> changes;  // filled in a preview only
 };
 

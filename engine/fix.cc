@@ -1,15 +1,20 @@
 // Song title repair: copies ID3v1 into empty ID3v2 fields, re-decodes the
 // Latin-1 text frames that hold code-page bytes, and saves the ID3v2 tag of
 // every file that changed.
+#include <algorithm>
 #include <memory>
 
+#include <taglib/commentsframe.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
 #include "engine/engine.h"
+#include "engine/id3v2-layout.h"
 #include "engine/repair.h"
 #include "engine/save.h"
 
@@ -84,44 +89,457 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
 
 namespace {
 
-// Decides and renders the repair with TagLib; `stream` records what TagLib
-// would write.
-unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, bool preview) {
+// The tag a repair writes and the bytes of the old one it replaces.
+struct TagEdit {
+  std::string tag;
+  std::uint64_t offset = 0;
+  std::uint64_t replaced = 0;
+};
+
+std::wstring Widen(const std::string& ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::string String(const TagLib::ByteVector& bytes) {
+  return std::string(bytes.data(), bytes.size());
+}
+
+TagLib::ByteVector Bytes(const std::string& bytes) {
+  return TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
+std::string ReadAt(EditStream* stream, std::uint64_t offset, std::uint64_t count) {
+  stream->seek(long(offset));
+  return String(stream->readBlock(static_cast<unsigned long>(count)));
+}
+
+// Where TagLib found the tag: the first "ID3" of the file, since its search
+// stops there or, without a tag, at the first audio frame.
+bool FindTagStart(EditStream* stream, std::uint64_t* start) {
+  constexpr std::uint64_t kBlock = 64 * 1024;
+  const std::uint64_t length = std::uint64_t(stream->length());
+  for (std::uint64_t at = 0; at < length; at += kBlock - 2) {
+    const std::size_t found = ReadAt(stream, at, kBlock).find("ID3");
+    if (found != std::string::npos) {
+      *start = at + found;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadTagAt(EditStream* stream, std::uint64_t start, Id3v2Layout* layout) {
+  const std::string header = ReadAt(stream, start, 10);
+  if (!ReadId3v2Layout(header + std::string(10, '\0'), layout) && layout->extent == 0)
+    return false;
+  // The header is read; the rest follows when it lies within the file.
+  if (start + layout->extent > std::uint64_t(stream->length()))
+    return false;
+  return ReadId3v2Layout(ReadAt(stream, start, layout->extent), layout);
+}
+
+// Latin-1 text frames holding a byte at or above 0x80 are the ones the
+// repair re-decodes; TagLib reads these ids as text frames.
+bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24) {
+  if (frame.compressed || frame.encrypted || frame.data.empty() || frame.data[0] != '\0')
+    return false;
+  const bool text = (!idV24.empty() && idV24[0] == 'T') || idV24 == "WFED" || idV24 == "MVNM" ||
+                    idV24 == "MVIN" || idV24 == "GRP1";
+  if (!text)
+    return false;
+  for (std::size_t i = 1; i < frame.data.size(); ++i) {
+    if (static_cast<unsigned char>(frame.data[i]) >= 0x80)
+      return true;
+  }
+  return false;
+}
+
+// What the repair is to make of one Latin-1 frame: each value re-decoded
+// through the code page, empty values dropped as TagLib drops them, TXXX
+// keeping its description first.
+std::vector<std::wstring> ExpectedFields(const Id3v2Frame& frame, const std::string& idV24,
+                                         unsigned codePage) {
+  std::vector<std::wstring> fields;
+  Id3v2Frame text = frame;
+  text.id = idV24;
+  TextFrameFields(text, idV24 == "TXXX", &fields);
+  for (std::wstring& field : fields) {
+    std::string bytes;
+    bool ascii = true;
+    for (wchar_t c : field) {
+      bytes.push_back(char(c));
+      ascii = ascii && c < 0x80;
+    }
+    if (!ascii)
+      field = DecodeCodePage(codePage, bytes);
+  }
+  return fields;
+}
+
+// A frame TagLib rendered (version 2.4, flags clear), read back.
+bool ReadRenderedFrame(const TagLib::ByteVector& rendered, Id3v2Frame* frame) {
+  std::string tag = "ID3";
+  tag += std::string("\x04\x00\x00", 3);
+  const std::uint32_t size = rendered.size();
+  for (int shift = 21; shift >= 0; shift -= 7)
+    tag.push_back(char((size >> shift) & 0x7F));
+  tag += String(rendered);
+  Id3v2Layout layout;
+  if (!ReadId3v2Layout(tag, &layout) || layout.frames.size() != 1 || !layout.unreadable.empty())
+    return false;
+  *frame = layout.frames.front();
+  return true;
+}
+
+// One frame of the tag to write, and what it must be checked against.
+struct OutputFrame {
+  enum Kind { kKept, kRedecoded, kFromId3v1, kMergedDate, kPicture } kind = kKept;
+  std::string id;
+  Id3v2Frame frame;  // as it is to be written
+  std::vector<std::wstring> expectedFields;  // re-decoded and ID3v1 frames
+};
+
+// Re-decodes one stored Latin-1 frame with TagLib, keeping its flags.
+bool RedecodeFrame(const Id3v2Frame& original, const std::string& idV24, unsigned codePage,
+                   std::vector<FrameChange>* changes, OutputFrame* out) {
+  Id3v2Frame plain;
+  plain.id = idV24;
+  plain.data = original.data;
+  const TagLib::ID3v2::Header tagHeader;  // version 2.4
+  std::unique_ptr<TagLib::ID3v2::Frame> frame(TagLib::ID3v2::FrameFactory::instance()->createFrame(
+      Bytes(RenderFrameV24(plain)), &tagHeader));
+  if (!dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame.get()))
+    return false;
+  TagLib::ID3v2::FrameList list;
+  list.append(frame.get());
+  bool changed = false;
+  FixTextFrames(list, codePage, changed, changes);
+  if (!changed)
+    return false;
+  Id3v2Frame rendered;
+  if (!ReadRenderedFrame(frame->render(), &rendered))
+    return false;
+  rendered.discardOnTagChange = original.discardOnTagChange;
+  rendered.discardOnFileChange = original.discardOnFileChange;
+  rendered.readOnly = original.readOnly;
+  rendered.grouped = original.grouped;
+  rendered.groupId = original.groupId;
+  out->kind = OutputFrame::kRedecoded;
+  out->id = idV24;
+  out->frame = rendered;
+  out->expectedFields = ExpectedFields(original, idV24, codePage);
+  return true;
+}
+
+// Version 2.3 keeps year, day and time apart; version 2.4 holds them in one
+// date (TYER 2004, TDAT 3112, TIME 2359 give TDRC 2004-12-31T23:59), as
+// TagLib reads them. Only plain Latin-1 digits are merged.
+bool DatePart(const std::vector<Id3v2Frame>& frames, const char* id, std::string* value,
+              std::size_t* index) {
+  int found = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const Id3v2Frame& frame = frames[i];
+    if (frame.id != id)
+      continue;
+    ++found;
+    *index = i;
+    std::string text = frame.data.size() > 1 ? frame.data.substr(1) : std::string();
+    while (!text.empty() && text.back() == '\0')
+      text.pop_back();
+    if (frame.data.empty() || frame.data[0] != '\0' || frame.compressed || frame.encrypted ||
+        text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    *value = text;
+  }
+  return found == 1;
+}
+
+// Which frames of a version 2.3 tag merge into one date; none when they
+// cannot be merged exactly.
+struct DateMerge {
+  std::size_t year = 0, day = 0, time = 0;
+  bool merged = false, withTime = false;
+  std::string value;
+};
+
+DateMerge MergeDate(const Id3v2Layout& layout) {
+  DateMerge merge;
+  std::string year, day, time;
+  if (layout.version != 3 || !DatePart(layout.frames, "TYER", &year, &merge.year) ||
+      !DatePart(layout.frames, "TDAT", &day, &merge.day))
+    return merge;
+  merge.merged = true;
+  merge.value = year + "-" + day.substr(2, 2) + "-" + day.substr(0, 2);
+  if (DatePart(layout.frames, "TIME", &time, &merge.time)) {
+    merge.withTime = true;
+    merge.value += "T" + time.substr(0, 2) + ":" + time.substr(2, 2);
+  }
+  return merge;
+}
+
+// A version 2.2 picture: its three-letter image format becomes a MIME type,
+// as TagLib reads it.
+bool ConvertPicture(const Id3v2Frame& picture, OutputFrame* out) {
+  if (picture.data.size() < 5)
+    return false;
+  std::string format = picture.data.substr(1, 3);
+  std::string upper = format;
+  for (char& c : upper)
+    c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  const std::string mime =
+      upper == "JPG" ? "image/jpeg" : upper == "PNG" ? "image/png" : "image/" + format;
+  out->kind = OutputFrame::kPicture;
+  out->id = "APIC";
+  out->frame = picture;
+  out->frame.id = "APIC";
+  out->frame.data = picture.data.substr(0, 1) + mime + std::string(1, '\0') + picture.data.substr(4);
+  return true;
+}
+
+std::wstring DescribeFields(const std::vector<std::wstring>& fields) {
+  std::wstring text;
+  for (const std::wstring& field : fields)
+    text += (text.empty() ? L"" : L" / ") + field;
+  return text;
+}
+
+// A new frame holding an ID3v1 field, re-decoded when it holds code-page
+// bytes, rendered by TagLib.
+bool Id3v1Frame(const std::string& id, const TagLib::String& value, unsigned codePage,
+                bool* changed, std::vector<FrameChange>* changes, OutputFrame* out) {
+  std::unique_ptr<TagLib::ID3v2::Frame> frame;
+  if (id == "COMM") {
+    auto* comment = new TagLib::ID3v2::CommentsFrame(TagLib::String::Latin1);
+    frame.reset(comment);
+    comment->setText(value);
+    if (!value.isAscii()) {
+      // The comment is new, so its text is repaired like any copied field.
+      *changed = true;
+      if (changes)
+        changes->push_back(FrameChange{id, value.toWString(), L""});
+      comment->setTextEncoding(TagLib::String::UTF16);
+      comment->setText(Redecode(value, codePage));
+      if (changes)
+        changes->back().after = comment->text().toWString();
+    }
+  } else {
+    auto* text = new TagLib::ID3v2::TextIdentificationFrame(Bytes(id), TagLib::String::Latin1);
+    frame.reset(text);
+    text->setText(value);
+    TagLib::ID3v2::FrameList list;
+    list.append(text);
+    FixTextFrames(list, codePage, *changed, changes);
+  }
+  out->kind = OutputFrame::kFromId3v1;
+  out->id = id;
+  if (!ReadRenderedFrame(frame->render(), &out->frame))
+    return false;
+  return true;
+}
+
+// The ID3v1 fields go into ID3v2 fields that are missing or empty; a field
+// that ID3v1 leaves empty (or 0) changes nothing.
+bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, bool* changed,
+               std::vector<FrameChange>* changes, std::vector<OutputFrame>* frames) {
+  const std::pair<const char*, TagLib::String> fields[] = {
+      {"TIT2", id3v1.title()},
+      {"TPE1", id3v1.artist()},
+      {"TALB", id3v1.album()},
+      {"COMM", id3v1.comment()},
+      {"TCON", id3v1.genre()},
+      {"TDRC", id3v1.year() ? TagLib::String::number(int(id3v1.year())) : TagLib::String()},
+      {"TRCK", id3v1.track() ? TagLib::String::number(int(id3v1.track())) : TagLib::String()},
+  };
+  for (const auto& [id, value] : fields) {
+    if (value.isEmpty())
+      continue;
+    OutputFrame* target = nullptr;
+    bool present = false;
+    for (OutputFrame& frame : *frames) {
+      if (frame.id != id)
+        continue;
+      if (frame.id == "COMM") {
+        // The comment field is the comment without a description.
+        const std::size_t end = frame.frame.data.size() > 4 ? frame.frame.data.find('\0', 4)
+                                                            : std::string::npos;
+        if (frame.frame.data.size() < 4 || end != 4)
+          continue;
+      }
+      present = true;
+      if (frame.kind == OutputFrame::kKept && frame.id != "COMM" && IsEmptyTextFrame(frame.frame))
+        target = &frame;
+      break;
+    }
+    if (present && !target)
+      continue;
+    OutputFrame copied;
+    if (!Id3v1Frame(id, value, codePage, changed, changes, &copied))
+      return false;
+    if (target) {
+      *target = std::move(copied);
+    } else {
+      frames->push_back(std::move(copied));
+    }
+  }
+  return true;
+}
+
+// The tag as TagLib renders it: a version 2.4 header and the frames, padded
+// to the old tag's size when they fit (within 1% of the file, at most 1 MB),
+// else with 1 KB of padding.
+std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout* old,
+                       std::uint64_t fileLength) {
+  std::string body;
+  for (const OutputFrame& frame : frames)
+    body += RenderFrameV24(frame.frame, frame.id);
+  constexpr long long kMinPadding = 1024, kMaxPadding = 1024 * 1024;
+  long long padding = (old ? (long long)old->bodySize : 0) - (long long)body.size();
+  if (padding <= 0) {
+    padding = kMinPadding;
+  } else {
+    const long long threshold =
+        std::min(std::max((long long)(old ? fileLength / 100 : 0), kMinPadding), kMaxPadding);
+    if (padding > threshold)
+      padding = kMinPadding;
+  }
+  body.resize(body.size() + std::size_t(padding), '\0');
+  std::string tag = "ID3";
+  tag.push_back('\x04');
+  tag.push_back('\0');
+  // Only the experimental mark of the old header stays, as with TagLib.
+  tag.push_back(char(old && old->version >= 3 ? (old->flags & 0x20) : 0));
+  const std::uint32_t size = std::uint32_t(body.size());
+  for (int shift = 21; shift >= 0; shift -= 7)
+    tag.push_back(char((size >> shift) & 0x7F));
+  return tag + body;
+}
+
+// Reads the tag about to be written and checks every frame against what it
+// must be: kept frames exactly as they were, re-decoded frames by their text.
+bool VerifyTag(const std::string& tag, const std::vector<OutputFrame>& expected,
+               std::wstring* detail) {
+  Id3v2Layout written;
+  if (!ReadId3v2Layout(tag, &written) || !written.unreadable.empty() ||
+      written.frames.size() != expected.size()) {
+    *detail = L"the repaired tag does not read back";
+    return false;
+  }
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const OutputFrame& want = expected[i];
+    const Id3v2Frame& got = written.frames[i];
+    Id3v2Frame wanted = want.frame;
+    wanted.id = want.id;
+    if (want.kind == OutputFrame::kRedecoded) {
+      std::vector<std::wstring> fields;
+      Id3v2Frame flagsOnly = got, wantedFlags = wanted;
+      flagsOnly.data.clear();
+      wantedFlags.data.clear();
+      if (!TextFrameFields(got, want.id == "TXXX", &fields) || got.data[0] != '\x01' ||
+          fields != want.expectedFields || flagsOnly != wantedFlags) {
+        *detail = Widen(want.id) + L" would read \u201c" + DescribeFields(fields) +
+                  L"\u201d instead of \u201c" + DescribeFields(want.expectedFields) + L"\u201d";
+        return false;
+      }
+    } else if (got != wanted) {
+      *detail = L"frame " + Widen(want.id) + L" would change";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Decides the repair, and for a real run composes and checks the tag it
+// writes. Every frame the repair does not re-decode keeps its stored bytes
+// (in version 2.4 form); TagLib renders each re-decoded frame.
+unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome,
+                      TagEdit* edit) {
   TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
   }
+  const auto refuse = [&](const std::wstring& detail) {
+    outcome->issue = kIssueCouldNotSave;
+    outcome->detail = detail;
+    outcome->changes.clear();
+    return WM_FIX_FAILED;
+  };
 
-  // Copied first, so that ID3v1 text landing in new ID3v2 frames is repaired
-  // like any other Latin-1 frame. TagLib 1.13 holds an empty ID3v1 tag
-  // for a file without one; the check guards against a release that does not.
-  TagLib::ID3v2::Tag* id3v2 = file->ID3v2Tag(true);
-  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
-    TagLib::Tag::duplicate(id3v1, id3v2, false);
+  // TagLib's own reading of the frames is a second opinion: a frame it
+  // would repair that the walk below does not find stops the repair.
+  bool taglibWouldChange = false;
+  if (file->hasID3v2Tag())
+    FixTextFrames(file->ID3v2Tag(false)->frameList(), codePage, taglibWouldChange);
+
+  Id3v2Layout layout;
+  bool hasTag = false;
+  std::uint64_t start = 0;
+  if (file->hasID3v2Tag()) {
+    if (!FindTagStart(stream, &start) || !ReadTagAt(stream, start, &layout)) {
+      return taglibWouldChange ? refuse(L"the ID3v2 tag cannot be read") : WM_FIX_NOT_NEEDED;
+    }
+    hasTag = true;
   }
 
   bool changed = false;
-  FixTextFrames(id3v2->frameList(), codePage, changed, preview ? &outcome->changes : nullptr);
-  if (!changed)
+  std::vector<FrameChange>* changes = &outcome->changes;
+  std::vector<OutputFrame> frames;
+  const DateMerge date = MergeDate(layout);
+  std::wstring cannotKeep;
+  for (std::size_t i = 0; i < layout.frames.size(); ++i) {
+    const Id3v2Frame& original = layout.frames[i];
+    const std::string idV24 = FrameIdV24(layout.version, original.id);
+    OutputFrame out;
+    if (IsRedecodable(original, idV24)) {
+      changed = true;
+      if (!RedecodeFrame(original, idV24, codePage, changes, &out))
+        return refuse(Widen(original.id) + L" cannot be read as text");
+    } else if (date.merged && (i == date.day || (date.withTime && i == date.time))) {
+      continue;  // in the date
+    } else if (date.merged && i == date.year) {
+      out.kind = OutputFrame::kMergedDate;
+      out.id = "TDRC";
+      out.frame = original;
+      out.frame.data = std::string(1, '\0') + date.value;
+    } else if (!idV24.empty()) {
+      out.id = idV24;
+      out.frame = original;
+    } else if (layout.version == 3) {
+      // Gone from version 2.4 (TDAT, TIME, TRDA, TSIZ, EQUA, RVAD): kept as
+      // they are, which readers of version 2.4 accept.
+      out.id = original.id;
+      out.frame = original;
+    } else if (original.id == "PIC" && ConvertPicture(original, &out)) {
+    } else {
+      if (cannotKeep.empty())
+        cannotKeep = L"the version 2.2 frame " + Widen(original.id) +
+                     L" has no version 2.4 form and would be lost";
+      continue;
+    }
+    frames.push_back(std::move(out));
+  }
+  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
+    if (!CopyId3v1(*id3v1, codePage, &changed, changes, &frames))
+      return refuse(L"an ID3v1 field cannot be copied");
+  }
+  if (!changed) {
+    if (taglibWouldChange)
+      return refuse(L"TagLib reads a Latin-1 frame that the tag's own layout does not hold");
+    outcome->changes.clear();
     return WM_FIX_NOT_NEEDED;
-  if (preview)
-    return WM_FIX_SUCCEEDED;
+  }
+  if (!layout.unreadable.empty())
+    return refuse(L"the ID3v2 tag holds " + Widen(layout.unreadable) + L", which would be lost");
+  if (!cannotKeep.empty())
+    return refuse(cannotKeep);
 
-  // ID3v2 alone is rendered; ID3v1 and APE stay as they are. The stream only
-  // records the result, which RepairFile then commits.
-  bool saved = false;
-  try {
-    saved = file->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
-                       TagLib::File::DoNotDuplicate);
-  } catch (...) {
-    saved = false;
-  }
-  if (!saved) {
-    outcome->issue = kIssueCouldNotSave;
-    return WM_FIX_FAILED;
-  }
+  edit->offset = hasTag ? start : 0;
+  edit->replaced = hasTag ? layout.extent : 0;
+  edit->tag = ComposeTag(frames, hasTag ? &layout : nullptr, std::uint64_t(stream->length()));
+  std::wstring detail;
+  if (!VerifyTag(edit->tag, frames, &detail))
+    return refuse(detail);
   return WM_FIX_SUCCEEDED;
 }
 
@@ -136,9 +554,16 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
     return WM_FIX_FAILED;
   }
   EditStream stream(path, target);
-  const unsigned message = RenderRepair(&stream, codePage, outcome, preview);
+  TagEdit edit;
+  const unsigned message = RenderRepair(&stream, codePage, outcome, &edit);
+  if (!preview)
+    outcome->changes.clear();
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
+  // Only the first ID3v2 tag is replaced; whatever precedes or follows it
+  // (junk, a second tag, the audio, APE and ID3v1) stays byte for byte.
+  stream.insert(Bytes(edit.tag), static_cast<unsigned long>(edit.offset),
+                static_cast<unsigned long>(edit.replaced));
   // What the save replaces is recorded first, so that it can be undone; no
   // record, no save.
   if (recordSave) {
@@ -161,6 +586,7 @@ unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome
                  SaveRecorder recordSave, void* recordContext) {
   outcome->path = path;
   outcome->issue.clear();
+  outcome->detail.clear();
   outcome->changes.clear();
   try {
     return RepairFile(path, codePage, outcome, preview, recordSave, recordContext);
