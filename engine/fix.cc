@@ -128,6 +128,30 @@ bool FindTagStart(EditStream* stream, std::uint64_t* start) {
   return false;
 }
 
+bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24);
+
+// An ID3v2 tag after the audio (some players write one there, with a
+// footer) is not the tag a repair rewrites; one holding text that needs a
+// repair is reported. Only the end of the file is searched.
+bool FindTrailingTag(EditStream* stream, std::uint64_t* start) {
+  constexpr std::uint64_t kSearched = 64 * 1024;
+  const std::uint64_t length = std::uint64_t(stream->length());
+  const std::uint64_t from = length > kSearched ? length - kSearched : 0;
+  const std::string tail = ReadAt(stream, from, length - from);
+  for (std::size_t at = tail.find("ID3"); at != std::string::npos; at = tail.find("ID3", at + 1)) {
+    Id3v2Layout layout;
+    if (!ReadId3v2Layout(tail.substr(at), &layout))
+      continue;
+    for (const Id3v2Frame& frame : layout.frames) {
+      if (IsRedecodable(frame, FrameIdV24(layout.version, frame.id))) {
+        *start = from + at;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 bool ReadTagAt(EditStream* stream, std::uint64_t start, Id3v2Layout* layout) {
   const std::string header = ReadAt(stream, start, 10);
   if (!ReadId3v2Layout(header + std::string(10, '\0'), layout) && layout->extent == 0)
@@ -141,7 +165,8 @@ bool ReadTagAt(EditStream* stream, std::uint64_t start, Id3v2Layout* layout) {
 // Latin-1 text frames holding a byte at or above 0x80 are the ones the
 // repair re-decodes; TagLib reads these ids as text frames.
 bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24) {
-  if (frame.compressed || frame.encrypted || frame.data.empty() || frame.data[0] != '\0')
+  if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty() ||
+      frame.data[0] != '\0')
     return false;
   const bool text = (!idV24.empty() && idV24[0] == 'T') || idV24 == "WFED" || idV24 == "MVNM" ||
                     idV24 == "MVIN" || idV24 == "GRP1";
@@ -231,9 +256,10 @@ bool RedecodeFrame(const Id3v2Frame& original, const std::string& idV24, unsigne
   return true;
 }
 
-// Version 2.3 keeps year, day and time apart; version 2.4 holds them in one
-// date (TYER 2004, TDAT 3112, TIME 2359 give TDRC 2004-12-31T23:59), as
-// TagLib reads them. Only plain Latin-1 digits are merged.
+// Versions 2.2 and 2.3 keep year, day and time apart; version 2.4 holds
+// them in one date (TYER 2004, TDAT 3112, TIME 2359 give TDRC
+// 2004-12-31T23:59), as TagLib reads them. Only plain Latin-1 digits are
+// merged.
 bool DatePart(const std::vector<Id3v2Frame>& frames, const char* id, std::string* value,
               std::size_t* index) {
   int found = 0;
@@ -246,7 +272,8 @@ bool DatePart(const std::vector<Id3v2Frame>& frames, const char* id, std::string
     std::string text = frame.data.size() > 1 ? frame.data.substr(1) : std::string();
     while (!text.empty() && text.back() == '\0')
       text.pop_back();
-    if (frame.data.empty() || frame.data[0] != '\0' || frame.compressed || frame.encrypted ||
+    if (frame.data.empty() || frame.data[0] != '\0' || frame.malformed || frame.compressed ||
+        frame.encrypted ||
         text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
       return false;
     *value = text;
@@ -254,8 +281,8 @@ bool DatePart(const std::vector<Id3v2Frame>& frames, const char* id, std::string
   return found == 1;
 }
 
-// Which frames of a version 2.3 tag merge into one date; none when they
-// cannot be merged exactly.
+// Which frames of a version 2.2 or 2.3 tag merge into one date; none when
+// they cannot be merged exactly.
 struct DateMerge {
   std::size_t year = 0, day = 0, time = 0;
   bool merged = false, withTime = false;
@@ -265,12 +292,13 @@ struct DateMerge {
 DateMerge MergeDate(const Id3v2Layout& layout) {
   DateMerge merge;
   std::string year, day, time;
-  if (layout.version != 3 || !DatePart(layout.frames, "TYER", &year, &merge.year) ||
-      !DatePart(layout.frames, "TDAT", &day, &merge.day))
+  const bool v22 = layout.version == 2;
+  if (layout.version > 3 || !DatePart(layout.frames, v22 ? "TYE" : "TYER", &year, &merge.year) ||
+      !DatePart(layout.frames, v22 ? "TDA" : "TDAT", &day, &merge.day))
     return merge;
   merge.merged = true;
   merge.value = year + "-" + day.substr(2, 2) + "-" + day.substr(0, 2);
-  if (DatePart(layout.frames, "TIME", &time, &merge.time)) {
+  if (DatePart(layout.frames, v22 ? "TIM" : "TIME", &time, &merge.time)) {
     merge.withTime = true;
     merge.value += "T" + time.substr(0, 2) + ":" + time.substr(2, 2);
   }
@@ -337,6 +365,21 @@ bool Id3v1Frame(const std::string& id, const TagLib::String& value, unsigned cod
   return true;
 }
 
+// A comment (encoding, language, description, text) whose description is
+// empty, or a byte-order mark alone.
+bool HasNoDescription(const Id3v2Frame& comment) {
+  const std::string& data = comment.data;
+  if (comment.compressed || comment.encrypted || data.size() < 5)
+    return false;
+  const bool wide = data[0] == '\x01' || data[0] == '\x02';
+  const std::size_t unit = wide ? 2 : 1;
+  std::size_t at = 4;
+  if (wide && data.size() >= 6 &&
+      (data.compare(4, 2, "\xFF\xFE") == 0 || data.compare(4, 2, "\xFE\xFF") == 0))
+    at += 2;
+  return data.size() >= at + unit && data.compare(at, unit, std::string(unit, '\0')) == 0;
+}
+
 // The ID3v1 fields go into ID3v2 fields that are missing or empty; a field
 // that ID3v1 leaves empty (or 0) changes nothing.
 bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, bool* changed,
@@ -358,13 +401,8 @@ bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, bool* changed
     for (OutputFrame& frame : *frames) {
       if (frame.id != id)
         continue;
-      if (frame.id == "COMM") {
-        // The comment field is the comment without a description.
-        const std::size_t end = frame.frame.data.size() > 4 ? frame.frame.data.find('\0', 4)
-                                                            : std::string::npos;
-        if (frame.frame.data.size() < 4 || end != 4)
-          continue;
-      }
+      if (frame.id == "COMM" && !HasNoDescription(frame.frame))
+        continue;  // the comment field is the comment without a description
       present = true;
       if (frame.kind == OutputFrame::kKept && frame.id != "COMM" && IsEmptyTextFrame(frame.frame))
         target = &frame;
@@ -393,7 +431,11 @@ std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout
   for (const OutputFrame& frame : frames)
     body += RenderFrameV24(frame.frame, frame.id);
   constexpr long long kMinPadding = 1024, kMaxPadding = 1024 * 1024;
-  long long padding = (old ? (long long)old->bodySize : 0) - (long long)body.size();
+  // A tag whose declared size runs into the audio ends where the audio
+  // begins.
+  const long long oldSize =
+      !old ? 0 : old->audioStart ? (long long)old->audioStart - 10 : (long long)old->bodySize;
+  long long padding = oldSize - (long long)body.size();
   if (padding <= 0) {
     padding = kMinPadding;
   } else {
@@ -475,9 +517,21 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   Id3v2Layout layout;
   bool hasTag = false;
   std::uint64_t start = 0;
-  if (file->hasID3v2Tag()) {
+  if (!file->hasID3v2Tag()) {
+    std::uint64_t trailing = 0;
+    if (FindTrailingTag(stream, &trailing))
+      return refuse(L"the ID3v2 tag at byte " + std::to_wstring(trailing) +
+                    L" follows the audio, where it is not repaired");
+  } else {
     if (!FindTagStart(stream, &start) || !ReadTagAt(stream, start, &layout)) {
-      return taglibWouldChange ? refuse(L"the ID3v2 tag cannot be read") : WM_FIX_NOT_NEEDED;
+      // Nothing can be written then; a file with text to repair is reported.
+      const TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false);
+      const bool id3v1Text = id3v1 && (!id3v1->title().isAscii() || !id3v1->artist().isAscii() ||
+                                       !id3v1->album().isAscii() || !id3v1->comment().isAscii());
+      return taglibWouldChange || id3v1Text
+                 ? refuse(L"the ID3v2 tag cannot be read whole (it runs past the end of the file "
+                          L"or its header is broken)")
+                 : WM_FIX_NOT_NEEDED;
     }
     hasTag = true;
   }
@@ -505,10 +559,11 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
     } else if (!idV24.empty()) {
       out.id = idV24;
       out.frame = original;
-    } else if (layout.version == 3) {
+    } else if (!ObsoleteFrameId(layout.version, original.id).empty()) {
       // Gone from version 2.4 (TDAT, TIME, TRDA, TSIZ, EQUA, RVAD): kept as
-      // they are, which readers of version 2.4 accept.
-      out.id = original.id;
+      // they are, under their version 2.3 ids, which readers of version 2.4
+      // accept.
+      out.id = ObsoleteFrameId(layout.version, original.id);
       out.frame = original;
     } else if (original.id == "PIC" && ConvertPicture(original, &out)) {
     } else {
@@ -530,12 +585,13 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
     return WM_FIX_NOT_NEEDED;
   }
   if (!layout.unreadable.empty())
-    return refuse(L"the ID3v2 tag holds " + Widen(layout.unreadable) + L", which would be lost");
+    return refuse(L"part of the ID3v2 tag cannot be read and would be lost (" +
+                  Widen(layout.unreadable) + L")");
   if (!cannotKeep.empty())
     return refuse(cannotKeep);
 
   edit->offset = hasTag ? start : 0;
-  edit->replaced = hasTag ? layout.extent : 0;
+  edit->replaced = !hasTag ? 0 : layout.audioStart ? layout.audioStart : layout.extent;
   edit->tag = ComposeTag(frames, hasTag ? &layout : nullptr, std::uint64_t(stream->length()));
   std::wstring detail;
   if (!VerifyTag(edit->tag, frames, &detail))

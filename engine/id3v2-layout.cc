@@ -86,6 +86,7 @@ bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std
     at += count;
     return true;
   };
+  frame->storedFlags = flags;
   if (version == 3) {
     frame->discardOnTagChange = flags & 0x8000;
     frame->discardOnFileChange = flags & 0x4000;
@@ -142,15 +143,24 @@ bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std
 // Walks the frames of `area` (the frame area of a tag, or the frames a
 // chapter frame embeds).
 void WalkFrames(int version, bool tagUnsynchronised, const std::string& area,
-                std::vector<Id3v2Frame>* frames, std::string* unreadable) {
+                std::vector<Id3v2Frame>* frames, std::string* unreadable,
+                std::size_t* audioAt = nullptr) {
   const std::size_t idLength = version == 2 ? 3 : 4;
   const std::size_t headerLength = version == 2 ? 6 : 10;
   std::size_t at = 0;
   while (at < area.size()) {
     if (area[at] == '\0') {
-      // Padding; anything but zeros in it is no frame either.
-      if (area.find_first_not_of('\0', at) != std::string::npos)
-        *unreadable = "bytes other than padding after the last frame";
+      // Padding; anything but zeros in it is no frame either, unless it is
+      // the first audio frame.
+      const std::size_t other = area.find_first_not_of('\0', at);
+      if (other == std::string::npos)
+        return;
+      if (audioAt && area[other] == '\xFF' && other + 1 < area.size() &&
+          (static_cast<unsigned char>(area[other + 1]) & 0xE0) == 0xE0) {
+        *audioAt = other;
+        return;
+      }
+      *unreadable = "bytes other than padding after the last frame";
       return;
     }
     if (area.size() - at < headerLength || !IsFrameId(area, at, idLength)) {
@@ -167,11 +177,18 @@ void WalkFrames(int version, bool tagUnsynchronised, const std::string& area,
     }
     Id3v2Frame frame;
     frame.id = area.substr(at, idLength);
-    if (size > area.size() - at - headerLength ||
-        !ReadFrameBody(version, tagUnsynchronised, flags, area.substr(at + headerLength, size),
-                       &frame)) {
+    if (size > area.size() - at - headerLength) {
       *unreadable = "frame " + frame.id + " runs past the end of the tag";
       return;
+    }
+    if (!ReadFrameBody(version, tagUnsynchronised, flags, area.substr(at + headerLength, size),
+                       &frame)) {
+      if (version != 4 || tagUnsynchronised) {
+        *unreadable = "the flags of frame " + frame.id + " promise more than it holds";
+        return;
+      }
+      frame.malformed = true;
+      frame.data = area.substr(at + headerLength, size);
     }
     frames->push_back(std::move(frame));
     at += headerLength + size;
@@ -210,6 +227,9 @@ bool EmbeddedFramesStart(const Id3v2Frame& frame, std::size_t* start) {
 }  // namespace
 
 bool Id3v2Frame::operator==(const Id3v2Frame& other) const {
+  if (malformed || other.malformed)
+    return id == other.id && malformed == other.malformed && storedFlags == other.storedFlags &&
+           data == other.data;
   return id == other.id && discardOnTagChange == other.discardOnTagChange &&
          discardOnFileChange == other.discardOnFileChange && readOnly == other.readOnly &&
          compressed == other.compressed && encrypted == other.encrypted &&
@@ -239,6 +259,7 @@ bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout) {
   std::string area = bytes.substr(10, layout->bodySize);
   if (unsynchronised && version < 4)
     area = RemoveUnsynchronisation(area);
+  std::uint64_t areaStart = 10;
   if (version >= 3 && (layout->flags & 0x40)) {
     // The extended header: its size counts itself in version 2.4 only.
     if (area.size() < 4)
@@ -248,8 +269,16 @@ bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout) {
     if (skip > area.size())
       return false;
     area.erase(0, std::size_t(skip));
+    areaStart += skip;
   }
-  WalkFrames(version, unsynchronised && version == 4, area, &layout->frames, &layout->unreadable);
+  // Offsets in the walked area are offsets in the file unless the whole tag
+  // was unsynchronised.
+  const bool mapsToFile = !(unsynchronised && version < 4) && !footer;
+  std::size_t audioAt = 0;
+  WalkFrames(version, unsynchronised && version == 4, area, &layout->frames, &layout->unreadable,
+             mapsToFile ? &audioAt : nullptr);
+  if (audioAt)
+    layout->audioStart = areaStart + audioAt;
   if (version == 3) {
     // Frames embedded in chapters are version 2.3 frames too; they are kept
     // in version 2.4 form.
@@ -274,6 +303,13 @@ bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout) {
 }
 
 std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id) {
+  if (frame.malformed) {
+    std::string out = id.empty() ? frame.id : id;
+    PutSyncSafe(&out, std::uint32_t(frame.data.size()));
+    out.push_back(char(frame.storedFlags >> 8));
+    out.push_back(char(frame.storedFlags & 0xFF));
+    return out + frame.data;
+  }
   std::string fields;
   if (frame.grouped)
     fields.push_back(char(frame.groupId));
@@ -308,11 +344,7 @@ std::string FrameIdV24(int version, const std::string& id) {
       return "TDOR";
     if (id == "IPLS")
       return "TIPL";
-    for (const char* gone : {"TDAT", "TIME", "TRDA", "TSIZ", "EQUA", "RVAD"}) {
-      if (id == gone)
-        return std::string();
-    }
-    return id;
+    return ObsoleteFrameId(3, id).empty() ? id : std::string();
   }
   // Version 2.2 frames whose content reads the same under their version 2.4
   // id.
@@ -337,8 +369,18 @@ std::string FrameIdV24(int version, const std::string& id) {
   return std::string();
 }
 
+std::string ObsoleteFrameId(int version, const std::string& id) {
+  static const char* const kObsolete[][2] = {{"TDA", "TDAT"}, {"TIM", "TIME"}, {"TRD", "TRDA"},
+                                             {"TSI", "TSIZ"}, {"EQU", "EQUA"}, {"RVA", "RVAD"}};
+  for (const auto& obsolete : kObsolete) {
+    if ((version == 2 && id == obsolete[0]) || (version == 3 && id == obsolete[1]))
+      return obsolete[1];
+  }
+  return std::string();
+}
+
 bool IsEmptyTextFrame(const Id3v2Frame& frame) {
-  return !frame.compressed && !frame.encrypted && !frame.data.empty() &&
+  return !frame.malformed && !frame.compressed && !frame.encrypted && !frame.data.empty() &&
          frame.data.find_first_not_of('\0', 1) == std::string::npos;
 }
 
@@ -360,8 +402,8 @@ void AppendCharacter(std::wstring* text, std::uint32_t c) {
 
 bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields) {
   fields->clear();
-  if (frame.compressed || frame.encrypted || frame.data.empty() || frame.id.empty() ||
-      frame.id[0] != 'T')
+  if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty() ||
+      frame.id.empty() || frame.id[0] != 'T')
     return false;
   const int encoding = static_cast<unsigned char>(frame.data[0]);
   if (encoding > 3)

@@ -24,6 +24,10 @@ struct Id3v2Frame {
   unsigned char encryptionMethod = 0;
   std::uint32_t dataLength = 0;
   std::string data;  // after unsynchronisation is taken out
+  // A version 2.4 frame whose flags promise fields it does not hold is kept
+  // as stored: its flags and bytes.
+  bool malformed = false;
+  std::uint16_t storedFlags = 0;
 
   bool operator==(const Id3v2Frame& other) const;
   bool operator!=(const Id3v2Frame& other) const { return !(*this == other); }
@@ -39,6 +43,10 @@ struct Id3v2Layout {
   // neither a frame nor zero padding follows. Empty when the tag was read to
   // its end.
   std::string unreadable;
+  // Where audio begins inside the declared tag, when a writer counted the
+  // tag's size too long and the padding runs into the first audio frame;
+  // 0 when it does not.
+  std::uint64_t audioStart = 0;
 };
 
 // Reads the tag that starts at `bytes` ("ID3..."); `bytes` holds at least
@@ -56,6 +64,11 @@ std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id = std:
 // reading of the frame names it; empty when the frame has no version 2.4
 // form with the same content.
 std::string FrameIdV24(int version, const std::string& id);
+
+// The id of a frame that version 2.4 no longer has (TDAT, TIME, TRDA, TSIZ,
+// EQUA, RVAD) in its version 2.3 form, from a version 2.2 or 2.3 id; empty
+// for any other frame.
+std::string ObsoleteFrameId(int version, const std::string& id);
 
 // True when the frame's stored text is empty: a text frame with nothing but
 // its encoding byte and NULs.
