@@ -117,6 +117,10 @@ std::string ReadAt(EditStream* stream, std::uint64_t offset, std::uint64_t count
 // stops there or, without a tag, at the first audio frame.
 bool FindTagStart(EditStream* stream, std::uint64_t* start) {
   constexpr std::uint64_t kBlock = 64 * 1024;
+  if (ReadAt(stream, 0, 3) == "ID3") {  // nearly always
+    *start = 0;
+    return true;
+  }
   const std::uint64_t length = std::uint64_t(stream->length());
   for (std::uint64_t at = 0; at < length; at += kBlock - 2) {
     const std::size_t found = ReadAt(stream, at, kBlock).find("ID3");
@@ -220,7 +224,7 @@ bool ReadRenderedFrame(const TagLib::ByteVector& rendered, Id3v2Frame* frame) {
 struct OutputFrame {
   enum Kind { kKept, kRedecoded, kFromId3v1, kMergedDate, kPicture } kind = kKept;
   std::string id;
-  Id3v2Frame frame;  // as it is to be written
+  Id3v2Frame frame;                          // as it is to be written
   std::vector<std::wstring> expectedFields;  // re-decoded and ID3v1 frames
 };
 
@@ -273,8 +277,8 @@ bool DatePart(const std::vector<Id3v2Frame>& frames, const char* id, std::string
     while (!text.empty() && text.back() == '\0')
       text.pop_back();
     if (frame.data.empty() || frame.data[0] != '\0' || frame.malformed || frame.compressed ||
-        frame.encrypted ||
-        text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        frame.encrypted || text.size() != 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
       return false;
     *value = text;
   }
@@ -314,13 +318,15 @@ bool ConvertPicture(const Id3v2Frame& picture, OutputFrame* out) {
   std::string upper = format;
   for (char& c : upper)
     c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  const std::string mime =
-      upper == "JPG" ? "image/jpeg" : upper == "PNG" ? "image/png" : "image/" + format;
+  const std::string mime = upper == "JPG"   ? "image/jpeg"
+                           : upper == "PNG" ? "image/png"
+                                            : "image/" + format;
   out->kind = OutputFrame::kPicture;
   out->id = "APIC";
   out->frame = picture;
   out->frame.id = "APIC";
-  out->frame.data = picture.data.substr(0, 1) + mime + std::string(1, '\0') + picture.data.substr(4);
+  out->frame.data =
+      picture.data.substr(0, 1) + mime + std::string(1, '\0') + picture.data.substr(4);
   return true;
 }
 
@@ -433,8 +439,9 @@ std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout
   constexpr long long kMinPadding = 1024, kMaxPadding = 1024 * 1024;
   // A tag whose declared size runs into the audio ends where the audio
   // begins.
-  const long long oldSize =
-      !old ? 0 : old->audioStart ? (long long)old->audioStart - 10 : (long long)old->bodySize;
+  const long long oldSize = !old              ? 0
+                            : old->audioStart ? (long long)old->audioStart - 10
+                                              : (long long)old->bodySize;
   long long padding = oldSize - (long long)body.size();
   if (padding <= 0) {
     padding = kMinPadding;
@@ -493,8 +500,7 @@ bool VerifyTag(const std::string& tag, const std::vector<OutputFrame>& expected,
 // Decides the repair, and for a real run composes and checks the tag it
 // writes. Every frame the repair does not re-decode keeps its stored bytes
 // (in version 2.4 form); TagLib renders each re-decoded frame.
-unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome,
-                      TagEdit* edit) {
+unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, TagEdit* edit) {
   TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
@@ -529,8 +535,9 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
       const bool id3v1Text = id3v1 && (!id3v1->title().isAscii() || !id3v1->artist().isAscii() ||
                                        !id3v1->album().isAscii() || !id3v1->comment().isAscii());
       return taglibWouldChange || id3v1Text
-                 ? refuse(L"the ID3v2 tag cannot be read whole (it runs past the end of the file "
-                          L"or its header is broken)")
+                 ? refuse(
+                       L"the ID3v2 tag cannot be read whole (it runs past the end of the file "
+                       L"or its header is broken)")
                  : WM_FIX_NOT_NEEDED;
     }
     hasTag = true;

@@ -75,6 +75,6 @@ std::string ObsoleteFrameId(int version, const std::string& id);
 bool IsEmptyTextFrame(const Id3v2Frame& frame);
 
 // The fields of a text frame (or of TXXX: description, then values), each
-// stored encoding decoded; Latin-1 gives one character per byte. False when the frame is not text or its encoding is unknown.
-// `keepEmpty` keeps empty fields in their places.
+// stored encoding decoded; Latin-1 gives one character per byte. False when the frame is not text
+// or its encoding is unknown. `keepEmpty` keeps empty fields in their places.
 bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields);
