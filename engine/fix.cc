@@ -7,8 +7,6 @@
 #include <taglib/commentsframe.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
-#include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
@@ -184,14 +182,13 @@ bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24) {
 }
 
 // What the repair is to make of one Latin-1 frame: each value re-decoded
-// through the code page, empty values dropped as TagLib drops them, TXXX
-// keeping its description first.
+// through the code page, in its place.
 std::vector<std::wstring> ExpectedFields(const Id3v2Frame& frame, const std::string& idV24,
                                          unsigned codePage) {
   std::vector<std::wstring> fields;
   Id3v2Frame text = frame;
   text.id = idV24;
-  TextFrameFields(text, idV24 == "TXXX", &fields);
+  TextFrameFields(text, true, &fields);
   for (std::wstring& field : fields) {
     std::string bytes;
     bool ascii = true;
@@ -228,26 +225,37 @@ struct OutputFrame {
   std::vector<std::wstring> expectedFields;  // re-decoded and ID3v1 frames
 };
 
-// Re-decodes one stored Latin-1 frame with TagLib, keeping its flags.
+// Re-decodes one stored Latin-1 frame: its values as the layout holds them,
+// each in its place (a TXXX description first), set on a new UTF-16 frame
+// that TagLib renders. TagLib's own reading of the stored frame is not used:
+// it drops empty values and misplaces a TXXX value without a description.
 bool RedecodeFrame(const Id3v2Frame& original, const std::string& idV24, unsigned codePage,
                    std::vector<FrameChange>* changes, OutputFrame* out) {
-  Id3v2Frame plain;
-  plain.id = idV24;
-  plain.data = original.data;
-  const TagLib::ID3v2::Header tagHeader;  // version 2.4
-  std::unique_ptr<TagLib::ID3v2::Frame> frame(TagLib::ID3v2::FrameFactory::instance()->createFrame(
-      Bytes(RenderFrameV24(plain)), &tagHeader));
-  if (!dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame.get()))
+  Id3v2Frame renamed = original;
+  renamed.id = idV24;
+  std::vector<std::wstring> stored;
+  if (!TextFrameFields(renamed, true, &stored))
     return false;
-  TagLib::ID3v2::FrameList list;
-  list.append(frame.get());
-  bool changed = false;
-  FixTextFrames(list, codePage, changed, changes);
-  if (!changed)
-    return false;
+  TagLib::StringList before, after;
+  for (const std::wstring& field : stored) {
+    std::string bytes;
+    for (wchar_t c : field)
+      bytes.push_back(char(c));
+    before.append(TagLib::String(bytes, TagLib::String::Latin1));
+    after.append(Redecode(before.back(), codePage));
+  }
+  std::unique_ptr<TagLib::ID3v2::TextIdentificationFrame> frame;
+  if (idV24 == "TXXX") {
+    frame.reset(new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::UTF16));
+  } else {
+    frame.reset(new TagLib::ID3v2::TextIdentificationFrame(Bytes(idV24), TagLib::String::UTF16));
+  }
+  frame->TextIdentificationFrame::setText(after);
   Id3v2Frame rendered;
   if (!ReadRenderedFrame(frame->render(), &rendered))
     return false;
+  if (changes)
+    changes->push_back(FrameChange{idV24, JoinValues(before), JoinValues(after)});
   rendered.discardOnTagChange = original.discardOnTagChange;
   rendered.discardOnFileChange = original.discardOnFileChange;
   rendered.readOnly = original.readOnly;
@@ -483,7 +491,7 @@ bool VerifyTag(const std::string& tag, const std::vector<OutputFrame>& expected,
       Id3v2Frame flagsOnly = got, wantedFlags = wanted;
       flagsOnly.data.clear();
       wantedFlags.data.clear();
-      if (!TextFrameFields(got, want.id == "TXXX", &fields) || got.data[0] != '\x01' ||
+      if (!TextFrameFields(got, true, &fields) || got.data[0] != '\x01' ||
           fields != want.expectedFields || flagsOnly != wantedFlags) {
         *detail = Widen(want.id) + L" would read \u201c" + DescribeFields(fields) +
                   L"\u201d instead of \u201c" + DescribeFields(want.expectedFields) + L"\u201d";

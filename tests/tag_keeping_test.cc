@@ -125,7 +125,7 @@ std::vector<std::wstring> Redecoded(const Id3v2Frame& frame, const std::string& 
   Id3v2Frame renamed = frame;
   renamed.id = id;
   std::vector<std::wstring> fields;
-  TextFrameFields(renamed, id == "TXXX", &fields);
+  TextFrameFields(renamed, true, &fields);
   for (std::wstring& field : fields) {
     std::string bytes(field.begin(), field.end());
     if (HighBytes(bytes))
@@ -253,7 +253,7 @@ void CompareFrames(const Id3v2Layout* before, const Id3v2Layout& after, Tally* t
     const Id3v2Frame& a = after.frames[j];
     if (IsRedecodable(*before, b)) {
       std::vector<std::wstring> fields;
-      if (a.id != id || !TextFrameFields(a, id == "TXXX", &fields) || a.data[0] != '\x01' ||
+      if (a.id != id || !TextFrameFields(a, true, &fields) || a.data[0] != '\x01' ||
           fields != Redecoded(b, id)) {
         lost(b.id + " is not re-decoded in place");
       }
@@ -618,11 +618,11 @@ Id3v2Layout TagAt(const std::string& bytes, std::size_t at = 0) {
 
 std::wstring TextOf(const Id3v2Frame* frame) {
   std::vector<std::wstring> fields;
-  if (!frame || !TextFrameFields(*frame, frame->id == "TXXX", &fields) || fields.empty())
+  if (!frame || !TextFrameFields(*frame, true, &fields) || fields.empty())
     return L"";
-  std::wstring text;
-  for (const std::wstring& field : fields)
-    text += (text.empty() ? L"" : L"|") + field;
+  std::wstring text = fields.front();
+  for (std::size_t i = 1; i < fields.size(); ++i)
+    text += L"|" + fields[i];
   return text;
 }
 
@@ -908,4 +908,28 @@ TEST_F(TagKeepingCases, UnsynchronisedTagsAndExtendedHeaders) {
              Header(4, 0x40, ext24.size() + frames24.size()) + ext24 + frames24 + audio);
   ASSERT_EQ(WM_FIX_SUCCEEDED, e24.message);
   EXPECT_EQ(picture, DataOf(TagAt(e24.after), "APIC"));
+}
+
+TEST_F(TagKeepingCases, RedecodedFramesKeepEveryValueInItsPlace) {
+  // A TXXX without a description, values with an empty one between them,
+  // a terminating NUL: each value is re-decoded where it stood.
+  const std::vector<Id3v2Frame> frames = {
+      MakeFrame("TXXX", Latin1(std::string(1, '\0') + kTitle)),
+      MakeFrame("TPE1", Latin1(Cyrillic("Kino") + std::string(2, '\0') + Cyrillic("Aria"))),
+      MakeFrame("TALB", Latin1(kTitle + std::string(1, '\0'))),
+  };
+  for (int version : {3, 4}) {
+    const Result result =
+        Repair("version " + std::to_string(version), RenderTag(version, frames, 0) + MpegFrames(5));
+    ASSERT_EQ(WM_FIX_SUCCEEDED, result.message);
+    const Id3v2Layout tag = TagAt(result.after);
+    EXPECT_EQ(L"|" + std::wstring(kTitleText), TextOf(FindFrame(tag, "TXXX")));
+    std::vector<std::wstring> artists;
+    ASSERT_TRUE(FindFrame(tag, "TPE1"));
+    ASSERT_TRUE(TextFrameFields(*FindFrame(tag, "TPE1"), true, &artists));
+    EXPECT_EQ((std::vector<std::wstring>{DecodeCodePage(kPage, Cyrillic("Kino")), L"",
+                                         DecodeCodePage(kPage, Cyrillic("Aria"))}),
+              artists);
+    EXPECT_EQ(kTitleText, TextOf(FindFrame(tag, "TALB")));
+  }
 }
