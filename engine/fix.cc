@@ -132,9 +132,9 @@ bool FindTagStart(EditStream* stream, std::uint64_t* start) {
 
 bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24);
 
-// An ID3v2 tag after the audio (some players write one there, with a
-// footer) is not the tag a repair rewrites; one holding text that needs a
-// repair is reported. Only the end of the file is searched.
+// An ID3v2 tag after audio frames (some players append one, with a footer)
+// is not the tag TagLib reads or a repair rewrites; one holding text that
+// needs a repair is reported. Only the last 64 KiB of the file are searched.
 bool FindTrailingTag(EditStream* stream, std::uint64_t* start) {
   constexpr std::uint64_t kSearched = 64 * 1024;
   const std::uint64_t length = std::uint64_t(stream->length());
@@ -535,7 +535,7 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
     std::uint64_t trailing = 0;
     if (FindTrailingTag(stream, &trailing))
       return refuse(L"the ID3v2 tag at byte " + std::to_wstring(trailing) +
-                    L" follows the audio, where it is not repaired");
+                    L" comes after audio frames, where it is not read or repaired");
   } else {
     if (!FindTagStart(stream, &start) || !ReadTagAt(stream, start, &layout)) {
       // Nothing can be written then; a file with text to repair is reported.

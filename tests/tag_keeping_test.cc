@@ -790,7 +790,7 @@ TEST_F(TagKeepingCases, OnlyTheFirstTagIsRewritten) {
   trailing += "3DI" + trailing.substr(3, 7);
   const Result after = Repair("tag after the audio", audio + trailing);
   EXPECT_EQ(WM_FIX_FAILED, after.message);
-  EXPECT_NE(std::wstring::npos, after.outcome.detail.find(L"follows the audio"));
+  EXPECT_NE(std::wstring::npos, after.outcome.detail.find(L"after audio frames"));
 }
 
 TEST_F(TagKeepingCases, FramesTagLibCannotReadDoNotStopTheRepair) {
