@@ -155,11 +155,9 @@ bool FindTrailingTag(EditStream* stream, std::uint64_t* start) {
 }
 
 bool ReadTagAt(EditStream* stream, std::uint64_t start, Id3v2Layout* layout) {
-  const std::string header = ReadAt(stream, start, 10);
-  if (!ReadId3v2Layout(header + std::string(10, '\0'), layout) && layout->extent == 0)
-    return false;
-  // The header is read; the rest follows when it lies within the file.
-  if (start + layout->extent > std::uint64_t(stream->length()))
+  // The header tells the extent; the tag is read when it lies in the file.
+  ReadId3v2Layout(ReadAt(stream, start, 10), layout);
+  if (layout->extent == 0 || start + layout->extent > std::uint64_t(stream->length()))
     return false;
   return ReadId3v2Layout(ReadAt(stream, start, layout->extent), layout);
 }

@@ -402,8 +402,7 @@ void AppendCharacter(std::wstring* text, std::uint32_t c) {
 
 bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields) {
   fields->clear();
-  if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty() ||
-      frame.id.empty() || frame.id[0] != 'T')
+  if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty())
     return false;
   const int encoding = static_cast<unsigned char>(frame.data[0]);
   if (encoding > 3)

@@ -52,7 +52,7 @@ struct Id3v2Layout {
 // Reads the tag that starts at `bytes` ("ID3..."); `bytes` holds at least
 // the whole tag when it fits in the file. False when the header is not an
 // ID3v2 header, the tag is compressed as a whole (version 2.2), or it runs
-// past `bytes`.
+// past `bytes`; `extent` is set whenever the header can be read.
 bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout);
 
 // The frame in version 2.4 form: header with a syncsafe size and version 2.4
@@ -75,6 +75,7 @@ std::string ObsoleteFrameId(int version, const std::string& id);
 bool IsEmptyTextFrame(const Id3v2Frame& frame);
 
 // The fields of a text frame (or of TXXX: description, then values), each
-// stored encoding decoded; Latin-1 gives one character per byte. False when the frame is not text
-// or its encoding is unknown. `keepEmpty` keeps empty fields in their places.
+// stored encoding decoded; Latin-1 gives one character per byte. False when
+// the frame is compressed, encrypted or malformed, or its encoding is
+// unknown. `keepEmpty` keeps empty fields in their places.
 bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields);
