@@ -99,6 +99,11 @@ bool IsExistingFolder(const PathString& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsExistingFile(const PathString& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 const std::atomic<bool>* InstallStopHandler() {
   struct sigaction action = {};
   action.sa_handler = RequestStop;
@@ -117,9 +122,4 @@ std::string DescribeDefaultCodePage() {
       return std::string("the locale ") + value + " (" + variable + ")";
   }
   return "no locale set";
-}
-
-int main(int argc, char** argv) {
-  std::vector<PathString> arguments(argv + 1, argv + argc);
-  return RunSongwright(arguments);
 }

@@ -93,6 +93,12 @@ bool IsExistingFolder(const PathString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsExistingFile(const PathString& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 const std::atomic<bool>* InstallStopHandler() {
   SetConsoleCtrlHandler(RequestStop, TRUE);
   return &stopFlag;
@@ -100,9 +106,4 @@ const std::atomic<bool>* InstallStopHandler() {
 
 std::string DescribeDefaultCodePage() {
   return "the system's ANSI code page";
-}
-
-int wmain(int argc, wchar_t** argv) {
-  std::vector<PathString> arguments(argv + 1, argv + argc);
-  return RunSongwright(arguments);
 }

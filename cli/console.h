@@ -26,8 +26,10 @@ PathString DefaultMusicFolder();
 // there is no such place.
 PathString StateFolder();
 
-// True when `path` names an existing folder (links followed).
+// True when `path` names an existing folder, or an existing regular file
+// (links followed).
 bool IsExistingFolder(const PathString& path);
+bool IsExistingFile(const PathString& path);
 
 // From now on Ctrl-C (and SIGTERM) only set the returned flag, which lives as
 // long as the process; the run ends after the file in hand.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/json.h"
 #include "cli/suggest.h"
 #include "cli/undo.h"
 #include "engine/engine.h"
@@ -27,17 +28,20 @@ struct Options {
   bool help = false;
   bool version = false;
   bool preview = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool json = false;
   bool journal = true;
   bool listRuns = false;
   bool suggest = false;
   bool undo = false;
-  std::string undoRun;    // empty: the last run
-  unsigned codePage = 0;  // 0: the default page
-  bool folderGiven = false;
-  PathString folder;
+  std::string undoRun;        // empty: the last run
+  unsigned codePage = 0;      // 0: the default page
+  unsigned id3v2Version = 4;  // the version a saved tag is written in
+  std::vector<PathString> paths;
 };
 
-// Options are ASCII; anything else can only be a folder.
+// Options are ASCII; anything else can only be a path.
 std::string Narrow(const PathString& argument) {
   std::string text;
   for (PathChar c : argument)
@@ -88,114 +92,244 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
-// Returns an exit status when the arguments end the run before it starts.
+// --- Options -----------------------------------------------------------------
+// Every option is one row: its names, whether it takes a value, what it sets
+// and its lines in --help. The parser and --help read this table; the tests
+// check the man page and the shell completions against --help.
+
+enum class Takes {
+  kNothing,
+  kValue,  // -c CP, -cCP, --codepage CP, --codepage=CP
+  kRunId,  // --undo, --undo RUN (when RUN looks like a run id), --undo=RUN
+};
+
+struct OptionRule {
+  char shortName;        // '\0' when there is none
+  const char* longName;  // without the leading "--"
+  Takes takes;
+  const char* valueName;  // in --help: "CP"
+  const char* help;       // lines of at most 52 characters
+  // Returns the text of a usage error, or empty.
+  std::string (*apply)(Options* options, const std::string& value);
+};
+
+std::string SetFlag(bool* flag) {
+  *flag = true;
+  return std::string();
+}
+
+const OptionRule kOptionRules[] = {
+    {'n', "dry-run", Takes::kNothing, "",
+     "show what would be repaired, frame by frame, and\nwrite nothing",
+     [](Options* o, const std::string&) { return SetFlag(&o->preview); }},
+    {'c', "codepage", Takes::kValue, "CP",
+     "the code page the text was written in: 1251,\ncp1251 or windows-1251 for example. "
+     "Supported:\n874, 1250-1258, 932, 936, 949, 950",
+     [](Options* o, const std::string& value) {
+       return ParseCodePage(value, &o->codePage) ? std::string()
+                                                 : "unknown code page '" + value + "'";
+     }},
+    {'\0', "id3v2-version", Takes::kValue, "N",
+     "write repaired tags as ID3v2.4 (4, the default)\nor as ID3v2.3 with UTF-16 text (3), "
+     "which older\ndevices and car stereos read",
+     [](Options* o, const std::string& value) {
+       if (value == "3" || value == "2.3") {
+         o->id3v2Version = 3;
+       } else if (value == "4" || value == "2.4") {
+         o->id3v2Version = 4;
+       } else {
+         return "--id3v2-version takes 3 or 4, not '" + value + "'";
+       }
+       return std::string();
+     }},
+    {'q', "quiet", Takes::kNothing, "", "print only failed files and the summary",
+     [](Options* o, const std::string&) { return SetFlag(&o->quiet); }},
+    {'v', "verbose", Takes::kNothing, "",
+     "also list the files that need nothing, and say\nwhich code page and tag version "
+     "the run uses",
+     [](Options* o, const std::string&) { return SetFlag(&o->verbose); }},
+    {'\0', "json", Takes::kNothing, "", "print one JSON object per line instead of text",
+     [](Options* o, const std::string&) { return SetFlag(&o->json); }},
+    {'\0', "undo", Takes::kRunId, "[RUN]",
+     "put back every file of the last run (or of RUN)\nbyte for byte; files changed since "
+     "that run are\nleft alone",
+     [](Options* o, const std::string& value) {
+       o->undoRun = value;
+       return SetFlag(&o->undo);
+     }},
+    {'\0', "list-runs", Takes::kNothing, "", "show the recorded runs: id, time, file count,\npaths",
+     [](Options* o, const std::string&) { return SetFlag(&o->listRuns); }},
+    {'\0', "suggest", Takes::kNothing, "",
+     "rank the code pages the tags may be written in,\nfrom the text itself; writes nothing",
+     [](Options* o, const std::string&) { return SetFlag(&o->suggest); }},
+    {'\0', "no-journal", Takes::kNothing, "", "do not record this run (it cannot be undone\nthen)",
+     [](Options* o, const std::string&) {
+       o->journal = false;
+       return std::string();
+     }},
+    {'h', "help", Takes::kNothing, "", "show this text",
+     [](Options* o, const std::string&) { return SetFlag(&o->help); }},
+    {'V', "version", Takes::kNothing, "", "show the version",
+     [](Options* o, const std::string&) { return SetFlag(&o->version); }},
+};
+
+const OptionRule* FindLong(const std::string& name) {
+  for (const OptionRule& rule : kOptionRules) {
+    if (name == rule.longName)
+      return &rule;
+  }
+  return nullptr;
+}
+
+const OptionRule* FindShort(char name) {
+  for (const OptionRule& rule : kOptionRules) {
+    if (rule.shortName != '\0' && name == rule.shortName)
+      return &rule;
+  }
+  return nullptr;
+}
+
+// GNU style: long options with "=VALUE" or the next argument as value,
+// clusters of short options ("-nq", "-c1251", "-c 1251"), "--" to end the
+// options, and options and paths in any order. Returns false with the exit
+// status when the arguments end the run before it starts.
 bool ParseOptions(const std::vector<PathString>& arguments, Options* options, int* status) {
   bool optionsEnded = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const PathString& argument = arguments[i];
-    const std::string text = Narrow(argument);
-    if (!optionsEnded && text.size() > 1 && text[0] == '-') {
-      if (text == "--") {
-        optionsEnded = true;
-      } else if (text == "-h" || text == "--help") {
-        options->help = true;
-      } else if (text == "--version") {
-        options->version = true;
-      } else if (text == "--dry-run") {
-        options->preview = true;
-      } else if (text == "--no-journal") {
-        options->journal = false;
-      } else if (text == "--list-runs") {
-        options->listRuns = true;
-      } else if (text == "--suggest") {
-        options->suggest = true;
-      } else if (text == "--undo" || text.compare(0, 7, "--undo=") == 0) {
-        options->undo = true;
-        if (text.size() > 6) {
-          options->undoRun = text.substr(7);
-        } else if (i + 1 < arguments.size() && IsRunId(Narrow(arguments[i + 1]))) {
-          options->undoRun = Narrow(arguments[++i]);
+  std::string error;
+  for (size_t i = 0; i < arguments.size() && error.empty(); ++i) {
+    const std::string text = Narrow(arguments[i]);
+    if (optionsEnded || text.size() < 2 || text[0] != '-') {
+      options->paths.push_back(arguments[i]);
+      continue;
+    }
+    if (text == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const bool hasNext = i + 1 < arguments.size();
+    if (text[1] == '-') {
+      const size_t equals = text.find('=');
+      const std::string name = text.substr(2, equals == std::string::npos ? equals : equals - 2);
+      const OptionRule* rule = FindLong(name);
+      if (!rule) {
+        error = "unknown option '" + PathForDisplay(arguments[i]) + "'";
+        break;
+      }
+      std::string value;
+      if (equals != std::string::npos) {
+        if (rule->takes == Takes::kNothing) {
+          error = "--" + name + " takes no value";
+          break;
         }
-      } else if (text == "--codepage" || text.compare(0, 11, "--codepage=") == 0) {
-        std::string value;
-        if (text.size() > 10) {
-          value = text.substr(11);
+        value = text.substr(equals + 1);
+      } else if (rule->takes == Takes::kValue) {
+        if (!hasNext) {
+          error = "--" + name + " needs a value (" + rule->valueName + ")";
+          break;
+        }
+        value = Narrow(arguments[++i]);
+      } else if (rule->takes == Takes::kRunId && hasNext && IsRunId(Narrow(arguments[i + 1]))) {
+        value = Narrow(arguments[++i]);
+      }
+      error = rule->apply(options, value);
+      continue;
+    }
+    for (size_t at = 1; at < text.size() && error.empty(); ++at) {
+      const OptionRule* rule = FindShort(text[at]);
+      if (!rule) {
+        error = "unknown option '-" + std::string(1, text[at]) + "'";
+        break;
+      }
+      std::string value;
+      if (rule->takes == Takes::kValue) {
+        if (at + 1 < text.size()) {
+          value = text.substr(at + 1);
         } else if (i + 1 < arguments.size()) {
           value = Narrow(arguments[++i]);
         } else {
-          *status = UsageError("--codepage needs a code page, such as 1251");
-          return false;
+          error =
+              "-" + std::string(1, rule->shortName) + " needs a value (" + rule->valueName + ")";
+          break;
         }
-        if (!ParseCodePage(value, &options->codePage)) {
-          *status = UsageError("unknown code page '" + value + "'");
-          return false;
-        }
-      } else {
-        *status = UsageError("unknown option '" + PathForDisplay(argument) + "'");
-        return false;
+        at = text.size();
       }
-      continue;
+      error = rule->apply(options, value);
     }
-    if (options->folderGiven) {
-      *status = UsageError("only one folder can be given");
-      return false;
-    }
-    options->folderGiven = true;
-    options->folder = argument;
+  }
+  if (error.empty() && options->quiet && options->verbose)
+    error = "--quiet and --verbose exclude each other";
+  if (error.empty() && options->json && (options->undo || options->listRuns || options->suggest))
+    error = "--json applies to repairs and previews only";
+  if (!error.empty()) {
+    *status = UsageError(error);
+    return false;
   }
   return true;
 }
 
+std::string OptionHelp() {
+  constexpr size_t kColumn = 26;
+  std::string text;
+  for (const OptionRule& rule : kOptionRules) {
+    std::string names = rule.shortName ? std::string("  -") + rule.shortName + ", " : "      ";
+    names += std::string("--") + rule.longName;
+    if (*rule.valueName)
+      names += std::string(" ") + rule.valueName;
+    names += names.size() + 2 <= kColumn ? std::string(kColumn - names.size(), ' ')
+                                         : "\n" + std::string(kColumn, ' ');
+    std::string help = rule.help;
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+      help.insert(at + 1, kColumn, ' ');
+    text += names + help + "\n";
+  }
+  return text;
+}
+
 void PrintHelp(unsigned defaultCodePage) {
   std::string text =
-      "Usage: songwright [OPTIONS] [FOLDER]\n"
+      "Usage: songwright [OPTIONS] [PATH...]\n"
       "\n"
-      "Repairs the song titles, artists, albums and other text of the MP3 files\n"
-      "below FOLDER whose tags hold text of a legacy code page stored as Latin-1.\n"
-      "ID3v1 fields are copied into empty ID3v2 fields, every Latin-1 ID3v2 text\n"
-      "frame holding a byte at or above 0x80 is re-decoded through the code page\n"
-      "and stored as UTF-16, and only the files that changed are saved.\n"
+      "Repairs the song titles, artists, albums and other text of MP3 files whose\n"
+      "tags hold text of a legacy code page stored as Latin-1. ID3v1 fields are\n"
+      "copied into empty ID3v2 fields, every Latin-1 ID3v2 text frame holding a\n"
+      "byte at or above 0x80 is re-decoded through the code page and stored as\n"
+      "UTF-16, and only the files that changed are saved.\n"
       "\n"
-      "FOLDER defaults to your music folder";
+      "Each PATH is a folder, walked for files ending in .mp3, or a file, taken\n"
+      "as it is. Without one the run takes your music folder";
   const PathString music = DefaultMusicFolder();
   text += music.empty() ? std::string(" (none found here)") : " (" + PathForDisplay(music) + ")";
+  text += ".\n\nOptions:\n" + OptionHelp();
+  text += "\nThis run uses " + std::to_string(defaultCodePage) + " unless -c names a page (from " +
+          DescribeDefaultCodePage() + ").\n";
   text +=
-      ".\n"
       "\n"
-      "Options:\n"
-      "  --codepage CP  the code page the text was written in: 1251, cp1251 or\n"
-      "                 windows-1251 for example. Supported: 874, 1250-1258, 932,\n"
-      "                 936, 949, 950.\n";
-  text += "                 This run uses " + std::to_string(defaultCodePage) + ", from " +
-          DescribeDefaultCodePage() + ".\n";
-  text +=
-      "  --dry-run      show what would be repaired, frame by frame, and write\n"
-      "                 nothing\n"
-      "  --undo [RUN]   put back every file of the last run (or of RUN) byte for\n"
-      "                 byte; files changed since that run are left alone\n"
-      "  --list-runs    show the recorded runs: id, time, file count, folder\n"
-      "  --suggest      rank the code pages the library's tags may be written in,\n"
-      "                 from the text itself; writes nothing\n"
-      "  --no-journal   do not record this run (it cannot be undone then)\n"
-      "  --help         show this text\n"
-      "  --version      show the version\n"
-      "\n"
-      "Output: one line per fixed file (\"fixed\", a tab, the path below FOLDER) and\n"
-      "per failed file (\"failed\", a tab, the path, a tab, the reason), then a\n"
-      "summary line. Ctrl-C stops after the file in hand.\n"
+      "Output: one line per fixed file (\"fixed\", a tab, the path) and per failed\n"
+      "file (\"failed\", a tab, the path, a tab, the reason), then a summary line.\n"
+      "Paths are shown below the folder when one folder is given, else as found.\n"
+      "Ctrl-C stops after the file in hand.\n"
       "\n"
       "Exit status: 0 when no file failed, 1 when a file could not be fixed,\n"
       "2 for bad usage, 130 when stopped.\n";
   WriteOut(text);
 }
 
+// One path of the command line, checked before anything is touched.
+struct RunPath {
+  PathString path;
+  bool isFolder = false;
+};
+
 struct RunState {
   Options options;
+  std::vector<RunPath> paths;
+  std::size_t nextPath = 0;  // the next path to take into the found list
   NotifyTarget target = nullptr;
   const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C
   std::vector<PathString> foundFiles;
   WorkerThread* scanThread = nullptr;
   WorkerThread* fixThread = nullptr;
+  bool threadFailed = false;
   std::uint32_t fixedCount = 0;
   std::uint32_t failedCount = 0;
   std::size_t outcomeCount = 0;
@@ -235,24 +369,59 @@ void DrawProgress(RunState* run, bool force) {
   run->progressShown = true;
 }
 
-// The path below the folder: the scan builds every path as the folder, one
-// separator and the rest.
-PathString RelativePath(const RunState& run, const PathString& path) {
-  const std::size_t cut = run.options.folder.size() + 1;
+// With one folder, the path below it (the scan builds every path as the
+// folder, one separator and the rest); otherwise the path as found, which
+// starts with the argument it came from, so that equal names below two
+// folders stay apart.
+PathString ShownPath(const RunState& run, const PathString& path) {
+  if (run.paths.size() != 1 || !run.paths[0].isFolder)
+    return path;
+  const std::size_t cut = run.paths[0].path.size() + 1;
   return path.size() >= cut ? path.substr(cut) : path;
 }
 
-void ReportOutcome(RunState* run, const FileOutcome& outcome, bool fixed) {
+const char* OutcomeWord(const RunState& run, unsigned message) {
+  if (message == WM_FIX_FAILED)
+    return "failed";
+  if (message == WM_FIX_NOT_NEEDED)
+    return run.options.preview ? "needs nothing" : "not needed";
+  return run.options.preview ? "would fix" : "fixed";
+}
+
+void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) {
+  const Options& options = run->options;
+  if ((options.quiet && message != WM_FIX_FAILED) ||
+      (!options.verbose && message == WM_FIX_NOT_NEEDED))
+    return;
   ClearProgress(run);
-  std::string line = fixed ? (run->options.preview ? "would fix\t" : "fixed\t") : "failed\t";
-  line += PathForDisplay(RelativePath(*run, outcome.path));
-  if (!outcome.issue.empty())
-    line += "\t" + WideToUtf8(outcome.issue);
-  line += "\n";
-  // A preview shows each frame as it reads today and as it would read.
-  for (const FrameChange& change : outcome.changes) {
-    line += "  " + change.frameId + "  " + WideToUtf8(change.before) + "  \u2192  " +
-            WideToUtf8(change.after) + "\n";
+  const std::string word = OutcomeWord(*run, message);
+  const std::string shown = PathForDisplay(ShownPath(*run, outcome.path));
+  std::string line;
+  if (options.json) {
+    line = "{\"type\":\"file\",\"file\":" + JsonString(shown) + ",\"outcome\":" + JsonString(word);
+    if (!outcome.issue.empty())
+      line += ",\"issue\":" + JsonString(WideToUtf8(outcome.issue));
+    if (options.preview && message == WM_FIX_SUCCEEDED) {
+      line += ",\"frames\":[";
+      for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
+        const FrameChange& change = outcome.changes[i];
+        line += std::string(i ? "," : "") + "{\"id\":" + JsonString(change.frameId) +
+                ",\"before\":" + JsonString(WideToUtf8(change.before)) +
+                ",\"after\":" + JsonString(WideToUtf8(change.after)) + "}";
+      }
+      line += "]";
+    }
+    line += "}\n";
+  } else {
+    line = word + "\t" + shown;
+    if (!outcome.issue.empty())
+      line += "\t" + WideToUtf8(outcome.issue);
+    line += "\n";
+    // A preview shows each frame as it reads today and as it would read.
+    for (const FrameChange& change : outcome.changes) {
+      line += "  " + change.frameId + "  " + WideToUtf8(change.before) + "  \u2192  " +
+              WideToUtf8(change.after) + "\n";
+    }
   }
   WriteOut(line);
 }
@@ -267,6 +436,22 @@ std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) 
   }
   summary[0] = char(std::tolower(static_cast<unsigned char>(summary[0])));
   return "Preview: " + summary + "; nothing was written";
+}
+
+void ReportSummary(const RunState& run, bool stopped) {
+  const std::string summary = run.options.preview
+                                  ? PreviewSummary(run.fixedCount, run.failedCount)
+                                  : WideToUtf8(ComposeSummary(run.fixedCount, run.failedCount));
+  if (!run.options.json) {
+    WriteOut(summary + "\n");
+    return;
+  }
+  const std::size_t notNeeded = run.outcomeCount - run.fixedCount - run.failedCount;
+  WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
+           ",\"preview\":" + (run.options.preview ? "true" : "false") + ",\"found\":" +
+           std::to_string(run.foundFiles.size()) + ",\"fixed\":" + std::to_string(run.fixedCount) +
+           ",\"failed\":" + std::to_string(run.failedCount) + ",\"not_needed\":" +
+           std::to_string(notNeeded) + ",\"stopped\":" + (stopped ? "true" : "false") + "}\n");
 }
 
 // A page taken from the locale that reads this library clearly worse than
@@ -285,6 +470,55 @@ void HintAtCodePage(RunState* run) {
   }
 }
 
+// Takes the paths into the found list in their order: a file as it is, a
+// folder through a scan thread. Returns true while a scan runs; its
+// WM_SCAN_COMPLETE comes back here.
+bool ScanNextPaths(RunState* run) {
+  while (run->nextPath < run->paths.size()) {
+    const RunPath& next = run->paths[run->nextPath++];
+    if (!next.isFolder) {
+      run->foundFiles.push_back(next.path);
+      continue;
+    }
+    auto* job = new ScanJob;
+    job->window = run->target;
+    job->folder = next.path;
+    job->stopRequested = run->stop;
+    run->scanThread = StartWorkerThread(ScanThreadProc, job);
+    if (!run->scanThread) {
+      delete job;
+      run->threadFailed = true;
+      return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+bool StartFix(RunState* run) {
+  if (run->hintCodePage && !run->options.quiet)
+    HintAtCodePage(run);
+  auto* job = new FixJob;
+  job->window = run->target;
+  job->files = &run->foundFiles;
+  job->codePage = run->options.codePage;
+  job->id3v2Version = run->options.id3v2Version;
+  job->preview = run->options.preview;
+  if (run->journal) {
+    job->recordSave = RecordSave;
+    job->recordContext = run->journal;
+  }
+  job->stopRequested = run->stop;
+  run->fixThread = StartWorkerThread(FixThreadProc, job);
+  if (!run->fixThread) {
+    delete job;
+    run->threadFailed = true;
+    return false;
+  }
+  DrawProgress(run, true);
+  return true;
+}
+
 bool HandleNotification(void* context, const Notification& notification) {
   auto* run = static_cast<RunState*>(context);
   switch (notification.message) {
@@ -294,51 +528,28 @@ bool HandleNotification(void* context, const Notification& notification) {
       DrawProgress(run, false);
       return true;
     }
-    case WM_SCAN_COMPLETE: {
+    case WM_SCAN_COMPLETE:
       JoinWorkerThread(run->scanThread);
       run->scanThread = nullptr;
       if (run->stop->load())
         return false;
-      if (run->hintCodePage)
-        HintAtCodePage(run);
-      auto* job = new FixJob;
-      job->window = run->target;
-      job->files = &run->foundFiles;
-      job->codePage = run->options.codePage;
-      job->preview = run->options.preview;
-      if (run->journal) {
-        job->recordSave = RecordSave;
-        job->recordContext = run->journal;
-      }
-      job->stopRequested = run->stop;
-      run->fixThread = StartWorkerThread(FixThreadProc, job);
-      if (!run->fixThread) {
-        delete job;
-        WriteErr("songwright: could not start a thread\n");
-        return false;
-      }
-      DrawProgress(run, true);
-      return true;
-    }
+      if (ScanNextPaths(run))
+        return true;
+      return !run->threadFailed && StartFix(run);
     case WM_FIX_SUCCEEDED:
+    case WM_FIX_NOT_NEEDED:
     case WM_FIX_FAILED: {
       std::unique_ptr<FileOutcome> outcome(reinterpret_cast<FileOutcome*>(notification.payload));
-      const bool fixed = outcome->issue.empty();
       if (notification.message == WM_FIX_SUCCEEDED) {
         ++run->fixedCount;
-      } else {
+      } else if (notification.message == WM_FIX_FAILED) {
         ++run->failedCount;
       }
       ++run->outcomeCount;
-      ReportOutcome(run, *outcome, fixed);
-      DrawProgress(run, true);
+      ReportOutcome(run, *outcome, notification.message);
+      DrawProgress(run, notification.message != WM_FIX_NOT_NEEDED);
       return true;
     }
-    case WM_FIX_NOT_NEEDED:
-      delete reinterpret_cast<FileOutcome*>(notification.payload);
-      ++run->outcomeCount;
-      DrawProgress(run, false);
-      return true;
     case WM_FIX_COMPLETE:
       JoinWorkerThread(run->fixThread);
       run->fixThread = nullptr;
@@ -346,6 +557,41 @@ bool HandleNotification(void* context, const Notification& notification) {
     default:
       return true;
   }
+}
+
+// Every path must be a folder or a file before anything is touched.
+bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath>* checked, int* status) {
+  for (const PathString& path : paths) {
+    RunPath entry;
+    entry.path = path;
+    if (path.empty()) {
+      *status = UsageError("a PATH is empty");
+      return false;
+    }
+    entry.isFolder = IsExistingFolder(path);
+    if (!entry.isFolder && !IsExistingFile(path)) {
+      *status = UsageError("'" + PathForDisplay(path) + "' is not a file or folder");
+      return false;
+    }
+    // "Music/" walks as "Music", so that its files show as "Music/a.mp3";
+    // a root ("/", "C:\\") keeps its separator.
+    PathString& folder = entry.path;
+    while (entry.isFolder && folder.size() > 1 && folder.back() == kPathSeparator &&
+           folder[folder.size() - 2] != PATH_TEXT(':'))
+      folder.pop_back();
+    checked->push_back(std::move(entry));
+  }
+  return true;
+}
+
+void DescribeRun(const RunState& run, bool codePageGiven) {
+  const Options& options = run.options;
+  WriteErr("songwright: code page " + std::to_string(options.codePage) + " (" +
+           (codePageGiven ? std::string("from -c") : "from " + DescribeDefaultCodePage()) +
+           "), tags written as ID3v2." + std::to_string(options.id3v2Version) + ", " +
+           std::to_string(run.paths.size()) + (run.paths.size() == 1 ? " path" : " paths") +
+           (options.preview ? ", preview" : "") +
+           (options.preview || run.journal ? "" : ", not recorded") + "\n");
 }
 
 }  // namespace
@@ -371,34 +617,30 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     return ListRuns(StateFolder());
   if (options.undo)
     return UndoRun(StateFolder(), options.undoRun, InstallStopHandler());
-  if (!options.folderGiven) {
-    options.folder = DefaultMusicFolder();
-    if (options.folder.empty())
-      return UsageError("no music folder found; name a FOLDER");
+  if (options.paths.empty()) {
+    const PathString music = DefaultMusicFolder();
+    if (music.empty())
+      return UsageError("no music folder found; name a PATH");
+    if (!IsExistingFolder(music))
+      return UsageError("'" + PathForDisplay(music) + "' is not a folder");
+    options.paths.push_back(music);
   }
-  if (options.folder.empty())
-    return UsageError("FOLDER is empty");
-  if (!IsExistingFolder(options.folder)) {
-    return UsageError("'" + PathForDisplay(options.folder) + "' is not a folder");
-  }
+  if (!CheckPaths(options.paths, &run->paths, &status))
+    return status;
 
   if (options.suggest)
-    return RunSuggestion(options.folder, options.codePage);
+    return RunSuggestion(options.paths, options.codePage);
   run->hintCodePage = !codePageGiven;
 
   run->stop = InstallStopHandler();
-  run->showProgress = ErrIsTerminal();
+  run->showProgress = ErrIsTerminal() && !options.quiet;
   // What each save replaces is recorded first, so that the run can be undone.
   if (!options.preview && options.journal)
-    run->journal = BeginRunJournal(StateFolder(), options.folder);
+    run->journal = BeginRunJournal(StateFolder(), options.paths);
+  if (options.verbose)
+    DescribeRun(*run, codePageGiven);
   run->target = CreateNotifyTarget();
-  auto* job = new ScanJob;
-  job->window = run->target;
-  job->folder = options.folder;
-  job->stopRequested = run->stop;
-  run->scanThread = StartWorkerThread(ScanThreadProc, job);
-  if (!run->scanThread) {
-    delete job;
+  if (!ScanNextPaths(run.get()) && (run->threadFailed || !StartFix(run.get()))) {
     DestroyNotifyTarget(run->target);
     EndRunJournal(run->journal);
     WriteErr("songwright: could not start a thread\n");
@@ -411,13 +653,16 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   EndRunJournal(run->journal);
 
   ClearProgress(run.get());
-  WriteOut((options.preview ? PreviewSummary(run->fixedCount, run->failedCount)
-                            : WideToUtf8(ComposeSummary(run->fixedCount, run->failedCount))) +
-           "\n");
+  if (run->threadFailed)
+    WriteErr("songwright: could not start a thread\n");
+  const bool stopped = run->stop->load();
+  ReportSummary(*run, stopped);
   FlushOut();
-  if (run->stop->load()) {
+  if (stopped) {
     WriteErr("songwright: stopped; files not reached were left as they are\n");
     return kExitStopped;
   }
+  if (run->threadFailed)
+    return kExitSomeFailed;
   return run->failedCount ? kExitSomeFailed : kExitOk;
 }

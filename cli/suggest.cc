@@ -73,22 +73,28 @@ SuggestionPool CollectFromFiles(const std::vector<PathString>& files) {
 
 }  // namespace
 
-int RunSuggestion(const PathString& folder, unsigned localeCodePage) {
+int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage) {
   ScanState scan;
-  NotifyTarget target = CreateNotifyTarget();
-  auto* job = new ScanJob;
-  job->window = target;
-  job->folder = folder;
-  scan.thread = StartWorkerThread(ScanThreadProc, job);
-  if (!scan.thread) {
-    delete job;
+  for (const PathString& path : paths) {
+    if (!IsExistingFolder(path)) {
+      scan.files.push_back(path);
+      continue;
+    }
+    NotifyTarget target = CreateNotifyTarget();
+    auto* job = new ScanJob;
+    job->window = target;
+    job->folder = path;
+    scan.thread = StartWorkerThread(ScanThreadProc, job);
+    if (!scan.thread) {
+      delete job;
+      DestroyNotifyTarget(target);
+      WriteErr("songwright: could not start a thread\n");
+      return 1;
+    }
+    RunNotificationLoop(target, HandleScan, &scan);
+    JoinWorkerThread(scan.thread);
     DestroyNotifyTarget(target);
-    WriteErr("songwright: could not start a thread\n");
-    return 1;
   }
-  RunNotificationLoop(target, HandleScan, &scan);
-  JoinWorkerThread(scan.thread);
-  DestroyNotifyTarget(target);
 
   const SuggestionPool pool = CollectFromFiles(scan.files);
   const std::vector<CodePageGuess> ranking = RankCodePages(pool);

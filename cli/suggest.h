@@ -6,10 +6,10 @@
 
 #include "engine/platform.h"
 
-// Scans `folder` as a repair does, reads every MP3 file found read-only and
-// prints the ranking, samples and, when sure, the page to use. Writes no
-// file; returns 0.
-int RunSuggestion(const PathString& folder, unsigned localeCodePage);
+// Finds the files of `paths` as a repair does (folders walked, files taken as
+// they are), reads them read-only and prints the ranking, samples and, when
+// sure, the page to use. Writes no file; returns 0.
+int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage);
 
 // The one-line hint for a run on `files` with the locale's default page, or
 // empty when that page does not rank clearly below another.

@@ -107,7 +107,7 @@ struct Run {
   std::string id;
   bool undone = false;
   std::int64_t started = 0;
-  PathString folder;
+  std::vector<PathString> paths;  // the paths the run was given
   std::size_t saveCount = 0;
   std::vector<SavedFile> saves;  // read only when the run is undone
 };
@@ -138,7 +138,11 @@ bool ReadRun(const fs::path& file, Depth depth, Run* run) {
   }
   Reader fields{header};
   run->started = std::int64_t(fields.Number(8));
-  run->folder = PathFromBytes(fields.Bytes(fields.Number(8)));
+  run->paths.assign(1, PathFromBytes(fields.Bytes(fields.Number(8))));
+  // Journals of runs given several paths hold the others after the first.
+  const std::uint64_t morePaths = fields.at < header.size() ? fields.Number(8) : 0;
+  for (std::uint64_t i = 0; i < morePaths && fields.ok; ++i)
+    run->paths.push_back(PathFromBytes(fields.Bytes(fields.Number(8))));
   run->file = file.native();
   run->undone = file.extension().native() == kUndoneSuffix;
   run->id = PathForDisplay(file.stem().native());
@@ -206,8 +210,36 @@ std::string FormatTime(std::int64_t seconds, const char* format) {
   return text;
 }
 
-PathString Relative(const PathString& folder, const PathString& path) {
-  return path.size() > folder.size() ? path.substr(folder.size() + 1) : path;
+// As the run showed it: below the folder when it was given one folder.
+PathString ShownPath(const Run& run, const PathString& path) {
+  const PathString& folder = run.paths.front();
+  const bool below = run.paths.size() == 1 && path.size() > folder.size() + 1 &&
+                     path.compare(0, folder.size(), folder) == 0 &&
+                     path[folder.size()] == kPathSeparator;
+  return below ? path.substr(folder.size() + 1) : path;
+}
+
+std::string JoinedPaths(const Run& run) {
+  std::string text;
+  for (const PathString& path : run.paths)
+    text += (text.empty() ? "" : ", ") + PathForDisplay(path);
+  return text;
+}
+
+// The path from the root: the current folder joined in front of a relative
+// path, without "." steps (".." stays: after a link it does not lead where
+// the text suggests).
+PathString AbsolutePath(const PathString& path) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(fs::path(path), error);
+  if (error)
+    return path;
+  fs::path clean;
+  for (const fs::path& part : absolute) {
+    if (part != "." && !part.empty())  // empty: a trailing separator
+      clean /= part;
+  }
+  return clean.native();
 }
 
 std::string Plural(std::size_t count, const char* one) {
@@ -220,14 +252,14 @@ std::string Plural(std::size_t count, const char* one) {
 
 struct RunJournal {
   PathString stateFolder;
-  PathString musicFolder;
+  std::vector<PathString> paths;  // absolute
   std::int64_t started = 0;
   NativeFile* file = nullptr;
   std::uint64_t length = 0;
   bool failed = false;
 };
 
-RunJournal* BeginRunJournal(const PathString& stateFolder, const PathString& musicFolder) {
+RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<PathString>& paths) {
   if (stateFolder.empty())
     return nullptr;
   // Old runs go first, so that the new one is among the kept.
@@ -240,7 +272,8 @@ RunJournal* BeginRunJournal(const PathString& stateFolder, const PathString& mus
   }
   auto* journal = new RunJournal;
   journal->stateFolder = stateFolder;
-  journal->musicFolder = musicFolder;
+  for (const PathString& path : paths)
+    journal->paths.push_back(AbsolutePath(path));
   journal->started = now;
   return journal;
 }
@@ -265,9 +298,18 @@ bool CreateJournalFile(RunJournal* journal) {
   }
   if (!journal->file)
     return false;
+  // The journal's name must outlast a power loss as its records do: a save
+  // whose record vanished with the name could not be undone.
+  FlushFolder(folder.native());
+  FlushFolder(fs::path(journal->stateFolder).native());
   std::string header;
   PutNumber(&header, std::uint64_t(journal->started), 8);
-  PutBytes(&header, PathBytes(journal->musicFolder));
+  PutBytes(&header, PathBytes(journal->paths.empty() ? PathString() : journal->paths.front()));
+  if (journal->paths.size() > 1) {
+    PutNumber(&header, journal->paths.size() - 1, 8);
+    for (std::size_t i = 1; i < journal->paths.size(); ++i)
+      PutBytes(&header, PathBytes(journal->paths[i]));
+  }
   std::string data(kHeaderMagic, 4);
   PutChecked(&data, header);
   journal->length = data.size();
@@ -283,7 +325,7 @@ bool RecordSave(void* context, const PathString& path, const SaveRecord& record)
     return false;
   }
   std::string payload;
-  PutBytes(&payload, PathBytes(path));
+  PutBytes(&payload, PathBytes(AbsolutePath(path)));
   PutNumber(&payload, record.offset, 8);
   PutNumber(&payload, record.repairedLength, 8);
   PutNumber(&payload, record.originalSize, 8);
@@ -313,7 +355,7 @@ int ListRuns(const PathString& stateFolder) {
   }
   for (const Run& run : runs) {
     WriteOut(run.id + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
-             Plural(run.saveCount, "file") + "  " + PathForDisplay(run.folder) +
+             Plural(run.saveCount, "file") + "  " + JoinedPaths(run) +
              (run.undone ? "  (undone)" : "") + "\n");
   }
   return 0;
@@ -339,7 +381,7 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     if (stop && stop->load())
       break;
     const SaveRecord& record = saved->record;
-    const std::string shown = PathForDisplay(Relative(run->folder, saved->path));
+    const std::string shown = PathForDisplay(ShownPath(*run, saved->path));
     std::uint64_t size = 0;
     std::uint32_t asRepaired = 0, asOriginal = 0;
     const PathString target = ResolveFileLinks(saved->path);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -11,7 +12,9 @@ struct RunJournal;
 
 // Makes way for a new run's journal: drops journals older than 30 days and
 // all but the newest 19. The journal itself is created with the first save.
-RunJournal* BeginRunJournal(const PathString& stateFolder, const PathString& musicFolder);
+// It records the run's paths and every saved file with absolute paths, so
+// that the run can be undone from any folder.
+RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<PathString>& paths);
 void EndRunJournal(RunJournal* journal);
 
 // A SaveRecorder: appends the record and flushes it to disk.

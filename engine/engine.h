@@ -73,6 +73,7 @@ struct FixJob {
   NotifyTarget window = NotifyTarget();
   const std::vector<PathString>* files = nullptr;  // read only, first to last
   unsigned codePage = 0;                           // 0: the ANSI code page
+  unsigned id3v2Version = 4;                       // a saved tag is written as ID3v2.3 or 2.4
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
   bool preview = false;
@@ -98,10 +99,11 @@ void FixFiles(const FixJob& job);
 // Repairs one file; returns the outcome's message (WM_FIX_SUCCEEDED,
 // WM_FIX_NOT_NEEDED or WM_FIX_FAILED) and fills `outcome`. The file is closed
 // when it returns.
-// A preview decides the same and writes nothing.
+// A preview decides the same and writes nothing. A saved tag is written as
+// ID3v2.`id3v2Version` (3 or 4).
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome,
                  bool preview = false, SaveRecorder recordSave = nullptr,
-                 void* recordContext = nullptr);
+                 void* recordContext = nullptr, unsigned id3v2Version = 4);
 
 // The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
 // file", "No files needed fixing", ...

@@ -154,12 +154,13 @@ bool FindTrailingTag(EditStream* stream, std::uint64_t* start) {
   return false;
 }
 
-bool ReadTagAt(EditStream* stream, std::uint64_t start, Id3v2Layout* layout) {
+bool ReadTagAt(EditStream* stream, std::uint64_t start, Id3v2Layout* layout,
+               bool embeddedAsV24 = true) {
   // The header tells the extent; the tag is read when it lies in the file.
   ReadId3v2Layout(ReadAt(stream, start, 10), layout);
   if (layout->extent == 0 || start + layout->extent > std::uint64_t(stream->length()))
     return false;
-  return ReadId3v2Layout(ReadAt(stream, start, layout->extent), layout);
+  return ReadId3v2Layout(ReadAt(stream, start, layout->extent), layout, embeddedAsV24);
 }
 
 // Latin-1 text frames holding a byte at or above 0x80 are the ones the
@@ -394,7 +395,7 @@ bool HasNoDescription(const Id3v2Frame& comment) {
 
 // The ID3v1 fields go into ID3v2 fields that are missing or empty; a field
 // that ID3v1 leaves empty (or 0) changes nothing.
-bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, bool* changed,
+bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, int version, bool* changed,
                std::vector<FrameChange>* changes, std::vector<OutputFrame>* frames) {
   const std::pair<const char*, TagLib::String> fields[] = {
       {"TIT2", id3v1.title()},
@@ -402,7 +403,8 @@ bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, bool* changed
       {"TALB", id3v1.album()},
       {"COMM", id3v1.comment()},
       {"TCON", id3v1.genre()},
-      {"TDRC", id3v1.year() ? TagLib::String::number(int(id3v1.year())) : TagLib::String()},
+      {version == 3 ? "TYER" : "TDRC",
+       id3v1.year() ? TagLib::String::number(int(id3v1.year())) : TagLib::String()},
       {"TRCK", id3v1.track() ? TagLib::String::number(int(id3v1.track())) : TagLib::String()},
   };
   for (const auto& [id, value] : fields) {
@@ -434,14 +436,106 @@ bool CopyId3v1(const TagLib::ID3v1::Tag& id3v1, unsigned codePage, bool* changed
   return true;
 }
 
-// The tag as TagLib renders it: a version 2.4 header and the frames, padded
+// Frames that version 2.3 has no place for; a tag holding one stays 2.4.
+bool OnlyInVersion24(const std::string& id) {
+  for (const char* only : {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN", "TDEN", "TDOR", "TDRL", "TDTG",
+                           "TIPL", "TMCL", "TMOO", "TPRO", "TSST", "CHAP", "CTOC"}) {
+    if (id == only)
+      return true;
+  }
+  return false;
+}
+
+// Frames that begin with a text encoding other than the text frames.
+bool HasEncodingByte(const std::string& id) {
+  for (const char* encoded :
+       {"COMM", "USLT", "APIC", "SYLT", "GEOB", "USER", "OWNE", "COMR", "WXXX", "IPLS"}) {
+    if (id == encoded)
+      return true;
+  }
+  return false;
+}
+
+// Text stored as UTF-16 with a byte-order mark, the one Unicode form version
+// 2.3 has; the values stay in their places.
+std::string Utf16TextData(const std::vector<std::wstring>& fields) {
+  std::string data(1, '\x01');
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i)
+      data += std::string(2, '\0');
+    data += "\xFF\xFE";
+    const TagLib::ByteVector units = TagLib::String(fields[i]).data(TagLib::String::UTF16LE);
+    data += String(units);
+  }
+  return data;
+}
+
+// A version 2.4 frame in version 2.3 form with the same content, when there
+// is one: TDRC becomes TYER (with TDAT and TIME when the date has them),
+// UTF-8 and UTF-16BE text becomes UTF-16.
+bool FrameInVersion23(const Id3v2Frame& frame, std::vector<OutputFrame>* out) {
+  if (frame.malformed || (frame.hasDataLength && !frame.compressed) || OnlyInVersion24(frame.id))
+    return false;
+  const bool text = frame.id[0] == 'T' && !frame.compressed && !frame.encrypted;
+  OutputFrame kept;
+  kept.id = frame.id;
+  kept.frame = frame;
+  if (text && frame.id == "TDRC") {
+    std::vector<std::wstring> fields;
+    if (!TextFrameFields(frame, false, &fields) || fields.size() != 1)
+      return false;
+    const std::string date(fields[0].begin(), fields[0].end());
+    const auto digits = [&](std::size_t at, std::size_t count) {
+      return date.size() >= at + count && date.find_first_not_of("0123456789", at) >= at + count;
+    };
+    const bool day =
+        date.size() >= 10 && date[4] == '-' && date[7] == '-' && digits(5, 2) && digits(8, 2);
+    const bool time = date.size() == 16 && day && date[10] == 'T' && date[13] == ':' &&
+                      digits(11, 2) && digits(14, 2);
+    if (!digits(0, 4) || !(date.size() == 4 || (date.size() == 10 && day) || time))
+      return false;
+    const auto part = [&](const char* id, const std::string& value) {
+      OutputFrame made = kept;
+      made.kind = OutputFrame::kMergedDate;
+      made.id = id;
+      made.frame.id = id;
+      made.frame.data = std::string(1, '\0') + value;
+      out->push_back(made);
+    };
+    part("TYER", date.substr(0, 4));
+    if (day)
+      part("TDAT", date.substr(8, 2) + date.substr(5, 2));
+    if (time)
+      part("TIME", date.substr(11, 2) + date.substr(14, 2));
+    return true;
+  }
+  if (!frame.compressed && !frame.encrypted && !frame.data.empty() &&
+      (frame.data[0] == '\x02' || frame.data[0] == '\x03')) {
+    std::vector<std::wstring> fields;
+    if (!text || !TextFrameFields(frame, true, &fields))
+      return false;  // a comment, picture, ... in UTF-8 or UTF-16BE
+    kept.kind = OutputFrame::kRedecoded;
+    kept.frame.data = Utf16TextData(fields);
+    kept.expectedFields = fields;
+  } else if (HasEncodingByte(frame.id) && !frame.compressed && !frame.encrypted &&
+             !frame.data.empty() && frame.data[0] != '\0' && frame.data[0] != '\x01') {
+    return false;
+  }
+  out->push_back(kept);
+  return true;
+}
+
+// The tag as TagLib renders it: a version 2.4 (or 2.3) header and the frames, padded
 // to the old tag's size when they fit (within 1% of the file, at most 1 MB),
 // else with 1 KB of padding.
 std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout* old,
-                       std::uint64_t fileLength) {
+                       std::uint64_t fileLength, int version) {
   std::string body;
-  for (const OutputFrame& frame : frames)
-    body += RenderFrameV24(frame.frame, frame.id);
+  for (const OutputFrame& frame : frames) {
+    Id3v2Frame named = frame.frame;
+    named.id = frame.id;
+    body += version == 3 ? RenderFrameV23(named) : RenderFrameV24(named);
+  }
   constexpr long long kMinPadding = 1024, kMaxPadding = 1024 * 1024;
   // A tag whose declared size runs into the audio ends where the audio
   // begins.
@@ -459,7 +553,7 @@ std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout
   }
   body.resize(body.size() + std::size_t(padding), '\0');
   std::string tag = "ID3";
-  tag.push_back('\x04');
+  tag.push_back(char(version));
   tag.push_back('\0');
   // Only the experimental mark of the old header stays, as with TagLib.
   tag.push_back(char(old && old->version >= 3 ? (old->flags & 0x20) : 0));
@@ -506,7 +600,8 @@ bool VerifyTag(const std::string& tag, const std::vector<OutputFrame>& expected,
 // Decides the repair, and for a real run composes and checks the tag it
 // writes. Every frame the repair does not re-decode keeps its stored bytes
 // (in version 2.4 form); TagLib renders each re-decoded frame.
-unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcome, TagEdit* edit) {
+unsigned RenderRepair(EditStream* stream, unsigned codePage, unsigned id3v2Version,
+                      FileOutcome* outcome, TagEdit* edit) {
   TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
@@ -587,8 +682,46 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
     }
     frames.push_back(std::move(out));
   }
+  // ID3v2.3 is written when every frame has a version 2.3 form with the
+  // same content; else the tag stays 2.4.
+  int version = 4;
+  std::vector<OutputFrame> framesV23;
+  bool inVersion23 = id3v2Version == 3 && (!hasTag || layout.version >= 3);
+  if (inVersion23 && hasTag && layout.version == 3) {
+    // A version 2.3 tag keeps every frame as it is, the re-decoded ones
+    // under their own ids.
+    Id3v2Layout stored;
+    inVersion23 = ReadTagAt(stream, start, &stored, false);
+    for (const Id3v2Frame& original : stored.frames) {
+      OutputFrame out;
+      out.id = original.id;
+      out.frame = original;
+      if (IsRedecodable(original, FrameIdV24(3, original.id)))
+        inVersion23 = inVersion23 && RedecodeFrame(original, original.id, codePage, nullptr, &out);
+      framesV23.push_back(std::move(out));
+    }
+  } else if (inVersion23) {
+    for (const OutputFrame& frame : frames) {
+      Id3v2Frame named = frame.frame;
+      named.id = frame.id;
+      if (frame.kind == OutputFrame::kRedecoded) {
+        if (OnlyInVersion24(frame.id) || frame.id == "TDRC") {
+          inVersion23 = false;
+          break;
+        }
+        framesV23.push_back(frame);
+      } else if (!FrameInVersion23(named, &framesV23)) {
+        inVersion23 = false;
+        break;
+      }
+    }
+  }
+  if (inVersion23) {
+    frames = std::move(framesV23);
+    version = 3;
+  }
   if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
-    if (!CopyId3v1(*id3v1, codePage, &changed, changes, &frames))
+    if (!CopyId3v1(*id3v1, codePage, version, &changed, changes, &frames))
       return refuse(L"an ID3v1 field cannot be copied");
   }
   if (!changed) {
@@ -605,7 +738,8 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
 
   edit->offset = hasTag ? start : 0;
   edit->replaced = !hasTag ? 0 : layout.audioStart ? layout.audioStart : layout.extent;
-  edit->tag = ComposeTag(frames, hasTag ? &layout : nullptr, std::uint64_t(stream->length()));
+  edit->tag =
+      ComposeTag(frames, hasTag ? &layout : nullptr, std::uint64_t(stream->length()), version);
   std::wstring detail;
   if (!VerifyTag(edit->tag, frames, &detail))
     return refuse(detail);
@@ -613,7 +747,7 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
 }
 
 unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                    SaveRecorder recordSave, void* recordContext) {
+                    SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again. A preview writes
   // nothing, so it reads the file as it is.
@@ -624,7 +758,7 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
   }
   EditStream stream(path, target);
   TagEdit edit;
-  const unsigned message = RenderRepair(&stream, codePage, outcome, &edit);
+  const unsigned message = RenderRepair(&stream, codePage, id3v2Version, outcome, &edit);
   if (!preview)
     outcome->changes.clear();
   if (message != WM_FIX_SUCCEEDED || preview)
@@ -652,13 +786,13 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
 }  // namespace
 
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                 SaveRecorder recordSave, void* recordContext) {
+                 SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
   outcome->path = path;
   outcome->issue.clear();
   outcome->detail.clear();
   outcome->changes.clear();
   try {
-    return RepairFile(path, codePage, outcome, preview, recordSave, recordContext);
+    return RepairFile(path, codePage, outcome, preview, recordSave, recordContext, id3v2Version);
   } catch (...) {
     // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
     // file exactly one outcome; nothing was saved.
@@ -672,8 +806,8 @@ void FixFiles(const FixJob& job) {
     if (StopRequested(job))
       break;
     auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message =
-        FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave, job.recordContext);
+    const unsigned message = FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave,
+                                     job.recordContext, job.id3v2Version);
     if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
       outcome.release();  // the receiver owns it now
     }

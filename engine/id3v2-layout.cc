@@ -37,6 +37,11 @@ void PutSyncSafe(std::string* out, std::uint32_t value) {
     out->push_back(char((value >> shift) & 0x7F));
 }
 
+void PutBigEndian(std::string* out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out->push_back(char((value >> shift) & 0xFF));
+}
+
 std::string RemoveUnsynchronisation(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());
@@ -238,7 +243,7 @@ bool Id3v2Frame::operator==(const Id3v2Frame& other) const {
          dataLength == other.dataLength && data == other.data;
 }
 
-bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout) {
+bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embeddedAsV24) {
   *layout = Id3v2Layout();
   if (bytes.size() < 10 || bytes.compare(0, 3, "ID3") != 0)
     return false;
@@ -279,7 +284,7 @@ bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout) {
              mapsToFile ? &audioAt : nullptr);
   if (audioAt)
     layout->audioStart = areaStart + audioAt;
-  if (version == 3) {
+  if (version == 3 && embeddedAsV24) {
     // Frames embedded in chapters are version 2.3 frames too; they are kept
     // in version 2.4 form.
     for (Id3v2Frame& frame : layout->frames) {
@@ -332,6 +337,28 @@ std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id) {
   out += fields;
   out += frame.data;
   return out;
+}
+
+std::string RenderFrameV23(const Id3v2Frame& frame) {
+  std::string fields;
+  if (frame.compressed)
+    PutBigEndian(&fields, frame.dataLength);
+  if (frame.encrypted)
+    fields.push_back(char(frame.encryptionMethod));
+  if (frame.grouped)
+    fields.push_back(char(frame.groupId));
+  std::uint16_t flags = 0;
+  flags |= frame.discardOnTagChange ? 0x8000 : 0;
+  flags |= frame.discardOnFileChange ? 0x4000 : 0;
+  flags |= frame.readOnly ? 0x2000 : 0;
+  flags |= frame.compressed ? 0x0080 : 0;
+  flags |= frame.encrypted ? 0x0040 : 0;
+  flags |= frame.grouped ? 0x0020 : 0;
+  std::string out = frame.id;
+  PutBigEndian(&out, std::uint32_t(fields.size() + frame.data.size()));
+  out.push_back(char(flags >> 8));
+  out.push_back(char(flags & 0xFF));
+  return out + fields + frame.data;
 }
 
 std::string FrameIdV24(int version, const std::string& id) {

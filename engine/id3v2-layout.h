@@ -53,12 +53,20 @@ struct Id3v2Layout {
 // the whole tag when it fits in the file. False when the header is not an
 // ID3v2 header, the tag is compressed as a whole (version 2.2), or it runs
 // past `bytes`; `extent` is set whenever the header can be read.
-bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout);
+// Frames embedded in the chapters of a version 2.3 tag are given version
+// 2.4 headers unless `embeddedAsV24` is false.
+bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embeddedAsV24 = true);
 
 // The frame in version 2.4 form: header with a syncsafe size and version 2.4
 // flags, then its group, encryption method and data length, then its data.
 // `id` replaces the stored id when given.
 std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id = std::string());
+
+// The frame in version 2.3 form: header with a plain size and version 2.3
+// flags, then its data length (when compressed), encryption method and
+// group, then its data. A data length without compression has no version
+// 2.3 form and is left out.
+std::string RenderFrameV23(const Id3v2Frame& frame);
 
 // The version 2.4 id of a version 2.2 or 2.3 frame id, as the version 2.4
 // reading of the frame names it; empty when the frame has no version 2.4

@@ -190,7 +190,28 @@ NativeFile* Wrap(int fd) {
 
 }  // namespace
 
-NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
+// The platform's own file operations.
+struct PosixDisk final : DiskInterface {
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+};
+
+DiskInterface& PlatformDisk() {
+  static PosixDisk disk;
+  return disk;
+}
+
+NativeFile* PosixDisk::OpenExisting(const PathString& path, bool forWriting) {
   // Only regular files: a folder would read as empty, and a named pipe would
   // block the run (O_NONBLOCK does nothing to a regular file).
   const int fd = open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
@@ -202,18 +223,18 @@ NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
   return Wrap(fd);
 }
 
-NativeFile* CreateNewFile(const PathString& path) {
+NativeFile* PosixDisk::CreateNew(const PathString& path) {
   return Wrap(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
 }
 
-void CloseNativeFile(NativeFile* file) {
+void PosixDisk::Close(NativeFile* file) {
   if (!file)
     return;
   close(file->fd);
   delete file;
 }
 
-bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+bool PosixDisk::Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
   auto* out = static_cast<char*>(buffer);
   while (count > 0) {
     const ssize_t got = pread(file->fd, out, count, static_cast<off_t>(offset));
@@ -226,7 +247,7 @@ bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_
   return true;
 }
 
-bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+bool PosixDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
   const auto* in = static_cast<const char*>(data);
   while (count > 0) {
     const ssize_t put = pwrite(file->fd, in, count, static_cast<off_t>(offset));
@@ -239,8 +260,8 @@ bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::
   return true;
 }
 
-bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
-                   std::uint64_t toOffset, std::uint64_t count) {
+bool PosixDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                          std::uint64_t toOffset, std::uint64_t count) {
   // The kernel copies (or shares blocks, where the file system can) without
   // the bytes passing through this process.
   while (count > 0) {
@@ -257,8 +278,8 @@ bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
   std::vector<char> buffer(count > 0 ? std::min<std::uint64_t>(count, 1 << 20) : 0);
   while (count > 0) {
     const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, buffer.size()));
-    if (!ReadFileAt(from, fromOffset, buffer.data(), chunk) ||
-        !WriteFileAt(to, toOffset, buffer.data(), chunk)) {
+    if (!Read(from, fromOffset, buffer.data(), chunk) ||
+        !Write(to, toOffset, buffer.data(), chunk)) {
       return false;
     }
     fromOffset += chunk, toOffset += chunk, count -= chunk;
@@ -266,7 +287,7 @@ bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
   return true;
 }
 
-bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
+bool PosixDisk::Truncate(NativeFile* file, std::uint64_t size) {
   return ftruncate(file->fd, static_cast<off_t>(size)) == 0;
 }
 
@@ -278,7 +299,7 @@ bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
   return true;
 }
 
-bool FlushNativeFile(NativeFile* file) {
+bool PosixDisk::Flush(NativeFile* file) {
   return fsync(file->fd) == 0;
 }
 
@@ -330,7 +351,7 @@ bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
   return true;
 }
 
-bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
+bool PosixDisk::Replace(const PathString& target, const PathString& replacement) {
   if (rename(replacement.c_str(), target.c_str()) != 0)
     return false;
   const size_t slash = target.rfind('/');
@@ -338,11 +359,11 @@ bool ReplaceFileAtomically(const PathString& target, const PathString& replaceme
   return true;
 }
 
-bool RemoveFileIfPresent(const PathString& path) {
+bool PosixDisk::Remove(const PathString& path) {
   return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-void FlushFolder(const PathString& folder) {
+void PosixDisk::FlushFolder(const PathString& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return;

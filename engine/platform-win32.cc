@@ -143,25 +143,46 @@ OVERLAPPED At(std::uint64_t offset) {
 
 }  // namespace
 
-NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
+// The platform's own file operations.
+struct Win32Disk final : DiskInterface {
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+};
+
+DiskInterface& PlatformDisk() {
+  static Win32Disk disk;
+  return disk;
+}
+
+NativeFile* Win32Disk::OpenExisting(const PathString& path, bool forWriting) {
   const DWORD access = GENERIC_READ | (forWriting ? GENERIC_WRITE : 0);
   return Wrap(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-NativeFile* CreateNewFile(const PathString& path) {
+NativeFile* Win32Disk::CreateNew(const PathString& path) {
   return Wrap(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                           CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
 }
 
-void CloseNativeFile(NativeFile* file) {
+void Win32Disk::Close(NativeFile* file) {
   if (!file)
     return;
   CloseHandle(file->handle);
   delete file;
 }
 
-bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+bool Win32Disk::Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
   auto* out = static_cast<char*>(buffer);
   while (count > 0) {
     OVERLAPPED overlapped = At(offset);
@@ -174,7 +195,7 @@ bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_
   return true;
 }
 
-bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+bool Win32Disk::Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
   const auto* in = static_cast<const char*>(data);
   while (count > 0) {
     OVERLAPPED overlapped = At(offset);
@@ -187,13 +208,12 @@ bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::
   return true;
 }
 
-bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
-                   std::uint64_t toOffset, std::uint64_t count) {
+bool Win32Disk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                          std::uint64_t toOffset, std::uint64_t count) {
   std::string buffer(std::size_t(std::min<std::uint64_t>(count, 1 << 20)), '\0');
   while (count > 0) {
     const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, buffer.size()));
-    if (!ReadFileAt(from, fromOffset, &buffer[0], chunk) ||
-        !WriteFileAt(to, toOffset, buffer.data(), chunk)) {
+    if (!Read(from, fromOffset, &buffer[0], chunk) || !Write(to, toOffset, buffer.data(), chunk)) {
       return false;
     }
     fromOffset += chunk, toOffset += chunk, count -= chunk;
@@ -201,7 +221,7 @@ bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
   return true;
 }
 
-bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
+bool Win32Disk::Truncate(NativeFile* file, std::uint64_t size) {
   LARGE_INTEGER position;
   position.QuadPart = LONGLONG(size);
   return SetFilePointerEx(file->handle, position, nullptr, FILE_BEGIN) &&
@@ -216,7 +236,7 @@ bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
   return true;
 }
 
-bool FlushNativeFile(NativeFile* file) {
+bool Win32Disk::Flush(NativeFile* file) {
   return FlushFileBuffers(file->handle) != FALSE;
 }
 
@@ -240,18 +260,18 @@ bool CopyFileSecurity(NativeFile*, NativeFile*) {
   return true;
 }
 
-bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
+bool Win32Disk::Replace(const PathString& target, const PathString& replacement) {
   // The replacement was flushed before; ReplaceFileW keeps what the
   // original had (MoveFileExW would drop its access lists) and leaves the
   // original in place when it fails.
   return ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
 }
 
-bool RemoveFileIfPresent(const PathString& path) {
+bool Win32Disk::Remove(const PathString& path) {
   return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-void FlushFolder(const PathString&) {}  // NTFS journals its own metadata
+void Win32Disk::FlushFolder(const PathString&) {}  // NTFS journals its own metadata
 
 PathString ResolveFileLinks(const PathString& path) {
   return path;

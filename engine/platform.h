@@ -118,8 +118,35 @@ void CloseDirectoryListing(DirectoryListing* listing);
 
 struct NativeFile;
 
+// The operations that read or change files, behind one interface so that a
+// test can count them, fail one, or stop a run at any one of them as a crash
+// would. The free functions below go through the interface in use: the
+// platform's own, unless a test has put another in its place.
+struct DiskInterface {
+  virtual ~DiskInterface() = default;
+  virtual NativeFile* OpenExisting(const PathString& path, bool forWriting) = 0;
+  virtual NativeFile* CreateNew(const PathString& path) = 0;
+  virtual void Close(NativeFile* file) = 0;
+  virtual bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) = 0;
+  virtual bool Write(NativeFile* file, std::uint64_t offset, const void* data,
+                     std::size_t count) = 0;
+  virtual bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                         std::uint64_t toOffset, std::uint64_t count) = 0;
+  virtual bool Truncate(NativeFile* file, std::uint64_t size) = 0;
+  virtual bool Flush(NativeFile* file) = 0;
+  virtual bool Replace(const PathString& target, const PathString& replacement) = 0;
+  virtual bool Remove(const PathString& path) = 0;
+  virtual void FlushFolder(const PathString& folder) = 0;
+};
+
+// The platform's own file operations.
+DiskInterface& PlatformDisk();
+// Puts `disk` in use for every file operation from now on; null puts the
+// platform's own back. Set it only while no run is going on.
+void UseDiskInterface(DiskInterface* disk);
+
 // Opens an existing file for reading, or for reading and writing; null on
-// failure.
+// failure. Only regular files open.
 NativeFile* OpenExistingFile(const PathString& path, bool forWriting);
 // Creates a new file that must not exist yet, readable only by its owner.
 NativeFile* CreateNewFile(const PathString& path);
@@ -132,28 +159,26 @@ bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::
 bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
                    std::uint64_t toOffset, std::uint64_t count);
 bool TruncateNativeFile(NativeFile* file, std::uint64_t size);
-bool FileSizeOf(NativeFile* file, std::uint64_t* size);
 // Writes everything to stable storage before returning.
 bool FlushNativeFile(NativeFile* file);
-
-// What makes a file the same file whatever its name: device and inode, or
-// volume and file index.
-bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index);
-
-// True when the file has more names than one (hard links), which a replace
-// by rename would split apart.
-bool HasSeveralLinks(NativeFile* file);
-
-// Gives `copy` the owner, permissions and access lists of `original`; false
-// when that is not possible (then the copy must not replace the original).
-bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
-
 // Atomically puts `replacement` in the place of `target` and makes the
 // change durable; on failure `target` is untouched.
 bool ReplaceFileAtomically(const PathString& target, const PathString& replacement);
 bool RemoveFileIfPresent(const PathString& path);
 // Makes a file's creation or removal in `folder` durable.
 void FlushFolder(const PathString& folder);
+
+// Questions about an open file; they change nothing.
+bool FileSizeOf(NativeFile* file, std::uint64_t* size);
+// What makes a file the same file whatever its name: device and inode, or
+// volume and file index.
+bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index);
+// True when the file has more names than one (hard links), which a replace
+// by rename would split apart.
+bool HasSeveralLinks(NativeFile* file);
+// Gives `copy` the owner, permissions and access lists of `original`; false
+// when that is not possible (then the copy must not replace the original).
+bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
 
 // The file a path names after following symbolic links, so that a save
 // repairs the target and leaves the link a link.

@@ -23,15 +23,15 @@ using Result = ProgramResult;
 // Runs build/songwright with `arguments`; `environment` entries replace the
 // inherited ones (an empty value removes the variable).
 Result RunCli(const std::vector<std::string>& arguments,
-              const std::map<std::string, std::string>& environment = {}) {
+              const std::map<std::string, std::string>& environment = {},
+              const fs::path& workingFolder = fs::path()) {
   std::vector<std::string> argv = {SONGWRIGHT_BINARY};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return RunProgram(argv, [&environment] {
+  return RunProgram(argv, [&environment, &workingFolder] {
+    if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0)
+      _exit(126);
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
       unsetenv(name);
-    // Run journals go to the test's own state folder, never the user's.
-    setenv("XDG_STATE_HOME",
-           (std::filesystem::temp_directory_path() / "songwright-test-state").c_str(), 1);
     for (const auto& [name, value] : environment) {
       if (value.empty()) {
         unsetenv(name.c_str());
@@ -72,8 +72,15 @@ TEST(CommandLine, UsageErrorsPrintOneLineAndTouchNothing) {
       {"--codepage"},
       {""},
       {(folder.path() / "missing").string()},
-      {song.string()},
-      {path, path},
+      {path, (folder.path() / "missing").string()},
+      {song.string(), "-q", ""},
+      {"-n", "-x", path},
+      {"-c"},
+      {"--id3v2-version", "2", path},
+      {"--dry-run=yes", path},
+      {"-q", "-v", path},
+      {"--json", "--undo"},
+      {"/dev/null", path},
   };
   for (const auto& call : calls) {
     SCOPED_TRACE(call.front());
@@ -266,38 +273,6 @@ TEST(CommandLine, UndoPutsEveryFileBackExceptThoseChangedSince) {
   EXPECT_EQ(2, RunCli({"--undo"}, fresh).status);
 }
 
-TEST(CommandLine, UndoCutShortByAKillIsFinishedByTheNextUndo) {
-  for (int round = 0; round < 6; ++round) {
-    SCOPED_TRACE(round);
-    TempFolder folder, state;
-    const std::map<std::string, std::string> environment = {
-        {"XDG_STATE_HOME", state.path().string()}};
-    std::map<fs::path, std::string> original;
-    for (int i = 0; i < 12; ++i) {
-      const fs::path path = folder.Write(
-          "f" + std::to_string(i) + ".mp3",
-          Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2")}, i % 2 ? 1024 : 0) + MpegFrames(600, i));
-      original[path] = ReadFile(path);
-    }
-    ASSERT_EQ(0, RunCli({"--codepage", "1251", folder.path().string()}, environment).status);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("XDG_STATE_HOME", state.path().c_str(), 1);
-      if (!freopen("/dev/null", "w", stdout))
-        _exit(127);
-      execl(SONGWRIGHT_BINARY, SONGWRIGHT_BINARY, "--undo", nullptr);
-      _exit(127);
-    }
-    usleep(useconds_t(round * 4000));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    const Result finish = RunCli({"--undo"}, environment);
-    EXPECT_EQ(0, finish.status) << finish.out;
-    for (const auto& [path, bytes] : original)
-      EXPECT_EQ(bytes, ReadFile(path)) << path;
-  }
-}
-
 TEST(CommandLine, SuggestionNamesThePageAndALocalePageThatReadsWorseGetsAHint) {
   // Polish titles stored as code page 1250 bytes.
   std::map<wchar_t, char> encode;
@@ -347,4 +322,136 @@ TEST(CommandLine, OnlyTheNewestTwentyRunsAreKept) {
   EXPECT_EQ(20u, runs.size());
   EXPECT_EQ(20, std::distance(fs::directory_iterator(state.path() / "songwright" / "runs"),
                               fs::directory_iterator()));
+}
+
+TEST(CommandLine, ShortOptionsClustersAndDoubleDashMeanWhatTheLongOnesDo) {
+  TempFolder folder;
+  folder.Write("a.mp3", Needing());
+  const fs::path dashed = folder.Write("-dashed.mp3", Needing("\xC1"));
+  const std::string path = folder.path().string();
+  const Result longForm = RunCli({"--dry-run", "--codepage", "1251", path});
+  EXPECT_EQ(0, longForm.status);
+  for (const auto& call : std::vector<std::vector<std::string>>{{"-n", "-c", "1251", path},
+                                                                {"-nc1251", path},
+                                                                {"-nc", "cp1251", path},
+                                                                {path, "-n", "--codepage=1251"}}) {
+    SCOPED_TRACE(call.front());
+    const Result result = RunCli(call);
+    EXPECT_EQ(0, result.status) << result.err;
+    EXPECT_EQ(longForm.out, result.out);
+  }
+  EXPECT_EQ(RunCli({"--version"}).out, RunCli({"-V"}).out);
+  EXPECT_EQ(RunCli({"--help"}).out, RunCli({"-h"}).out);
+
+  // After "--" a name that starts with a dash is a path.
+  const Result afterDashes = RunCli({"-c", "1251", "--", dashed.string()}, {}, folder.path());
+  EXPECT_EQ(0, afterDashes.status) << afterDashes.err;
+  EXPECT_EQ("fixed\t" + dashed.string() + "\nSuccessfully fixed 1 file\n", afterDashes.out);
+}
+
+TEST(CommandLine, SeveralFilesAndFoldersAreOneRunShownAsFound) {
+  TempFolder folder;
+  folder.Write("one/a.mp3", Needing());
+  folder.Write("one/plain.mp3", Needing("ASCII"));
+  folder.Write("two/a.mp3", Needing("\xC1"));
+  const fs::path single = folder.Write("loose/song.mp3", Needing("\xC2"));
+  const fs::path named = folder.Write("loose/not-suffixed.bin", Needing("\xC3"));
+  // Relative paths, as typed in the folder that holds them.
+  const Result run = RunCli({"-c", "1251", "two", "loose/song.mp3", "one/"}, {}, folder.path());
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(
+      "fixed\ttwo/a.mp3\n"
+      "fixed\tloose/song.mp3\n"
+      "fixed\tone/a.mp3\n"
+      "Successfully fixed 3 files\n",
+      run.out);
+  EXPECT_EQ(std::string::npos, ReadFile(single).find("\xC2")) << "repaired";
+
+  // A file named on its own is taken whatever its name: MPEG audio is
+  // repaired, anything else cannot be opened.
+  const fs::path text = folder.Write("loose/notes.txt", "not a song");
+  const Result other = RunCli({"-c", "1251", named.string(), text.string(), single.string()});
+  EXPECT_EQ(1, other.status);
+  EXPECT_EQ("fixed\t" + named.string() + "\nfailed\t" + text.string() +
+                "\tCouldn't open file\nSuccessfully fixed 1 file, couldn't fix 1 file\n",
+            other.out);
+}
+
+TEST(CommandLine, QuietKeepsFailuresAndTheSummaryVerboseAddsFilesThatNeedNothing) {
+  TempFolder folder;
+  folder.Write("fix.mp3", Needing());
+  folder.Write("plain.mp3", Needing("ASCII"));
+  fs::create_symlink(folder.path() / "nowhere", folder.path() / "broken.mp3");
+  const std::string path = folder.path().string();
+
+  const Result quiet = RunCli({"-q", "-n", "-c", "1251", path});
+  EXPECT_EQ(1, quiet.status);
+  EXPECT_EQ(
+      "failed\tbroken.mp3\tCouldn't open file\n"
+      "Preview: would fix 1 file, couldn't fix 1 file; nothing was written\n",
+      quiet.out);
+
+  const Result verbose = RunCli({"--verbose", "-c", "1251", "--id3v2-version", "3", path});
+  EXPECT_EQ(1, verbose.status);
+  std::vector<std::string> lines = Lines(verbose.out);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ((std::vector<std::string>{"Successfully fixed 1 file, couldn't fix 1 file",
+                                      "failed\tbroken.mp3\tCouldn't open file", "fixed\tfix.mp3",
+                                      "not needed\tplain.mp3"}),
+            lines);
+  EXPECT_NE(std::string::npos, verbose.err.find("code page 1251 (from -c)")) << verbose.err;
+  EXPECT_NE(std::string::npos, verbose.err.find("ID3v2.3")) << verbose.err;
+  EXPECT_EQ(3, ReadFile(folder.path() / "fix.mp3")[3]) << "written as ID3v2.3";
+}
+
+TEST(CommandLine, JsonGivesOneValidObjectPerLineWithNamesEscaped) {
+  TempFolder folder;
+  // A quote, a backslash, a tab, a control character and a byte that is not
+  // UTF-8 in one name.
+  folder.Write(
+      "q\"b\\t\t\x01\xE9.mp3",
+      Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2"), TextFrame("TALB", "\"x\"")}) + MpegFrames(4));
+  folder.Write("plain.mp3", Needing("ASCII"));
+  const std::string path = folder.path().string();
+  const std::string name = "q\\\"b\\\\t\\t\\u0001\xEF\xBF\xBD.mp3";
+
+  const Result preview = RunCli({"--json", "-n", "-c", "1251", path});
+  EXPECT_EQ(0, preview.status);
+  EXPECT_EQ(
+      "{\"type\":\"file\",\"file\":\"" + name +
+          "\",\"outcome\":\"would fix\",\"frames\":[{\"id\":\"TIT2\",\"before\":\"\xC3\x80\xC3\xA1"
+          "\xC3\xA2\",\"after\":\"\xD0\x90\xD0\xB1\xD0\xB2\"}]}\n"
+          "{\"type\":\"summary\",\"summary\":\"Preview: would fix 1 file; nothing was written\","
+          "\"preview\":true,\"found\":2,\"fixed\":1,\"failed\":0,\"not_needed\":1,"
+          "\"stopped\":false}\n",
+      preview.out);
+
+  const Result real = RunCli({"--json", "-v", "-c", "1251", path});
+  EXPECT_EQ(0, real.status);
+  std::vector<std::string> lines = Lines(real.out);
+  ASSERT_EQ(3u, lines.size()) << real.out;
+  std::sort(lines.begin(), lines.begin() + 2);
+  EXPECT_EQ("{\"type\":\"file\",\"file\":\"plain.mp3\",\"outcome\":\"not needed\"}", lines[0]);
+  EXPECT_EQ("{\"type\":\"file\",\"file\":\"" + name + "\",\"outcome\":\"fixed\"}", lines[1]);
+  EXPECT_EQ(0u, lines[2].find("{\"type\":\"summary\",\"summary\":\"Successfully fixed 1 file\""));
+}
+
+TEST(CommandLine, ARunOnARelativePathIsUndoneFromAnotherFolder) {
+  TempFolder folder, state;
+  const std::map<std::string, std::string> environment = {
+      {"XDG_STATE_HOME", state.path().string()}};
+  const fs::path song = folder.Write("music/a.mp3", Needing());
+  const fs::path loose = folder.Write("b.mp3", Needing("\xC1"));
+  ASSERT_EQ(0, RunCli({"-c", "1251", "./music", "b.mp3"}, environment, folder.path()).status);
+  ASSERT_NE(Needing(), ReadFile(song));
+
+  const Result list = RunCli({"--list-runs"}, environment, "/");
+  EXPECT_NE(std::string::npos,
+            list.out.find("2 files  " + (folder.path() / "music").string() + ", " + loose.string()))
+      << list.out;
+  const Result undo = RunCli({"--undo"}, environment, "/");
+  EXPECT_EQ(0, undo.status) << undo.out;
+  EXPECT_EQ(Needing(), ReadFile(song));
+  EXPECT_EQ(Needing("\xC1"), ReadFile(loose));
+  EXPECT_NE(std::string::npos, undo.out.find("restored\t" + song.string())) << undo.out;
 }

@@ -54,12 +54,15 @@ std::vector<Received> RunScan(const PathString& folder) {
   return Run(ScanThreadProc, job, target, WM_SCAN_COMPLETE);
 }
 
-std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage) {
+std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
+                             SaveRecorder recordSave, void* recordContext) {
   NotifyTarget target = CreateNotifyTarget();
   auto* job = new FixJob;
   job->window = target;
   job->files = &files;
   job->codePage = codePage;
+  job->recordSave = recordSave;
+  job->recordContext = recordContext;
   return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
 }
 

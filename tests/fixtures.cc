@@ -1,9 +1,15 @@
 #include "tests/fixtures.h"
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace fixtures {
 
@@ -152,3 +158,45 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 }  // namespace fixtures
+
+#ifndef _WIN32
+namespace {
+
+// Every test runs with a HOME and a state folder of its own, made before it
+// starts and removed after it ends: no test sees the user's runs or another
+// test's, and the programs a test starts inherit them.
+class OwnHomePerTest : public testing::EmptyTestEventListener {
+  void OnTestStart(const testing::TestInfo&) override {
+    home_ = std::make_unique<fixtures::TempFolder>();
+    for (const char* name : kVariables) {
+      const char* value = getenv(name);
+      saved_.emplace_back(value != nullptr, value ? value : "");
+    }
+    setenv("HOME", home_->path().c_str(), 1);
+    setenv("XDG_STATE_HOME", (home_->path() / ".local/state").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home_->path() / ".config").c_str(), 1);
+  }
+  void OnTestEnd(const testing::TestInfo&) override {
+    for (std::size_t i = 0; i < saved_.size(); ++i) {
+      if (saved_[i].first) {
+        setenv(kVariables[i], saved_[i].second.c_str(), 1);
+      } else {
+        unsetenv(kVariables[i]);
+      }
+    }
+    saved_.clear();
+    home_.reset();
+  }
+
+  static constexpr const char* kVariables[] = {"HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME"};
+  std::unique_ptr<fixtures::TempFolder> home_;
+  std::vector<std::pair<bool, std::string>> saved_;
+};
+
+const bool ownHomeRegistered = [] {
+  testing::UnitTest::GetInstance()->listeners().Append(new OwnHomePerTest);
+  return true;
+}();
+
+}  // namespace
+#endif

@@ -1,11 +1,13 @@
 // What only POSIX file systems have: symbolic links, names that are not
 // UTF-8, and permissions (the Unprivileged cases run as an ordinary user).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "engine/engine.h"
 #include "tests/engine_run.h"
@@ -119,7 +121,19 @@ TEST(ScanNames, ANamedPipeCalledMp3FailsToOpenInsteadOfBlocking) {
   ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
   const std::vector<PathString> found = FoundPaths(RunScan(folder.path().native()));
   ASSERT_EQ(1u, found.size());
+  // Should the repair open the pipe as a file, this writer lets it go on
+  // (an empty read) instead of waiting for one for ever, so the test fails
+  // rather than hangs. The reader opened after the run frees the writer
+  // when the repair never opened the pipe at all.
+  std::thread writer([&pipe] {
+    const int fd = open(pipe.c_str(), O_WRONLY);
+    if (fd >= 0)
+      close(fd);
+  });
   const std::vector<Received> fixed = RunFix(found, 1251);
+  const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  close(reader);
   ASSERT_EQ(2u, fixed.size());
   EXPECT_EQ(WM_FIX_FAILED, fixed[0].message);
   EXPECT_EQ(std::wstring(L"Couldn't open file"), fixed[0].issue);

@@ -53,22 +53,6 @@ std::string SyncSafe32(std::uint32_t value) {
           char(value & 0x7F)};
 }
 
-std::string RenderFrameV23(const Id3v2Frame& frame) {
-  std::string fields;
-  if (frame.compressed)
-    fields += BigEndian32(frame.dataLength);
-  if (frame.encrypted)
-    fields.push_back(char(frame.encryptionMethod));
-  if (frame.grouped)
-    fields.push_back(char(frame.groupId));
-  unsigned flags = (frame.discardOnTagChange ? 0x8000 : 0) |
-                   (frame.discardOnFileChange ? 0x4000 : 0) | (frame.readOnly ? 0x2000 : 0) |
-                   (frame.compressed ? 0x80 : 0) | (frame.encrypted ? 0x40 : 0) |
-                   (frame.grouped ? 0x20 : 0);
-  return frame.id + BigEndian32(std::uint32_t(fields.size() + frame.data.size())) +
-         char(flags >> 8) + char(flags & 0xFF) + fields + frame.data;
-}
-
 // A tag of `version` 3 or 4 holding `frames` as a tag writer lays it out.
 std::string RenderTag(int version, const std::vector<Id3v2Frame>& frames, int padding) {
   std::string body;

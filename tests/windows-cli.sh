@@ -32,8 +32,18 @@ for call in "--frobnicate" "--codepage 1234" "--codepage=koi8-r" "$(windows_path
   [ -s "$work/out" ] && fail "$call wrote to stdout"
   [ "$(wc -l <"$work/err")" = 1 ] || fail "$call: not one line on stderr"
 done
-expect_status 2 "$(windows_path "$work/music")" "$(windows_path "$work/music")"
+expect_status 2 "$(windows_path "$work/music")" "$(windows_path "$work/missing")"
+expect_status 2 -n -x "$(windows_path "$work/music")"
 diff -r "$work/before" "$work/music" >/dev/null || fail "a usage error touched files"
+
+# Short options, a file and a folder in one preview.
+expect_status 0 -n -c 1251 "$(windows_path "$work/music/Kino/01 no padding.mp3")" \
+  "$(windows_path "$work/music/Mixed")"
+grep -q "^would fix	Z:.*\\\\Kino\\\\01 no padding.mp3$" "$work/out" ||
+  fail "the preview does not name the file given: $(cat "$work/out")"
+grep -q "^would fix	Z:.*\\\\Mixed\\\\txxx.mp3$" "$work/out" ||
+  fail "the preview does not name a file of the folder given"
+diff -r "$work/before" "$work/music" >/dev/null || fail "a preview touched files"
 
 expect_status 0 --help
 grep -q "This run uses 1251" "$work/out" || fail "--help does not name the ANSI code page 1251"

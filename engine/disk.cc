@@ -1,0 +1,66 @@
+// The file operations the engine uses, routed through the DiskInterface in
+// use, so that tests can put their own in the platform's place.
+#include <atomic>
+
+#include "engine/platform.h"
+
+namespace {
+
+std::atomic<DiskInterface*> diskInUse{nullptr};
+
+DiskInterface& Disk() {
+  DiskInterface* disk = diskInUse.load(std::memory_order_acquire);
+  return disk ? *disk : PlatformDisk();
+}
+
+}  // namespace
+
+void UseDiskInterface(DiskInterface* disk) {
+  diskInUse.store(disk, std::memory_order_release);
+}
+
+NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
+  return Disk().OpenExisting(path, forWriting);
+}
+
+NativeFile* CreateNewFile(const PathString& path) {
+  return Disk().CreateNew(path);
+}
+
+void CloseNativeFile(NativeFile* file) {
+  if (file)
+    Disk().Close(file);
+}
+
+bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+  return Disk().Read(file, offset, buffer, count);
+}
+
+bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+  return Disk().Write(file, offset, data, count);
+}
+
+bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                   std::uint64_t toOffset, std::uint64_t count) {
+  return Disk().CopyRange(from, fromOffset, to, toOffset, count);
+}
+
+bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
+  return Disk().Truncate(file, size);
+}
+
+bool FlushNativeFile(NativeFile* file) {
+  return Disk().Flush(file);
+}
+
+bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
+  return Disk().Replace(target, replacement);
+}
+
+bool RemoveFileIfPresent(const PathString& path) {
+  return Disk().Remove(path);
+}
+
+void FlushFolder(const PathString& folder) {
+  Disk().FlushFolder(folder);
+}

@@ -1,0 +1,257 @@
+#include "tests/crash_disk.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+
+DiskInterface& Real() {
+  return PlatformDisk();
+}
+
+// The folder a flush of `folder`, or the creation of `path` in it, concerns.
+PathString FolderKey(const fs::path& folder) {
+  fs::path normal = folder.lexically_normal();
+  if (!normal.has_filename())
+    normal = normal.parent_path();
+  return normal.native();
+}
+
+PathString FolderOf(const PathString& path) {
+  return FolderKey(fs::path(path).parent_path());
+}
+
+bool ReadAll(const PathString& path, std::string* out) {
+  NativeFile* file = Real().OpenExisting(path, false);
+  std::uint64_t size = 0;
+  bool ok = file && FileSizeOf(file, &size);
+  if (ok) {
+    out->assign(std::size_t(size), '\0');
+    ok = size == 0 || Real().Read(file, 0, &(*out)[0], out->size());
+  }
+  if (file)
+    Real().Close(file);
+  return ok;
+}
+
+}  // namespace
+
+const char* CrashModeName(CrashMode mode) {
+  switch (mode) {
+    case CrashMode::kKill:
+      return "kill";
+    case CrashMode::kPowerLoss:
+      return "power loss";
+    case CrashMode::kTornPowerLoss:
+      return "torn power loss";
+  }
+  return "?";
+}
+
+CrashDisk::CrashDisk(std::uint64_t crashAt, CrashMode mode) : crashAt_(crashAt), mode_(mode) {}
+
+CrashDisk::~CrashDisk() {
+  for (const auto& [file, path] : paths_)
+    Real().Close(file);
+}
+
+bool CrashDisk::Proceed() {
+  if (crashed_)
+    return false;
+  ++operations_;
+  if (operations_ != crashAt_)
+    return true;
+  crashed_ = true;
+  if (mode_ != CrashMode::kKill)
+    LoseUnflushed();
+  return false;
+}
+
+void CrashDisk::RememberOldBytes(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  if (mode_ == CrashMode::kKill)
+    return;
+  Pending pending;
+  pending.kind = Pending::kData;
+  pending.path = paths_[file];
+  pending.offset = offset;
+  if (!IdentifyFile(file, &pending.device, &pending.index) || !FileSizeOf(file, &pending.oldSize))
+    return;
+  const std::uint64_t end = std::min(offset + count, pending.oldSize);
+  if (end > offset) {
+    pending.oldBytes.assign(std::size_t(end - offset), '\0');
+    Real().Read(file, offset, &pending.oldBytes[0], pending.oldBytes.size());
+  }
+  pending_.push_back(std::move(pending));
+}
+
+void CrashDisk::LoseUnflushed() {
+  // Newest first, so that each step finds the disk as it was when it was
+  // recorded.
+  for (auto pending = pending_.rbegin(); pending != pending_.rend(); ++pending) {
+    switch (pending->kind) {
+      case Pending::kCreated:
+        Real().Remove(pending->path);
+        break;
+      case Pending::kRemoved:
+        if (NativeFile* file = Real().CreateNew(pending->path)) {
+          Real().Write(file, 0, pending->oldBytes.data(), pending->oldBytes.size());
+          Real().Close(file);
+        }
+        break;
+      case Pending::kData:
+        if (NativeFile* file = Real().OpenExisting(pending->path, true)) {
+          std::uint64_t device = 0, index = 0;
+          if (IdentifyFile(file, &device, &index) && device == pending->device &&
+              index == pending->index) {
+            for (std::uint64_t at = 0; at < pending->oldBytes.size(); at += kSector) {
+              // A torn write reached every other sector of the disk.
+              if (mode_ == CrashMode::kTornPowerLoss && ((pending->offset + at) / kSector) % 2)
+                continue;
+              const std::uint64_t count =
+                  std::min<std::uint64_t>(kSector, pending->oldBytes.size() - at);
+              Real().Write(file, pending->offset + at, pending->oldBytes.data() + at,
+                           std::size_t(count));
+            }
+            Real().Truncate(file, pending->oldSize);
+          }
+          Real().Close(file);
+        }
+        break;
+    }
+  }
+  pending_.clear();
+}
+
+NativeFile* CrashDisk::OpenExisting(const PathString& path, bool forWriting) {
+  if (crashed_)
+    return nullptr;
+  NativeFile* file = Real().OpenExisting(path, forWriting);
+  if (file)
+    paths_[file] = path;
+  return file;
+}
+
+NativeFile* CrashDisk::CreateNew(const PathString& path) {
+  if (!Proceed())
+    return nullptr;
+  NativeFile* file = Real().CreateNew(path);
+  if (file) {
+    paths_[file] = path;
+    if (mode_ != CrashMode::kKill) {
+      Pending created;
+      created.kind = Pending::kCreated;
+      created.path = path;
+      pending_.push_back(std::move(created));
+    }
+  }
+  return file;
+}
+
+void CrashDisk::Close(NativeFile* file) {
+  paths_.erase(file);
+  Real().Close(file);
+}
+
+bool CrashDisk::Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+  return !crashed_ && Real().Read(file, offset, buffer, count);
+}
+
+bool CrashDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+  RememberOldBytes(file, offset, count);
+  if (!Proceed()) {
+    // A killed process may have written part of what it was writing.
+    if (crashed_ && operations_ == crashAt_ && mode_ == CrashMode::kKill && count > 1)
+      Real().Write(file, offset, data, count / 2);
+    return false;
+  }
+  return Real().Write(file, offset, data, count);
+}
+
+bool CrashDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                          std::uint64_t toOffset, std::uint64_t count) {
+  RememberOldBytes(to, toOffset, count);
+  if (!Proceed()) {
+    if (crashed_ && operations_ == crashAt_ && mode_ == CrashMode::kKill && count > 1)
+      Real().CopyRange(from, fromOffset, to, toOffset, count / 2);
+    return false;
+  }
+  return Real().CopyRange(from, fromOffset, to, toOffset, count);
+}
+
+bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
+  std::uint64_t oldSize = 0;
+  if (mode_ != CrashMode::kKill && FileSizeOf(file, &oldSize) && size < oldSize) {
+    RememberOldBytes(file, size, oldSize - size);
+  } else {
+    RememberOldBytes(file, size, 0);
+  }
+  return Proceed() && Real().Truncate(file, size);
+}
+
+bool CrashDisk::Flush(NativeFile* file) {
+  if (!Proceed())
+    return false;
+  std::uint64_t device = 0, index = 0;
+  if (IdentifyFile(file, &device, &index)) {
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [&](const Pending& p) {
+                                    return p.kind == Pending::kData && p.device == device &&
+                                           p.index == index;
+                                  }),
+                   pending_.end());
+  }
+  // The model decides what survives a power loss; the real disk need not
+  // be flushed for that, which spares the tests most of their time.
+  return true;
+}
+
+bool CrashDisk::Replace(const PathString& target, const PathString& replacement) {
+  if (!Proceed())
+    return false;
+  // A rename without the platform's flush of the folder, which the model
+  // stands in for: what was created or removed there is durable now, and
+  // the replacement's unflushed bytes (if any) live under the target's name.
+  std::error_code error;
+  fs::rename(replacement, target, error);
+  if (error)
+    return false;
+  const PathString folder = FolderOf(target);
+  pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                [&](const Pending& p) {
+                                  return p.kind != Pending::kData && FolderOf(p.path) == folder;
+                                }),
+                 pending_.end());
+  for (Pending& pending : pending_) {
+    if (pending.path == replacement)
+      pending.path = target;
+  }
+  return true;
+}
+
+bool CrashDisk::Remove(const PathString& path) {
+  Pending removed;
+  removed.kind = Pending::kRemoved;
+  removed.path = path;
+  const bool existed = mode_ != CrashMode::kKill && ReadAll(path, &removed.oldBytes);
+  if (!Proceed())
+    return false;
+  const bool ok = Real().Remove(path);
+  if (ok && existed)
+    pending_.push_back(std::move(removed));
+  return ok;
+}
+
+void CrashDisk::FlushFolder(const PathString& folder) {
+  if (!Proceed())
+    return;
+  const PathString key = FolderKey(fs::path(folder));
+  pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                [&](const Pending& p) {
+                                  return p.kind != Pending::kData && FolderOf(p.path) == key;
+                                }),
+                 pending_.end());
+}

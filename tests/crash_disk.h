@@ -1,0 +1,80 @@
+// A DiskInterface over the platform's own that counts the operations that
+// change files and stops a run at the one chosen by count, as a crash there
+// would: from then on nothing reaches the disk.
+//
+//  - kKill: what was written stays, as after a killed process; a write cut
+//    off by the crash leaves its first half.
+//  - kPowerLoss: writes not yet flushed are lost, and so are creations and
+//    removals of files whose folder was not flushed since.
+//  - kTornPowerLoss: as kPowerLoss, but of each unflushed write every other
+//    512-byte sector reached the disk.
+// Flushes are modelled, not made: the real disk is never flushed through it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+enum class CrashMode { kKill, kPowerLoss, kTornPowerLoss };
+
+const char* CrashModeName(CrashMode mode);
+
+class CrashDisk final : public DiskInterface {
+ public:
+  // `crashAt` 0 never crashes, and only counts.
+  explicit CrashDisk(std::uint64_t crashAt = 0, CrashMode mode = CrashMode::kKill);
+  ~CrashDisk() override;
+
+  // Changing operations seen so far, the one that crashed included.
+  std::uint64_t operations() const { return operations_; }
+  bool crashed() const { return crashed_; }
+
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+
+ private:
+  // What a power loss would take back: unflushed bytes of a file, or a
+  // creation or removal in a folder not flushed since.
+  struct Pending {
+    enum Kind { kData, kCreated, kRemoved } kind = kData;
+    PathString path;
+    std::uint64_t device = 0, index = 0;  // kData: the file
+    std::uint64_t offset = 0;
+    std::string oldBytes;  // kData: what the write covered; kRemoved: the file
+    std::uint64_t oldSize = 0;
+  };
+
+  // Counts a changing operation; false once the run has crashed.
+  bool Proceed();
+  void LoseUnflushed();
+  void RememberOldBytes(NativeFile* file, std::uint64_t offset, std::uint64_t count);
+
+  std::uint64_t crashAt_;
+  CrashMode mode_;
+  std::uint64_t operations_ = 0;
+  bool crashed_ = false;
+  std::map<NativeFile*, PathString> paths_;
+  std::vector<Pending> pending_;
+};
+
+// Puts a disk in use for the life of the object.
+class DiskInUse {
+ public:
+  explicit DiskInUse(DiskInterface* disk) { UseDiskInterface(disk); }
+  ~DiskInUse() { UseDiskInterface(nullptr); }
+  DiskInUse(const DiskInUse&) = delete;
+  DiskInUse& operator=(const DiskInUse&) = delete;
+};

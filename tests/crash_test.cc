@@ -1,0 +1,260 @@
+// Crash points by count: a repair and an undo over a library that takes every
+// write path (tag fits its padding, tag outgrows it, ID3v1 only, several hard
+// links, a symbolic link, a read-only file) are stopped at every changing
+// file operation in turn, as a kill or a power loss there would stop them.
+// After each stop every file must be its original or its complete repair (or
+// hold a journal that brings it back to one), the next run must finish the
+// job, and undoing every recorded run must give back every original byte,
+// with no side files left anywhere.
+//
+// SONGWRIGHT_CRASH_STRIDE=K tries every K-th point only (default 1: all).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/undo.h"
+#include "engine/save.h"
+#include "tests/crash_disk.h"
+#include "tests/engine_run.h"
+#include "tests/fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+namespace {
+
+constexpr unsigned kCodePage = 1251;
+const char kTitle[] = "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8";
+
+// The library below `root`: music/ is what a run is given, outside/ holds the
+// target of the symbolic link.
+void WriteLibrary(const fs::path& root) {
+  auto write = [&root](const fs::path& relative, const std::string& bytes) {
+    fs::create_directories((root / relative).parent_path());
+    FILE* out = std::fopen((root / relative).c_str(), "wb");
+    ASSERT_NE(nullptr, out);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  };
+  write("music/album/fits.mp3",
+        Id3v2Tag({TextFrame("TIT2", kTitle), TextFrame("TPE1", "\xCA\xE8\xED\xEE")}, 4096) +
+            MpegFrames(30, 1));
+  write("music/album/grows.mp3",
+        Id3v2Tag({TextFrame("TIT2", kTitle), TextFrame("TALB", "\xC0\xEB\xFC\xE1\xEE\xEC")}) +
+            MpegFrames(40, 2));
+  write("music/album/v1only.mp3", MpegFrames(20, 3) + Id3v1Tag("\xC0\xE1\xE2", "Kino"));
+  write("music/album/plain.mp3", Id3v2Tag({TextFrame("TIT2", "Plain ASCII")}) + MpegFrames(5, 4));
+  write("music/album/readonly.mp3", Id3v2Tag({TextFrame("TIT2", kTitle)}) + MpegFrames(8, 5));
+  chmod((root / "music/album/readonly.mp3").c_str(), 0444);
+  write("music/links/one.mp3", Id3v2Tag({TextFrame("TIT2", kTitle)}) + MpegFrames(25, 6));
+  fs::create_hard_link(root / "music/links/one.mp3", root / "music/links/two.mp3");
+  write("outside/target.mp3", Id3v2Tag({TextFrame("TIT2", kTitle)}) + MpegFrames(12, 7));
+  fs::create_symlink(root / "outside/target.mp3", root / "music/links/symlink.mp3");
+}
+
+// Every regular file below `root` by its path relative to it, links followed
+// (a symbolic link shows its target's bytes).
+std::map<std::string, std::string> Contents(const fs::path& root) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (fs::is_regular_file(entry.path()))
+      contents[fs::relative(entry.path(), root).string()] = ReadFile(entry.path());
+  }
+  return contents;
+}
+
+std::vector<std::string> SideFiles(const fs::path& root) {
+  std::vector<std::string> side;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().filename().string().rfind(".songwright-", 0) == 0)
+      side.push_back(entry.path().string());
+  }
+  return side;
+}
+
+// One real run as the command line makes it: scan, then repair with every
+// save recorded in a run journal of `state`.
+void Repair(const fs::path& root, const fs::path& state) {
+  const PathString music = (root / "music").native();
+  const std::vector<PathString> found = FoundPaths(RunScan(music));
+  RunJournal* journal = BeginRunJournal(state.native(), music);
+  // File by file on this thread, as the fix thread goes through them.
+  for (const PathString& path : found) {
+    FileOutcome outcome;
+    FixFile(path, kCodePage, &outcome, false, RecordSave, journal);
+  }
+  EndRunJournal(journal);
+}
+
+// What the next run does first for each file: puts back a save cut short.
+void RecoverAll(const fs::path& root) {
+  for (const auto& [relative, bytes] : Contents(root)) {
+    if (relative.find(".songwright-") == std::string::npos)
+      RecoverInterruptedSave(ResolveFileLinks((root / relative).native()));
+  }
+}
+
+struct Expected {
+  std::map<std::string, std::string> original;
+  std::map<std::string, std::string> repaired;
+};
+
+// The originals, and what one uninterrupted run makes of them.
+const Expected& ExpectedLibrary() {
+  static const Expected expected = [] {
+    Expected e;
+    CrashDisk unflushed;
+    DiskInUse use(&unflushed);
+    TempFolder folder, state;
+    WriteLibrary(folder.path());
+    e.original = Contents(folder.path());
+    Repair(folder.path(), state.path());
+    e.repaired = Contents(folder.path());
+    return e;
+  }();
+  return expected;
+}
+
+// Each file is its original or its complete repair, and no other file exists
+// but the side files `allowSideFiles` permits.
+void ExpectOriginalOrRepaired(const fs::path& root, bool allowSideFiles, const std::string& when) {
+  const Expected& expected = ExpectedLibrary();
+  std::map<std::string, std::string> now = Contents(root);
+  for (auto it = now.begin(); it != now.end();) {
+    if (allowSideFiles && it->first.find(".songwright-") != std::string::npos) {
+      it = now.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  ASSERT_EQ(expected.original.size(), now.size()) << when;
+  for (const auto& [relative, bytes] : now) {
+    ASSERT_EQ(1u, expected.original.count(relative)) << when << ": new file " << relative;
+    EXPECT_TRUE(bytes == expected.original.at(relative) || bytes == expected.repaired.at(relative))
+        << when << ": " << relative << " is neither its original nor its repair";
+  }
+}
+
+void ExpectExactly(const fs::path& root, const std::map<std::string, std::string>& wanted,
+                   const std::string& when) {
+  EXPECT_EQ(std::vector<std::string>(), SideFiles(root)) << when;
+  const std::map<std::string, std::string> now = Contents(root);
+  ASSERT_EQ(wanted.size(), now.size()) << when;
+  for (const auto& [relative, bytes] : wanted)
+    EXPECT_TRUE(now.count(relative) && now.at(relative) == bytes) << when << ": " << relative;
+}
+
+// Undoes every recorded run, last first, as `--undo` run again and again,
+// until one fails or none is left.
+void UndoAll(const fs::path& state) {
+  while (UndoRun(state.native(), "", nullptr) == 0) {
+  }
+}
+
+std::uint64_t Stride() {
+  const char* stride = std::getenv("SONGWRIGHT_CRASH_STRIDE");
+  return stride && std::atoll(stride) > 0 ? std::uint64_t(std::atoll(stride)) : 1;
+}
+
+const CrashMode kModes[] = {CrashMode::kKill, CrashMode::kPowerLoss, CrashMode::kTornPowerLoss};
+
+// The changing operations a repair makes when nothing stops it.
+std::uint64_t RepairOperations() {
+  TempFolder folder, state;
+  WriteLibrary(folder.path());
+  CrashDisk counter;
+  DiskInUse use(&counter);
+  Repair(folder.path(), state.path());
+  return counter.operations();
+}
+
+}  // namespace
+
+TEST(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneByUndo) {
+  ASSERT_NE(ExpectedLibrary().original, ExpectedLibrary().repaired);
+  const std::uint64_t total = RepairOperations();
+  ASSERT_GT(total, 20u);
+  std::uint64_t tried = 0;
+  for (CrashMode mode : kModes) {
+    for (std::uint64_t point = 1; point <= total; point += Stride()) {
+      const std::string when =
+          std::string(CrashModeName(mode)) + " at operation " + std::to_string(point);
+      TempFolder folder, state;
+      WriteLibrary(folder.path());
+      CrashDisk disk(point, mode);
+      {
+        DiskInUse use(&disk);
+        Repair(folder.path(), state.path());
+      }
+      ASSERT_TRUE(disk.crashed()) << when;
+      ++tried;
+      CrashDisk after;
+      DiskInUse use(&after);
+      RecoverAll(folder.path());
+      ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+      Repair(folder.path(), state.path());
+      ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
+      UndoAll(state.path());
+      ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone");
+      if (HasFatalFailure() || HasNonfatalFailure())
+        return;
+    }
+  }
+  std::printf("crash points tried: %llu (%llu operations, %zu modes)\n",
+              static_cast<unsigned long long>(tried), static_cast<unsigned long long>(total),
+              std::size(kModes));
+}
+
+TEST(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
+  // The repair runs whole; the undo is what stops.
+  TempFolder countFolder, countState;
+  WriteLibrary(countFolder.path());
+  Repair(countFolder.path(), countState.path());
+  CrashDisk counter;
+  {
+    DiskInUse use(&counter);
+    UndoRun(countState.path().native(), "", nullptr);
+  }
+  const std::uint64_t total = counter.operations();
+  ExpectExactly(countFolder.path(), ExpectedLibrary().original, "uninterrupted undo");
+  ASSERT_GT(total, 10u);
+  std::uint64_t tried = 0;
+  for (CrashMode mode : kModes) {
+    for (std::uint64_t point = 1; point <= total; point += Stride()) {
+      const std::string when =
+          std::string(CrashModeName(mode)) + " at operation " + std::to_string(point);
+      TempFolder folder, state;
+      WriteLibrary(folder.path());
+      {
+        CrashDisk unflushed;
+        DiskInUse use(&unflushed);
+        Repair(folder.path(), state.path());
+      }
+      CrashDisk disk(point, mode);
+      {
+        DiskInUse use(&disk);
+        UndoRun(state.path().native(), "", nullptr);
+      }
+      ASSERT_TRUE(disk.crashed()) << when;
+      ++tried;
+      CrashDisk after;
+      DiskInUse use(&after);
+      RecoverAll(folder.path());
+      ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+      EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr)) << when;
+      ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone again");
+      if (HasFatalFailure() || HasNonfatalFailure())
+        return;
+    }
+  }
+  std::printf("crash points tried: %llu (%llu operations, %zu modes)\n",
+              static_cast<unsigned long long>(tried), static_cast<unsigned long long>(total),
+              std::size(kModes));
+}
