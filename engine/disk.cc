@@ -64,3 +64,15 @@ bool RemoveFileIfPresent(const PathString& path) {
 void FlushFolder(const PathString& folder) {
   Disk().FlushFolder(folder);
 }
+
+DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity) {
+  return Disk().OpenListing(folder, identity);
+}
+
+bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
+  return Disk().NextEntry(listing, entry);
+}
+
+void CloseDirectoryListing(DirectoryListing* listing) {
+  Disk().CloseListing(listing);
+}

@@ -124,6 +124,25 @@ void JoinWorkerThread(WorkerThread* thread) {
   delete thread;
 }
 
+// The platform's own disk: the file operations and folder listing below.
+struct PosixDisk final : DiskInterface {
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
+  void CloseListing(DirectoryListing* listing) override;
+};
+
 // --- Directory listing -------------------------------------------------------
 
 struct DirectoryListing {
@@ -131,7 +150,7 @@ struct DirectoryListing {
   PathString folder;
 };
 
-DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity) {
+DirectoryListing* PosixDisk::OpenListing(const PathString& folder, FolderIdentity* identity) {
   DIR* dir = opendir(folder.c_str());
   if (!dir)
     return nullptr;
@@ -146,7 +165,7 @@ DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity*
   return new DirectoryListing{dir, folder};
 }
 
-bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
+bool PosixDisk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
   errno = 0;
   const dirent* found = readdir(listing->dir);
   if (!found)
@@ -171,7 +190,7 @@ bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
   return true;
 }
 
-void CloseDirectoryListing(DirectoryListing* listing) {
+void PosixDisk::CloseListing(DirectoryListing* listing) {
   closedir(listing->dir);
   delete listing;
 }
@@ -189,22 +208,6 @@ NativeFile* Wrap(int fd) {
 }
 
 }  // namespace
-
-// The platform's own file operations.
-struct PosixDisk final : DiskInterface {
-  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
-  NativeFile* CreateNew(const PathString& path) override;
-  void Close(NativeFile* file) override;
-  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
-  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
-  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
-                 std::uint64_t count) override;
-  bool Truncate(NativeFile* file, std::uint64_t size) override;
-  bool Flush(NativeFile* file) override;
-  bool Replace(const PathString& target, const PathString& replacement) override;
-  bool Remove(const PathString& path) override;
-  void FlushFolder(const PathString& folder) override;
-};
 
 DiskInterface& PlatformDisk() {
   static PosixDisk disk;

@@ -84,6 +84,25 @@ void JoinWorkerThread(WorkerThread* thread) {
   delete thread;
 }
 
+// The platform's own disk: the file operations and folder listing below.
+struct Win32Disk final : DiskInterface {
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
+  void CloseListing(DirectoryListing* listing) override;
+};
+
 // --- Directory listing -------------------------------------------------------
 
 struct DirectoryListing {
@@ -92,7 +111,7 @@ struct DirectoryListing {
   bool haveEntry;  // FindFirstFileW's entry not yet delivered
 };
 
-DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity) {
+DirectoryListing* Win32Disk::OpenListing(const PathString& folder, FolderIdentity* identity) {
   // Junction loops end at the path length limit, so folders go unidentified.
   identity->known = false;
   auto listing = std::make_unique<DirectoryListing>();
@@ -104,7 +123,7 @@ DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity*
   return listing.release();
 }
 
-bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
+bool Win32Disk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
   if (!listing->haveEntry && !FindNextFileW(listing->search, &listing->data))
     return false;
   listing->haveEntry = false;
@@ -113,7 +132,7 @@ bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
   return true;
 }
 
-void CloseDirectoryListing(DirectoryListing* listing) {
+void Win32Disk::CloseListing(DirectoryListing* listing) {
   FindClose(listing->search);
   delete listing;
 }
@@ -142,22 +161,6 @@ OVERLAPPED At(std::uint64_t offset) {
 }
 
 }  // namespace
-
-// The platform's own file operations.
-struct Win32Disk final : DiskInterface {
-  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
-  NativeFile* CreateNew(const PathString& path) override;
-  void Close(NativeFile* file) override;
-  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
-  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
-  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
-                 std::uint64_t count) override;
-  bool Truncate(NativeFile* file, std::uint64_t size) override;
-  bool Flush(NativeFile* file) override;
-  bool Replace(const PathString& target, const PathString& replacement) override;
-  bool Remove(const PathString& path) override;
-  void FlushFolder(const PathString& folder) override;
-};
 
 DiskInterface& PlatformDisk() {
   static Win32Disk disk;

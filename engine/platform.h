@@ -104,7 +104,8 @@ struct FolderIdentity {
 };
 
 // Opens `folder` for listing and tells which folder it is; null when it
-// cannot be listed (missing, not a folder, no permission).
+// cannot be listed (missing, not a folder, no permission). Goes through the
+// DiskInterface in use, like the file operations below.
 DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity);
 
 // The next entry, in the order the system returns them; false at the end or
@@ -137,6 +138,11 @@ struct DiskInterface {
   virtual bool Replace(const PathString& target, const PathString& replacement) = 0;
   virtual bool Remove(const PathString& path) = 0;
   virtual void FlushFolder(const PathString& folder) = 0;
+  // The scan's folder listing, so that a test can also hold a scan at an
+  // entry chosen by count.
+  virtual DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) = 0;
+  virtual bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) = 0;
+  virtual void CloseListing(DirectoryListing* listing) = 0;
 };
 
 // The platform's own file operations.

@@ -255,3 +255,15 @@ void CrashDisk::FlushFolder(const PathString& folder) {
                                 }),
                  pending_.end());
 }
+
+DirectoryListing* CrashDisk::OpenListing(const PathString& folder, FolderIdentity* identity) {
+  return Real().OpenListing(folder, identity);
+}
+
+bool CrashDisk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
+  return Real().NextEntry(listing, entry);
+}
+
+void CrashDisk::CloseListing(DirectoryListing* listing) {
+  Real().CloseListing(listing);
+}

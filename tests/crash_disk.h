@@ -44,6 +44,10 @@ class CrashDisk final : public DiskInterface {
   bool Replace(const PathString& target, const PathString& replacement) override;
   bool Remove(const PathString& path) override;
   void FlushFolder(const PathString& folder) override;
+  // Listing changes nothing: passed through uncounted.
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
+  void CloseListing(DirectoryListing* listing) override;
 
  private:
   // What a power loss would take back: unflushed bytes of a file, or a

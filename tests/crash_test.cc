@@ -84,7 +84,7 @@ std::vector<std::string> SideFiles(const fs::path& root) {
 void Repair(const fs::path& root, const fs::path& state) {
   const PathString music = (root / "music").native();
   const std::vector<PathString> found = FoundPaths(RunScan(music));
-  RunJournal* journal = BeginRunJournal(state.native(), music);
+  RunJournal* journal = BeginRunJournal(state.native(), {music});
   // File by file on this thread, as the fix thread goes through them.
   for (const PathString& path : found) {
     FileOutcome outcome;

@@ -2,10 +2,11 @@
 // of its own, as the program's main thread would, and the test drives the
 // sheet's windows from outside like a user, then checks the files on disk.
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,22 +51,6 @@ BOOL CALLBACK FindSheet(HWND window, LPARAM found) {
   }
   *reinterpret_cast<HWND*>(found) = window;
   return FALSE;
-}
-
-// The ids of this process's threads that are running now, but `except`.
-std::vector<DWORD> RunningThreads(DWORD except) {
-  std::vector<DWORD> threads;
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId() && entry.th32ThreadID != except) {
-      threads.push_back(entry.th32ThreadID);
-    }
-  }
-  CloseHandle(snapshot);
-  std::sort(threads.begin(), threads.end());
-  return threads;
 }
 
 std::wstring ShortPath(const fs::path& path) {
@@ -181,8 +166,13 @@ TEST_F(Wizard, RepairsTypedFolderGoesBackAndRunsAgain) {
 
 TEST_F(Wizard, EmptyFieldDoesNotLeaveTheFolderPage) {
   TypePath(L"");
+  const HWND field = Control(IDC_FOLDER_PATH);
+  // The click is handled when SendMessage returns; whatever its handling
+  // posted to the sheet's thread is handled before a message posted after it.
   SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
-  Sleep(200);
+  constexpr int kMarkerLimit = 4321;
+  ASSERT_TRUE(PostMessageW(field, EM_SETLIMITTEXT, kMarkerLimit, 0));
+  ASSERT_TRUE(WaitFor([&] { return SendMessageW(field, EM_GETLIMITTEXT, 0, 0) == kMarkerLimit; }));
   EXPECT_EQ(CurrentPage(), 0);
   GUITHREADINFO info = {};
   info.cbSize = sizeof(info);
@@ -190,77 +180,237 @@ TEST_F(Wizard, EmptyFieldDoesNotLeaveTheFolderPage) {
   EXPECT_EQ(info.hwndFocus, Control(IDC_FOLDER_PATH));
 }
 
-// Enough files that the fix phase is still running when Cancel lands.
+// A disk over the platform's own for a run that is cancelled at a moment
+// chosen by count: when the worker opens the K-th file for writing (the file
+// in hand is about to be saved) or reads the N-th folder entry of the scan.
+// There it presses Cancel on the sheet and holds the worker until the wizard
+// has set the worker's stop flag, the real event that Cancel leads to; the
+// wizard's thread sets it before it joins the worker, so the wait cannot
+// deadlock. It also keeps every thread that used it, so that a test can
+// tell whether RunWizard waited for its workers.
+struct CancellingDisk final : DiskInterface {
+  CancellingDisk() { InitializeSRWLock(&lock); }
+  ~CancellingDisk() override {
+    for (HANDLE worker : workers) {
+      CloseHandle(worker);
+    }
+  }
+
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override {
+    NoteWorker();
+    if (forWriting &&
+        std::find(writableOpens.begin(), writableOpens.end(), path) == writableOpens.end()) {
+      writableOpens.push_back(path);
+      if (writableOpens.size() == cancelAtWritableOpen) {
+        CancelAndHold();
+      }
+    }
+    NativeFile* file = Real().OpenExisting(path, forWriting);
+    if (file) {
+      opened.insert(path);
+    }
+    return file;
+  }
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override {
+    NoteWorker();
+    if (!Real().NextEntry(listing, entry)) {
+      return false;
+    }
+    ++entries;
+    if (fs::path(entry->name).extension() == L".mp3") {
+      ++mp3Entries;
+    }
+    if (entries == cancelAtEntry) {
+      CancelAndHold();
+    }
+    return true;
+  }
+
+  NativeFile* CreateNew(const PathString& path) override { return Real().CreateNew(path); }
+  void Close(NativeFile* file) override { Real().Close(file); }
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override {
+    return Real().Read(file, offset, buffer, count);
+  }
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override {
+    return Real().Write(file, offset, data, count);
+  }
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override {
+    return Real().CopyRange(from, fromOffset, to, toOffset, count);
+  }
+  bool Truncate(NativeFile* file, std::uint64_t size) override {
+    return Real().Truncate(file, size);
+  }
+  bool Flush(NativeFile* file) override { return Real().Flush(file); }
+  bool Replace(const PathString& target, const PathString& replacement) override {
+    return Real().Replace(target, replacement);
+  }
+  bool Remove(const PathString& path) override { return Real().Remove(path); }
+  void FlushFolder(const PathString& folder) override { Real().FlushFolder(folder); }
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override {
+    NoteWorker();
+    return Real().OpenListing(folder, identity);
+  }
+  void CloseListing(DirectoryListing* listing) override { Real().CloseListing(listing); }
+
+  static DiskInterface& Real() { return PlatformDisk(); }
+
+  // Every file operation starts with an open and every scan with a listing,
+  // so noting the thread there finds each worker.
+  void NoteWorker() {
+    AcquireSRWLockExclusive(&lock);
+    if (std::find(workerIds.begin(), workerIds.end(), GetCurrentThreadId()) == workerIds.end()) {
+      HANDLE worker = nullptr;
+      DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &worker,
+                      SYNCHRONIZE, FALSE, 0);
+      workerIds.push_back(GetCurrentThreadId());
+      workers.push_back(worker);
+    }
+    ReleaseSRWLockExclusive(&lock);
+  }
+
+  // The workers seen so far.
+  std::vector<HANDLE> Workers() {
+    AcquireSRWLockShared(&lock);
+    std::vector<HANDLE> seen = workers;
+    ReleaseSRWLockShared(&lock);
+    return seen;
+  }
+
+  void CancelAndHold() {
+    // The flag lives in the worker record that the progress page's view
+    // points to. The wizard's thread is not waiting for this worker yet, so
+    // it answers.
+    const HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_INDEXTOHWND, 1, 0));
+    const auto* view =
+        reinterpret_cast<const ProgressPageView*>(GetWindowLongPtrW(page, GWLP_USERDATA));
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    stopSeen = view && WaitFor([&] { return view->worker->stopRequested.load(); });
+  }
+
+  HWND sheet = nullptr;
+  std::size_t cancelAtWritableOpen = 0;  // 0: never
+  std::uint64_t cancelAtEntry = 0;       // 0: never
+  std::atomic<bool> stopSeen{false};
+
+  // What the run did; read only once its workers have ended.
+  std::vector<PathString> writableOpens;  // each path once, in order
+  std::set<PathString> opened;            // every path opened at all
+  std::uint64_t entries = 0;              // folder entries read, "." and ".." too
+  std::uint64_t mp3Entries = 0;
+
+  SRWLOCK lock;
+  std::vector<DWORD> workerIds;
+  std::vector<HANDLE> workers;
+};
+
+// Eight files in two folders, each needing a repair, and the cancelling disk
+// in use for the wizard's run over them.
 struct CancelledWizard : Wizard {
   void SetUp() override {
     Wizard::SetUp();
     for (int i = 0; i < kFiles; ++i) {
       const fs::path relative =
-          "Album " + std::to_string(i / 50) + "/" + std::to_string(i) + ".mp3";
+          fs::path("Album " + std::to_string(i / 4)) / (std::to_string(i) + ".mp3");
       music.Write(relative, song);
-      names.insert(relative);
+      names.insert(relative.wstring());
+    }
+    disk.sheet = sheet;
+    UseDiskInterface(&disk);
+  }
+
+  void TearDown() override {
+    Wizard::TearDown();
+    for (HANDLE worker : disk.Workers()) {
+      EXPECT_EQ(WaitForSingleObject(worker, 60000), WAIT_OBJECT_0);
+    }
+    UseDiskInterface(nullptr);
+  }
+
+  // Presses Fix on the music folder and waits until RunWizard has returned
+  // after the cancel. By then every worker must have ended: RunWizard
+  // joins them before it frees what they read.
+  void FixUntilCancelled() {
+    TypePath(ShortPath(music.path()));
+    SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
+    ASSERT_TRUE(Closed(60000));
+    EXPECT_TRUE(disk.stopSeen);
+    for (HANDLE worker : disk.Workers()) {
+      ASSERT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0) << "a worker outlived RunWizard";
     }
   }
 
-  // Every file is as it was or completely repaired, and nothing else lies
-  // in the folders; returns how many were repaired.
-  int CheckFiles() {
-    int repaired = 0, files = 0;
+  // A found path as the folder's relative name.
+  std::wstring Relative(const PathString& path) {
+    const std::wstring root = ShortPath(music.path()) + L"\\";
+    return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
+  }
+
+  // What became of each file; no other file may lie in the folders.
+  std::map<std::wstring, FileState> States() {
+    std::map<std::wstring, FileState> states;
     for (const auto& entry : fs::recursive_directory_iterator(music.path())) {
-      if (entry.is_directory()) {
-        continue;
-      }
-      ++files;
-      const fs::path relative = fs::relative(entry.path(), music.path());
-      EXPECT_EQ(names.count(relative), 1u) << relative.string();
-      const FileState state = Examine(entry.path(), song, kCodePageTitle);
-      EXPECT_NE(state, FileState::kDamaged) << relative.string();
-      if (state == FileState::kRepaired) {
-        ++repaired;
+      if (!entry.is_directory()) {
+        const std::wstring relative = fs::relative(entry.path(), music.path()).wstring();
+        EXPECT_EQ(names.count(relative), 1u) << fs::path(relative).string();
+        states[relative] = Examine(entry.path(), song, kCodePageTitle);
       }
     }
-    EXPECT_EQ(files, kFiles);
-    return repaired;
+    return states;
   }
 
-  static constexpr int kFiles = 600;
+  static constexpr int kFiles = 8;
   const std::string song = Mp3WithTitle(kCodePageTitle);
   fixtures::TempFolder music;
-  std::set<fs::path> names;
+  std::set<std::wstring> names;
+  CancellingDisk disk;
 };
 
-TEST_F(CancelledWizard, CancelWhileFixingStopsAfterTheFileInHand) {
-  const std::vector<DWORD> threads = RunningThreads(threadId);
-  TypePath(ShortPath(music.path()));
-  SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
-  ASSERT_TRUE(WaitFor([&] {
-    return CurrentPage() == 1 &&
-           SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0) >= kFiles / 10;
-  }));
-  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-  ASSERT_TRUE(Closed(60000));
+// Cancel pressed while the K-th file is in hand: its save completes, and the
+// worker stops before the next file. Exactly the K files it opened for
+// writing are repaired; every other file is byte for byte as it was and was
+// not even opened.
+struct CancelWhileFixing : CancelledWizard, ::testing::WithParamInterface<std::size_t> {};
 
-  // RunWizard has waited for the fix thread: it is gone, and nothing
-  // changes any more.
-  EXPECT_EQ(RunningThreads(threadId), threads);
-  const int repaired = CheckFiles();
-  EXPECT_GE(repaired, kFiles / 10);
-  EXPECT_LT(repaired, kFiles);
-  Sleep(300);
-  EXPECT_EQ(CheckFiles(), repaired);
+TEST_P(CancelWhileFixing, StopsAfterTheFileInHand) {
+  const std::size_t inHand = GetParam();
+  disk.cancelAtWritableOpen = inHand;
+  ASSERT_NO_FATAL_FAILURE(FixUntilCancelled());
+  EXPECT_EQ(disk.Workers().size(), 2u);  // the scan, then the fix
+
+  ASSERT_EQ(disk.writableOpens.size(), inHand);
+  EXPECT_EQ(disk.opened.size(), inHand);
+  std::set<std::wstring> repaired;
+  for (const PathString& path : disk.writableOpens) {
+    repaired.insert(Relative(path));
+  }
+  const std::map<std::wstring, FileState> states = States();
+  EXPECT_EQ(states.size(), std::size_t(kFiles));
+  for (const auto& [name, state] : states) {
+    EXPECT_EQ(state, repaired.count(name) ? FileState::kRepaired : FileState::kUntouched)
+        << fs::path(name).string();
+  }
 }
 
-TEST_F(CancelledWizard, CancelDuringTheScanEndsCleanly) {
-  const std::vector<DWORD> threads = RunningThreads(threadId);
-  TypePath(ShortPath(music.path()));
-  SendMessageW(GetDlgItem(sheet, kNextButton), BM_CLICK, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return CurrentPage() == 1; }));
-  PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-  ASSERT_TRUE(Closed(60000));
-  EXPECT_EQ(RunningThreads(threadId), threads);
-  // The scan may have ended before Cancel arrived; a fix phase that then
-  // started stops after the file in hand.
-  CheckFiles();
+INSTANTIATE_TEST_SUITE_P(FileInHand, CancelWhileFixing,
+                         ::testing::Values(std::size_t(1), std::size_t(5), std::size_t(8)));
+
+// Cancel pressed while the scan reads its sixth entry. At most five entries
+// (".", ".." and a folder at each level) come before the first MP3 file, so
+// files have been found by then; the scan reads no entry after that one,
+// and no fix phase starts: no file is opened and none changes.
+TEST_F(CancelledWizard, CancelDuringTheScanEndsIt) {
+  disk.cancelAtEntry = 6;
+  ASSERT_NO_FATAL_FAILURE(FixUntilCancelled());
+  EXPECT_EQ(disk.Workers().size(), 1u);  // the scan alone
+  EXPECT_EQ(disk.entries, 6u);
+  EXPECT_GE(disk.mp3Entries, 1u);
+  EXPECT_TRUE(disk.opened.empty());
+  const std::map<std::wstring, FileState> states = States();
+  EXPECT_EQ(states.size(), std::size_t(kFiles));
+  for (const auto& [name, state] : states) {
+    EXPECT_EQ(state, FileState::kUntouched) << fs::path(name).string();
+  }
 }
 
 }  // namespace
