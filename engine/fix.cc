@@ -517,6 +517,10 @@ bool FrameInVersion23(const Id3v2Frame& frame, std::vector<OutputFrame>* out) {
     kept.kind = OutputFrame::kRedecoded;
     kept.frame.data = Utf16TextData(fields);
     kept.expectedFields = fields;
+    // Text that is no valid UTF-8 or UTF-16 would not read the same.
+    std::vector<std::wstring> written;
+    if (!TextFrameFields(kept.frame, true, &written) || written != fields)
+      return false;
   } else if (HasEncodingByte(frame.id) && !frame.compressed && !frame.encrypted &&
              !frame.data.empty() && frame.data[0] != '\0' && frame.data[0] != '\x01') {
     return false;
