@@ -572,8 +572,8 @@ std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout
 bool VerifyTag(const std::string& tag, const std::vector<OutputFrame>& expected,
                std::wstring* detail) {
   Id3v2Layout written;
-  if (!ReadId3v2Layout(tag, &written) || !written.unreadable.empty() ||
-      written.frames.size() != expected.size()) {
+  if (!ReadId3v2Layout(tag, &written, /*embeddedAsV24=*/tag[3] != '\x03') ||
+      !written.unreadable.empty() || written.frames.size() != expected.size()) {
     *detail = L"the repaired tag does not read back";
     return false;
   }

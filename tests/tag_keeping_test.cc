@@ -654,8 +654,8 @@ const wchar_t kTitleText[] = L"\u0416\u0441\u0444\u043f\u043f\u0430 \u043a\u0441
 
 class TagKeepingCases : public ::testing::Test {
  protected:
-  Result Repair(const std::string& name, const std::string& bytes) {
-    return CheckRepair(name, bytes, &tally_);
+  Result Repair(const std::string& name, const std::string& bytes, unsigned version = 4) {
+    return CheckRepair(name, bytes, &tally_, version);
   }
   void TearDown() override {
     EXPECT_EQ(0, tally_.framesLostOrChanged);
@@ -750,6 +750,20 @@ TEST_F(TagKeepingCases, OlderVersionsTakeTheirVersion24Forms) {
   ASSERT_TRUE(FindFrame(tag, "CHAP"));
   EXPECT_EQ("TIT2" + SyncSafe32(201) + std::string(2, '\0') + chapterTitle,
             FindFrame(tag, "CHAP")->data.substr(20));
+
+  // Written as version 2.3, the same tag keeps every frame as stored; only
+  // the title is re-decoded.
+  const std::string stored = RenderTag(3, v23, 0) + MpegFrames(5);
+  const Result as23 = Repair("version 2.3 written as 2.3", stored, 3);
+  ASSERT_EQ(WM_FIX_SUCCEEDED, as23.message);
+  Id3v2Layout before23, after23;
+  ASSERT_TRUE(ReadId3v2Layout(stored, &before23, false));
+  ASSERT_TRUE(ReadId3v2Layout(as23.after, &after23, false));
+  EXPECT_EQ(3, after23.version);
+  ASSERT_EQ(before23.frames.size(), after23.frames.size());
+  EXPECT_EQ(kTitleText, TextOf(&after23.frames[0]));
+  for (std::size_t i = 1; i < before23.frames.size(); ++i)
+    EXPECT_TRUE(before23.frames[i] == after23.frames[i]) << before23.frames[i].id;
 
   // Version 2.2: three-letter ids, a picture with a format instead of a MIME
   // type, year and day apart.
