@@ -439,6 +439,8 @@ void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) 
     line = "{\"type\":\"file\",\"file\":" + JsonString(shown) + ",\"outcome\":" + JsonString(word);
     if (!outcome.issue.empty())
       line += ",\"issue\":" + JsonString(WideToUtf8(outcome.issue));
+    if (!outcome.detail.empty())
+      line += ",\"detail\":" + JsonString(WideToUtf8(outcome.detail));
     if (options.preview && message == WM_FIX_SUCCEEDED) {
       line += ",\"frames\":[";
       for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
@@ -455,6 +457,9 @@ void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) 
     if (!outcome.issue.empty())
       line += "\t" + WideToUtf8(outcome.issue);
     line += "\n";
+    // With -v, what stood in the way of a save, indented below the file.
+    if (options.verbose && !outcome.detail.empty())
+      line += "  " + WideToUtf8(outcome.detail) + "\n";
     // A preview shows each frame as it reads today and as it would read.
     for (const FrameChange& change : outcome.changes) {
       line += "  " + change.frameId + "  " + WideToUtf8(change.before) + "  \u2192  " +

@@ -46,8 +46,11 @@ struct FrameChange {
 // One file's outcome, carried by WM_FIX_SUCCEEDED, WM_FIX_NOT_NEEDED and
 // WM_FIX_FAILED; it belongs to the receiver from the moment it is posted.
 struct FileOutcome {
-  PathString path;                   // the full path exactly as found
-  std::wstring issue;                // empty for success, else one of the two issue texts
+  PathString path;     // the full path exactly as found
+  std::wstring issue;  // empty for success, else one of the two issue texts
+  // With a failure, what exactly stood in the way ("TXXX would change: ...");
+  // for a verbose report, never shown in place of the issue.
+  std::wstring detail;
   std::vector<FrameChange> changes;  // filled in a preview only
 };
 

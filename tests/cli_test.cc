@@ -436,6 +436,35 @@ TEST(CommandLine, JsonGivesOneValidObjectPerLineWithNamesEscaped) {
   EXPECT_EQ(0u, lines[2].find("{\"type\":\"summary\",\"summary\":\"Successfully fixed 1 file\""));
 }
 
+TEST(CommandLine, WhatStoodInTheWayOfASaveShowsWithVerboseAndInJson) {
+  TempFolder folder;
+  // Bytes that are no frame after the title: they would be lost.
+  const std::string frames =
+      std::string("TIT2") + std::string("\0\0\0\x04\0\0\0", 7) + "\xC0\xE1\xE2" + "\x01\x02junk";
+  const std::string bytes =
+      std::string("ID3\x03\0\0\0\0\0", 9) + char(frames.size()) + frames + MpegFrames(4);
+  folder.Write("odd.mp3", bytes);
+  const std::string path = folder.path().string();
+
+  const Result plain = RunCli({"-c", "1251", path});
+  EXPECT_EQ(1, plain.status);
+  EXPECT_EQ("failed\todd.mp3\tCouldn't save changes\nCouldn't fix 1 file\n", plain.out)
+      << "the reason shows only when asked for";
+
+  const Result verbose = RunCli({"-v", "-c", "1251", path});
+  const std::vector<std::string> lines = Lines(verbose.out);
+  ASSERT_LE(2u, lines.size()) << verbose.out;
+  EXPECT_EQ("failed\todd.mp3\tCouldn't save changes", lines[0]);
+  EXPECT_EQ(0u, lines[1].find("  part of the ID3v2 tag cannot be read")) << lines[1];
+
+  const Result json = RunCli({"--json", "-c", "1251", path});
+  EXPECT_NE(std::string::npos,
+            json.out.find("\"issue\":\"Couldn't save changes\",\"detail\":\"part of the ID3v2 "
+                          "tag cannot be read"))
+      << json.out;
+  EXPECT_EQ(bytes, ReadFile(folder.path() / "odd.mp3"));
+}
+
 TEST(CommandLine, ARunOnARelativePathIsUndoneFromAnotherFolder) {
   TempFolder folder, state;
   const std::map<std::string, std::string> environment = {

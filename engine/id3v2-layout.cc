@@ -1,0 +1,508 @@
+#include "engine/id3v2-layout.h"
+
+#include <cstring>
+
+namespace {
+
+std::uint32_t BigEndian(const std::string& bytes, std::size_t at, int count) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+bool IsSyncSafe(const std::string& bytes, std::size_t at) {
+  for (int i = 0; i < 4; ++i) {
+    if (static_cast<unsigned char>(bytes[at + i]) & 0x80)
+      return false;
+  }
+  return true;
+}
+
+std::uint32_t SyncSafe(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i)
+    value = (value << 7) | (static_cast<unsigned char>(bytes[at + i]) & 0x7F);
+  return value;
+}
+
+// A syncsafe number as TagLib reads it: one with a high bit set was written
+// as a plain number.
+std::uint32_t SyncSafeOrPlain(const std::string& bytes, std::size_t at) {
+  return IsSyncSafe(bytes, at) ? SyncSafe(bytes, at) : BigEndian(bytes, at, 4);
+}
+
+void PutSyncSafe(std::string* out, std::uint32_t value) {
+  for (int shift = 21; shift >= 0; shift -= 7)
+    out->push_back(char((value >> shift) & 0x7F));
+}
+
+void PutBigEndian(std::string* out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out->push_back(char((value >> shift) & 0xFF));
+}
+
+std::string RemoveUnsynchronisation(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out.push_back(bytes[i]);
+    if (bytes[i] == '\xFF' && i + 1 < bytes.size() && bytes[i + 1] == '\0')
+      ++i;
+  }
+  return out;
+}
+
+bool IsIdChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool IsFrameId(const std::string& bytes, std::size_t at, std::size_t length) {
+  if (at + length > bytes.size())
+    return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (!IsIdChar(bytes[at + i]))
+      return false;
+  }
+  return true;
+}
+
+// The size of the version 2.4 frame at `at`. Some writers store plain sizes
+// in version 2.4 frames; as TagLib does, a size is read plain when the
+// syncsafe reading leads to no frame and the plain one does.
+std::uint32_t FrameSizeV24(const std::string& area, std::size_t at) {
+  std::uint32_t size = SyncSafeOrPlain(area, at + 4);
+  if (size > 127 && IsSyncSafe(area, at + 4) && !IsFrameId(area, at + 10 + size, 4)) {
+    const std::uint32_t plain = BigEndian(area, at + 4, 4);
+    if (IsFrameId(area, at + 10 + plain, 4))
+      size = plain;
+  }
+  return size;
+}
+
+// Splits the stored bytes of a frame into its fields. False when the flags
+// promise fields the frame does not hold.
+bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std::string stored,
+                   Id3v2Frame* frame) {
+  std::size_t at = 0;
+  auto take = [&](std::size_t count) {
+    if (stored.size() - at < count)
+      return false;
+    at += count;
+    return true;
+  };
+  frame->storedFlags = flags;
+  if (version == 3) {
+    frame->discardOnTagChange = flags & 0x8000;
+    frame->discardOnFileChange = flags & 0x4000;
+    frame->readOnly = flags & 0x2000;
+    frame->compressed = flags & 0x0080;
+    frame->encrypted = flags & 0x0040;
+    frame->grouped = flags & 0x0020;
+    frame->hasDataLength = frame->compressed;
+    if (frame->compressed) {
+      if (!take(4))
+        return false;
+      frame->dataLength = BigEndian(stored, at - 4, 4);
+    }
+    if (frame->encrypted) {
+      if (!take(1))
+        return false;
+      frame->encryptionMethod = static_cast<unsigned char>(stored[at - 1]);
+    }
+    if (frame->grouped) {
+      if (!take(1))
+        return false;
+      frame->groupId = static_cast<unsigned char>(stored[at - 1]);
+    }
+  } else if (version == 4) {
+    frame->discardOnTagChange = flags & 0x4000;
+    frame->discardOnFileChange = flags & 0x2000;
+    frame->readOnly = flags & 0x1000;
+    frame->grouped = flags & 0x0040;
+    frame->compressed = flags & 0x0008;
+    frame->encrypted = flags & 0x0004;
+    frame->hasDataLength = flags & 0x0001;
+    if (flags & 0x0002 || tagUnsynchronised)
+      stored = RemoveUnsynchronisation(stored);
+    if (frame->grouped) {
+      if (!take(1))
+        return false;
+      frame->groupId = static_cast<unsigned char>(stored[at - 1]);
+    }
+    if (frame->encrypted) {
+      if (!take(1))
+        return false;
+      frame->encryptionMethod = static_cast<unsigned char>(stored[at - 1]);
+    }
+    if (frame->hasDataLength) {
+      if (!take(4))
+        return false;
+      frame->dataLength = SyncSafeOrPlain(stored, at - 4);
+    }
+  }
+  frame->data = stored.substr(at);
+  return true;
+}
+
+// Walks the frames of `area` (the frame area of a tag, or the frames a
+// chapter frame embeds).
+void WalkFrames(int version, bool tagUnsynchronised, const std::string& area,
+                std::vector<Id3v2Frame>* frames, std::string* unreadable,
+                std::size_t* audioAt = nullptr) {
+  const std::size_t idLength = version == 2 ? 3 : 4;
+  const std::size_t headerLength = version == 2 ? 6 : 10;
+  std::size_t at = 0;
+  while (at < area.size()) {
+    if (area[at] == '\0') {
+      // Padding; anything but zeros in it is no frame either, unless it is
+      // the first audio frame.
+      const std::size_t other = area.find_first_not_of('\0', at);
+      if (other == std::string::npos)
+        return;
+      if (audioAt && area[other] == '\xFF' && other + 1 < area.size() &&
+          (static_cast<unsigned char>(area[other + 1]) & 0xE0) == 0xE0) {
+        *audioAt = other;
+        return;
+      }
+      *unreadable = "bytes other than padding after the last frame";
+      return;
+    }
+    if (area.size() - at < headerLength || !IsFrameId(area, at, idLength)) {
+      *unreadable = "bytes that are no frame at offset " + std::to_string(at);
+      return;
+    }
+    std::uint32_t size = 0;
+    std::uint16_t flags = 0;
+    if (version == 2) {
+      size = BigEndian(area, at + 3, 3);
+    } else {
+      size = version == 3 ? BigEndian(area, at + 4, 4) : FrameSizeV24(area, at);
+      flags = std::uint16_t(BigEndian(area, at + 8, 2));
+    }
+    Id3v2Frame frame;
+    frame.id = area.substr(at, idLength);
+    if (size > area.size() - at - headerLength) {
+      *unreadable = "frame " + frame.id + " runs past the end of the tag";
+      return;
+    }
+    if (!ReadFrameBody(version, tagUnsynchronised, flags, area.substr(at + headerLength, size),
+                       &frame)) {
+      if (version != 4 || tagUnsynchronised) {
+        *unreadable = "the flags of frame " + frame.id + " promise more than it holds";
+        return;
+      }
+      frame.malformed = true;
+      frame.data = area.substr(at + headerLength, size);
+    }
+    frames->push_back(std::move(frame));
+    at += headerLength + size;
+  }
+}
+
+// Chapter and table-of-contents frames embed frames; from a version 2.3 tag
+// those have version 2.3 headers, which a version 2.4 tag must not hold.
+bool EmbeddedFramesStart(const Id3v2Frame& frame, std::size_t* start) {
+  const std::size_t idEnd = frame.data.find('\0');
+  if (idEnd == std::string::npos)
+    return false;
+  std::size_t at = idEnd + 1;
+  if (frame.id == "CHAP") {
+    at += 16;
+  } else if (frame.id == "CTOC") {
+    if (frame.data.size() < at + 2)
+      return false;
+    const int entries = static_cast<unsigned char>(frame.data[at + 1]);
+    at += 2;
+    for (int i = 0; i < entries; ++i) {
+      const std::size_t end = frame.data.find('\0', at);
+      if (end == std::string::npos)
+        return false;
+      at = end + 1;
+    }
+  } else {
+    return false;
+  }
+  if (at > frame.data.size())
+    return false;
+  *start = at;
+  return true;
+}
+
+}  // namespace
+
+bool Id3v2Frame::operator==(const Id3v2Frame& other) const {
+  if (malformed || other.malformed)
+    return id == other.id && malformed == other.malformed && storedFlags == other.storedFlags &&
+           data == other.data;
+  return id == other.id && discardOnTagChange == other.discardOnTagChange &&
+         discardOnFileChange == other.discardOnFileChange && readOnly == other.readOnly &&
+         compressed == other.compressed && encrypted == other.encrypted &&
+         grouped == other.grouped && hasDataLength == other.hasDataLength &&
+         groupId == other.groupId && encryptionMethod == other.encryptionMethod &&
+         dataLength == other.dataLength && data == other.data;
+}
+
+bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embeddedAsV24) {
+  *layout = Id3v2Layout();
+  if (bytes.size() < 10 || bytes.compare(0, 3, "ID3") != 0)
+    return false;
+  const int version = static_cast<unsigned char>(bytes[3]);
+  if (version < 2 || version > 4 || bytes[4] == '\xFF' || !IsSyncSafe(bytes, 6))
+    return false;
+  layout->version = version;
+  layout->flags = static_cast<unsigned char>(bytes[5]);
+  layout->bodySize = SyncSafe(bytes, 6);
+  const bool footer = version == 4 && (layout->flags & 0x10);
+  layout->extent = 10 + std::uint64_t(layout->bodySize) + (footer ? 10 : 0);
+  if (layout->extent > bytes.size())
+    return false;
+  if (version == 2 && (layout->flags & 0x40))
+    return false;  // a compressed version 2.2 tag: no frames can be read
+
+  const bool unsynchronised = layout->flags & 0x80;
+  std::string area = bytes.substr(10, layout->bodySize);
+  if (unsynchronised && version < 4)
+    area = RemoveUnsynchronisation(area);
+  std::uint64_t areaStart = 10;
+  if (version >= 3 && (layout->flags & 0x40)) {
+    // The extended header: its size counts itself in version 2.4 only.
+    if (area.size() < 4)
+      return false;
+    const std::uint64_t skip = version == 3 ? 4 + std::uint64_t(BigEndian(area, 0, 4))
+                                            : std::uint64_t(SyncSafeOrPlain(area, 0));
+    if (skip > area.size())
+      return false;
+    area.erase(0, std::size_t(skip));
+    areaStart += skip;
+  }
+  // Offsets in the walked area are offsets in the file unless the whole tag
+  // was unsynchronised.
+  const bool mapsToFile = !(unsynchronised && version < 4) && !footer;
+  std::size_t audioAt = 0;
+  WalkFrames(version, unsynchronised && version == 4, area, &layout->frames, &layout->unreadable,
+             mapsToFile ? &audioAt : nullptr);
+  if (audioAt)
+    layout->audioStart = areaStart + audioAt;
+  if (version == 3 && embeddedAsV24) {
+    // Frames embedded in chapters are version 2.3 frames too; they are kept
+    // in version 2.4 form.
+    for (Id3v2Frame& frame : layout->frames) {
+      std::size_t start = 0;
+      if (frame.compressed || frame.encrypted || !EmbeddedFramesStart(frame, &start))
+        continue;
+      std::vector<Id3v2Frame> embedded;
+      std::string bad;
+      WalkFrames(3, false, frame.data.substr(start), &embedded, &bad);
+      if (!bad.empty()) {
+        layout->unreadable = "frame " + frame.id + " holds " + bad;
+        continue;
+      }
+      std::string converted = frame.data.substr(0, start);
+      for (const Id3v2Frame& inner : embedded)
+        converted += RenderFrameV24(inner, FrameIdV24(3, inner.id));
+      frame.data = converted;
+    }
+  }
+  return true;
+}
+
+std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id) {
+  if (frame.malformed) {
+    std::string out = id.empty() ? frame.id : id;
+    PutSyncSafe(&out, std::uint32_t(frame.data.size()));
+    out.push_back(char(frame.storedFlags >> 8));
+    out.push_back(char(frame.storedFlags & 0xFF));
+    return out + frame.data;
+  }
+  std::string fields;
+  if (frame.grouped)
+    fields.push_back(char(frame.groupId));
+  if (frame.encrypted)
+    fields.push_back(char(frame.encryptionMethod));
+  if (frame.hasDataLength)
+    PutSyncSafe(&fields, frame.dataLength);
+  std::uint16_t flags = 0;
+  flags |= frame.discardOnTagChange ? 0x4000 : 0;
+  flags |= frame.discardOnFileChange ? 0x2000 : 0;
+  flags |= frame.readOnly ? 0x1000 : 0;
+  flags |= frame.grouped ? 0x0040 : 0;
+  flags |= frame.compressed ? 0x0008 : 0;
+  flags |= frame.encrypted ? 0x0004 : 0;
+  flags |= frame.hasDataLength ? 0x0001 : 0;
+  std::string out = id.empty() ? frame.id : id;
+  PutSyncSafe(&out, std::uint32_t(fields.size() + frame.data.size()));
+  out.push_back(char(flags >> 8));
+  out.push_back(char(flags & 0xFF));
+  out += fields;
+  out += frame.data;
+  return out;
+}
+
+std::string RenderFrameV23(const Id3v2Frame& frame) {
+  std::string fields;
+  if (frame.compressed)
+    PutBigEndian(&fields, frame.dataLength);
+  if (frame.encrypted)
+    fields.push_back(char(frame.encryptionMethod));
+  if (frame.grouped)
+    fields.push_back(char(frame.groupId));
+  std::uint16_t flags = 0;
+  flags |= frame.discardOnTagChange ? 0x8000 : 0;
+  flags |= frame.discardOnFileChange ? 0x4000 : 0;
+  flags |= frame.readOnly ? 0x2000 : 0;
+  flags |= frame.compressed ? 0x0080 : 0;
+  flags |= frame.encrypted ? 0x0040 : 0;
+  flags |= frame.grouped ? 0x0020 : 0;
+  std::string out = frame.id;
+  PutBigEndian(&out, std::uint32_t(fields.size() + frame.data.size()));
+  out.push_back(char(flags >> 8));
+  out.push_back(char(flags & 0xFF));
+  return out + fields + frame.data;
+}
+
+std::string FrameIdV24(int version, const std::string& id) {
+  if (version == 4)
+    return id;
+  if (version == 3) {
+    if (id == "TYER")
+      return "TDRC";
+    if (id == "TORY")
+      return "TDOR";
+    if (id == "IPLS")
+      return "TIPL";
+    return ObsoleteFrameId(3, id).empty() ? id : std::string();
+  }
+  // Version 2.2 frames whose content reads the same under their version 2.4
+  // id.
+  static const char* const kConversions[][2] = {
+      {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
+      {"GEO", "GEOB"}, {"IPL", "TIPL"}, {"MCI", "MCDI"}, {"MLL", "MLLT"}, {"POP", "POPM"},
+      {"REV", "RVRB"}, {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"},
+      {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCP", "TCMP"}, {"TCR", "TCOP"}, {"TDY", "TDLY"},
+      {"TEN", "TENC"}, {"TFT", "TFLT"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"},
+      {"TMT", "TMED"}, {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TDOR"},
+      {"TOT", "TOAL"}, {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"}, {"TP4", "TPE4"},
+      {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRK", "TRCK"}, {"TS2", "TSO2"},
+      {"TSA", "TSOA"}, {"TSC", "TSOC"}, {"TSP", "TSOP"}, {"TSS", "TSSE"}, {"TST", "TSOT"},
+      {"TT1", "TIT1"}, {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"},
+      {"TYE", "TDRC"}, {"UFI", "UFID"}, {"ULT", "USLT"}, {"WAF", "WOAF"}, {"WAR", "WOAR"},
+      {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"}, {"WXX", "WXXX"},
+  };
+  for (const auto& conversion : kConversions) {
+    if (id == conversion[0])
+      return conversion[1];
+  }
+  return std::string();
+}
+
+std::string ObsoleteFrameId(int version, const std::string& id) {
+  static const char* const kObsolete[][2] = {{"TDA", "TDAT"}, {"TIM", "TIME"}, {"TRD", "TRDA"},
+                                             {"TSI", "TSIZ"}, {"EQU", "EQUA"}, {"RVA", "RVAD"}};
+  for (const auto& obsolete : kObsolete) {
+    if ((version == 2 && id == obsolete[0]) || (version == 3 && id == obsolete[1]))
+      return obsolete[1];
+  }
+  return std::string();
+}
+
+bool IsEmptyTextFrame(const Id3v2Frame& frame) {
+  return !frame.malformed && !frame.compressed && !frame.encrypted && !frame.data.empty() &&
+         frame.data.find_first_not_of('\0', 1) == std::string::npos;
+}
+
+namespace {
+
+// Appends a character: as one unit where wchar_t holds every character, as
+// a surrogate pair where it holds UTF-16.
+void AppendCharacter(std::wstring* text, std::uint32_t c) {
+  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+    c -= 0x10000;
+    text->push_back(wchar_t(0xD800 + (c >> 10)));
+    text->push_back(wchar_t(0xDC00 + (c & 0x3FF)));
+  } else {
+    text->push_back(wchar_t(c));
+  }
+}
+
+}  // namespace
+
+bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields) {
+  fields->clear();
+  if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty())
+    return false;
+  const int encoding = static_cast<unsigned char>(frame.data[0]);
+  if (encoding > 3)
+    return false;
+  const std::string text = frame.data.substr(1);
+  const std::size_t unit = encoding == 1 || encoding == 2 ? 2 : 1;
+  std::vector<std::string> stored;
+  std::size_t start = 0;
+  for (std::size_t at = 0;; at += unit) {
+    if (at + unit > text.size()) {
+      stored.push_back(text.substr(start));
+      break;
+    }
+    if (text.compare(at, unit, std::string(unit, '\0')) == 0) {
+      stored.push_back(text.substr(start, at - start));
+      start = at + unit;
+    }
+  }
+  for (const std::string& field : stored) {
+    std::wstring decoded;
+    if (unit == 1) {
+      // Latin-1 bytes as they are; UTF-8 as code units of its characters.
+      if (encoding == 0) {
+        for (char c : field)
+          decoded.push_back(wchar_t(static_cast<unsigned char>(c)));
+      } else {
+        for (std::size_t i = 0; i < field.size();) {
+          const unsigned char lead = static_cast<unsigned char>(field[i]);
+          const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+          std::uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+          for (int k = 1; k < length && i + k < field.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(field[i + k]) & 0x3F);
+          i += length;
+          AppendCharacter(&decoded, c);
+        }
+      }
+    } else {
+      bool bigEndian = encoding == 2;
+      std::size_t i = 0;
+      if (encoding == 1 && field.size() >= 2) {
+        if (field.compare(0, 2, "\xFE\xFF") == 0) {
+          bigEndian = true;
+          i = 2;
+        } else if (field.compare(0, 2, "\xFF\xFE") == 0) {
+          i = 2;
+        }
+      }
+      std::uint32_t high = 0;
+      for (; i + 1 < field.size(); i += 2) {
+        const unsigned char a = static_cast<unsigned char>(field[i]);
+        const unsigned char b = static_cast<unsigned char>(field[i + 1]);
+        const std::uint32_t unit = bigEndian ? (a << 8) | b : (b << 8) | a;
+        if (unit >= 0xD800 && unit < 0xDC00) {
+          high = unit;
+          continue;
+        }
+        if (high && unit >= 0xDC00 && unit < 0xE000) {
+          AppendCharacter(&decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+        } else {
+          if (high)
+            decoded.push_back(wchar_t(high));
+          decoded.push_back(wchar_t(unit));
+        }
+        high = 0;
+      }
+      if (high)
+        decoded.push_back(wchar_t(high));
+    }
+    if (keepEmpty || !decoded.empty())
+      fields->push_back(std::move(decoded));
+  }
+  // A terminating NUL ends the last value rather than starting another.
+  while (keepEmpty && fields->size() > 1 && fields->back().empty())
+    fields->pop_back();
+  return true;
+}
