@@ -175,41 +175,50 @@ std::uint64_t RepairOperations() {
   return counter.operations();
 }
 
-}  // namespace
-
-TEST(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneByUndo) {
-  ASSERT_NE(ExpectedLibrary().original, ExpectedLibrary().repaired);
-  const std::uint64_t total = RepairOperations();
-  ASSERT_GT(total, 20u);
+// Runs `stopAt(point, mode, when)` for every point from 1 to `total` (every
+// K-th with the stride) in every mode, until a check fails; prints the count.
+template <typename StopAt>
+void WalkCrashPoints(std::uint64_t total, const StopAt& stopAt) {
   std::uint64_t tried = 0;
   for (CrashMode mode : kModes) {
     for (std::uint64_t point = 1; point <= total; point += Stride()) {
       const std::string when =
           std::string(CrashModeName(mode)) + " at operation " + std::to_string(point);
-      TempFolder folder, state;
-      WriteLibrary(folder.path());
-      CrashDisk disk(point, mode);
-      {
-        DiskInUse use(&disk);
-        Repair(folder.path(), state.path());
-      }
-      ASSERT_TRUE(disk.crashed()) << when;
+      stopAt(point, mode, when);
       ++tried;
-      CrashDisk after;
-      DiskInUse use(&after);
-      RecoverAll(folder.path());
-      ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
-      Repair(folder.path(), state.path());
-      ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
-      UndoAll(state.path());
-      ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone");
-      if (HasFatalFailure() || HasNonfatalFailure())
+      if (testing::Test::HasFailure())
         return;
     }
   }
   std::printf("crash points tried: %llu (%llu operations, %zu modes)\n",
               static_cast<unsigned long long>(tried), static_cast<unsigned long long>(total),
               std::size(kModes));
+}
+
+}  // namespace
+
+TEST(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneByUndo) {
+  ASSERT_NE(ExpectedLibrary().original, ExpectedLibrary().repaired);
+  const std::uint64_t total = RepairOperations();
+  ASSERT_GT(total, 20u);
+  WalkCrashPoints(total, [](std::uint64_t point, CrashMode mode, const std::string& when) {
+    TempFolder folder, state;
+    WriteLibrary(folder.path());
+    CrashDisk disk(point, mode);
+    {
+      DiskInUse use(&disk);
+      Repair(folder.path(), state.path());
+    }
+    ASSERT_TRUE(disk.crashed()) << when;
+    CrashDisk after;
+    DiskInUse use(&after);
+    RecoverAll(folder.path());
+    ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+    Repair(folder.path(), state.path());
+    ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
+    UndoAll(state.path());
+    ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone");
+  });
 }
 
 TEST(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
@@ -225,36 +234,25 @@ TEST(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
   const std::uint64_t total = counter.operations();
   ExpectExactly(countFolder.path(), ExpectedLibrary().original, "uninterrupted undo");
   ASSERT_GT(total, 10u);
-  std::uint64_t tried = 0;
-  for (CrashMode mode : kModes) {
-    for (std::uint64_t point = 1; point <= total; point += Stride()) {
-      const std::string when =
-          std::string(CrashModeName(mode)) + " at operation " + std::to_string(point);
-      TempFolder folder, state;
-      WriteLibrary(folder.path());
-      {
-        CrashDisk unflushed;
-        DiskInUse use(&unflushed);
-        Repair(folder.path(), state.path());
-      }
-      CrashDisk disk(point, mode);
-      {
-        DiskInUse use(&disk);
-        UndoRun(state.path().native(), "", nullptr);
-      }
-      ASSERT_TRUE(disk.crashed()) << when;
-      ++tried;
-      CrashDisk after;
-      DiskInUse use(&after);
-      RecoverAll(folder.path());
-      ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
-      EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr)) << when;
-      ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone again");
-      if (HasFatalFailure() || HasNonfatalFailure())
-        return;
+  WalkCrashPoints(total, [](std::uint64_t point, CrashMode mode, const std::string& when) {
+    TempFolder folder, state;
+    WriteLibrary(folder.path());
+    {
+      CrashDisk unflushed;
+      DiskInUse use(&unflushed);
+      Repair(folder.path(), state.path());
     }
-  }
-  std::printf("crash points tried: %llu (%llu operations, %zu modes)\n",
-              static_cast<unsigned long long>(tried), static_cast<unsigned long long>(total),
-              std::size(kModes));
+    CrashDisk disk(point, mode);
+    {
+      DiskInUse use(&disk);
+      UndoRun(state.path().native(), "", nullptr);
+    }
+    ASSERT_TRUE(disk.crashed()) << when;
+    CrashDisk after;
+    DiskInUse use(&after);
+    RecoverAll(folder.path());
+    ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+    EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr)) << when;
+    ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone again");
+  });
 }
