@@ -3,17 +3,9 @@
 #include <cmath>
 
 #include "cli/console.h"
+#include "cli/suggest.h"
 
 namespace {
-
-// "0.93": formatted by hand, whatever the locale's decimal point.
-std::string Decimal(double value) {
-  const long hundredths = std::lround(value * 100);
-  std::string text = std::to_string(hundredths / 100) + ".";
-  text += char('0' + hundredths % 100 / 10);
-  text += char('0' + hundredths % 10);
-  return text;
-}
 
 std::string AlbumName(const PathString& folder, const PathString& base) {
   if (folder == base)

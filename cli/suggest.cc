@@ -36,15 +36,6 @@ bool HandleScan(void* context, const Notification& notification) {
   }
 }
 
-// "0.93": formatted by hand, whatever the locale's decimal point.
-std::string Decimal(double value) {
-  const long hundredths = std::lround(value * 100);
-  std::string text = std::to_string(hundredths / 100) + ".";
-  text += char('0' + hundredths % 100 / 10);
-  text += char('0' + hundredths % 10);
-  return text;
-}
-
 std::string ConfidenceWord(double confidence) {
   if (confidence >= 0.75)
     return "high";
@@ -144,4 +135,13 @@ std::string CodePageHint(const std::vector<PathString>& files, unsigned localeCo
     return std::string();
   return "Hint: this library reads better as code page " + std::to_string(ranking[0].codePage) +
          " than " + std::to_string(localeCodePage) + "; see songwright --suggest.\n";
+}
+
+// Formatted by hand, whatever the locale's decimal point.
+std::string Decimal(double value) {
+  const long hundredths = std::lround(value * 100);
+  std::string text = std::to_string(hundredths / 100) + ".";
+  text += char('0' + hundredths % 100 / 10);
+  text += char('0' + hundredths % 10);
+  return text;
 }

@@ -14,3 +14,6 @@ int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage)
 // The one-line hint for a run on `files` with the locale's default page, or
 // empty when that page does not rank clearly below another.
 std::string CodePageHint(const std::vector<PathString>& files, unsigned localeCodePage);
+
+// "0.93": two decimals, whatever the locale's decimal point.
+std::string Decimal(double value);
