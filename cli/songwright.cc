@@ -13,6 +13,7 @@
 #include "cli/suggest.h"
 #include "cli/undo.h"
 #include "engine/engine.h"
+#include "engine/journal.h"
 
 namespace {
 
@@ -306,10 +307,7 @@ bool HandleNotification(void* context, const Notification& notification) {
       job->files = &run->foundFiles;
       job->codePage = run->options.codePage;
       job->preview = run->options.preview;
-      if (run->journal) {
-        job->recordSave = RecordSave;
-        job->recordContext = run->journal;
-      }
+      job->journal = run->journal;
       job->stopRequested = run->stop;
       run->fixThread = StartWorkerThread(FixThreadProc, job);
       if (!run->fixThread) {
@@ -388,9 +386,11 @@ int RunSongwright(const std::vector<PathString>& arguments) {
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal();
-  // What each save replaces is recorded first, so that the run can be undone.
-  if (!options.preview && options.journal)
-    run->journal = BeginRunJournal(StateFolder(), options.folder);
+  // What each save replaces is recorded first, so that the run can be undone
+  // and a run cut short finished; without recording the journal lives only
+  // for the run.
+  if (!options.preview)
+    run->journal = BeginRunJournal(StateFolder(), {options.folder}, options.journal);
   run->target = CreateNotifyTarget();
   auto* job = new ScanJob;
   job->window = run->target;

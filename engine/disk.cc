@@ -64,3 +64,19 @@ bool RemoveFileIfPresent(const PathString& path) {
 void FlushFolder(const PathString& folder) {
   Disk().FlushFolder(folder);
 }
+
+bool InsertFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  return Disk().InsertRange(file, offset, count);
+}
+
+bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  return Disk().CollapseRange(file, offset, count);
+}
+
+bool FlushFileSystemOf(NativeFile* file) {
+  return Disk().FlushFileSystem(file);
+}
+
+bool RenameOver(const PathString& target, const PathString& replacement) {
+  return Disk().Rename(target, replacement);
+}

@@ -18,10 +18,6 @@ const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
 
 namespace {
 
-bool StopRequested(const FixJob& job) {
-  return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
-}
-
 // Latin-1 text holds one character per stored byte; its low 8 bits are the
 // byte, which is what the code page decodes.
 TagLib::String Redecode(const TagLib::String& text, unsigned codePage) {
@@ -125,8 +121,10 @@ unsigned RenderRepair(EditStream* stream, unsigned codePage, FileOutcome* outcom
   return WM_FIX_SUCCEEDED;
 }
 
-unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                    SaveRecorder recordSave, void* recordContext) {
+// Renders the repair of one file; on WM_FIX_SUCCEEDED of a real run
+// `stream` holds what the save will write.
+unsigned RenderFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
+                    std::unique_ptr<EditStream>* stream) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again. A preview writes
   // nothing, so it reads the file as it is.
@@ -135,20 +133,31 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
   }
-  EditStream stream(path, target);
-  const unsigned message = RenderRepair(&stream, codePage, outcome, preview);
+  auto rendered = std::make_unique<EditStream>(path, target);
+  const unsigned message = RenderRepair(rendered.get(), codePage, outcome, preview);
+  if (message != WM_FIX_SUCCEEDED || preview)
+    return message;
+  rendered->PadResizedTag();
+  *stream = std::move(rendered);
+  return message;
+}
+
+unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
+                    SaveRecorder recordSave, void* recordContext) {
+  std::unique_ptr<EditStream> stream;
+  const unsigned message = RenderFile(path, codePage, outcome, preview, &stream);
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
   // What the save replaces is recorded first, so that it can be undone; no
   // record, no save.
   if (recordSave) {
     SaveRecord record;
-    if (!stream.DescribeChange(&record) || !recordSave(recordContext, path, record)) {
+    if (!stream->DescribeChange(&record) || !recordSave(recordContext, path, record)) {
       outcome->issue = kIssueCouldNotSave;
       return WM_FIX_FAILED;
     }
   }
-  if (!stream.CommitEdits()) {
+  if (!stream->CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
   }
@@ -156,6 +165,20 @@ unsigned RepairFile(const PathString& path, unsigned codePage, FileOutcome* outc
 }
 
 }  // namespace
+
+unsigned PrepareRepair(const PathString& path, unsigned codePage, FileOutcome* outcome,
+                       std::unique_ptr<EditStream>* stream) {
+  outcome->path = path;
+  outcome->issue.clear();
+  outcome->changes.clear();
+  try {
+    return RenderFile(path, codePage, outcome, false, stream);
+  } catch (...) {
+    stream->reset();
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+}
 
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
                  SaveRecorder recordSave, void* recordContext) {
@@ -169,18 +192,5 @@ unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome
     // file exactly one outcome; nothing was saved.
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
-  }
-}
-
-void FixFiles(const FixJob& job) {
-  for (const PathString& path : *job.files) {
-    if (StopRequested(job))
-      break;
-    auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message =
-        FixFile(path, job.codePage, outcome.get(), job.preview, job.recordSave, job.recordContext);
-    if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
-      outcome.release();  // the receiver owns it now
-    }
   }
 }

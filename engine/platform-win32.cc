@@ -157,6 +157,13 @@ struct Win32Disk final : DiskInterface {
   bool Replace(const PathString& target, const PathString& replacement) override;
   bool Remove(const PathString& path) override;
   void FlushFolder(const PathString& folder) override;
+  bool InsertRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  bool CollapseRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  // Windows flushes file by file (FlushFileBuffers).
+  bool FlushFileSystem(NativeFile*) override { return false; }
+  bool Rename(const PathString& target, const PathString& replacement) override {
+    return Replace(target, replacement);
+  }
 };
 
 DiskInterface& PlatformDisk() {

@@ -137,6 +137,10 @@ struct DiskInterface {
   virtual bool Replace(const PathString& target, const PathString& replacement) = 0;
   virtual bool Remove(const PathString& path) = 0;
   virtual void FlushFolder(const PathString& folder) = 0;
+  virtual bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) = 0;
+  virtual bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) = 0;
+  virtual bool FlushFileSystem(NativeFile* file) = 0;
+  virtual bool Rename(const PathString& target, const PathString& replacement) = 0;
 };
 
 // The platform's own file operations.
@@ -167,6 +171,20 @@ bool ReplaceFileAtomically(const PathString& target, const PathString& replaceme
 bool RemoveFileIfPresent(const PathString& path);
 // Makes a file's creation or removal in `folder` durable.
 void FlushFolder(const PathString& folder);
+
+// Opens `count` bytes (whole blocks of the file system) at `offset`, moving
+// what follows without copying it; false where the file system cannot, and
+// then the file is unchanged.
+bool InsertFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count);
+// Takes out `count` bytes at `offset` the same way.
+bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count);
+// Makes every write, creation and rename on the file system that holds
+// `file` durable at once; false where the platform cannot (then each file
+// is flushed by itself).
+bool FlushFileSystemOf(NativeFile* file);
+// Atomically puts `replacement` in the place of `target`, not yet durable:
+// a flush of the folder or of the file system makes it so.
+bool RenameOver(const PathString& target, const PathString& replacement);
 
 // Questions about an open file; they change nothing.
 bool FileSizeOf(NativeFile* file, std::uint64_t* size);

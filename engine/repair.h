@@ -1,11 +1,13 @@
 // The frame pass of one file, exposed for tests.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <taglib/id3v2tag.h>
 
 #include "engine/engine.h"
+#include "engine/save.h"
 
 // Re-decodes every Latin-1 text frame of `frames` that holds a character at
 // or above 0x80 through `codePage` and marks it UTF-16. Sets `changed` as soon
@@ -13,3 +15,9 @@
 // Each re-decoded frame is added to `changes` when it is given.
 void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed,
                    std::vector<FrameChange>* changes = nullptr);
+
+// Decides and renders the repair of one file of a real run without writing
+// it: on WM_FIX_SUCCEEDED `stream` holds the save, its tag padded (see
+// EditStream::PadResizedTag). Fills `outcome` as FixFile does.
+unsigned PrepareRepair(const PathString& path, unsigned codePage, FileOutcome* outcome,
+                       std::unique_ptr<EditStream>* stream);

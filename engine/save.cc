@@ -8,6 +8,10 @@
 
 namespace {
 
+// Tags grow by whole blocks of this size, so that the file system can open
+// room for them before the audio.
+constexpr std::uint64_t kTagBlock = 4096;
+
 // FNV-1a, 64 bits: enough to tell a whole journal from a torn one.
 std::uint64_t Checksum(const char* data, std::size_t count,
                        std::uint64_t hash = 14695981039346656037ull) {
@@ -409,6 +413,10 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
     newEnd -= piece->length;
   }
   from = std::min({from, oldEnd, newEnd});
+  // A save that changes the length records from the file's start: taking
+  // back blocks opened before the tag needs the whole old tag.
+  if (newLength != originalLength_)
+    from = 0;
   record->offset = from;
   record->originalSize = originalLength_;
   record->repairedSize = newLength;
@@ -421,6 +429,92 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
          SampledChecksum(original, originalLength_, from, oldEnd - from,
                          &record->originalChecksum) &&
          SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum);
+}
+
+namespace {
+
+// The original as it would read with `bytes` at `offset` and what follows
+// them taken from `shift` bytes further on in `file`.
+RangeReader RestoredReader(NativeFile* file, std::uint64_t offset, const std::string& bytes,
+                           std::uint64_t shift) {
+  return [=](std::uint64_t start, std::uint64_t count, std::string* out) {
+    out->clear();
+    const std::uint64_t end = start + count, bytesEnd = offset + bytes.size();
+    std::string part;
+    const auto take = [&](std::uint64_t from, std::uint64_t until, std::uint64_t fileShift) {
+      if (from >= until)
+        return true;
+      part.assign(std::size_t(until - from), '\0');
+      if (!ReadFileAt(file, from + fileShift, &part[0], part.size()))
+        return false;
+      out->append(part);
+      return true;
+    };
+    if (!take(start, std::min(end, offset), 0))
+      return false;
+    const std::uint64_t from = std::max(start, offset), until = std::min(end, bytesEnd);
+    if (from < until)
+      out->append(bytes, std::size_t(from - offset), std::size_t(until - from));
+    return take(std::max(start, bytesEnd), end, shift);
+  };
+}
+
+}  // namespace
+
+bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
+  const PathString target = ResolveFileLinks(path);
+  if (!RecoverInterruptedSave(target))
+    return false;
+  // A copy not yet put in the file's place: the file is still its original.
+  if (!RemoveFileIfPresent(CopyPathFor(target)))
+    return false;
+  NativeFile* file = OpenExistingFile(target, false);
+  if (!file)
+    return true;  // gone, or no longer a file: nothing of ours to finish
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+  const std::uint64_t length = record.originalBytes.size();
+  bool settled = !FileSizeOf(file, &size);
+  if (!settled && size == record.repairedSize && size >= record.offset + record.repairedLength &&
+      SampledChecksum(FileReader(file), size, record.offset, record.repairedLength, &crc) &&
+      crc == record.repairedChecksum) {
+    settled = true;  // complete
+  }
+  if (!settled && size == record.originalSize && size >= record.offset + length &&
+      SampledChecksum(FileReader(file), size, record.offset, length, &crc) &&
+      crc == record.originalChecksum) {
+    settled = true;  // untouched
+  }
+  // Written in place in part: the original bytes go back where they were.
+  // Blocks opened before the tag, the new tag in part: the old tag goes back
+  // after them, and they are taken out.
+  const bool inPlace = size == record.originalSize && record.repairedSize == record.originalSize;
+  const std::uint64_t inserted = record.repairedSize - record.originalSize;
+  const bool insert = size == record.repairedSize && record.repairedSize > record.originalSize &&
+                      record.offset == 0 && inserted % kTagBlock == 0;
+  bool restorable = false;
+  if (!settled && (inPlace || insert) && size >= record.offset + length + (insert ? inserted : 0)) {
+    const RangeReader restored =
+        RestoredReader(file, record.offset, record.originalBytes, insert ? inserted : 0);
+    restorable = SampledChecksum(restored, record.originalSize, record.offset, length, &crc) &&
+                 crc == record.originalChecksum;
+  }
+  CloseNativeFile(file);
+  if (settled || !restorable)
+    return true;  // complete, untouched, or changed by someone else since
+  NativeFile* writer = OpenExistingFile(target, true);
+  if (!writer)
+    return false;
+  bool restored = false;
+  if (insert) {
+    restored = WriteFileAt(writer, inserted, record.originalBytes.data(), length) &&
+               CollapseFileRange(writer, 0, inserted) && FlushNativeFile(writer);
+  } else {
+    restored = WriteFileAt(writer, record.offset, record.originalBytes.data(), length) &&
+               FlushNativeFile(writer);
+  }
+  CloseNativeFile(writer);
+  return restored;
 }
 
 bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
@@ -451,6 +545,98 @@ bool EditStream::WritePieces(NativeFile* to, std::uint64_t from) const {
     at = end;
   }
   return true;
+}
+
+bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end,
+                              std::uint64_t at) const {
+  std::uint64_t pieceStart = 0;
+  for (const Piece& piece : pieces_) {
+    const std::uint64_t pieceEnd = pieceStart + piece.length;
+    const std::uint64_t from = std::max(start, pieceStart), until = std::min(end, pieceEnd);
+    if (from < until) {
+      const std::uint64_t within = from - pieceStart;
+      const bool written =
+          piece.original
+              ? CopyFileRange(file_, piece.offset + within, to, at + from - start, until - from)
+              : WriteFileAt(to, at + from - start, piece.bytes.data() + within,
+                            std::size_t(until - from));
+      if (!written)
+        return false;
+    }
+    pieceStart = pieceEnd;
+  }
+  return true;
+}
+
+void EditStream::CloseOriginal() {
+  CloseNativeFile(file_);
+  file_ = nullptr;
+}
+
+namespace {
+
+constexpr std::uint64_t kLargestTagBody = (1u << 28) - 1;  // 28 syncsafe bits
+
+// The whole size of an ID3v2 tag from its 10-byte header, 0 for none.
+std::uint64_t TagSizeFromHeader(const std::string& header, bool* footer) {
+  if (header.size() < 10 || header.compare(0, 3, "ID3") != 0)
+    return 0;
+  std::uint64_t body = 0;
+  for (int i = 6; i < 10; ++i) {
+    if (static_cast<unsigned char>(header[std::size_t(i)]) & 0x80)
+      return 0;
+    body = (body << 7) | static_cast<unsigned char>(header[std::size_t(i)]);
+  }
+  *footer = (static_cast<unsigned char>(header[5]) & 0x10) != 0;
+  return 10 + body + (*footer ? 10 : 0);
+}
+
+std::string Syncsafe(std::uint64_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 3; i >= 0; --i, value >>= 7)
+    bytes[std::size_t(i)] = char(value & 0x7F);
+  return bytes;
+}
+
+}  // namespace
+
+void EditStream::PadResizedTag() {
+  if (!file_)
+    return;
+  std::string oldHeader(10, '\0'), newHeader;
+  if (originalLength_ < 10 || !ReadOriginal(0, 10, &oldHeader[0]))
+    oldHeader.clear();
+  bool oldFooter = false, newFooter = false;
+  const std::uint64_t oldTag = TagSizeFromHeader(oldHeader, &oldFooter);
+  if (!ReadContent(0, 10, &newHeader))
+    return;
+  const std::uint64_t newTag = TagSizeFromHeader(newHeader, &newFooter);
+  // A tag with a footer has no padding; a file whose change is more than its
+  // first tag keeps TagLib's bytes as they are.
+  if (newTag == 0 || newFooter || newTag == oldTag ||
+      ContentLength() - newTag != originalLength_ - oldTag)
+    return;
+  std::uint64_t pieceStart = 0;
+  for (const Piece& piece : pieces_) {
+    const std::uint64_t pieceEnd = pieceStart + piece.length;
+    if (pieceEnd > newTag && (!piece.original || (pieceStart < newTag) ||
+                              piece.offset != pieceStart - newTag + oldTag)) {
+      return;
+    }
+    pieceStart = pieceEnd;
+  }
+  std::uint64_t padded = newTag;
+  if (newTag < oldTag) {
+    if (!oldFooter)
+      padded = oldTag;  // the audio stays where it is
+  } else {
+    const std::uint64_t growth = newTag - oldTag;
+    padded = oldTag + (growth + kTagBlock - 1) / kTagBlock * kTagBlock;
+  }
+  if (padded == newTag || padded - 10 > kLargestTagBody)
+    return;
+  Splice(newTag, 0, std::string(std::size_t(padded - newTag), '\0'));
+  Splice(6, 4, Syncsafe(padded - 10));
 }
 
 bool EditStream::CommitInPlace(std::uint64_t from, std::uint64_t newLength) {
