@@ -163,6 +163,31 @@ bool MakeDurable(const std::vector<Staged*>& files) {
   return all;
 }
 
+// Makes the new names durable: one flush per file system where the platform
+// has one, else a flush of each folder (a no-op where a replace is durable
+// by itself).
+void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
+  std::set<std::uint64_t> fileSystems;
+  std::set<PathString> folders;
+  for (Staged* staged : renamed) {
+    if (fileSystems.count(staged->device))
+      continue;
+    NativeFile* file = OpenExistingFile(staged->stream->target(), false);
+    const bool flushed = file && FlushFileSystemOf(file);
+    CloseNativeFile(file);
+    if (flushed) {
+      fileSystems.insert(staged->device);
+      continue;
+    }
+    const PathString& target = staged->stream->target();
+    const std::size_t separator = target.find_last_of(PATH_TEXT("/\\"));
+    const PathString folder = separator == PathString::npos ? PathString(PATH_TEXT("."))
+                                                            : target.substr(0, separator + 1);
+    if (folders.insert(folder).second)
+      FlushFolder(folder);
+  }
+}
+
 void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
   std::vector<JournalSave> saves;
   for (Staged& staged : *batch) {
@@ -198,7 +223,10 @@ void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
     for (Staged* staged : written) {
       if (staged->strategy != Strategy::kCopy || !staged->ok)
         continue;
-      staged->stream->CloseOriginal();  // Windows renames over no open file
+      // Windows renames neither an open copy nor over an open file.
+      CloseNativeFile(staged->writer);
+      staged->writer = nullptr;
+      staged->stream->CloseOriginal();
       if (RenameOver(staged->stream->target(), staged->copyPath)) {
         renamed.push_back(staged);
       } else {
@@ -206,8 +234,7 @@ void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
         Fail(staged);
       }
     }
-    if (!MakeDurable(renamed))
-      unsettled = true;
+    MakeRenamesDurable(renamed);
     for (Staged& staged : *batch) {
       CloseNativeFile(staged.writer);
       staged.writer = nullptr;
