@@ -328,7 +328,19 @@ bool RecoverUnfinishedRuns(const PathString& stateFolder) {
   bool allRecovered = true;
   for (const PathString& file : JournalFiles(stateFolder, {kJournalSuffix, kScratchSuffix})) {
     const bool scratch = fs::path(file).extension().native() == kScratchSuffix;
+    // A run that is still going holds its journal's lock: its batches are
+    // its own to finish. The lock is held here until this one is done.
+    NativeFile* lock = OpenExistingFile(file, false);
+    if (!lock || !TryLockFile(lock)) {
+      CloseNativeFile(lock);
+      continue;
+    }
+    const auto unlock = [&lock] {
+      CloseNativeFile(lock);
+      lock = nullptr;
+    };
     if (EndsFinished(file)) {
+      unlock();
       if (scratch)
         RemoveFileIfPresent(file);
       continue;
@@ -338,6 +350,7 @@ bool RecoverUnfinishedRuns(const PathString& stateFolder) {
     if (!ReadJournalFile(file, JournalDepth::kFull, &run, &content)) {
       // No header: the journal was torn before any record, so before any
       // save it would cover.
+      unlock();
       RemoveFileIfPresent(file);
       continue;
     }
@@ -350,10 +363,12 @@ bool RecoverUnfinishedRuns(const PathString& stateFolder) {
     if (!recovered) {
       allRecovered = false;
     } else if (scratch) {
+      unlock();
       RemoveFileIfPresent(file);
     } else if (content.tagged && content.committed < content.saves.size()) {
       allRecovered = AppendAndFlush(file, CommitMarkRecord()) && allRecovered;
     }
+    unlock();
   }
   return allRecovered;
 }
@@ -423,6 +438,8 @@ bool CreateJournalFile(RunJournal* journal) {
   }
   if (!journal->file)
     return false;
+  // Held while the run lasts, so that another run's recovery leaves it be.
+  TryLockFile(journal->file);
   // The journal's name must outlast a power loss as its records do: a save
   // whose record vanished with the name could not be undone or recovered.
   FlushFolder(folder.native());

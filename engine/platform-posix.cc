@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -315,6 +316,10 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
   *device = std::uint64_t(info.st_dev);
   *index = std::uint64_t(info.st_ino);
   return true;
+}
+
+bool TryLockFile(NativeFile* file) {
+  return flock(file->fd, LOCK_EX | LOCK_NB) == 0;
 }
 
 bool HasSeveralLinks(NativeFile* file) {

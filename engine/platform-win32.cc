@@ -256,6 +256,15 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
   return true;
 }
 
+// One byte far past any real end: locking it blocks no read or write of the
+// file's bytes, only other locks of it.
+bool TryLockFile(NativeFile* file) {
+  OVERLAPPED overlapped = {};
+  overlapped.OffsetHigh = 0x7FFFFFFF;
+  return LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &overlapped) != FALSE;
+}
+
 bool HasSeveralLinks(NativeFile* file) {
   BY_HANDLE_FILE_INFORMATION info;
   return !GetFileInformationByHandle(file->handle, &info) || info.nNumberOfLinks > 1;

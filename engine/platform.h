@@ -194,6 +194,10 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
 // True when the file has more names than one (hard links), which a replace
 // by rename would split apart.
 bool HasSeveralLinks(NativeFile* file);
+// Takes a lock on the open file that other processes' attempts fail on
+// until this handle is closed (or its process ends); reads and writes of
+// the file are not blocked by it. False when another holds it.
+bool TryLockFile(NativeFile* file);
 // Gives `copy` the owner, permissions and access lists of `original`; false
 // when that is not possible (then the copy must not replace the original).
 bool CopyFileSecurity(NativeFile* original, NativeFile* copy);

@@ -169,3 +169,36 @@ TEST(GroupCommit, RecoveryPutsBackATornSaveAndLeavesAFileChangedSinceAlone) {
   EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
   EXPECT_TRUE(torn == ReadFile(grows));
 }
+
+TEST(GroupCommit, ARunStillGoingKeepsItsBatchFromAnotherRunsRecovery) {
+  TempFolder folder, state;
+  const fs::path song = folder.Write("fits.mp3", Fits(3));
+  const std::string original = ReadFile(song);
+  JournalSave save{song.native(), SaveRecord()};
+  {
+    TempFolder scratch;
+    const fs::path copy = scratch.Write("copy.mp3", original);
+    FileOutcome outcome;
+    ASSERT_EQ(WM_FIX_SUCCEEDED, FixFile(copy.native(), 1251, &outcome));
+    const std::string after = ReadFile(copy);
+    EditStream stream(song.native());
+    stream.insert(TagLib::ByteVector(after.data(), unsigned(TagSize(after))), 0,
+                  static_cast<unsigned long>(TagSize(original)));
+    ASSERT_TRUE(stream.DescribeChange(&save.record));
+  }
+  // A run without a record, between its batch's records and its commit:
+  // the file half written.
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()}, false);
+  ASSERT_TRUE(JournalBatch(journal, {save}));
+  std::string torn = original;
+  torn[std::size_t(save.record.offset) + 20] ^= 0x55;
+  folder.Write("fits.mp3", torn);
+  EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+  EXPECT_TRUE(torn == ReadFile(song)) << "the running batch was left to its run";
+  ASSERT_EQ(1u, JournalNames(state.path()).size());
+  // Cut short there: the next run finishes it, and the scratch journal goes.
+  EndRunJournal(journal);
+  EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+  EXPECT_TRUE(original == ReadFile(song));
+  EXPECT_EQ(std::vector<std::string>(), JournalNames(state.path()));
+}
