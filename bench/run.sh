@@ -269,6 +269,29 @@ for ((run = 1; run <= runs; ++run)); do
     esac
   done
 done
+# One more run of each, untimed and traced: the flushes it asks for (fsync,
+# fdatasync, syncfs, sync), the audio it moves (copy_file_range) or the room
+# it opens (fallocate), and the bytes it sends to storage (write_bytes of
+# /proc/<pid>/io, which takes in the children waited for).
+declare -A calls written
+have_strace=false
+command -v strace >/dev/null && have_strace=true
+traced() {
+  local name=$1
+  shift
+  fresh_copy
+  if $have_strace; then
+    strace -f -c -o "$scratch/strace" -e trace=fsync,fdatasync,syncfs,sync,fallocate,copy_file_range \
+      bash -c '"$@" >/dev/null 2>&1; sed -n "s/^write_bytes: //p" /proc/$$/io' traced "$@" \
+      >"$scratch/io" 2>/dev/null || true
+    calls[$name]=$(awk '$NF ~ /^(fsync|fdatasync|syncfs|sync|fallocate|copy_file_range)$/ {printf "%s=%s ", $NF, $4}' "$scratch/strace")
+  else
+    bash -c '"$@" >/dev/null 2>&1; sed -n "s/^write_bytes: //p" /proc/$$/io' traced "$@" >"$scratch/io" || true
+  fi
+  written[$name]=$(tail -1 "$scratch/io")
+}
+traced songwright "$songwright" --codepage 1251 "$work"
+if $have_peer; then traced peer bash -c "$peer_command" peer "$work"; fi
 rm -rf "$work"
 
 # The scan reads only: one untimed pass each warms the same caches for both.
@@ -355,6 +378,17 @@ if $have_peer; then compare "songwright / peer" songwright peer 0.333; fi
 compare "songwright / floor" songwright floor 1.5
 compare "songwright / floor with fsync" songwright durable
 compare "scan / find" scan find 1.25
+flushes() { tr ' ' '\n' | awk -F= '$1 ~ /^(fsync|fdatasync|syncfs|sync)$/ {n += $2} END {print n + 0}'; }
+if $have_strace; then
+  flush_count=$(flushes <<<"${calls[songwright]:-}")
+  flush_target=$(awk -v n="$fixed_count" 'BEGIN{printf "%.1f", n / 100 + 10}')
+  say "  flushes per run, songwright: $flush_count (${calls[songwright]:-none}), target <= $flush_target: $(verdict "$flush_count" "$flush_target")"
+  if $have_peer; then say "  flushes per run, mid3iconv: $(flushes <<<"${calls[peer]:-}") (${calls[peer]:-none})"; fi
+fi
+if [ -n "${written[songwright]:-}" ]; then
+  say "  bytes written, songwright: ${written[songwright]} ($(awk -v w="${written[songwright]}" -v n="$fixed_count" 'BEGIN{printf "%.0f", n ? w / n : 0}') per repaired file)"
+  if $have_peer; then say "  bytes written, mid3iconv: ${written[peer]:-?}"; fi
+fi
 tree_rss=$(awk -v k="$(maximum <<<"${rss[tree]}")" 'BEGIN{printf "%.1f", k / 1024}')
 if $have_time; then
   say "  peak RSS over $scan_found files: $tree_rss MB, target < 50 MB: $(verdict "$tree_rss" 49.999)"

@@ -15,6 +15,7 @@
 #include "cli/suggest.h"
 #include "cli/undo.h"
 #include "engine/engine.h"
+#include "engine/journal.h"
 
 namespace {
 
@@ -549,10 +550,7 @@ bool StartFix(RunState* run) {
   job->automatic = run->options.automatic;
   job->albumCodePages = &run->options.albumCodePages;
   job->preview = run->options.preview;
-  if (run->journal) {
-    job->recordSave = RecordSave;
-    job->recordContext = run->journal;
-  }
+  job->journal = run->journal;
   job->stopRequested = run->stop;
   run->fixThread = StartWorkerThread(FixThreadProc, job);
   if (!run->fixThread) {
@@ -643,7 +641,7 @@ void DescribeRun(const RunState& run, bool codePageGiven) {
            "), tags written as ID3v2." + std::to_string(options.id3v2Version) + ", " +
            std::to_string(run.paths.size()) + (run.paths.size() == 1 ? " path" : " paths") +
            (options.preview ? ", preview" : "") +
-           (options.preview || run.journal ? "" : ", not recorded") + "\n");
+           (options.preview || (options.journal && run.journal) ? "" : ", not recorded") + "\n");
 }
 
 }  // namespace
@@ -690,9 +688,11 @@ int RunSongwright(const std::vector<PathString>& arguments) {
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal() && !options.quiet;
-  // What each save replaces is recorded first, so that the run can be undone.
-  if (!options.preview && options.journal)
-    run->journal = BeginRunJournal(StateFolder(), options.paths);
+  // What each save replaces is recorded first, so that the run can be undone
+  // and a run cut short finished; without recording the journal lives only
+  // for the run.
+  if (!options.preview)
+    run->journal = BeginRunJournal(StateFolder(), options.paths, options.journal);
   if (options.verbose)
     DescribeRun(*run, codePageGiven);
   run->target = CreateNotifyTarget();

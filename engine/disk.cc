@@ -76,3 +76,19 @@ bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {
 void CloseDirectoryListing(DirectoryListing* listing) {
   Disk().CloseListing(listing);
 }
+
+bool InsertFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  return Disk().InsertRange(file, offset, count);
+}
+
+bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  return Disk().CollapseRange(file, offset, count);
+}
+
+bool FlushFileSystemOf(NativeFile* file) {
+  return Disk().FlushFileSystem(file);
+}
+
+bool RenameOver(const PathString& target, const PathString& replacement) {
+  return Disk().Rename(target, replacement);
+}

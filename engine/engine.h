@@ -80,6 +80,8 @@ struct ScanJob {
   const std::atomic<bool>* stopRequested = nullptr;
 };
 
+struct RunJournal;  // engine/journal.h
+
 // Starts the fix thread, which frees the record (never the list) after
 // posting WM_FIX_COMPLETE.
 struct FixJob {
@@ -96,8 +98,15 @@ struct FixJob {
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
   bool preview = false;
-  SaveRecorder recordSave = nullptr;  // optional
+  SaveRecorder recordSave = nullptr;  // optional; used without a journal
   void* recordContext = nullptr;
+  // With a journal, saves go in batches: the batch's records are journaled
+  // and flushed once, its files written, made durable together and marked
+  // committed; outcomes are posted once their batch is. A batch holds at
+  // most `batchFiles` saves and `batchBytes` bytes of tags.
+  RunJournal* journal = nullptr;
+  std::size_t batchFiles = 256;
+  std::uint64_t batchBytes = 64ull << 20;
   // Set by the receiver to stop after the file in hand; a save in progress
   // always completes.
   const std::atomic<bool>* stopRequested = nullptr;

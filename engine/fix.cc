@@ -23,10 +23,6 @@ const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
 
 namespace {
 
-bool StopRequested(const FixJob& job) {
-  return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
-}
-
 // Latin-1 text holds one character per stored byte; its low 8 bits are the
 // byte, which is what the code page decodes.
 // In automatic mode whole multi-byte UTF-8 is decoded as UTF-8, and an album
@@ -577,32 +573,30 @@ bool FrameInVersion23(const Id3v2Frame& frame, std::vector<OutputFrame>* out) {
   return true;
 }
 
-// The tag as TagLib renders it: a version 2.4 (or 2.3) header and the frames, padded
-// to the old tag's size when they fit (within 1% of the file, at most 1 MB),
-// else with 1 KB of padding.
+// The tag as TagLib renders it: a version 2.4 (or 2.3) header and the frames,
+// padded so that the audio stays where it is whenever the frames fit in the
+// old tag's bytes (`region`, header included). A tag that outgrows them grows
+// by whole 4 KiB blocks, with at least TagLib's 1 KB of padding, so that the
+// file system can open the room before the audio instead of the audio being
+// copied. The rule looks only at the two sizes, so every build writes the
+// same bytes; only the padding can differ from TagLib's own save, and it is
+// never smaller.
 std::string ComposeTag(const std::vector<OutputFrame>& frames, const Id3v2Layout* old,
-                       std::uint64_t fileLength, int version) {
+                       std::uint64_t region, int version) {
   std::string body;
   for (const OutputFrame& frame : frames) {
     Id3v2Frame named = frame.frame;
     named.id = frame.id;
     body += version == 3 ? RenderFrameV23(named) : RenderFrameV24(named);
   }
-  constexpr long long kMinPadding = 1024, kMaxPadding = 1024 * 1024;
-  // A tag whose declared size runs into the audio ends where the audio
-  // begins.
-  const long long oldSize = !old              ? 0
-                            : old->audioStart ? (long long)old->audioStart - 10
-                                              : (long long)old->bodySize;
-  long long padding = oldSize - (long long)body.size();
-  if (padding <= 0) {
-    padding = kMinPadding;
-  } else {
-    const long long threshold =
-        std::min(std::max((long long)(old ? fileLength / 100 : 0), kMinPadding), kMaxPadding);
-    if (padding > threshold)
-      padding = kMinPadding;
-  }
+  constexpr std::uint64_t kMinPadding = 1024, kBlock = 4096, kLargestBody = (1u << 28) - 1;
+  const std::uint64_t framed = 10 + body.size();
+  std::uint64_t tagSize = region;
+  if (!old || framed >= region)
+    tagSize = region + (framed + kMinPadding - region + kBlock - 1) / kBlock * kBlock;
+  if (tagSize - 10 > kLargestBody)
+    tagSize = framed + kMinPadding;
+  const std::uint64_t padding = tagSize - framed;
   body.resize(body.size() + std::size_t(padding), '\0');
   std::string tag = "ID3";
   tag.push_back(char(version));
@@ -791,17 +785,17 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
 
   edit->offset = hasTag ? start : 0;
   edit->replaced = !hasTag ? 0 : layout.audioStart ? layout.audioStart : layout.extent;
-  edit->tag =
-      ComposeTag(frames, hasTag ? &layout : nullptr, std::uint64_t(stream->length()), version);
+  edit->tag = ComposeTag(frames, hasTag ? &layout : nullptr, edit->replaced, version);
   std::wstring detail;
   if (!VerifyTag(edit->tag, frames, &detail))
     return refuse(detail);
   return WM_FIX_SUCCEEDED;
 }
 
-unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
-                    bool preview, SaveRecorder recordSave, void* recordContext,
-                    unsigned id3v2Version) {
+// Renders the repair of one file; on WM_FIX_SUCCEEDED of a real run
+// `stream` holds what the save will write.
+unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
+                    FileOutcome* outcome, bool preview, std::unique_ptr<EditStream>* stream) {
   // A save that an earlier run could not finish is taken back first; a file
   // that cannot be brought back is not touched again. A preview writes
   // nothing, so it reads the file as it is.
@@ -810,27 +804,38 @@ unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOu
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
   }
-  EditStream stream(path, target);
+  auto rendered = std::make_unique<EditStream>(path, target);
   TagEdit edit;
-  const unsigned message = RenderRepair(&stream, redecoding, id3v2Version, outcome, &edit);
+  const unsigned message = RenderRepair(rendered.get(), redecoding, id3v2Version, outcome, &edit);
   if (!preview)
     outcome->changes.clear();
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
   // Only the first ID3v2 tag is replaced; whatever precedes or follows it
   // (junk, a second tag, the audio, APE and ID3v1) stays byte for byte.
-  stream.insert(Bytes(edit.tag), static_cast<unsigned long>(edit.offset),
-                static_cast<unsigned long>(edit.replaced));
+  rendered->insert(Bytes(edit.tag), static_cast<unsigned long>(edit.offset),
+                   static_cast<unsigned long>(edit.replaced));
+  *stream = std::move(rendered);
+  return message;
+}
+
+unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
+                    bool preview, SaveRecorder recordSave, void* recordContext,
+                    unsigned id3v2Version) {
+  std::unique_ptr<EditStream> stream;
+  const unsigned message = RenderFile(path, redecoding, id3v2Version, outcome, preview, &stream);
+  if (message != WM_FIX_SUCCEEDED || preview)
+    return message;
   // What the save replaces is recorded first, so that it can be undone; no
   // record, no save.
   if (recordSave) {
     SaveRecord record;
-    if (!stream.DescribeChange(&record) || !recordSave(recordContext, path, record)) {
+    if (!stream->DescribeChange(&record) || !recordSave(recordContext, path, record)) {
       outcome->issue = kIssueCouldNotSave;
       return WM_FIX_FAILED;
     }
   }
-  if (!stream.CommitEdits()) {
+  if (!stream->CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
   }
@@ -838,6 +843,21 @@ unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOu
 }
 
 }  // namespace
+
+unsigned PrepareRepair(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
+                       FileOutcome* outcome, std::unique_ptr<EditStream>* stream) {
+  outcome->path = path;
+  outcome->issue.clear();
+  outcome->detail.clear();
+  outcome->changes.clear();
+  try {
+    return RenderFile(path, redecoding, id3v2Version, outcome, false, stream);
+  } catch (...) {
+    stream->reset();
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+}
 
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
                  SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
@@ -860,95 +880,5 @@ unsigned FixFileWith(const PathString& path, const Redecoding& redecoding, FileO
     // file exactly one outcome; nothing was saved.
     outcome->issue = kIssueCouldNotOpen;
     return WM_FIX_FAILED;
-  }
-}
-
-namespace {
-
-void PostOutcome(const FixJob& job, const PathString& path, const Redecoding& redecoding) {
-  auto outcome = std::make_unique<FileOutcome>();
-  const unsigned message = FixFileWith(path, redecoding, outcome.get(), job.preview, job.recordSave,
-                                       job.recordContext, job.id3v2Version);
-  if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get()))) {
-    outcome.release();  // the receiver owns it now
-  }
-}
-
-const AlbumCodePage* NamedPage(const FixJob& job, const PathString& folder) {
-  if (!job.albumCodePages)
-    return nullptr;
-  for (const AlbumCodePage& named : *job.albumCodePages) {
-    if (named.folder == folder)
-      return &named;
-  }
-  return nullptr;
-}
-
-// The files of each album together, albums in the order their first file
-// was found: the scan lists a folder's subfolders between its own files.
-std::vector<std::size_t> AlbumOrder(const std::vector<PathString>& files) {
-  std::map<PathString, std::size_t> firstFile;
-  std::vector<std::size_t> album(files.size());
-  for (std::size_t i = 0; i < files.size(); ++i)
-    album[i] = firstFile.emplace(FolderOf(files[i]), i).first->second;
-  std::vector<std::size_t> order(files.size());
-  for (std::size_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&album](std::size_t a, std::size_t b) { return album[a] < album[b]; });
-  return order;
-}
-
-// One album at a time: its files are read once to decide, then repaired, so
-// memory holds one album's text however large the library.
-void FixAlbums(const FixJob& job) {
-  const std::vector<PathString>& files = *job.files;
-  const std::vector<std::size_t> order = AlbumOrder(files);
-  std::size_t first = 0;
-  while (first < order.size() && !StopRequested(job)) {
-    const PathString folder = FolderOf(files[order[first]]);
-    std::size_t end = first + 1;
-    while (end < order.size() && FolderOf(files[order[end]]) == folder)
-      ++end;
-
-    auto decision = std::make_unique<AlbumDecision>();
-    if (const AlbumCodePage* named = NamedPage(job, folder)) {
-      decision->codePage = named->codePage;
-      decision->overridden = true;
-      decision->confidence = 1;
-    } else {
-      SuggestionPool pool;
-      for (std::size_t i = first;
-           i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i)
-        CollectFromFile(files[order[i]], &pool);
-      *decision = DecideAlbum(pool);
-    }
-    decision->folder = folder;
-    Redecoding redecoding;
-    redecoding.automatic = true;
-    redecoding.codePage = decision->codePage;
-    if (PostNotification(job.window, WM_FIX_ALBUM_DECIDED,
-                         reinterpret_cast<std::intptr_t>(decision.get()))) {
-      decision.release();  // the receiver owns it now
-    }
-    for (std::size_t i = first; i < end && !StopRequested(job); ++i)
-      PostOutcome(job, files[order[i]], redecoding);
-    first = end;
-  }
-}
-
-}  // namespace
-
-void FixFiles(const FixJob& job) {
-  if (job.automatic) {
-    FixAlbums(job);
-    return;
-  }
-  Redecoding redecoding;
-  redecoding.codePage = job.codePage;
-  for (const PathString& path : *job.files) {
-    if (StopRequested(job))
-      break;
-    PostOutcome(job, path, redecoding);
   }
 }

@@ -8,6 +8,8 @@
 #include <limits.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -141,6 +143,10 @@ struct PosixDisk final : DiskInterface {
   DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
   bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
   void CloseListing(DirectoryListing* listing) override;
+  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool FlushFileSystem(NativeFile* file) override;
+  bool Rename(const PathString& target, const PathString& replacement) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -315,6 +321,10 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
   return true;
 }
 
+bool TryLockFile(NativeFile* file) {
+  return flock(file->fd, LOCK_EX | LOCK_NB) == 0;
+}
+
 bool HasSeveralLinks(NativeFile* file) {
   struct stat info;
   return fstat(file->fd, &info) != 0 || info.st_nlink > 1;
@@ -360,6 +370,44 @@ bool PosixDisk::Replace(const PathString& target, const PathString& replacement)
   const size_t slash = target.rfind('/');
   FlushFolder(slash == PathString::npos ? PathString(".") : target.substr(0, slash + 1));
   return true;
+}
+
+bool PosixDisk::Rename(const PathString& target, const PathString& replacement) {
+  return rename(replacement.c_str(), target.c_str()) == 0;
+}
+
+// ext4 and XFS move the blocks after the range; other file systems say they
+// cannot (EOPNOTSUPP), and so does an offset or count that is not a whole
+// number of blocks (EINVAL).
+bool PosixDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+#ifdef FALLOC_FL_INSERT_RANGE
+  // The kernel does not hold an insert to the process's file size limit;
+  // it is held to it here as every write is.
+  struct stat info;
+  struct rlimit limit;
+  if (fstat(file->fd, &info) != 0 || getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+      (limit.rlim_cur != RLIM_INFINITY &&
+       std::uint64_t(info.st_size) + count > std::uint64_t(limit.rlim_cur))) {
+    return false;
+  }
+  return fallocate(file->fd, FALLOC_FL_INSERT_RANGE, off_t(offset), off_t(count)) == 0;
+#else
+  (void)file, (void)offset, (void)count;
+  return false;
+#endif
+}
+
+bool PosixDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+#ifdef FALLOC_FL_COLLAPSE_RANGE
+  return fallocate(file->fd, FALLOC_FL_COLLAPSE_RANGE, off_t(offset), off_t(count)) == 0;
+#else
+  (void)file, (void)offset, (void)count;
+  return false;
+#endif
+}
+
+bool PosixDisk::FlushFileSystem(NativeFile* file) {
+  return syncfs(file->fd) == 0;
 }
 
 bool PosixDisk::Remove(const PathString& path) {

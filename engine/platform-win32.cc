@@ -101,6 +101,13 @@ struct Win32Disk final : DiskInterface {
   DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
   bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
   void CloseListing(DirectoryListing* listing) override;
+  bool InsertRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  bool CollapseRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  // Windows flushes file by file (FlushFileBuffers).
+  bool FlushFileSystem(NativeFile*) override { return false; }
+  bool Rename(const PathString& target, const PathString& replacement) override {
+    return Replace(target, replacement);
+  }
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -250,6 +257,15 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
   *device = info.dwVolumeSerialNumber;
   *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
+}
+
+// One byte far past any real end: locking it blocks no read or write of the
+// file's bytes, only other locks of it.
+bool TryLockFile(NativeFile* file) {
+  OVERLAPPED overlapped = {};
+  overlapped.OffsetHigh = 0x7FFFFFFF;
+  return LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &overlapped) != FALSE;
 }
 
 bool HasSeveralLinks(NativeFile* file) {

@@ -143,6 +143,10 @@ struct DiskInterface {
   virtual DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) = 0;
   virtual bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) = 0;
   virtual void CloseListing(DirectoryListing* listing) = 0;
+  virtual bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) = 0;
+  virtual bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) = 0;
+  virtual bool FlushFileSystem(NativeFile* file) = 0;
+  virtual bool Rename(const PathString& target, const PathString& replacement) = 0;
 };
 
 // The platform's own file operations.
@@ -174,6 +178,20 @@ bool RemoveFileIfPresent(const PathString& path);
 // Makes a file's creation or removal in `folder` durable.
 void FlushFolder(const PathString& folder);
 
+// Opens `count` bytes (whole blocks of the file system) at `offset`, moving
+// what follows without copying it; false where the file system cannot, and
+// then the file is unchanged.
+bool InsertFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count);
+// Takes out `count` bytes at `offset` the same way.
+bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count);
+// Makes every write, creation and rename on the file system that holds
+// `file` durable at once; false where the platform cannot (then each file
+// is flushed by itself).
+bool FlushFileSystemOf(NativeFile* file);
+// Atomically puts `replacement` in the place of `target`, not yet durable:
+// a flush of the folder or of the file system makes it so.
+bool RenameOver(const PathString& target, const PathString& replacement);
+
 // Questions about an open file; they change nothing.
 bool FileSizeOf(NativeFile* file, std::uint64_t* size);
 // What makes a file the same file whatever its name: device and inode, or
@@ -182,6 +200,10 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
 // True when the file has more names than one (hard links), which a replace
 // by rename would split apart.
 bool HasSeveralLinks(NativeFile* file);
+// Takes a lock on the open file that other processes' attempts fail on
+// until this handle is closed (or its process ends); reads and writes of
+// the file are not blocked by it. False when another holds it.
+bool TryLockFile(NativeFile* file);
 // Gives `copy` the owner, permissions and access lists of `original`; false
 // when that is not possible (then the copy must not replace the original).
 bool CopyFileSecurity(NativeFile* original, NativeFile* copy);

@@ -1,11 +1,13 @@
 // The frame pass of one file, exposed for tests.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <taglib/id3v2tag.h>
 
 #include "engine/engine.h"
+#include "engine/save.h"
 
 // Re-decodes every Latin-1 text frame of `frames` that holds a character at
 // or above 0x80 through `codePage` and marks it UTF-16. Sets `changed` as soon
@@ -17,3 +19,9 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bo
 // text would read the same is left as it is.
 void FixTextFrames(const TagLib::ID3v2::FrameList& frames, const Redecoding& redecoding,
                    bool& changed, std::vector<FrameChange>* changes = nullptr);
+
+// Decides and renders the repair of one file of a real run without writing
+// it: on WM_FIX_SUCCEEDED `stream` holds the save. Fills `outcome` as
+// FixFileWith does.
+unsigned PrepareRepair(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
+                       FileOutcome* outcome, std::unique_ptr<EditStream>* stream);

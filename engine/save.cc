@@ -8,6 +8,10 @@
 
 namespace {
 
+// Tags grow by whole blocks of this size, so that the file system can open
+// room for them before the audio.
+constexpr std::uint64_t kTagBlock = 4096;
+
 // FNV-1a, 64 bits: enough to tell a whole journal from a torn one.
 std::uint64_t Checksum(const char* data, std::size_t count,
                        std::uint64_t hash = 14695981039346656037ull) {
@@ -409,6 +413,10 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
     newEnd -= piece->length;
   }
   from = std::min({from, oldEnd, newEnd});
+  // A save that changes the length records from the file's start: taking
+  // back blocks opened before the tag needs the whole old tag.
+  if (newLength != originalLength_)
+    from = 0;
   record->offset = from;
   record->originalSize = originalLength_;
   record->repairedSize = newLength;
@@ -421,6 +429,92 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
          SampledChecksum(original, originalLength_, from, oldEnd - from,
                          &record->originalChecksum) &&
          SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum);
+}
+
+namespace {
+
+// The original as it would read with `bytes` at `offset` and what follows
+// them taken from `shift` bytes further on in `file`.
+RangeReader RestoredReader(NativeFile* file, std::uint64_t offset, const std::string& bytes,
+                           std::uint64_t shift) {
+  return [=](std::uint64_t start, std::uint64_t count, std::string* out) {
+    out->clear();
+    const std::uint64_t end = start + count, bytesEnd = offset + bytes.size();
+    std::string part;
+    const auto take = [&](std::uint64_t from, std::uint64_t until, std::uint64_t fileShift) {
+      if (from >= until)
+        return true;
+      part.assign(std::size_t(until - from), '\0');
+      if (!ReadFileAt(file, from + fileShift, &part[0], part.size()))
+        return false;
+      out->append(part);
+      return true;
+    };
+    if (!take(start, std::min(end, offset), 0))
+      return false;
+    const std::uint64_t from = std::max(start, offset), until = std::min(end, bytesEnd);
+    if (from < until)
+      out->append(bytes, std::size_t(from - offset), std::size_t(until - from));
+    return take(std::max(start, bytesEnd), end, shift);
+  };
+}
+
+}  // namespace
+
+bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
+  const PathString target = ResolveFileLinks(path);
+  if (!RecoverInterruptedSave(target))
+    return false;
+  // A copy not yet put in the file's place: the file is still its original.
+  if (!RemoveFileIfPresent(CopyPathFor(target)))
+    return false;
+  NativeFile* file = OpenExistingFile(target, false);
+  if (!file)
+    return true;  // gone, or no longer a file: nothing of ours to finish
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+  const std::uint64_t length = record.originalBytes.size();
+  bool settled = !FileSizeOf(file, &size);
+  if (!settled && size == record.repairedSize && size >= record.offset + record.repairedLength &&
+      SampledChecksum(FileReader(file), size, record.offset, record.repairedLength, &crc) &&
+      crc == record.repairedChecksum) {
+    settled = true;  // complete
+  }
+  if (!settled && size == record.originalSize && size >= record.offset + length &&
+      SampledChecksum(FileReader(file), size, record.offset, length, &crc) &&
+      crc == record.originalChecksum) {
+    settled = true;  // untouched
+  }
+  // Written in place in part: the original bytes go back where they were.
+  // Blocks opened before the tag, the new tag in part: the old tag goes back
+  // after them, and they are taken out.
+  const bool inPlace = size == record.originalSize && record.repairedSize == record.originalSize;
+  const std::uint64_t inserted = record.repairedSize - record.originalSize;
+  const bool insert = size == record.repairedSize && record.repairedSize > record.originalSize &&
+                      record.offset == 0 && inserted % kTagBlock == 0;
+  bool restorable = false;
+  if (!settled && (inPlace || insert) && size >= record.offset + length + (insert ? inserted : 0)) {
+    const RangeReader restored =
+        RestoredReader(file, record.offset, record.originalBytes, insert ? inserted : 0);
+    restorable = SampledChecksum(restored, record.originalSize, record.offset, length, &crc) &&
+                 crc == record.originalChecksum;
+  }
+  CloseNativeFile(file);
+  if (settled || !restorable)
+    return true;  // complete, untouched, or changed by someone else since
+  NativeFile* writer = OpenExistingFile(target, true);
+  if (!writer)
+    return false;
+  bool restored = false;
+  if (insert) {
+    restored = WriteFileAt(writer, inserted, record.originalBytes.data(), length) &&
+               CollapseFileRange(writer, 0, inserted) && FlushNativeFile(writer);
+  } else {
+    restored = WriteFileAt(writer, record.offset, record.originalBytes.data(), length) &&
+               FlushNativeFile(writer);
+  }
+  CloseNativeFile(writer);
+  return restored;
 }
 
 bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
@@ -451,6 +545,32 @@ bool EditStream::WritePieces(NativeFile* to, std::uint64_t from) const {
     at = end;
   }
   return true;
+}
+
+bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end,
+                              std::uint64_t at) const {
+  std::uint64_t pieceStart = 0;
+  for (const Piece& piece : pieces_) {
+    const std::uint64_t pieceEnd = pieceStart + piece.length;
+    const std::uint64_t from = std::max(start, pieceStart), until = std::min(end, pieceEnd);
+    if (from < until) {
+      const std::uint64_t within = from - pieceStart;
+      const bool written =
+          piece.original
+              ? CopyFileRange(file_, piece.offset + within, to, at + from - start, until - from)
+              : WriteFileAt(to, at + from - start, piece.bytes.data() + within,
+                            std::size_t(until - from));
+      if (!written)
+        return false;
+    }
+    pieceStart = pieceEnd;
+  }
+  return true;
+}
+
+void EditStream::CloseOriginal() {
+  CloseNativeFile(file_);
+  file_ = nullptr;
 }
 
 bool EditStream::CommitInPlace(std::uint64_t from, std::uint64_t newLength) {

@@ -52,6 +52,16 @@ class EditStream : public TagLib::IOStream {
   // Writes the recorded content to the file, crash-safely. Closes the stream.
   bool CommitEdits();
 
+  // The content from `start` up to `end`, written to `to` at `at`.
+  bool WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end, std::uint64_t at) const;
+  bool ReadContentRange(std::uint64_t start, std::uint64_t count, std::string* out) const {
+    return ReadContent(start, count, out);
+  }
+  // The file being read (links followed), and its path.
+  NativeFile* OriginalFile() const { return file_; }
+  const PathString& target() const { return target_; }
+  void CloseOriginal();
+
  private:
   // A run of the content: bytes of the original file, or new bytes.
   struct Piece {
@@ -83,6 +93,15 @@ class EditStream : public TagLib::IOStream {
   mutable std::string cache_;
   mutable std::uint64_t cacheOffset_ = 0;
 };
+
+// Brings the file `path` names, whose save `record` describes and which may
+// have been cut short at any point, to its original or its complete repair:
+// a save in place is undone by putting the original bytes back, an insert
+// of blocks before the tag by putting the old tag back and taking the blocks
+// out, and a copy that never replaced its file is removed. A file that is
+// neither and would not become its original that way is left alone. False
+// when the file could not be written.
+bool RecoverRecordedSave(const PathString& path, const SaveRecord& record);
 
 // Restores what a save that was cut short left behind for `target` (a file,
 // links followed): a journal beside it puts its original bytes back.

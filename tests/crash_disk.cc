@@ -38,6 +38,33 @@ bool ReadAll(const PathString& path, std::string* out) {
   return ok;
 }
 
+// The real file system's insert and collapse, or the same done by moving the
+// bytes where it has neither.
+bool RealInsert(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  if (Real().InsertRange(file, offset, count))
+    return true;
+  std::uint64_t size = 0;
+  if (!FileSizeOf(file, &size) || offset > size)
+    return false;
+  std::string tail(std::size_t(size - offset), '\0');
+  const std::string zeros(std::size_t(count), '\0');
+  return (tail.empty() || Real().Read(file, offset, &tail[0], tail.size())) &&
+         Real().Write(file, offset + count, tail.data(), tail.size()) &&
+         Real().Write(file, offset, zeros.data(), zeros.size());
+}
+
+bool RealCollapse(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  if (Real().CollapseRange(file, offset, count))
+    return true;
+  std::uint64_t size = 0;
+  if (!FileSizeOf(file, &size) || offset + count > size)
+    return false;
+  std::string tail(std::size_t(size - offset - count), '\0');
+  return (tail.empty() || Real().Read(file, offset + count, &tail[0], tail.size())) &&
+         Real().Write(file, offset, tail.data(), tail.size()) &&
+         Real().Truncate(file, size - count);
+}
+
 }  // namespace
 
 const char* CrashModeName(CrashMode mode) {
@@ -52,7 +79,13 @@ const char* CrashModeName(CrashMode mode) {
   return "?";
 }
 
-CrashDisk::CrashDisk(std::uint64_t crashAt, CrashMode mode) : crashAt_(crashAt), mode_(mode) {}
+CrashDisk::CrashDisk(std::uint64_t crashAt, CrashMode mode, DiskFeatures features)
+    : crashAt_(crashAt), mode_(mode), features_(features) {}
+
+bool CrashDisk::SameFile(const Pending& pending, NativeFile* file) const {
+  std::uint64_t device = 0, index = 0;
+  return IdentifyFile(file, &device, &index) && device == pending.device && index == pending.index;
+}
 
 CrashDisk::~CrashDisk() {
   for (const auto& [file, path] : paths_)
@@ -99,6 +132,31 @@ void CrashDisk::LoseUnflushed() {
       case Pending::kRemoved:
         if (NativeFile* file = Real().CreateNew(pending->path)) {
           Real().Write(file, 0, pending->oldBytes.data(), pending->oldBytes.size());
+          Real().Close(file);
+        }
+        break;
+      case Pending::kRenamed: {
+        std::error_code error;
+        fs::rename(pending->path, pending->from, error);
+        if (pending->existed) {
+          if (NativeFile* file = Real().CreateNew(pending->path)) {
+            Real().Write(file, 0, pending->oldBytes.data(), pending->oldBytes.size());
+            Real().Close(file);
+          }
+        }
+        break;
+      }
+      case Pending::kInserted:
+      case Pending::kCollapsed:
+        if (NativeFile* file = Real().OpenExisting(pending->path, true)) {
+          if (SameFile(*pending, file)) {
+            if (pending->kind == Pending::kInserted) {
+              RealCollapse(file, pending->offset, pending->count);
+            } else if (RealInsert(file, pending->offset, pending->count)) {
+              Real().Write(file, pending->offset, pending->oldBytes.data(),
+                           pending->oldBytes.size());
+            }
+          }
           Real().Close(file);
         }
         break;
@@ -195,12 +253,15 @@ bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
 bool CrashDisk::Flush(NativeFile* file) {
   if (!Proceed())
     return false;
+  ++fileFlushes_;
   std::uint64_t device = 0, index = 0;
   if (IdentifyFile(file, &device, &index)) {
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                   [&](const Pending& p) {
-                                    return p.kind == Pending::kData && p.device == device &&
-                                           p.index == index;
+                                    return (p.kind == Pending::kData ||
+                                            p.kind == Pending::kInserted ||
+                                            p.kind == Pending::kCollapsed) &&
+                                           p.device == device && p.index == index;
                                   }),
                    pending_.end());
   }
@@ -222,7 +283,10 @@ bool CrashDisk::Replace(const PathString& target, const PathString& replacement)
   const PathString folder = FolderOf(target);
   pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                 [&](const Pending& p) {
-                                  return p.kind != Pending::kData && FolderOf(p.path) == folder;
+                                  return (p.kind == Pending::kCreated ||
+                                          p.kind == Pending::kRemoved ||
+                                          p.kind == Pending::kRenamed) &&
+                                         FolderOf(p.path) == folder;
                                 }),
                  pending_.end());
   for (Pending& pending : pending_) {
@@ -245,13 +309,23 @@ bool CrashDisk::Remove(const PathString& path) {
   return ok;
 }
 
-void CrashDisk::FlushFolder(const PathString& folder) {
-  if (!Proceed())
-    return;
-  const PathString key = FolderKey(fs::path(folder));
+void CrashDisk::MakeFolderDurable(const PathString& key) {
+  // A rename made durable: unflushed bytes of the renamed file live under
+  // its new name from now on.
+  for (const Pending& renamed : pending_) {
+    if (renamed.kind != Pending::kRenamed || FolderOf(renamed.path) != key)
+      continue;
+    for (Pending& data : pending_) {
+      if (data.kind != Pending::kRenamed && data.path == renamed.from)
+        data.path = renamed.path;
+    }
+  }
   pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                 [&](const Pending& p) {
-                                  return p.kind != Pending::kData && FolderOf(p.path) == key;
+                                  return (p.kind == Pending::kCreated ||
+                                          p.kind == Pending::kRemoved ||
+                                          p.kind == Pending::kRenamed) &&
+                                         FolderOf(p.path) == key;
                                 }),
                  pending_.end());
 }
@@ -266,4 +340,75 @@ bool CrashDisk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
 
 void CrashDisk::CloseListing(DirectoryListing* listing) {
   Real().CloseListing(listing);
+}
+
+void CrashDisk::FlushFolder(const PathString& folder) {
+  if (!Proceed())
+    return;
+  MakeFolderDurable(FolderKey(fs::path(folder)));
+}
+
+bool CrashDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  if (!features_.insertRange || crashed_)
+    return false;
+  Pending inserted;
+  inserted.kind = Pending::kInserted;
+  inserted.path = paths_[file];
+  inserted.offset = offset;
+  inserted.count = count;
+  if (!IdentifyFile(file, &inserted.device, &inserted.index) || !Proceed())
+    return false;
+  if (!RealInsert(file, offset, count))
+    return false;
+  ++inserts_;
+  if (mode_ != CrashMode::kKill)
+    pending_.push_back(std::move(inserted));
+  return true;
+}
+
+bool CrashDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  if (!features_.insertRange || crashed_)
+    return false;
+  Pending collapsed;
+  collapsed.kind = Pending::kCollapsed;
+  collapsed.path = paths_[file];
+  collapsed.offset = offset;
+  collapsed.count = count;
+  collapsed.oldBytes.assign(std::size_t(count), '\0');
+  if (!IdentifyFile(file, &collapsed.device, &collapsed.index) ||
+      !Real().Read(file, offset, &collapsed.oldBytes[0], collapsed.oldBytes.size()) || !Proceed())
+    return false;
+  if (!RealCollapse(file, offset, count))
+    return false;
+  if (mode_ != CrashMode::kKill)
+    pending_.push_back(std::move(collapsed));
+  return true;
+}
+
+bool CrashDisk::FlushFileSystem(NativeFile*) {
+  if (!features_.fileSystemFlush || crashed_)
+    return false;
+  if (!Proceed())
+    return false;
+  ++fileSystemFlushes_;
+  // Everything written, created, removed or renamed is durable now.
+  pending_.clear();
+  return true;
+}
+
+bool CrashDisk::Rename(const PathString& target, const PathString& replacement) {
+  Pending renamed;
+  renamed.kind = Pending::kRenamed;
+  renamed.path = target;
+  renamed.from = replacement;
+  renamed.existed = mode_ != CrashMode::kKill && ReadAll(target, &renamed.oldBytes);
+  if (!Proceed())
+    return false;
+  std::error_code error;
+  fs::rename(replacement, target, error);
+  if (error)
+    return false;
+  if (mode_ != CrashMode::kKill)
+    pending_.push_back(std::move(renamed));
+  return true;
 }

@@ -20,12 +20,22 @@
 
 enum class CrashMode { kKill, kPowerLoss, kTornPowerLoss };
 
+// What the disk offers beyond plain writes, so that each write path can be
+// walked whatever file system the tests run on: opening and closing ranges
+// in a file (done by moving bytes where the real file system cannot; a crash
+// sees it whole or not at all), and one flush for a whole file system.
+struct DiskFeatures {
+  bool insertRange = true;
+  bool fileSystemFlush = true;
+};
+
 const char* CrashModeName(CrashMode mode);
 
 class CrashDisk final : public DiskInterface {
  public:
   // `crashAt` 0 never crashes, and only counts.
-  explicit CrashDisk(std::uint64_t crashAt = 0, CrashMode mode = CrashMode::kKill);
+  explicit CrashDisk(std::uint64_t crashAt = 0, CrashMode mode = CrashMode::kKill,
+                     DiskFeatures features = DiskFeatures());
   ~CrashDisk() override;
 
   // Changing operations seen so far, the one that crashed included.
@@ -48,13 +58,27 @@ class CrashDisk final : public DiskInterface {
   DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
   bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
   void CloseListing(DirectoryListing* listing) override;
+  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool FlushFileSystem(NativeFile* file) override;
+  bool Rename(const PathString& target, const PathString& replacement) override;
+
+  // Flushes of a whole file system and of single files seen so far.
+  std::uint64_t fileSystemFlushes() const { return fileSystemFlushes_; }
+  std::uint64_t fileFlushes() const { return fileFlushes_; }
+  std::uint64_t inserts() const { return inserts_; }
 
  private:
   // What a power loss would take back: unflushed bytes of a file, or a
   // creation or removal in a folder not flushed since.
   struct Pending {
-    enum Kind { kData, kCreated, kRemoved } kind = kData;
+    // kInserted, kCollapsed: `count` bytes at `offset` of the file;
+    // kRenamed: `path` took the place of `from` (oldBytes: what `path` held).
+    enum Kind { kData, kCreated, kRemoved, kInserted, kCollapsed, kRenamed } kind = kData;
     PathString path;
+    PathString from;
+    bool existed = false;
+    std::uint64_t count = 0;
     std::uint64_t device = 0, index = 0;  // kData: the file
     std::uint64_t offset = 0;
     std::string oldBytes;  // kData: what the write covered; kRemoved: the file
@@ -66,8 +90,15 @@ class CrashDisk final : public DiskInterface {
   void LoseUnflushed();
   void RememberOldBytes(NativeFile* file, std::uint64_t offset, std::uint64_t count);
 
+  bool SameFile(const Pending& pending, NativeFile* file) const;
+  void MakeFolderDurable(const PathString& key);
+
   std::uint64_t crashAt_;
   CrashMode mode_;
+  DiskFeatures features_;
+  std::uint64_t fileSystemFlushes_ = 0;
+  std::uint64_t fileFlushes_ = 0;
+  std::uint64_t inserts_ = 0;
   std::uint64_t operations_ = 0;
   bool crashed_ = false;
   std::map<NativeFile*, PathString> paths_;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/undo.h"
+#include "engine/journal.h"
 #include "engine/save.h"
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"
@@ -79,22 +80,37 @@ std::vector<std::string> SideFiles(const fs::path& root) {
   return side;
 }
 
-// One real run as the command line makes it: scan, then repair with every
-// save recorded in a run journal of `state`.
-void Repair(const fs::path& root, const fs::path& state) {
+// How the disk and the batches are set up for one walk: each takes other
+// write paths.
+struct WritePath {
+  const char* name;
+  DiskFeatures features;
+  std::size_t batchFiles;
+};
+
+// Insert range with batches of two (the hard links and the symbolic link
+// fall in several batches); copies with one batch; copies flushed file by
+// file, as on Windows.
+const WritePath kWritePaths[] = {
+    {"insert range, batches of 2", {true, true}, 2},
+    {"copy, one batch", {false, true}, 256},
+    {"copy, file by file flushes, batches of 3", {false, false}, 3},
+};
+
+// One real run as the command line makes it: scan, then repair in batches
+// under a run journal of `state`.
+void Repair(const fs::path& root, const fs::path& state, std::size_t batchFiles = 2) {
   const PathString music = (root / "music").native();
   const std::vector<PathString> found = FoundPaths(RunScan(music));
   RunJournal* journal = BeginRunJournal(state.native(), {music});
-  // File by file on this thread, as the fix thread goes through them.
-  for (const PathString& path : found) {
-    FileOutcome outcome;
-    FixFile(path, kCodePage, &outcome, false, RecordSave, journal);
-  }
+  RunFix(found, kCodePage, journal, batchFiles);
   EndRunJournal(journal);
 }
 
-// What the next run does first for each file: puts back a save cut short.
-void RecoverAll(const fs::path& root) {
+// What the next run does first: finishes the batches a run left unfinished
+// and, for each file, puts back a save cut short.
+void RecoverAll(const fs::path& root, const fs::path& state) {
+  RecoverUnfinishedRuns(state.native());
   for (const auto& [relative, bytes] : Contents(root)) {
     if (relative.find(".songwright-") == std::string::npos)
       RecoverInterruptedSave(ResolveFileLinks((root / relative).native()));
@@ -115,7 +131,7 @@ const Expected& ExpectedLibrary() {
     TempFolder folder, state;
     WriteLibrary(folder.path());
     e.original = Contents(folder.path());
-    Repair(folder.path(), state.path());
+    Repair(folder.path(), state.path(), 256);
     e.repaired = Contents(folder.path());
     return e;
   }();
@@ -166,93 +182,120 @@ std::uint64_t Stride() {
 const CrashMode kModes[] = {CrashMode::kKill, CrashMode::kPowerLoss, CrashMode::kTornPowerLoss};
 
 // The changing operations a repair makes when nothing stops it.
-std::uint64_t RepairOperations() {
+std::uint64_t RepairOperations(const WritePath& setup) {
   TempFolder folder, state;
   WriteLibrary(folder.path());
-  CrashDisk counter;
+  CrashDisk counter(0, CrashMode::kKill, setup.features);
   DiskInUse use(&counter);
-  Repair(folder.path(), state.path());
+  Repair(folder.path(), state.path(), setup.batchFiles);
+  // The walk must cover the write path it is named for.
+  if (setup.features.insertRange)
+    EXPECT_GT(counter.inserts(), 0u) << setup.name;
+  else
+    EXPECT_EQ(0u, counter.inserts()) << setup.name;
+  ExpectExactly(folder.path(), ExpectedLibrary().repaired, std::string(setup.name) + ", whole");
   return counter.operations();
 }
 
 // Runs `stopAt(point, mode, when)` for every point from 1 to `total` (every
 // K-th with the stride) in every mode, until a check fails; prints the count.
 template <typename StopAt>
-void WalkCrashPoints(std::uint64_t total, const StopAt& stopAt) {
+void WalkCrashPoints(const char* name, std::uint64_t total, const StopAt& stopAt) {
   std::uint64_t tried = 0;
   for (CrashMode mode : kModes) {
     for (std::uint64_t point = 1; point <= total; point += Stride()) {
       const std::string when =
-          std::string(CrashModeName(mode)) + " at operation " + std::to_string(point);
+          std::string(name) + ", " + CrashModeName(mode) + " at operation " + std::to_string(point);
       stopAt(point, mode, when);
       ++tried;
       if (testing::Test::HasFailure())
         return;
     }
   }
-  std::printf("crash points tried: %llu (%llu operations, %zu modes)\n",
+  std::printf("%s: crash points tried: %llu (%llu operations, %zu modes)\n", name,
               static_cast<unsigned long long>(tried), static_cast<unsigned long long>(total),
               std::size(kModes));
 }
 
+class CrashPoints : public ::testing::TestWithParam<WritePath> {};
+
 }  // namespace
 
-TEST(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneByUndo) {
+TEST_P(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneByUndo) {
+  const WritePath& setup = GetParam();
   ASSERT_NE(ExpectedLibrary().original, ExpectedLibrary().repaired);
-  const std::uint64_t total = RepairOperations();
-  ASSERT_GT(total, 20u);
-  WalkCrashPoints(total, [](std::uint64_t point, CrashMode mode, const std::string& when) {
-    TempFolder folder, state;
-    WriteLibrary(folder.path());
-    CrashDisk disk(point, mode);
-    {
-      DiskInUse use(&disk);
-      Repair(folder.path(), state.path());
-    }
-    ASSERT_TRUE(disk.crashed()) << when;
-    CrashDisk after;
-    DiskInUse use(&after);
-    RecoverAll(folder.path());
-    ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
-    Repair(folder.path(), state.path());
-    ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
-    UndoAll(state.path());
-    ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone");
-  });
+  const std::uint64_t total = RepairOperations(setup);
+  ASSERT_GT(total, 15u);
+  WalkCrashPoints(setup.name, total,
+                  [&setup](std::uint64_t point, CrashMode mode, const std::string& when) {
+                    TempFolder folder, state;
+                    WriteLibrary(folder.path());
+                    CrashDisk disk(point, mode, setup.features);
+                    {
+                      DiskInUse use(&disk);
+                      Repair(folder.path(), state.path(), setup.batchFiles);
+                    }
+                    ASSERT_TRUE(disk.crashed()) << when;
+                    CrashDisk after(0, CrashMode::kKill, setup.features);
+                    DiskInUse use(&after);
+                    RecoverAll(folder.path(), state.path());
+                    ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+                    Repair(folder.path(), state.path(), setup.batchFiles);
+                    ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
+                    UndoAll(state.path());
+                    ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone");
+                  });
 }
 
-TEST(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
+TEST_P(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
   // The repair runs whole; the undo is what stops.
+  const WritePath& setup = GetParam();
   TempFolder countFolder, countState;
   WriteLibrary(countFolder.path());
-  Repair(countFolder.path(), countState.path());
-  CrashDisk counter;
+  CrashDisk counter(0, CrashMode::kKill, setup.features);
+  {
+    DiskInUse use(&counter);
+    Repair(countFolder.path(), countState.path(), setup.batchFiles);
+  }
+  const std::uint64_t repairOperations = counter.operations();
   {
     DiskInUse use(&counter);
     UndoRun(countState.path().native(), "", nullptr);
   }
-  const std::uint64_t total = counter.operations();
+  const std::uint64_t total = counter.operations() - repairOperations;
   ExpectExactly(countFolder.path(), ExpectedLibrary().original, "uninterrupted undo");
   ASSERT_GT(total, 10u);
-  WalkCrashPoints(total, [](std::uint64_t point, CrashMode mode, const std::string& when) {
-    TempFolder folder, state;
-    WriteLibrary(folder.path());
-    {
-      CrashDisk unflushed;
-      DiskInUse use(&unflushed);
-      Repair(folder.path(), state.path());
-    }
-    CrashDisk disk(point, mode);
-    {
-      DiskInUse use(&disk);
-      UndoRun(state.path().native(), "", nullptr);
-    }
-    ASSERT_TRUE(disk.crashed()) << when;
-    CrashDisk after;
-    DiskInUse use(&after);
-    RecoverAll(folder.path());
-    ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
-    EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr)) << when;
-    ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone again");
-  });
+  WalkCrashPoints(
+      setup.name, total, [&setup](std::uint64_t point, CrashMode mode, const std::string& when) {
+        TempFolder folder, state;
+        WriteLibrary(folder.path());
+        {
+          CrashDisk unflushed(0, CrashMode::kKill, setup.features);
+          DiskInUse use(&unflushed);
+          Repair(folder.path(), state.path(), setup.batchFiles);
+        }
+        CrashDisk disk(point, mode, setup.features);
+        {
+          DiskInUse use(&disk);
+          UndoRun(state.path().native(), "", nullptr);
+        }
+        ASSERT_TRUE(disk.crashed()) << when;
+        CrashDisk after(0, CrashMode::kKill, setup.features);
+        DiskInUse use(&after);
+        RecoverAll(folder.path(), state.path());
+        ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+        EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr)) << when;
+        ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone again");
+      });
 }
+
+namespace {
+
+std::string WritePathName(const ::testing::TestParamInfo<WritePath>& info) {
+  static const char* const kNames[] = {"InsertRange", "Copy", "FileByFile"};
+  return kNames[info.index];
+}
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Disk, CrashPoints, ::testing::ValuesIn(kWritePaths), WritePathName);

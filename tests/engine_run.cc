@@ -64,14 +64,14 @@ std::vector<Received> RunScan(const PathString& folder) {
 }
 
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
-                             SaveRecorder recordSave, void* recordContext) {
+                             RunJournal* journal, std::size_t batchFiles) {
   NotifyTarget target = CreateNotifyTarget();
   auto* job = new FixJob;
   job->window = target;
   job->files = &files;
   job->codePage = codePage;
-  job->recordSave = recordSave;
-  job->recordContext = recordContext;
+  job->journal = journal;
+  job->batchFiles = batchFiles;
   return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
 }
 

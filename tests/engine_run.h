@@ -24,9 +24,9 @@ std::vector<Received> RunScan(const PathString& folder);
 
 // Repairs `files` on the fix thread and returns the notifications up to and
 // including WM_FIX_COMPLETE.
-// With `recordSave`, each save is recorded through it first.
+// With a journal, saves go in batches of at most `batchFiles`.
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
-                             SaveRecorder recordSave = nullptr, void* recordContext = nullptr);
+                             RunJournal* journal = nullptr, std::size_t batchFiles = 256);
 
 // The same in automatic mode, with the pages named per album.
 std::vector<Received> RunAutoFix(const std::vector<PathString>& files,

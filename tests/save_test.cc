@@ -101,7 +101,47 @@ TEST(EditStream, ActsAsTheFileWithEveryChangeAppliedAndCommitsIt) {
   }
 }
 
-TEST(SavePath, LeavesTheBytesTagLibsOwnSaveLeaves) {
+namespace {
+
+// The whole size of the ID3v2 tag at `at`, from its header.
+std::size_t TagSizeAt(const std::string& bytes, std::size_t at) {
+  std::size_t body = 0;
+  for (std::size_t i = at + 6; i < at + 10; ++i)
+    body = (body << 7) | static_cast<unsigned char>(bytes[i]);
+  return 10 + body;
+}
+
+// Ours must equal TagLib's own save except for the padding at the end of
+// the tag: the same bytes before and after the tag, the same header but for
+// its size, the same frames; the padding holds zeros only, and its amount
+// keeps the audio where it was (a tag that shrinks keeps its size) or moves
+// it by whole 4 KiB blocks.
+void ExpectSameUpToPadding(const std::string& original, const std::string& theirs,
+                           const std::string& ours) {
+  const std::size_t at = theirs.find("ID3");
+  ASSERT_NE(std::string::npos, at);
+  ASSERT_EQ(theirs.substr(0, at + 6), ours.substr(0, at + 6));
+  const std::size_t theirSize = TagSizeAt(theirs, at), ourSize = TagSizeAt(ours, at);
+  ASSERT_GE(ourSize, theirSize);
+  EXPECT_EQ(theirs.substr(at + 10, theirSize - 10), ours.substr(at + 10, theirSize - 10));
+  EXPECT_EQ(std::string(ourSize - theirSize, '\0'),
+            ours.substr(at + theirSize, ourSize - theirSize));
+  EXPECT_EQ(theirs.substr(at + theirSize), ours.substr(at + ourSize))
+      << "the audio and what follows";
+  const std::size_t oldSize = original.compare(at, 3, "ID3") == 0 ? TagSizeAt(original, at) : 0;
+  if (at == 0 && ourSize != theirSize) {
+    if (theirSize < oldSize) {
+      EXPECT_EQ(oldSize, ourSize);
+    } else {
+      EXPECT_EQ(0u, (ourSize - oldSize) % 4096);
+      EXPECT_LT(ourSize - theirSize, 4096u);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(SavePath, LeavesTheBytesTagLibsOwnSaveLeavesUpToPadding) {
   const std::string audio = MpegFrames(30);
   const std::vector<Frame> frames = {TextFrame("TIT2", "\xC0\xE1\xE2"), TextFrame("TPE1", "Artist"),
                                      CommentFrame("\xE9")};
@@ -130,7 +170,7 @@ TEST(SavePath, LeavesTheBytesTagLibsOwnSaveLeaves) {
     FileOutcome outcome;
     ASSERT_EQ(WM_FIX_SUCCEEDED, FixFile(ours.native(), 1251, &outcome));
     RepairWithTagLibSave(theirs, 1251);
-    EXPECT_EQ(ReadFile(theirs), ReadFile(ours));
+    ExpectSameUpToPadding(c.bytes, ReadFile(theirs), ReadFile(ours));
     EXPECT_EQ(2, std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()))
         << "no journal or copy is left behind";
   }

@@ -2,6 +2,9 @@
 // collects what they report and moves on to the results page by itself.
 #include <memory>
 
+#include <shlobj.h>
+
+#include "engine/journal.h"
 #include "resources/resource.h"
 #include "wizard/wizard.h"
 
@@ -12,6 +15,16 @@ namespace {
 void JoinFinishedWorker(WorkerControl* worker) {
   JoinWorkerThread(worker->thread);
   worker->thread = nullptr;
+  EndRunJournal(worker->journal);
+  worker->journal = nullptr;
+}
+
+// Where the repair keeps its batch journal while it runs.
+PathString LocalStateFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_LOCAL_APPDATA, FALSE))
+    return PathString();
+  return PathString(buffer) + L"\\Songwright";
 }
 
 void StartScan(HWND window, const ProgressPageView* view) {
@@ -59,6 +72,10 @@ void StartFix(HWND window, const ProgressPageView* view) {
   job->window = window;
   job->files = view->foundFiles;
   job->stopRequested = &view->worker->stopRequested;
+  // Saves go in batches under a journal that lives only for the repair; a
+  // repair cut short is finished when the next one begins.
+  view->worker->journal = BeginRunJournal(LocalStateFolder(), {*view->folder}, false);
+  job->journal = view->worker->journal;
   view->worker->thread = StartWorkerThread(FixThreadProc, job.get());
   if (view->worker->thread) {
     job.release();  // the fix thread owns it now
@@ -138,10 +155,12 @@ INT_PTR CALLBACK ProgressPageProc(HWND window, UINT message, WPARAM /*wParam*/, 
       SendMessageW(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_DELTAPOS, 1, 0);
       return FALSE;
     case WM_FIX_COMPLETE:
+      JoinFinishedWorker(view->worker);
       MoveOn(window);
       return FALSE;
     case WM_DESTROY:
-      if (view) DropPendingMessages(window, view);
+      if (view)
+        DropPendingMessages(window, view);
       return FALSE;
   }
   return FALSE;

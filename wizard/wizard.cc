@@ -1,6 +1,7 @@
 // The wizard frame: the shared state, the three page descriptions and the
 // modal property sheet that runs them.
 #include "wizard/wizard.h"
+#include "engine/journal.h"
 #include "resources/resource.h"
 
 namespace {
@@ -24,6 +25,8 @@ void StopWorker(WorkerControl* worker) {
   worker->stopRequested = true;
   JoinWorkerThread(worker->thread);
   worker->thread = nullptr;
+  EndRunJournal(worker->journal);
+  worker->journal = nullptr;
 }
 
 void RunWizard(HINSTANCE instance) {

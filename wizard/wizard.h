@@ -46,6 +46,9 @@ struct FixResults {
 struct WorkerControl {
   WorkerThread* thread = nullptr;
   std::atomic<bool> stopRequested{false};
+  // The repair's batch journal, in the local application data folder; it
+  // lives only as long as the repair (the wizard keeps no runs to undo).
+  RunJournal* journal = nullptr;
 };
 
 struct FolderPageView {

@@ -1,0 +1,426 @@
+// The fix thread's loop, and group commit: the saves of a batch of files are
+// journaled and flushed once, written without a flush each, made durable
+// together (one flush of each file system, or of each file where the
+// platform has no such flush) and marked committed. Where the file system
+// can open blocks in a file, a tag that grows is given room before it and the
+// audio is never copied; elsewhere the repaired file is written beside the
+// original and renamed over it once durable.
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "engine/album.h"
+#include "engine/engine.h"
+#include "engine/journal.h"
+#include "engine/repair.h"
+#include "engine/save.h"
+#include "engine/suggest.h"
+
+namespace {
+
+bool StopRequested(const FixJob& job) {
+  return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
+}
+
+constexpr std::uint64_t kBlock = 4096;
+// Outcomes of files that need nothing wait for their batch too; this many
+// at most, so that progress keeps moving and memory stays small.
+constexpr std::size_t kMostOutcomesHeld = 1024;
+
+enum class Strategy { kNone, kInPlace, kInsert, kCopy, kSelfDurable };
+
+struct Staged {
+  std::unique_ptr<AlbumDecision> decision;  // an album's page, posted in its place
+  std::unique_ptr<FileOutcome> outcome;
+  unsigned message = WM_FIX_NOT_NEEDED;
+  std::unique_ptr<EditStream> stream;  // a save waiting for its batch
+  SaveRecord record;
+  std::uint64_t device = 0, index = 0;
+  Strategy strategy = Strategy::kNone;
+  NativeFile* writer = nullptr;  // the written file (or copy) until durable
+  PathString copyPath;
+  bool ok = false;
+};
+
+void Fail(Staged* staged) {
+  staged->message = WM_FIX_FAILED;
+  staged->outcome->issue = kIssueCouldNotSave;
+  staged->ok = false;
+}
+
+// Writes the copy beside the file; false when it cannot be written or cannot
+// take the original's owner and access lists (`secured` then false).
+bool WriteCopy(Staged* staged, bool* secured) {
+  EditStream& stream = *staged->stream;
+  *secured = true;
+  staged->copyPath = CopyPathFor(stream.target());
+  RemoveFileIfPresent(staged->copyPath);  // left by a run that was cut short
+  staged->writer = CreateNewFile(staged->copyPath);
+  if (!staged->writer)
+    return false;
+  const bool written = stream.WriteContent(staged->writer, 0, staged->record.repairedSize, 0) &&
+                       TruncateNativeFile(staged->writer, staged->record.repairedSize);
+  *secured = written && CopyFileSecurity(stream.OriginalFile(), staged->writer);
+  if (written && *secured)
+    return true;
+  CloseNativeFile(staged->writer);
+  staged->writer = nullptr;
+  RemoveFileIfPresent(staged->copyPath);
+  staged->copyPath.clear();
+  return false;
+}
+
+// Opens the room a grown tag needs before the audio, where the file system
+// can; true when it did. The room is made durable before the tag is written
+// into it, so that a crash can never leave the old tag's blocks overwritten
+// where the file still reads them as the old tag.
+bool InsertRoom(Staged* staged) {
+  const SaveRecord& record = staged->record;
+  if (record.repairedSize <= record.originalSize || record.offset != 0 ||
+      (record.repairedSize - record.originalSize) % kBlock != 0)
+    return false;
+  staged->writer = OpenExistingFile(staged->stream->target(), true);
+  if (staged->writer &&
+      InsertFileRange(staged->writer, 0, record.repairedSize - record.originalSize)) {
+    staged->strategy = Strategy::kInsert;
+    staged->ok = true;
+    return true;
+  }
+  CloseNativeFile(staged->writer);
+  staged->writer = nullptr;
+  return false;
+}
+
+// Writes one save of the batch, not yet durable. A failed write in place is
+// taken back at once where it can be; what cannot stays for recovery.
+void WriteStaged(Staged* staged, bool* unsettled) {
+  EditStream& stream = *staged->stream;
+  const SaveRecord& record = staged->record;
+  const std::uint64_t grown = record.repairedSize - record.originalSize;
+  const bool inserted = staged->strategy == Strategy::kInsert;
+  const bool sameSize = record.repairedSize == record.originalSize;
+  std::string bytes;
+  if (inserted) {
+    staged->ok = staged->ok && stream.ReadContentRange(0, record.repairedLength, &bytes) &&
+                 WriteFileAt(staged->writer, 0, bytes.data(), bytes.size());
+    if (!staged->ok) {
+      const bool undone = WriteFileAt(staged->writer, grown, record.originalBytes.data(),
+                                      record.originalBytes.size()) &&
+                          CollapseFileRange(staged->writer, 0, grown);
+      if (!undone)
+        *unsettled = true;
+      Fail(staged);
+    }
+    return;
+  }
+  if (sameSize) {
+    staged->strategy = Strategy::kInPlace;
+    staged->writer = OpenExistingFile(stream.target(), true);
+    if (!staged->writer || !stream.ReadContentRange(record.offset, record.repairedLength, &bytes)) {
+      Fail(staged);
+      return;
+    }
+    staged->ok = WriteFileAt(staged->writer, record.offset, bytes.data(), bytes.size());
+    if (!staged->ok && !WriteFileAt(staged->writer, record.offset, record.originalBytes.data(),
+                                    record.originalBytes.size())) {
+      *unsettled = true;
+    }
+    if (!staged->ok)
+      Fail(staged);
+    return;
+  }
+  // A file with several names keeps them, and one whose owner a copy cannot
+  // take keeps it: such files are rewritten under a journal of their own.
+  bool secured = true;
+  if (!HasSeveralLinks(stream.OriginalFile())) {
+    staged->strategy = Strategy::kCopy;
+    staged->ok = WriteCopy(staged, &secured);
+    if (staged->ok || secured) {
+      if (!staged->ok)
+        Fail(staged);
+      return;
+    }
+  }
+  staged->strategy = Strategy::kSelfDurable;
+  staged->ok = stream.CommitEdits();
+  if (!staged->ok)
+    Fail(staged);
+}
+
+// Makes the writes of `files` durable: one flush per file system where the
+// platform has one, else each file by itself. Files whose flush failed are
+// marked failed.
+bool MakeDurable(const std::vector<Staged*>& files) {
+  std::map<std::uint64_t, bool> fileSystems;  // device: flushed whole
+  bool all = true;
+  for (Staged* staged : files) {
+    auto found = fileSystems.find(staged->device);
+    if (found == fileSystems.end())
+      found = fileSystems.emplace(staged->device, FlushFileSystemOf(staged->writer)).first;
+    if (!found->second && !FlushNativeFile(staged->writer)) {
+      Fail(staged);
+      all = false;
+    }
+  }
+  return all;
+}
+
+// Makes the new names durable: one flush per file system where the platform
+// has one, else a flush of each folder (a no-op where a replace is durable
+// by itself).
+void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
+  std::set<std::uint64_t> fileSystems;
+  std::set<PathString> folders;
+  for (Staged* staged : renamed) {
+    if (fileSystems.count(staged->device))
+      continue;
+    NativeFile* file = OpenExistingFile(staged->stream->target(), false);
+    const bool flushed = file && FlushFileSystemOf(file);
+    CloseNativeFile(file);
+    if (flushed) {
+      fileSystems.insert(staged->device);
+      continue;
+    }
+    const PathString& target = staged->stream->target();
+    const std::size_t separator = target.find_last_of(PATH_TEXT("/\\"));
+    const PathString folder = separator == PathString::npos ? PathString(PATH_TEXT("."))
+                                                            : target.substr(0, separator + 1);
+    if (folders.insert(folder).second)
+      FlushFolder(folder);
+  }
+}
+
+void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
+  std::vector<JournalSave> saves;
+  for (Staged& staged : *batch) {
+    if (staged.stream)
+      saves.push_back(JournalSave{staged.outcome->path, staged.record});
+  }
+  if (!saves.empty() && !JournalBatch(job.journal, saves)) {
+    for (Staged& staged : *batch) {
+      if (staged.stream)
+        Fail(&staged);
+    }
+  } else if (!saves.empty()) {
+    bool unsettled = false;
+    std::vector<Staged*> inserted, written;
+    for (Staged& staged : *batch) {
+      if (staged.stream && InsertRoom(&staged))
+        inserted.push_back(&staged);
+    }
+    if (!MakeDurable(inserted))
+      unsettled = true;
+    for (Staged& staged : *batch) {
+      if (!staged.stream)
+        continue;
+      WriteStaged(&staged, &unsettled);
+      if (staged.ok && staged.writer)
+        written.push_back(&staged);
+    }
+    // The copies are durable before they take their files' places, and the
+    // new names are durable before the commit mark.
+    if (!MakeDurable(written))
+      unsettled = true;
+    std::vector<Staged*> renamed;
+    for (Staged* staged : written) {
+      if (staged->strategy != Strategy::kCopy || !staged->ok)
+        continue;
+      // Windows renames neither an open copy nor over an open file.
+      CloseNativeFile(staged->writer);
+      staged->writer = nullptr;
+      staged->stream->CloseOriginal();
+      if (RenameOver(staged->stream->target(), staged->copyPath)) {
+        renamed.push_back(staged);
+      } else {
+        RemoveFileIfPresent(staged->copyPath);
+        Fail(staged);
+      }
+    }
+    MakeRenamesDurable(renamed);
+    for (Staged& staged : *batch) {
+      CloseNativeFile(staged.writer);
+      staged.writer = nullptr;
+    }
+    // A batch that left a file neither original nor repaired is left for
+    // recovery at the start of the next run.
+    if (!unsettled)
+      JournalCommit(job.journal);
+  }
+  for (Staged& staged : *batch) {
+    staged.stream.reset();  // the file is closed before its outcome is told
+    if (staged.decision) {
+      if (PostNotification(job.window, WM_FIX_ALBUM_DECIDED,
+                           reinterpret_cast<std::intptr_t>(staged.decision.get())))
+        staged.decision.release();  // the receiver owns it now
+    } else if (PostNotification(job.window, staged.message,
+                                reinterpret_cast<std::intptr_t>(staged.outcome.get()))) {
+      staged.outcome.release();
+    }
+  }
+  batch->clear();
+}
+
+bool Identify(EditStream* stream, std::uint64_t* device, std::uint64_t* index) {
+  return stream->OriginalFile() && IdentifyFile(stream->OriginalFile(), device, index);
+}
+
+// Where the fix loop's outcomes go: posted one by one as each file is done
+// (a preview, or a run without a journal), or held with their batch and
+// posted once it is committed, in the order the files came.
+struct Outcomes {
+  const FixJob& job;
+  bool batched = false;
+  std::vector<Staged> batch;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> inBatch;  // files with a save waiting
+  std::size_t saves = 0;
+  std::uint64_t bytes = 0;
+};
+
+void Commit(Outcomes* outcomes) {
+  CommitBatch(outcomes->job, &outcomes->batch);
+  outcomes->inBatch.clear();
+  outcomes->saves = 0;
+  outcomes->bytes = 0;
+}
+
+void Hold(Outcomes* outcomes, Staged staged) {
+  outcomes->batch.push_back(std::move(staged));
+  if (outcomes->saves >= outcomes->job.batchFiles || outcomes->bytes >= outcomes->job.batchBytes ||
+      outcomes->batch.size() >= kMostOutcomesHeld)
+    Commit(outcomes);
+}
+
+void Prepare(const Outcomes& outcomes, const PathString& path, const Redecoding& redecoding,
+             Staged* staged) {
+  staged->outcome = std::make_unique<FileOutcome>();
+  staged->message = PrepareRepair(path, redecoding, outcomes.job.id3v2Version,
+                                  staged->outcome.get(), &staged->stream);
+  if (staged->stream && !Identify(staged->stream.get(), &staged->device, &staged->index)) {
+    staged->stream.reset();
+    Fail(staged);
+  }
+}
+
+void HandleFile(Outcomes* outcomes, const PathString& path, const Redecoding& redecoding) {
+  const FixJob& job = outcomes->job;
+  if (!outcomes->batched) {
+    auto outcome = std::make_unique<FileOutcome>();
+    const unsigned message = FixFileWith(path, redecoding, outcome.get(), job.preview,
+                                         job.recordSave, job.recordContext, job.id3v2Version);
+    if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get())))
+      outcome.release();  // the receiver owns it now
+    return;
+  }
+  Staged staged;
+  Prepare(*outcomes, path, redecoding, &staged);
+  // Two names of one file are never in one batch: the second is read again
+  // once the first is saved.
+  if (staged.stream && outcomes->inBatch.count({staged.device, staged.index})) {
+    staged.stream.reset();
+    Commit(outcomes);
+    Prepare(*outcomes, path, redecoding, &staged);
+  }
+  if (staged.stream && !staged.stream->DescribeChange(&staged.record)) {
+    staged.stream.reset();
+    Fail(&staged);
+  }
+  if (staged.stream) {
+    outcomes->inBatch.insert({staged.device, staged.index});
+    ++outcomes->saves;
+    outcomes->bytes += staged.record.originalBytes.size() + staged.record.repairedLength;
+  }
+  Hold(outcomes, std::move(staged));
+}
+
+void HandleDecision(Outcomes* outcomes, std::unique_ptr<AlbumDecision> decision) {
+  if (outcomes->batched) {
+    Staged staged;
+    staged.decision = std::move(decision);
+    Hold(outcomes, std::move(staged));
+  } else if (PostNotification(outcomes->job.window, WM_FIX_ALBUM_DECIDED,
+                              reinterpret_cast<std::intptr_t>(decision.get()))) {
+    decision.release();  // the receiver owns it now
+  }
+}
+
+const AlbumCodePage* NamedPage(const FixJob& job, const PathString& folder) {
+  if (!job.albumCodePages)
+    return nullptr;
+  for (const AlbumCodePage& named : *job.albumCodePages) {
+    if (named.folder == folder)
+      return &named;
+  }
+  return nullptr;
+}
+
+// The files of each album together, albums in the order their first file
+// was found: the scan lists a folder's subfolders between its own files.
+std::vector<std::size_t> AlbumOrder(const std::vector<PathString>& files) {
+  std::map<PathString, std::size_t> firstFile;
+  std::vector<std::size_t> album(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i)
+    album[i] = firstFile.emplace(FolderOf(files[i]), i).first->second;
+  std::vector<std::size_t> order(files.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&album](std::size_t a, std::size_t b) { return album[a] < album[b]; });
+  return order;
+}
+
+// One album at a time: its files are read once to decide, then repaired, so
+// memory holds one album's text however large the library.
+void FixAlbums(Outcomes* outcomes) {
+  const FixJob& job = outcomes->job;
+  const std::vector<PathString>& files = *job.files;
+  const std::vector<std::size_t> order = AlbumOrder(files);
+  std::size_t first = 0;
+  while (first < order.size() && !StopRequested(job)) {
+    const PathString folder = FolderOf(files[order[first]]);
+    std::size_t end = first + 1;
+    while (end < order.size() && FolderOf(files[order[end]]) == folder)
+      ++end;
+
+    auto decision = std::make_unique<AlbumDecision>();
+    if (const AlbumCodePage* named = NamedPage(job, folder)) {
+      decision->codePage = named->codePage;
+      decision->overridden = true;
+      decision->confidence = 1;
+    } else {
+      SuggestionPool pool;
+      for (std::size_t i = first;
+           i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i)
+        CollectFromFile(files[order[i]], &pool);
+      *decision = DecideAlbum(pool);
+    }
+    decision->folder = folder;
+    Redecoding redecoding;
+    redecoding.automatic = true;
+    redecoding.codePage = decision->codePage;
+    HandleDecision(outcomes, std::move(decision));
+    for (std::size_t i = first; i < end && !StopRequested(job); ++i)
+      HandleFile(outcomes, files[order[i]], redecoding);
+    first = end;
+  }
+}
+
+}  // namespace
+
+void FixFiles(const FixJob& job) {
+  Outcomes outcomes{job};
+  outcomes.batched = job.journal && !job.preview;
+  if (job.automatic) {
+    FixAlbums(&outcomes);
+  } else {
+    Redecoding redecoding;
+    redecoding.codePage = job.codePage;
+    for (const PathString& path : *job.files) {
+      if (StopRequested(job))
+        break;
+      HandleFile(&outcomes, path, redecoding);
+    }
+  }
+  Commit(&outcomes);
+}

@@ -1,0 +1,73 @@
+// The run journal: what every save of a run replaces, written before the
+// saves of a batch of files and flushed once for the batch, then a commit
+// mark once the batch's files are durable. It is what undo reads, and what
+// recovery reads at the start of the next run or undo: the saves of a batch
+// without its commit mark are each brought to their original or their
+// complete repair. A kept journal lives in the state folder's "runs" folder
+// until pruned; a scratch journal (a run that is not recorded) lives only as
+// long as its run.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+
+struct RunJournal;
+
+// One save as the journal holds it.
+struct JournalSave {
+  PathString path;  // absolute
+  SaveRecord record;
+};
+
+// A recorded run.
+struct JournalRun {
+  PathString file;  // the journal
+  std::string id;   // its name: time, and a counter within one second
+  bool undone = false;
+  std::int64_t started = 0;
+  std::vector<PathString> paths;   // the paths the run was given, absolute
+  std::size_t saveCount = 0;       // filled by kCount and kFull
+  std::vector<JournalSave> saves;  // filled by kFull
+};
+
+// How much of a journal to read: pruning needs the header, a listing the
+// number of records, an undo everything.
+enum class JournalDepth { kHeader, kCount, kFull };
+
+// Every kept journal in the state folder, oldest first (by start time, then
+// by the counter within that second).
+std::vector<JournalRun> ReadJournalRuns(const PathString& stateFolder, JournalDepth depth);
+bool ReadJournalRun(const PathString& file, JournalDepth depth, JournalRun* run);
+// Marks a run fully undone, so that it is not offered again as the last.
+bool MarkJournalRunUndone(const JournalRun& run);
+
+// Brings every file of a batch left unfinished by a run that was cut short
+// to its original or its complete repair, then marks the batch finished;
+// scratch journals go once they are finished. Runs before a new run starts
+// and before an undo. False when a file could not be brought back (its
+// batch stays unfinished, for the next time).
+bool RecoverUnfinishedRuns(const PathString& stateFolder);
+
+// Recovers unfinished runs, makes way for a new run's journal (drops kept
+// journals older than 30 days and all but the newest 19) and returns one;
+// the file itself is created with the first batch. `keep` false: a scratch
+// journal, removed when the run ends. Null without a state folder.
+RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<PathString>& paths,
+                            bool keep = true);
+// Flushes the last commit mark; removes a scratch journal.
+void EndRunJournal(RunJournal* journal);
+
+// Appends the records of one batch and flushes them: on disk before the
+// batch's first write. Paths are taken as absolute.
+bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves);
+// Marks every batch journaled so far finished (its files durable). Flushed
+// with the next batch, or when the journal ends.
+bool JournalCommit(RunJournal* journal);
+
+// The path from the root: the current folder joined in front of a relative
+// path, without "." steps.
+PathString AbsolutePath(const PathString& path);

@@ -1,0 +1,204 @@
+// The run journal and group commit: the order of runs, recovery of a save cut
+// short by each write path, flushes that grow with batches, scratch journals.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/undo.h"
+#include "engine/journal.h"
+#include "engine/save.h"
+#include "tests/crash_disk.h"
+#include "tests/engine_run.h"
+#include "tests/fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+namespace {
+
+const char kTitle[] = "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8";
+
+std::string Grows(int seed) {
+  return Id3v2Tag({TextFrame("TIT2", kTitle), TextFrame("TALB", kTitle)}) + MpegFrames(20, seed);
+}
+
+std::string Fits(int seed) {
+  return Id3v2Tag({TextFrame("TIT2", kTitle)}, 4096) + MpegFrames(20, seed);
+}
+
+std::size_t TagSize(const std::string& bytes) {
+  std::size_t body = 0;
+  for (std::size_t i = 6; i < 10; ++i)
+    body = (body << 7) | static_cast<unsigned char>(bytes[i]);
+  return 10 + body;
+}
+
+std::vector<std::string> JournalNames(const fs::path& state) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(state / "runs", error))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
+}  // namespace
+
+TEST(RunJournal, RunsOfOneSecondAreOrderedByTheirCounterAndUndoTakesTheLast) {
+  TempFolder folder, state;
+  const fs::path song = folder.Write("music/a.mp3", Fits(1));
+  RunJournal* journal =
+      BeginRunJournal(state.path().native(), {(folder.path() / "music").native()});
+  RunFix({song.native()}, 1251, journal);
+  EndRunJournal(journal);
+  std::vector<std::string> names = JournalNames(state.path());
+  ASSERT_EQ(1u, names.size());
+  const std::string stem = fs::path(names[0]).stem().string();
+  // Ten more runs in the same second: the same start time in their headers.
+  for (int counter = 2; counter <= 11; ++counter) {
+    fs::copy_file(state.path() / "runs" / names[0],
+                  state.path() / "runs" / (stem + "-" + std::to_string(counter) + ".journal"));
+  }
+  const std::vector<JournalRun> runs =
+      ReadJournalRuns(state.path().native(), JournalDepth::kHeader);
+  ASSERT_EQ(11u, runs.size());
+  EXPECT_EQ(stem, runs[0].id);
+  for (int counter = 2; counter <= 11; ++counter)
+    EXPECT_EQ(stem + "-" + std::to_string(counter), runs[std::size_t(counter - 1)].id);
+  // The last run is the one undone.
+  EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
+  EXPECT_TRUE(fs::exists(state.path() / "runs" / (stem + "-11.undone")));
+  EXPECT_FALSE(fs::exists(state.path() / "runs" / (stem + "-10.undone")));
+}
+
+TEST(RunJournal, ARunThatIsNotRecordedLeavesNoJournal) {
+  TempFolder folder, state;
+  const fs::path song = folder.Write("music/a.mp3", Grows(1));
+  RunJournal* journal =
+      BeginRunJournal(state.path().native(), {(folder.path() / "music").native()}, false);
+  const std::vector<Received> received = RunFix({song.native()}, 1251, journal);
+  EndRunJournal(journal);
+  ASSERT_EQ(2u, received.size());
+  EXPECT_EQ(WM_FIX_SUCCEEDED, received[0].message);
+  EXPECT_EQ(std::vector<std::string>(), JournalNames(state.path()));
+  EXPECT_EQ(2, UndoRun(state.path().native(), "", nullptr)) << "nothing to undo";
+}
+
+TEST(GroupCommit, FlushesGrowWithBatchesNotWithFiles) {
+  for (const bool insertRange : {true, false}) {
+    SCOPED_TRACE(insertRange ? "insert range" : "copies");
+    TempFolder folder, state;
+    std::vector<PathString> files;
+    for (int i = 0; i < 48; ++i) {
+      const std::string name = "music/" + std::to_string(i) + ".mp3";
+      files.push_back(folder.Write(name, i % 2 ? Grows(i) : Fits(i)).native());
+    }
+    CrashDisk counter(0, CrashMode::kKill, DiskFeatures{insertRange, true});
+    {
+      DiskInUse use(&counter);
+      RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+      const std::vector<Received> received = RunFix(files, 1251, journal, 16);
+      EndRunJournal(journal);
+      ASSERT_EQ(49u, received.size());
+      for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(WM_FIX_SUCCEEDED, received[i].message);
+        EXPECT_EQ(files[i], received[i].path) << "outcomes in the order found";
+      }
+    }
+    // Three batches: each flushes its records, the inserted room or the
+    // copies, and the written files or the renames; the journal's creation
+    // flushes its folders and its end the last mark.
+    EXPECT_LE(counter.fileFlushes() + counter.fileSystemFlushes(), 3u * 3u + 1u);
+    EXPECT_EQ(insertRange ? 24u : 0u, counter.inserts());
+    EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
+  }
+}
+
+TEST(GroupCommit, RecoveryPutsBackATornSaveAndLeavesAFileChangedSinceAlone) {
+  TempFolder folder, state;
+  const fs::path grows = folder.Write("grows.mp3", Grows(1));
+  const fs::path fits = folder.Write("fits.mp3", Fits(2));
+  const std::string grownOriginal = ReadFile(grows), fitsOriginal = ReadFile(fits);
+  // The records a batch journals, and the repairs it would write.
+  std::vector<JournalSave> saves;
+  std::vector<std::string> repaired;
+  for (const fs::path& path : {grows, fits}) {
+    TempFolder scratch;
+    const fs::path copy = scratch.Write("copy.mp3", ReadFile(path));
+    FileOutcome outcome;
+    ASSERT_EQ(WM_FIX_SUCCEEDED, FixFile(copy.native(), 1251, &outcome));
+    repaired.push_back(ReadFile(copy));
+    EditStream stream(path.native());
+    const std::string& after = repaired.back();
+    // The tag alone changes, as a repair changes it.
+    const std::string before = ReadFile(path);
+    const std::size_t newTag = TagSize(after), oldTag = TagSize(before);
+    stream.insert(TagLib::ByteVector(after.data(), unsigned(newTag)), 0,
+                  static_cast<unsigned long>(oldTag));
+    JournalSave save{path.native(), SaveRecord()};
+    ASSERT_TRUE(stream.DescribeChange(&save.record));
+    saves.push_back(save);
+  }
+  ASSERT_EQ(0u, (repaired[0].size() - grownOriginal.size()) % 4096) << "grown by whole blocks";
+  ASSERT_EQ(fitsOriginal.size(), repaired[1].size());
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+  ASSERT_TRUE(JournalBatch(journal, saves));
+  EndRunJournal(journal);  // cut short: no commit mark
+
+  // The grown file: room opened before the tag, the new tag half written.
+  const std::size_t grown = repaired[0].size() - grownOriginal.size();
+  std::string torn = std::string(grown, '\0') + grownOriginal;
+  torn.replace(0, grown, repaired[0].substr(0, grown));
+  folder.Write("grows.mp3", torn);
+  // The fitting file: half its new tag written in place, and its audio
+  // changed by someone else since.
+  std::string changed = fitsOriginal;
+  const std::size_t offset = std::size_t(saves[1].record.offset);
+  changed.replace(offset, 100, repaired[1].substr(offset, 100));
+  changed[changed.size() - 1] ^= 1;
+  folder.Write("fits.mp3", changed);
+
+  EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+  EXPECT_TRUE(grownOriginal == ReadFile(grows)) << "the old tag back, the room taken out";
+  EXPECT_TRUE(changed == ReadFile(fits))
+      << "a file that would not become its original is left alone";
+  // Recovered once: the batch is marked finished, so a later change to the
+  // file is not taken for a save cut short.
+  folder.Write("grows.mp3", torn);
+  EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+  EXPECT_TRUE(torn == ReadFile(grows));
+}
+
+TEST(GroupCommit, ARunStillGoingKeepsItsBatchFromAnotherRunsRecovery) {
+  TempFolder folder, state;
+  const fs::path song = folder.Write("fits.mp3", Fits(3));
+  const std::string original = ReadFile(song);
+  JournalSave save{song.native(), SaveRecord()};
+  {
+    TempFolder scratch;
+    const fs::path copy = scratch.Write("copy.mp3", original);
+    FileOutcome outcome;
+    ASSERT_EQ(WM_FIX_SUCCEEDED, FixFile(copy.native(), 1251, &outcome));
+    const std::string after = ReadFile(copy);
+    EditStream stream(song.native());
+    stream.insert(TagLib::ByteVector(after.data(), unsigned(TagSize(after))), 0,
+                  static_cast<unsigned long>(TagSize(original)));
+    ASSERT_TRUE(stream.DescribeChange(&save.record));
+  }
+  // A run without a record, between its batch's records and its commit:
+  // the file half written.
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()}, false);
+  ASSERT_TRUE(JournalBatch(journal, {save}));
+  std::string torn = original;
+  torn[std::size_t(save.record.offset) + 20] ^= 0x55;
+  folder.Write("fits.mp3", torn);
+  EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+  EXPECT_TRUE(torn == ReadFile(song)) << "the running batch was left to its run";
+  ASSERT_EQ(1u, JournalNames(state.path()).size());
+  // Cut short there: the next run finishes it, and the scratch journal goes.
+  EndRunJournal(journal);
+  EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+  EXPECT_TRUE(original == ReadFile(song));
+  EXPECT_EQ(std::vector<std::string>(), JournalNames(state.path()));
+}
