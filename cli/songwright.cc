@@ -40,6 +40,7 @@ struct Options {
   std::string undoRun;        // empty: the last run
   unsigned codePage = 0;      // 0: the default page
   unsigned id3v2Version = 4;  // the version a saved tag is written in
+  unsigned jobs = 0;          // 0: one per processor
   std::vector<PathString> paths;
 
   // --codepage auto, and the pages named per album (folders as given until
@@ -173,6 +174,24 @@ const OptionRule kOptionRules[] = {
        } else {
          return "--id3v2-version takes 3 or 4, not '" + value + "'";
        }
+       return std::string();
+     }},
+    {'j', "jobs", Takes::kValue, "N",
+     "threads for a real run (default: one per\nprocessor); with 2 or more the next files are\n"
+     "read while a batch of saves is made durable",
+     [](Options* o, const PathString& raw) {
+       const std::string value = Narrow(raw);
+       unsigned jobs = 0;
+       for (char c : value) {
+         if (c < '0' || c > '9' || jobs > 1000) {
+           jobs = 0;
+           break;
+         }
+         jobs = jobs * 10 + unsigned(c - '0');
+       }
+       if (jobs < 1 || jobs > 1024)
+         return "--jobs takes a number from 1 to 1024, not '" + value + "'";
+       o->jobs = jobs;
        return std::string();
      }},
     {'q', "quiet", Takes::kNothing, "", "print only failed files and the summary",
@@ -551,6 +570,7 @@ bool StartFix(RunState* run) {
   job->albumCodePages = &run->options.albumCodePages;
   job->preview = run->options.preview;
   job->journal = run->journal;
+  job->jobs = run->options.jobs ? run->options.jobs : ProcessorCount();
   job->stopRequested = run->stop;
   run->fixThread = StartWorkerThread(FixThreadProc, job);
   if (!run->fixThread) {

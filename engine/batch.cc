@@ -193,8 +193,15 @@ void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
 }
 
 void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
+  // What each save replaces, with its checksums: here rather than as each
+  // file is read, so that with overlap this reading is done beside the next
+  // batch's.
   std::vector<JournalSave> saves;
   for (Staged& staged : *batch) {
+    if (staged.stream && !staged.stream->DescribeChange(&staged.record)) {
+      staged.stream.reset();
+      Fail(&staged);
+    }
     if (staged.stream)
       saves.push_back(JournalSave{staged.outcome->path, staged.record});
   }
@@ -276,13 +283,72 @@ struct Outcomes {
   std::set<std::pair<std::uint64_t, std::uint64_t>> inBatch;  // files with a save waiting
   std::size_t saves = 0;
   std::uint64_t bytes = 0;
+  // With overlap, the batch before this one commits on its own thread while
+  // this one is rendered; `inFlight` are its files.
+  bool overlap = false;
+  WorkerThread* committing = nullptr;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> inFlight;
 };
 
-void Commit(Outcomes* outcomes) {
-  CommitBatch(outcomes->job, &outcomes->batch);
+// A batch handed to the commit thread, which frees it.
+struct CommitWork {
+  const FixJob* job;
+  std::vector<Staged> batch;
+};
+
+ThreadResult THREAD_CALL CommitThreadProc(void* param) {
+  std::unique_ptr<CommitWork> work(static_cast<CommitWork*>(param));
+  CommitBatch(*work->job, &work->batch);
+  return 0;
+}
+
+// Waits for the batch in flight: its files are saved and its outcomes told.
+void WaitForCommit(Outcomes* outcomes) {
+  if (!outcomes->committing)
+    return;
+  JoinWorkerThread(outcomes->committing);
+  outcomes->committing = nullptr;
+  outcomes->inFlight.clear();
+}
+
+// Commits the batch held so far: on its own thread with overlap, so that
+// the next files are read while this batch is written and flushed; batches
+// still commit one after the other, and tell their outcomes in order.
+void Commit(Outcomes* outcomes, bool last = false) {
+  WaitForCommit(outcomes);
+  if (outcomes->overlap && !last && !outcomes->batch.empty()) {
+    auto work = std::make_unique<CommitWork>();
+    work->job = &outcomes->job;
+    work->batch = std::move(outcomes->batch);
+    outcomes->batch.clear();
+    CommitWork* handed = work.get();
+    outcomes->committing = StartWorkerThread(CommitThreadProc, handed);
+    if (outcomes->committing) {
+      work.release();  // the commit thread owns it now
+      outcomes->inFlight = std::move(outcomes->inBatch);
+    } else {
+      CommitBatch(outcomes->job, &work->batch);  // no thread: in turn
+    }
+  } else {
+    CommitBatch(outcomes->job, &outcomes->batch);
+  }
   outcomes->inBatch.clear();
   outcomes->saves = 0;
   outcomes->bytes = 0;
+}
+
+// While a batch commits, a file that it is saving under another name (a
+// link) is not even read until that save is done: reading it could see the
+// save half done, or take the save's own journal for one left by a crash.
+void WaitIfInFlight(Outcomes* outcomes, const PathString& path) {
+  if (!outcomes->committing)
+    return;
+  std::uint64_t device = 0, index = 0;
+  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
+  const bool known = file && IdentifyFile(file, &device, &index);
+  CloseNativeFile(file);
+  if (!known || outcomes->inFlight.count({device, index}))
+    WaitForCommit(outcomes);
 }
 
 void Hold(Outcomes* outcomes, Staged staged) {
@@ -313,6 +379,7 @@ void HandleFile(Outcomes* outcomes, const PathString& path, const Redecoding& re
       outcome.release();  // the receiver owns it now
     return;
   }
+  WaitIfInFlight(outcomes, path);
   Staged staged;
   Prepare(*outcomes, path, redecoding, &staged);
   // Two names of one file are never in one batch: the second is read again
@@ -320,16 +387,14 @@ void HandleFile(Outcomes* outcomes, const PathString& path, const Redecoding& re
   if (staged.stream && outcomes->inBatch.count({staged.device, staged.index})) {
     staged.stream.reset();
     Commit(outcomes);
+    WaitForCommit(outcomes);
     Prepare(*outcomes, path, redecoding, &staged);
-  }
-  if (staged.stream && !staged.stream->DescribeChange(&staged.record)) {
-    staged.stream.reset();
-    Fail(&staged);
   }
   if (staged.stream) {
     outcomes->inBatch.insert({staged.device, staged.index});
     ++outcomes->saves;
-    outcomes->bytes += staged.record.originalBytes.size() + staged.record.repairedLength;
+    // The journal holds about the old and the new tag.
+    outcomes->bytes += 2 * staged.stream->NewBytes();
   }
   Hold(outcomes, std::move(staged));
 }
@@ -411,6 +476,7 @@ void FixAlbums(Outcomes* outcomes) {
 void FixFiles(const FixJob& job) {
   Outcomes outcomes{job};
   outcomes.batched = job.journal && !job.preview;
+  outcomes.overlap = outcomes.batched && job.jobs > 1;
   if (job.automatic) {
     FixAlbums(&outcomes);
   } else {
@@ -422,5 +488,5 @@ void FixFiles(const FixJob& job) {
       HandleFile(&outcomes, path, redecoding);
     }
   }
-  Commit(&outcomes);
+  Commit(&outcomes, /*last=*/true);  // nothing left to read meanwhile
 }

@@ -107,6 +107,9 @@ struct FixJob {
   RunJournal* journal = nullptr;
   std::size_t batchFiles = 256;
   std::uint64_t batchBytes = 64ull << 20;
+  // Threads for a batched run: with 2 or more, the next files are read and
+  // rendered while a batch commits; with 1, each batch waits for the other.
+  unsigned jobs = 1;
   // Set by the receiver to stop after the file in hand; a save in progress
   // always completes.
   const std::atomic<bool>* stopRequested = nullptr;

@@ -648,7 +648,7 @@ bool VerifyTag(const std::string& tag, const std::vector<OutputFrame>& expected,
 // (in version 2.4 form); TagLib renders each re-decoded frame.
 unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned id3v2Version,
                       FileOutcome* outcome, TagEdit* edit) {
-  TagLib::FileRef ref(stream, true, TagLib::AudioProperties::Average);
+  TagLib::FileRef ref(stream, false);
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
     outcome->issue = kIssueCouldNotOpen;

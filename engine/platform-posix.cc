@@ -7,6 +7,7 @@
 #include <iconv.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -124,6 +125,14 @@ void JoinWorkerThread(WorkerThread* thread) {
     return;
   pthread_join(thread->thread, nullptr);
   delete thread;
+}
+
+unsigned ProcessorCount() {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    return unsigned(CPU_COUNT(&allowed));
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? unsigned(online) : 1;
 }
 
 // The platform's own disk: the file operations and folder listing below.

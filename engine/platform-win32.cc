@@ -84,6 +84,12 @@ void JoinWorkerThread(WorkerThread* thread) {
   delete thread;
 }
 
+unsigned ProcessorCount() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? unsigned(info.dwNumberOfProcessors) : 1;
+}
+
 // The platform's own disk: the file operations and folder listing below.
 struct Win32Disk final : DiskInterface {
   NativeFile* OpenExisting(const PathString& path, bool forWriting) override;

@@ -86,6 +86,9 @@ WorkerThread* StartWorkerThread(ThreadProc proc, void* job);
 // Waits until the thread has returned and releases the handle.
 void JoinWorkerThread(WorkerThread* thread);
 
+// The processors this process may run on; at least 1.
+unsigned ProcessorCount();
+
 // --- Directory listing -------------------------------------------------------
 
 struct DirectoryEntry {

@@ -11,6 +11,9 @@ namespace {
 // Tags grow by whole blocks of this size, so that the file system can open
 // room for them before the audio.
 constexpr std::uint64_t kTagBlock = 4096;
+// The block size of file systems that clone: copies aligned to it can share
+// the original's blocks.
+constexpr std::uint64_t kCloneBlock = 4096;
 
 // FNV-1a, 64 bits: enough to tell a whole journal from a torn one.
 std::uint64_t Checksum(const char* data, std::size_t count,
@@ -555,17 +558,41 @@ bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t
     const std::uint64_t from = std::max(start, pieceStart), until = std::min(end, pieceEnd);
     if (from < until) {
       const std::uint64_t within = from - pieceStart;
-      const bool written =
-          piece.original
-              ? CopyFileRange(file_, piece.offset + within, to, at + from - start, until - from)
-              : WriteFileAt(to, at + from - start, piece.bytes.data() + within,
-                            std::size_t(until - from));
+      bool written = true;
+      if (piece.original) {
+        // Where the copy sits at the same place within a 4 KiB block as the
+        // original (a tag grown by whole blocks), the part from the first
+        // block boundary on is a whole-block copy, which file systems that
+        // share blocks between files (btrfs, XFS) clone instead of copying.
+        std::uint64_t source = piece.offset + within, target = at + from - start;
+        std::uint64_t count = until - from;
+        const std::uint64_t head = (kCloneBlock - source % kCloneBlock) % kCloneBlock;
+        if (source % kCloneBlock == target % kCloneBlock && head != 0 && head < count) {
+          written = CopyFileRange(file_, source, to, target, head);
+          source += head;
+          target += head;
+          count -= head;
+        }
+        written = written && CopyFileRange(file_, source, to, target, count);
+      } else {
+        written = WriteFileAt(to, at + from - start, piece.bytes.data() + within,
+                              std::size_t(until - from));
+      }
       if (!written)
         return false;
     }
     pieceStart = pieceEnd;
   }
   return true;
+}
+
+std::uint64_t EditStream::NewBytes() const {
+  std::uint64_t bytes = 0;
+  for (const Piece& piece : pieces_) {
+    if (!piece.original)
+      bytes += piece.length;
+  }
+  return bytes;
 }
 
 void EditStream::CloseOriginal() {

@@ -57,6 +57,8 @@ class EditStream : public TagLib::IOStream {
   bool ReadContentRange(std::uint64_t start, std::uint64_t count, std::string* out) const {
     return ReadContent(start, count, out);
   }
+  // How many bytes the recorded changes put in; changes nothing.
+  std::uint64_t NewBytes() const;
   // The file being read (links followed), and its path.
   NativeFile* OriginalFile() const { return file_; }
   const PathString& target() const { return target_; }

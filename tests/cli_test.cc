@@ -77,6 +77,9 @@ TEST(CommandLine, UsageErrorsPrintOneLineAndTouchNothing) {
       {"-n", "-x", path},
       {"-c"},
       {"--id3v2-version", "2", path},
+      {"--jobs", "0", path},
+      {"-j", "two", path},
+      {"--jobs=99999999999", path},
       {"--dry-run=yes", path},
       {"-q", "-v", path},
       {"--json", "--undo"},
@@ -99,7 +102,7 @@ TEST(CommandLine, RepairsAFolderAndReportsEachFileAndTheSummary) {
   folder.Write("Rock/B.MP3", Needing("\xC1"));
   fs::create_symlink(folder.path() / "nowhere", folder.path() / "broken.mp3");
 
-  const Result result = RunCli({"--codepage", "cp1251", folder.path().string()});
+  const Result result = RunCli({"--codepage", "cp1251", "-j3", folder.path().string()});
   EXPECT_EQ(1, result.status) << result.err;
   std::vector<std::string> lines = Lines(result.out);
   ASSERT_EQ(4u, lines.size()) << result.out;

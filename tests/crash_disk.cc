@@ -1,5 +1,7 @@
 #include "tests/crash_disk.h"
 
+#include <mutex>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -185,6 +187,7 @@ void CrashDisk::LoseUnflushed() {
 }
 
 NativeFile* CrashDisk::OpenExisting(const PathString& path, bool forWriting) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (crashed_)
     return nullptr;
   NativeFile* file = Real().OpenExisting(path, forWriting);
@@ -194,6 +197,7 @@ NativeFile* CrashDisk::OpenExisting(const PathString& path, bool forWriting) {
 }
 
 NativeFile* CrashDisk::CreateNew(const PathString& path) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!Proceed())
     return nullptr;
   NativeFile* file = Real().CreateNew(path);
@@ -210,15 +214,18 @@ NativeFile* CrashDisk::CreateNew(const PathString& path) {
 }
 
 void CrashDisk::Close(NativeFile* file) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   paths_.erase(file);
   Real().Close(file);
 }
 
 bool CrashDisk::Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   return !crashed_ && Real().Read(file, offset, buffer, count);
 }
 
 bool CrashDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   RememberOldBytes(file, offset, count);
   if (!Proceed()) {
     // A killed process may have written part of what it was writing.
@@ -231,6 +238,7 @@ bool CrashDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, 
 
 bool CrashDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
                           std::uint64_t toOffset, std::uint64_t count) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   RememberOldBytes(to, toOffset, count);
   if (!Proceed()) {
     if (crashed_ && operations_ == crashAt_ && mode_ == CrashMode::kKill && count > 1)
@@ -241,6 +249,7 @@ bool CrashDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile
 }
 
 bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   std::uint64_t oldSize = 0;
   if (mode_ != CrashMode::kKill && FileSizeOf(file, &oldSize) && size < oldSize) {
     RememberOldBytes(file, size, oldSize - size);
@@ -251,6 +260,7 @@ bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
 }
 
 bool CrashDisk::Flush(NativeFile* file) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!Proceed())
     return false;
   ++fileFlushes_;
@@ -271,6 +281,7 @@ bool CrashDisk::Flush(NativeFile* file) {
 }
 
 bool CrashDisk::Replace(const PathString& target, const PathString& replacement) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!Proceed())
     return false;
   // A rename without the platform's flush of the folder, which the model
@@ -297,6 +308,7 @@ bool CrashDisk::Replace(const PathString& target, const PathString& replacement)
 }
 
 bool CrashDisk::Remove(const PathString& path) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   Pending removed;
   removed.kind = Pending::kRemoved;
   removed.path = path;
@@ -343,12 +355,14 @@ void CrashDisk::CloseListing(DirectoryListing* listing) {
 }
 
 void CrashDisk::FlushFolder(const PathString& folder) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!Proceed())
     return;
   MakeFolderDurable(FolderKey(fs::path(folder)));
 }
 
 bool CrashDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!features_.insertRange || crashed_)
     return false;
   Pending inserted;
@@ -367,6 +381,7 @@ bool CrashDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_
 }
 
 bool CrashDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!features_.insertRange || crashed_)
     return false;
   Pending collapsed;
@@ -386,6 +401,7 @@ bool CrashDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint6
 }
 
 bool CrashDisk::FlushFileSystem(NativeFile*) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   if (!features_.fileSystemFlush || crashed_)
     return false;
   if (!Proceed())
@@ -397,6 +413,7 @@ bool CrashDisk::FlushFileSystem(NativeFile*) {
 }
 
 bool CrashDisk::Rename(const PathString& target, const PathString& replacement) {
+  std::lock_guard<std::recursive_mutex> hold(mutex_);
   Pending renamed;
   renamed.kind = Pending::kRenamed;
   renamed.path = target;

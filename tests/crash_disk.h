@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,8 @@ class CrashDisk final : public DiskInterface {
   std::uint64_t inserts_ = 0;
   std::uint64_t operations_ = 0;
   bool crashed_ = false;
+  // A run may read on one thread while it writes on another.
+  std::recursive_mutex mutex_;
   std::map<NativeFile*, PathString> paths_;
   std::vector<Pending> pending_;
 };

@@ -86,24 +86,27 @@ struct WritePath {
   const char* name;
   DiskFeatures features;
   std::size_t batchFiles;
+  unsigned jobs;  // 2: each batch commits while the next is read
 };
 
 // Insert range with batches of two (the hard links and the symbolic link
-// fall in several batches); copies with one batch; copies flushed file by
-// file, as on Windows.
+// fall in several batches), each committing while the next is read; copies
+// with one batch; copies flushed file by file, as on Windows, in batches of
+// three read while the one before commits.
 const WritePath kWritePaths[] = {
-    {"insert range, batches of 2", {true, true}, 2},
-    {"copy, one batch", {false, true}, 256},
-    {"copy, file by file flushes, batches of 3", {false, false}, 3},
+    {"insert range, batches of 2, overlapped", {true, true}, 2, 2},
+    {"copy, one batch", {false, true}, 256, 1},
+    {"copy, file by file flushes, batches of 3, overlapped", {false, false}, 3, 2},
 };
 
 // One real run as the command line makes it: scan, then repair in batches
 // under a run journal of `state`.
-void Repair(const fs::path& root, const fs::path& state, std::size_t batchFiles = 2) {
+void Repair(const fs::path& root, const fs::path& state, std::size_t batchFiles = 2,
+            unsigned jobs = 1) {
   const PathString music = (root / "music").native();
   const std::vector<PathString> found = FoundPaths(RunScan(music));
   RunJournal* journal = BeginRunJournal(state.native(), {music});
-  RunFix(found, kCodePage, journal, batchFiles);
+  RunFix(found, kCodePage, journal, batchFiles, jobs);
   EndRunJournal(journal);
 }
 
@@ -187,7 +190,7 @@ std::uint64_t RepairOperations(const WritePath& setup) {
   WriteLibrary(folder.path());
   CrashDisk counter(0, CrashMode::kKill, setup.features);
   DiskInUse use(&counter);
-  Repair(folder.path(), state.path(), setup.batchFiles);
+  Repair(folder.path(), state.path(), setup.batchFiles, setup.jobs);
   // The walk must cover the write path it is named for.
   if (setup.features.insertRange)
     EXPECT_GT(counter.inserts(), 0u) << setup.name;
@@ -233,14 +236,14 @@ TEST_P(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneB
                     CrashDisk disk(point, mode, setup.features);
                     {
                       DiskInUse use(&disk);
-                      Repair(folder.path(), state.path(), setup.batchFiles);
+                      Repair(folder.path(), state.path(), setup.batchFiles, setup.jobs);
                     }
                     ASSERT_TRUE(disk.crashed()) << when;
                     CrashDisk after(0, CrashMode::kKill, setup.features);
                     DiskInUse use(&after);
                     RecoverAll(folder.path(), state.path());
                     ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
-                    Repair(folder.path(), state.path(), setup.batchFiles);
+                    Repair(folder.path(), state.path(), setup.batchFiles, setup.jobs);
                     ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
                     UndoAll(state.path());
                     ExpectExactly(folder.path(), ExpectedLibrary().original, when + ", undone");
@@ -255,7 +258,7 @@ TEST_P(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
   CrashDisk counter(0, CrashMode::kKill, setup.features);
   {
     DiskInUse use(&counter);
-    Repair(countFolder.path(), countState.path(), setup.batchFiles);
+    Repair(countFolder.path(), countState.path(), setup.batchFiles, setup.jobs);
   }
   const std::uint64_t repairOperations = counter.operations();
   {
@@ -272,7 +275,7 @@ TEST_P(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
         {
           CrashDisk unflushed(0, CrashMode::kKill, setup.features);
           DiskInUse use(&unflushed);
-          Repair(folder.path(), state.path(), setup.batchFiles);
+          Repair(folder.path(), state.path(), setup.batchFiles, setup.jobs);
         }
         CrashDisk disk(point, mode, setup.features);
         {

@@ -64,7 +64,7 @@ std::vector<Received> RunScan(const PathString& folder) {
 }
 
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
-                             RunJournal* journal, std::size_t batchFiles) {
+                             RunJournal* journal, std::size_t batchFiles, unsigned jobs) {
   NotifyTarget target = CreateNotifyTarget();
   auto* job = new FixJob;
   job->window = target;
@@ -72,6 +72,7 @@ std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned code
   job->codePage = codePage;
   job->journal = journal;
   job->batchFiles = batchFiles;
+  job->jobs = jobs;
   return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
 }
 

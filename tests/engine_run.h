@@ -24,9 +24,11 @@ std::vector<Received> RunScan(const PathString& folder);
 
 // Repairs `files` on the fix thread and returns the notifications up to and
 // including WM_FIX_COMPLETE.
-// With a journal, saves go in batches of at most `batchFiles`.
+// With a journal, saves go in batches of at most `batchFiles`; with `jobs`
+// 2 or more the next batch is read while one commits.
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
-                             RunJournal* journal = nullptr, std::size_t batchFiles = 256);
+                             RunJournal* journal = nullptr, std::size_t batchFiles = 256,
+                             unsigned jobs = 1);
 
 // The same in automatic mode, with the pages named per album.
 std::vector<Received> RunAutoFix(const std::vector<PathString>& files,

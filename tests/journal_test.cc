@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -201,4 +202,77 @@ TEST(GroupCommit, ARunStillGoingKeepsItsBatchFromAnotherRunsRecovery) {
   EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
   EXPECT_TRUE(original == ReadFile(song));
   EXPECT_EQ(std::vector<std::string>(), JournalNames(state.path()));
+}
+
+namespace {
+
+// Thirty songs and, first in the batch after the one that saves it, a hard
+// link and a symbolic link to a song that grows: in batches of three.
+struct LinkedLibrary {
+  explicit LinkedLibrary(const TempFolder& folder) {
+    const fs::path& root = folder.path();
+    for (int i = 0; i < 30; ++i) {
+      const fs::path song =
+          folder.Write(std::to_string(i) + ".mp3", i % 3 == 1 ? Grows(i) : Fits(i));
+      files.push_back(song.native());
+      if (i == 5) {
+        fs::create_hard_link(root / "4.mp3", root / "hard-4.mp3");
+        fs::create_symlink("7.mp3", root / "soft-7.mp3");
+        files.push_back((root / "hard-4.mp3").native());
+      }
+      if (i == 8)
+        files.push_back((root / "soft-7.mp3").native());
+    }
+  }
+  std::vector<PathString> files;
+};
+
+std::map<std::string, std::string> Songs(const fs::path& root) {
+  std::map<std::string, std::string> songs;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    if (!entry.is_symlink())
+      songs[entry.path().filename().string()] = ReadFile(entry.path());
+  }
+  return songs;
+}
+
+}  // namespace
+
+// Each batch commits on its own thread while the next is read. The run must
+// do exactly what a run in turn does: the same bytes, the same outcomes in
+// the same order, the same changing operations (so that crash points mean
+// the same), and a link to a file whose save is in flight is read only once
+// that save is done (it then needs nothing).
+TEST(GroupCommit, BatchesCommittedWhileTheNextIsReadDoWhatARunInTurnDoes) {
+  for (const bool insertRange : {true, false}) {
+    SCOPED_TRACE(insertRange ? "insert range" : "copies");
+    std::vector<std::map<std::string, std::string>> songs;
+    std::vector<std::vector<Received>> outcomes;
+    std::vector<std::uint64_t> operations;
+    for (const unsigned jobs : {1u, 2u}) {
+      TempFolder folder, state;
+      const LinkedLibrary library(folder);
+      CrashDisk counter(0, CrashMode::kKill, DiskFeatures{insertRange, true});
+      DiskInUse use(&counter);
+      RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+      outcomes.push_back(RunFix(library.files, 1251, journal, 3, jobs));
+      EndRunJournal(journal);
+      operations.push_back(counter.operations());
+      songs.push_back(Songs(folder.path()));
+      EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
+    }
+    EXPECT_TRUE(songs[0] == songs[1]);
+    EXPECT_EQ(operations[0], operations[1]);
+    ASSERT_EQ(outcomes[0].size(), outcomes[1].size());
+    for (std::size_t i = 0; i < outcomes[0].size(); ++i) {
+      EXPECT_EQ(outcomes[0][i].message, outcomes[1][i].message) << i;
+      EXPECT_EQ(fs::path(outcomes[0][i].path).filename(), fs::path(outcomes[1][i].path).filename())
+          << i;
+    }
+    for (const std::vector<Received>& received : outcomes) {
+      ASSERT_EQ(33u, received.size());  // 32 files and WM_FIX_COMPLETE
+      EXPECT_EQ(WM_FIX_NOT_NEEDED, received[6].message) << "the hard link, read after its save";
+      EXPECT_EQ(WM_FIX_NOT_NEEDED, received[10].message) << "the symbolic link";
+    }
+  }
 }

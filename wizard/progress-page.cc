@@ -76,6 +76,7 @@ void StartFix(HWND window, const ProgressPageView* view) {
   // repair cut short is finished when the next one begins.
   view->worker->journal = BeginRunJournal(LocalStateFolder(), {*view->folder}, false);
   job->journal = view->worker->journal;
+  job->jobs = ProcessorCount();
   view->worker->thread = StartWorkerThread(FixThreadProc, job.get());
   if (view->worker->thread) {
     job.release();  // the fix thread owns it now
