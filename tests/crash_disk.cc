@@ -1,9 +1,51 @@
 #include "tests/crash_disk.h"
-
-#include <mutex>
-
 #include <algorithm>
 #include <filesystem>
+
+#ifdef _WIN32
+#include <windows.h>
+ReentrantLock::ReentrantLock() : native_(new CRITICAL_SECTION) {
+  InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(native_));
+}
+ReentrantLock::~ReentrantLock() {
+  DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(native_));
+  delete static_cast<CRITICAL_SECTION*>(native_);
+}
+void ReentrantLock::lock() {
+  EnterCriticalSection(static_cast<CRITICAL_SECTION*>(native_));
+}
+void ReentrantLock::unlock() {
+  LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(native_));
+}
+#else
+#include <mutex>
+ReentrantLock::ReentrantLock() : native_(new std::recursive_mutex) {}
+ReentrantLock::~ReentrantLock() {
+  delete static_cast<std::recursive_mutex*>(native_);
+}
+void ReentrantLock::lock() {
+  static_cast<std::recursive_mutex*>(native_)->lock();
+}
+void ReentrantLock::unlock() {
+  static_cast<std::recursive_mutex*>(native_)->unlock();
+}
+#endif
+
+namespace {
+
+// Holds a lock for a scope.
+class Hold {
+ public:
+  explicit Hold(ReentrantLock* lock) : lock_(lock) { lock_->lock(); }
+  ~Hold() { lock_->unlock(); }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+ private:
+  ReentrantLock* lock_;
+};
+
+}  // namespace
 
 namespace fs = std::filesystem;
 
@@ -187,7 +229,7 @@ void CrashDisk::LoseUnflushed() {
 }
 
 NativeFile* CrashDisk::OpenExisting(const PathString& path, bool forWriting) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (crashed_)
     return nullptr;
   NativeFile* file = Real().OpenExisting(path, forWriting);
@@ -197,7 +239,7 @@ NativeFile* CrashDisk::OpenExisting(const PathString& path, bool forWriting) {
 }
 
 NativeFile* CrashDisk::CreateNew(const PathString& path) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!Proceed())
     return nullptr;
   NativeFile* file = Real().CreateNew(path);
@@ -214,18 +256,18 @@ NativeFile* CrashDisk::CreateNew(const PathString& path) {
 }
 
 void CrashDisk::Close(NativeFile* file) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   paths_.erase(file);
   Real().Close(file);
 }
 
 bool CrashDisk::Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   return !crashed_ && Real().Read(file, offset, buffer, count);
 }
 
 bool CrashDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   RememberOldBytes(file, offset, count);
   if (!Proceed()) {
     // A killed process may have written part of what it was writing.
@@ -238,7 +280,7 @@ bool CrashDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, 
 
 bool CrashDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
                           std::uint64_t toOffset, std::uint64_t count) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   RememberOldBytes(to, toOffset, count);
   if (!Proceed()) {
     if (crashed_ && operations_ == crashAt_ && mode_ == CrashMode::kKill && count > 1)
@@ -249,7 +291,7 @@ bool CrashDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile
 }
 
 bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   std::uint64_t oldSize = 0;
   if (mode_ != CrashMode::kKill && FileSizeOf(file, &oldSize) && size < oldSize) {
     RememberOldBytes(file, size, oldSize - size);
@@ -260,7 +302,7 @@ bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
 }
 
 bool CrashDisk::Flush(NativeFile* file) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!Proceed())
     return false;
   ++fileFlushes_;
@@ -281,7 +323,7 @@ bool CrashDisk::Flush(NativeFile* file) {
 }
 
 bool CrashDisk::Replace(const PathString& target, const PathString& replacement) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!Proceed())
     return false;
   // A rename without the platform's flush of the folder, which the model
@@ -308,7 +350,7 @@ bool CrashDisk::Replace(const PathString& target, const PathString& replacement)
 }
 
 bool CrashDisk::Remove(const PathString& path) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   Pending removed;
   removed.kind = Pending::kRemoved;
   removed.path = path;
@@ -355,14 +397,14 @@ void CrashDisk::CloseListing(DirectoryListing* listing) {
 }
 
 void CrashDisk::FlushFolder(const PathString& folder) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!Proceed())
     return;
   MakeFolderDurable(FolderKey(fs::path(folder)));
 }
 
 bool CrashDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!features_.insertRange || crashed_)
     return false;
   Pending inserted;
@@ -381,7 +423,7 @@ bool CrashDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_
 }
 
 bool CrashDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!features_.insertRange || crashed_)
     return false;
   Pending collapsed;
@@ -401,7 +443,7 @@ bool CrashDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint6
 }
 
 bool CrashDisk::FlushFileSystem(NativeFile*) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   if (!features_.fileSystemFlush || crashed_)
     return false;
   if (!Proceed())
@@ -413,7 +455,7 @@ bool CrashDisk::FlushFileSystem(NativeFile*) {
 }
 
 bool CrashDisk::Rename(const PathString& target, const PathString& replacement) {
-  std::lock_guard<std::recursive_mutex> hold(mutex_);
+  const Hold hold(&mutex_);
   Pending renamed;
   renamed.kind = Pending::kRenamed;
   renamed.path = target;

@@ -13,13 +13,27 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/platform.h"
 
 enum class CrashMode { kKill, kPowerLoss, kTornPowerLoss };
+
+// A lock that its holder may take again, for a disk used by a run's threads
+// at once (the Windows toolchain here has no std::recursive_mutex).
+class ReentrantLock {
+ public:
+  ReentrantLock();
+  ~ReentrantLock();
+  ReentrantLock(const ReentrantLock&) = delete;
+  ReentrantLock& operator=(const ReentrantLock&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  void* native_;
+};
 
 // What the disk offers beyond plain writes, so that each write path can be
 // walked whatever file system the tests run on: opening and closing ranges
@@ -103,7 +117,7 @@ class CrashDisk final : public DiskInterface {
   std::uint64_t operations_ = 0;
   bool crashed_ = false;
   // A run may read on one thread while it writes on another.
-  std::recursive_mutex mutex_;
+  ReentrantLock mutex_;
   std::map<NativeFile*, PathString> paths_;
   std::vector<Pending> pending_;
 };
