@@ -6,6 +6,7 @@
 // audio is never copied; elsewhere the repaired file is written beside the
 // original and renamed over it once durable.
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -28,6 +29,8 @@ constexpr std::uint64_t kBlock = 4096;
 // Outcomes of files that need nothing wait for their batch too; this many
 // at most, so that progress keeps moving and memory stays small.
 constexpr std::size_t kMostOutcomesHeld = 1024;
+// Reading more files at once than this gains nothing but open files.
+constexpr unsigned kMostReaders = 64;
 
 enum class Strategy { kNone, kInPlace, kInsert, kCopy, kSelfDurable };
 
@@ -273,32 +276,107 @@ bool Identify(EditStream* stream, std::uint64_t* device, std::uint64_t* index) {
   return stream->OriginalFile() && IdentifyFile(stream->OriginalFile(), device, index);
 }
 
+using Identity = std::pair<std::uint64_t, std::uint64_t>;
+
+struct Readers;
+
 // Where the fix loop's outcomes go: posted one by one as each file is done
 // (a preview, or a run without a journal), or held with their batch and
 // posted once it is committed, in the order the files came.
 struct Outcomes {
+  explicit Outcomes(const FixJob& fixJob) : job(fixJob) {}
   const FixJob& job;
   bool batched = false;
   std::vector<Staged> batch;
-  std::set<std::pair<std::uint64_t, std::uint64_t>> inBatch;  // files with a save waiting
+  std::set<Identity> inBatch;  // files with a save waiting
   std::size_t saves = 0;
   std::uint64_t bytes = 0;
-  // With overlap, the batch before this one commits on its own thread while
-  // this one is rendered; `inFlight` are its files.
-  bool overlap = false;
+  // With readers, files are read ahead on their own threads and the batch
+  // before this one commits on its own thread while this one is gathered.
+  Readers* readers = nullptr;
   WorkerThread* committing = nullptr;
-  std::set<std::pair<std::uint64_t, std::uint64_t>> inFlight;
+};
+
+// A file (or an album's decision) in the order the fix loop takes them.
+struct Pending {
+  enum class State { kWaiting, kReading, kRead, kSkipped };
+  State state = State::kWaiting;
+  PathString path;
+  Redecoding redecoding;
+  Staged staged;       // the file's outcome and save once read, or the decision
+  bool known = false;  // the file's identity, taken before it was read
+  Identity identity;
+  std::uint64_t handOffsBefore = 0;  // batches handed to commit when it was read
+};
+
+// Files read ahead on threads of their own while the fix loop takes them in
+// order. A file is read by one reader at a time and never while a batch
+// that saves it commits: a batch waits for the readers of its files before
+// it is handed to commit. A file read before a batch that saves it was
+// handed to commit (a second name of it) is read again afterwards.
+struct Readers {
+  const Outcomes* outcomes = nullptr;
+  Gate* gate = nullptr;
+  std::deque<Pending> pending;  // the front is taken next
+  std::size_t nextToRead = 0;   // no waiting file in `pending` before this
+  std::size_t window = 0;       // files read ahead at most
+  bool closing = false;
+  // Who sleeps on the gate, so that it is woken only when one of them can
+  // go on: the fix loop waits for `wanted` files read at the front.
+  std::size_t idleReaders = 0;
+  std::size_t blocked = 0;  // readers and batches waiting for one another
+  bool takerWaiting = false;
+  std::size_t wanted = 0;
+  std::multiset<Identity> reading;
+  std::set<Identity> writing;  // the files of the batch committing
+  std::uint64_t handOffs = 0;
+  std::deque<std::pair<std::uint64_t, std::set<Identity>>> handedOff;  // recent batches
+  std::vector<WorkerThread*> threads;
 };
 
 // A batch handed to the commit thread, which frees it.
 struct CommitWork {
   const FixJob* job;
+  Readers* readers;
   std::vector<Staged> batch;
 };
+
+// The readers wait for a batch's files while it commits.
+void BeginWriting(Readers* readers, const std::set<Identity>& files) {
+  if (!readers)
+    return;
+  LockGate(readers->gate);
+  auto beingRead = [&] {
+    for (const Identity& file : files) {
+      if (readers->reading.count(file))
+        return true;
+    }
+    return false;
+  };
+  while (beingRead()) {
+    ++readers->blocked;
+    WaitGate(readers->gate);
+    --readers->blocked;
+  }
+  readers->writing = files;
+  readers->handedOff.emplace_back(readers->handOffs++, files);
+  UnlockGate(readers->gate);
+}
+
+void EndWriting(Readers* readers) {
+  if (!readers)
+    return;
+  LockGate(readers->gate);
+  readers->writing.clear();
+  if (readers->blocked)
+    WakeGate(readers->gate);
+  UnlockGate(readers->gate);
+}
 
 ThreadResult THREAD_CALL CommitThreadProc(void* param) {
   std::unique_ptr<CommitWork> work(static_cast<CommitWork*>(param));
   CommitBatch(*work->job, &work->batch);
+  EndWriting(work->readers);
   return 0;
 }
 
@@ -308,47 +386,36 @@ void WaitForCommit(Outcomes* outcomes) {
     return;
   JoinWorkerThread(outcomes->committing);
   outcomes->committing = nullptr;
-  outcomes->inFlight.clear();
 }
 
-// Commits the batch held so far: on its own thread with overlap, so that
+// Commits the batch held so far: with readers on its own thread, so that
 // the next files are read while this batch is written and flushed; batches
 // still commit one after the other, and tell their outcomes in order.
 void Commit(Outcomes* outcomes, bool last = false) {
   WaitForCommit(outcomes);
-  if (outcomes->overlap && !last && !outcomes->batch.empty()) {
+  Readers* readers = outcomes->readers;
+  BeginWriting(readers, outcomes->inBatch);
+  if (readers && !last && !outcomes->batch.empty()) {
     auto work = std::make_unique<CommitWork>();
     work->job = &outcomes->job;
+    work->readers = readers;
     work->batch = std::move(outcomes->batch);
     outcomes->batch.clear();
     CommitWork* handed = work.get();
     outcomes->committing = StartWorkerThread(CommitThreadProc, handed);
     if (outcomes->committing) {
       work.release();  // the commit thread owns it now
-      outcomes->inFlight = std::move(outcomes->inBatch);
     } else {
       CommitBatch(outcomes->job, &work->batch);  // no thread: in turn
+      EndWriting(readers);
     }
   } else {
     CommitBatch(outcomes->job, &outcomes->batch);
+    EndWriting(readers);
   }
   outcomes->inBatch.clear();
   outcomes->saves = 0;
   outcomes->bytes = 0;
-}
-
-// While a batch commits, a file that it is saving under another name (a
-// link) is not even read until that save is done: reading it could see the
-// save half done, or take the save's own journal for one left by a crash.
-void WaitIfInFlight(Outcomes* outcomes, const PathString& path) {
-  if (!outcomes->committing)
-    return;
-  std::uint64_t device = 0, index = 0;
-  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
-  const bool known = file && IdentifyFile(file, &device, &index);
-  CloseNativeFile(file);
-  if (!known || outcomes->inFlight.count({device, index}))
-    WaitForCommit(outcomes);
 }
 
 void Hold(Outcomes* outcomes, Staged staged) {
@@ -360,6 +427,7 @@ void Hold(Outcomes* outcomes, Staged staged) {
 
 void Prepare(const Outcomes& outcomes, const PathString& path, const Redecoding& redecoding,
              Staged* staged) {
+  *staged = Staged();
   staged->outcome = std::make_unique<FileOutcome>();
   staged->message = PrepareRepair(path, redecoding, outcomes.job.id3v2Version,
                                   staged->outcome.get(), &staged->stream);
@@ -367,6 +435,218 @@ void Prepare(const Outcomes& outcomes, const PathString& path, const Redecoding&
     staged->stream.reset();
     Fail(staged);
   }
+}
+
+// Reads a file beside the other readers and the batch committing (see
+// Readers); called without the gate held.
+void ReadGuarded(Readers* readers, Pending* item) {
+  NativeFile* file = OpenExistingFile(item->path, false);
+  item->known = file && IdentifyFile(file, &item->identity.first, &item->identity.second);
+  CloseNativeFile(file);
+  LockGate(readers->gate);
+  // A file that cannot be told apart waits for any batch committing.
+  while (item->known
+             ? readers->writing.count(item->identity) || readers->reading.count(item->identity)
+             : !readers->writing.empty()) {
+    ++readers->blocked;
+    WaitGate(readers->gate);
+    --readers->blocked;
+  }
+  if (item->known)
+    readers->reading.insert(item->identity);
+  item->handOffsBefore = readers->handOffs;
+  UnlockGate(readers->gate);
+
+  Prepare(*readers->outcomes, item->path, item->redecoding, &item->staged);
+
+  LockGate(readers->gate);
+  if (item->known)
+    readers->reading.erase(readers->reading.find(item->identity));
+  if (readers->blocked)
+    WakeGate(readers->gate);
+  UnlockGate(readers->gate);
+}
+
+// The files at the front of `pending` that are read (or skipped) and the
+// decisions among them, in a row. Called with the gate held.
+std::size_t ReadyAtFront(const Readers& readers) {
+  std::size_t ready = 0;
+  for (const Pending& item : readers.pending) {
+    if (item.state == Pending::State::kWaiting || item.state == Pending::State::kReading)
+      break;
+    ++ready;
+  }
+  return ready;
+}
+
+ThreadResult THREAD_CALL ReaderThreadProc(void* param) {
+  auto* readers = static_cast<Readers*>(param);
+  LockGate(readers->gate);
+  for (;;) {
+    std::deque<Pending>& pending = readers->pending;
+    while (readers->nextToRead < pending.size() &&
+           pending[readers->nextToRead].state != Pending::State::kWaiting)
+      ++readers->nextToRead;
+    if (readers->nextToRead == pending.size()) {
+      if (readers->closing)
+        break;
+      ++readers->idleReaders;
+      WaitGate(readers->gate);
+      --readers->idleReaders;
+      continue;
+    }
+    // The fix loop takes nothing out of `pending` while it is being read.
+    Pending& item = pending[readers->nextToRead++];
+    if (StopRequested(readers->outcomes->job)) {
+      item.state = Pending::State::kSkipped;  // never opened
+    } else {
+      item.state = Pending::State::kReading;
+      UnlockGate(readers->gate);
+      ReadGuarded(readers, &item);
+      LockGate(readers->gate);
+      item.state = Pending::State::kRead;
+    }
+    if (readers->takerWaiting && ReadyAtFront(*readers) >= readers->wanted)
+      WakeGate(readers->gate);
+  }
+  UnlockGate(readers->gate);
+  return 0;
+}
+
+// Whether a batch saving the pending file was handed to commit after the
+// file was read: what it read is gone.
+bool ReadBeforeItsSave(Readers* readers, const Pending& item) {
+  if (!item.known)
+    return false;
+  LockGate(readers->gate);
+  bool found = false;
+  for (const auto& [number, files] : readers->handedOff) {
+    if (number >= item.handOffsBefore && files.count(item.identity))
+      found = true;
+  }
+  UnlockGate(readers->gate);
+  return found;
+}
+
+// Forgets the batches handed to commit before any file still to be taken
+// was read. Called with the gate held.
+void ForgetOldHandOffs(Readers* readers, const std::vector<Pending>& taken) {
+  std::uint64_t oldest = readers->handOffs;
+  auto note = [&oldest](const Pending& item) {
+    if (item.state == Pending::State::kReading || item.state == Pending::State::kRead)
+      oldest = std::min(oldest, item.handOffsBefore);
+  };
+  std::for_each(readers->pending.begin(), readers->pending.end(), note);
+  std::for_each(taken.begin(), taken.end(), note);
+  while (!readers->handedOff.empty() && readers->handedOff.front().first < oldest)
+    readers->handedOff.pop_front();
+}
+
+// Takes a file once read, with its outcome and save, into the batch.
+void Accept(Outcomes* outcomes, const PathString& path, const Redecoding& redecoding, Staged staged,
+            const Pending* read) {
+  // Two names of one file are never in one batch: the second is read again
+  // once the first is saved.
+  const bool stale = read && ReadBeforeItsSave(outcomes->readers, *read);
+  if (stale || (staged.stream && outcomes->inBatch.count({staged.device, staged.index}))) {
+    staged.stream.reset();
+    Commit(outcomes);
+    WaitForCommit(outcomes);
+    if (outcomes->readers) {
+      Pending again;
+      again.path = path;
+      again.redecoding = redecoding;
+      ReadGuarded(outcomes->readers, &again);
+      staged = std::move(again.staged);
+    } else {
+      Prepare(*outcomes, path, redecoding, &staged);
+    }
+  }
+  if (staged.stream) {
+    outcomes->inBatch.insert({staged.device, staged.index});
+    ++outcomes->saves;
+    // The journal holds about the old and the new tag.
+    outcomes->bytes += 2 * staged.stream->NewBytes();
+  }
+  Hold(outcomes, std::move(staged));
+}
+
+// Waits until `wanted` files at the front of `pending` are read, then takes
+// every one read so far into the batch, in order.
+void TakeReady(Outcomes* outcomes, std::size_t wanted) {
+  Readers* readers = outcomes->readers;
+  std::vector<Pending> taken;
+  LockGate(readers->gate);
+  readers->wanted = std::min(wanted, readers->pending.size());
+  while (ReadyAtFront(*readers) < readers->wanted) {
+    readers->takerWaiting = true;
+    WaitGate(readers->gate);
+    readers->takerWaiting = false;
+  }
+  for (std::size_t ready = ReadyAtFront(*readers); ready > 0; --ready) {
+    Pending item = std::move(readers->pending.front());
+    readers->pending.pop_front();
+    if (readers->nextToRead > 0)
+      --readers->nextToRead;
+    taken.push_back(std::move(item));
+  }
+  ForgetOldHandOffs(readers, taken);
+  UnlockGate(readers->gate);
+
+  for (Pending& item : taken) {
+    if (item.state == Pending::State::kSkipped)
+      continue;
+    if (item.staged.decision)
+      Hold(outcomes, std::move(item.staged));
+    else
+      Accept(outcomes, item.path, item.redecoding, std::move(item.staged), &item);
+  }
+}
+
+void Submit(Outcomes* outcomes, Pending item) {
+  Readers* readers = outcomes->readers;
+  LockGate(readers->gate);
+  readers->pending.push_back(std::move(item));
+  if (readers->idleReaders)
+    WakeGate(readers->gate);
+  UnlockGate(readers->gate);
+  // Half the window at a time, so that the fix loop and the readers wake
+  // each other seldom.
+  if (readers->pending.size() > readers->window)
+    TakeReady(outcomes, readers->window / 2);
+}
+
+void StartReaders(Outcomes* outcomes, Readers* readers, unsigned count) {
+  readers->outcomes = outcomes;
+  readers->gate = CreateGate();
+  readers->window = 8 * std::size_t(count) + 8;
+  for (unsigned i = 0; i < count; ++i) {
+    if (WorkerThread* thread = StartWorkerThread(ReaderThreadProc, readers))
+      readers->threads.push_back(thread);
+  }
+  if (readers->threads.empty()) {
+    DestroyGate(readers->gate);
+    return;  // no thread: files are read in turn
+  }
+  outcomes->readers = readers;
+}
+
+// Takes every file still pending, then ends the readers.
+void StopReaders(Outcomes* outcomes) {
+  Readers* readers = outcomes->readers;
+  if (!readers)
+    return;
+  while (!readers->pending.empty())
+    TakeReady(outcomes, readers->window / 2);
+  LockGate(readers->gate);
+  readers->closing = true;
+  WakeGate(readers->gate);
+  UnlockGate(readers->gate);
+  for (WorkerThread* thread : readers->threads)
+    JoinWorkerThread(thread);
+  WaitForCommit(outcomes);
+  outcomes->readers = nullptr;
+  DestroyGate(readers->gate);
 }
 
 void HandleFile(Outcomes* outcomes, const PathString& path, const Redecoding& redecoding) {
@@ -379,28 +659,25 @@ void HandleFile(Outcomes* outcomes, const PathString& path, const Redecoding& re
       outcome.release();  // the receiver owns it now
     return;
   }
-  WaitIfInFlight(outcomes, path);
+  if (outcomes->readers) {
+    Pending item;
+    item.path = path;
+    item.redecoding = redecoding;
+    Submit(outcomes, std::move(item));
+    return;
+  }
   Staged staged;
   Prepare(*outcomes, path, redecoding, &staged);
-  // Two names of one file are never in one batch: the second is read again
-  // once the first is saved.
-  if (staged.stream && outcomes->inBatch.count({staged.device, staged.index})) {
-    staged.stream.reset();
-    Commit(outcomes);
-    WaitForCommit(outcomes);
-    Prepare(*outcomes, path, redecoding, &staged);
-  }
-  if (staged.stream) {
-    outcomes->inBatch.insert({staged.device, staged.index});
-    ++outcomes->saves;
-    // The journal holds about the old and the new tag.
-    outcomes->bytes += 2 * staged.stream->NewBytes();
-  }
-  Hold(outcomes, std::move(staged));
+  Accept(outcomes, path, redecoding, std::move(staged), nullptr);
 }
 
 void HandleDecision(Outcomes* outcomes, std::unique_ptr<AlbumDecision> decision) {
-  if (outcomes->batched) {
+  if (outcomes->readers) {
+    Pending item;
+    item.state = Pending::State::kRead;
+    item.staged.decision = std::move(decision);
+    Submit(outcomes, std::move(item));
+  } else if (outcomes->batched) {
     Staged staged;
     staged.decision = std::move(decision);
     Hold(outcomes, std::move(staged));
@@ -474,9 +751,11 @@ void FixAlbums(Outcomes* outcomes) {
 }  // namespace
 
 void FixFiles(const FixJob& job) {
-  Outcomes outcomes{job};
+  Outcomes outcomes(job);
   outcomes.batched = job.journal && !job.preview;
-  outcomes.overlap = outcomes.batched && job.jobs > 1;
+  Readers readers;
+  if (outcomes.batched && job.jobs > 1)
+    StartReaders(&outcomes, &readers, std::min(job.jobs, kMostReaders));
   if (job.automatic) {
     FixAlbums(&outcomes);
   } else {
@@ -488,5 +767,6 @@ void FixFiles(const FixJob& job) {
       HandleFile(&outcomes, path, redecoding);
     }
   }
+  StopReaders(&outcomes);
   Commit(&outcomes, /*last=*/true);  // nothing left to read meanwhile
 }

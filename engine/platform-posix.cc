@@ -135,6 +135,36 @@ unsigned ProcessorCount() {
   return online > 0 ? unsigned(online) : 1;
 }
 
+struct Gate {
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t condition = PTHREAD_COND_INITIALIZER;
+};
+
+Gate* CreateGate() {
+  return new Gate;
+}
+
+void DestroyGate(Gate* gate) {
+  if (!gate)
+    return;
+  pthread_cond_destroy(&gate->condition);
+  pthread_mutex_destroy(&gate->mutex);
+  delete gate;
+}
+
+void LockGate(Gate* gate) {
+  pthread_mutex_lock(&gate->mutex);
+}
+void UnlockGate(Gate* gate) {
+  pthread_mutex_unlock(&gate->mutex);
+}
+void WaitGate(Gate* gate) {
+  pthread_cond_wait(&gate->condition, &gate->mutex);
+}
+void WakeGate(Gate* gate) {
+  pthread_cond_broadcast(&gate->condition);
+}
+
 // The platform's own disk: the file operations and folder listing below.
 struct PosixDisk final : DiskInterface {
   NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
@@ -578,15 +608,26 @@ std::unique_ptr<CodePageTable> BuildTable(const CodePageInfo& info) {
 }
 
 const CodePageTable* TableFor(unsigned codePage) {
+  // Tables live as long as the process, so each thread keeps the one it
+  // used last and readers of one page do not meet on the lock.
+  thread_local unsigned lastPage = 0;
+  thread_local const CodePageTable* lastTable = nullptr;
+  if (lastTable && lastPage == codePage)
+    return lastTable;
   static std::mutex mutex;
   static std::map<unsigned, std::unique_ptr<CodePageTable>> tables;
   std::lock_guard<std::mutex> lock(mutex);
   auto it = tables.find(codePage);
-  if (it != tables.end())
-    return it->second.get();
+  if (it != tables.end()) {
+    lastPage = codePage;
+    lastTable = it->second.get();
+    return lastTable;
+  }
   const CodePageInfo* info = FindCodePage(codePage);
   std::unique_ptr<CodePageTable> table = info ? BuildTable(*info) : nullptr;
-  return (tables[codePage] = std::move(table)).get();
+  lastTable = (tables[codePage] = std::move(table)).get();
+  lastPage = codePage;
+  return lastTable;
 }
 
 // The part of a locale name before its territory, codeset and modifier, and

@@ -90,6 +90,30 @@ unsigned ProcessorCount() {
   return info.dwNumberOfProcessors > 0 ? unsigned(info.dwNumberOfProcessors) : 1;
 }
 
+struct Gate {
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
+};
+
+Gate* CreateGate() {
+  return new Gate;
+}
+void DestroyGate(Gate* gate) {
+  delete gate;
+}
+void LockGate(Gate* gate) {
+  AcquireSRWLockExclusive(&gate->lock);
+}
+void UnlockGate(Gate* gate) {
+  ReleaseSRWLockExclusive(&gate->lock);
+}
+void WaitGate(Gate* gate) {
+  SleepConditionVariableSRW(&gate->condition, &gate->lock, INFINITE, 0);
+}
+void WakeGate(Gate* gate) {
+  WakeAllConditionVariable(&gate->condition);
+}
+
 // The platform's own disk: the file operations and folder listing below.
 struct Win32Disk final : DiskInterface {
   NativeFile* OpenExisting(const PathString& path, bool forWriting) override;

@@ -89,6 +89,17 @@ void JoinWorkerThread(WorkerThread* thread);
 // The processors this process may run on; at least 1.
 unsigned ProcessorCount();
 
+// A lock with one condition on it, for threads that hand work to each other.
+// `WaitGate` is called with the lock held; it releases the lock while it
+// sleeps and holds it again when woken. `WakeGate` wakes every waiter.
+struct Gate;
+Gate* CreateGate();
+void DestroyGate(Gate* gate);
+void LockGate(Gate* gate);
+void UnlockGate(Gate* gate);
+void WaitGate(Gate* gate);
+void WakeGate(Gate* gate);
+
 // --- Directory listing -------------------------------------------------------
 
 struct DirectoryEntry {

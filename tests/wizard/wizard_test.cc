@@ -205,15 +205,28 @@ struct CancellingDisk final : DiskInterface {
       return Real().OpenExisting(path, forWriting);
     }
     NoteWorker();
+    // Readers beside the one that presses Cancel open no song for the first
+    // time until the stop is seen: each holds at most the one it took.
+    bool cancelHere = false, wait = false;
+    AcquireSRWLockExclusive(&lock);
     if (std::find(fileOpens.begin(), fileOpens.end(), path) == fileOpens.end()) {
       fileOpens.push_back(path);
+      wait = cancelling;
       if (fileOpens.size() == cancelAtFileOpen) {
-        CancelAndHold();
+        cancelHere = cancelling = true;
       }
+    }
+    ReleaseSRWLockExclusive(&lock);
+    if (cancelHere) {
+      CancelAndHold();
+    } else if (wait) {
+      WaitFor([&] { return stopSeen.load(); });
     }
     NativeFile* file = Real().OpenExisting(path, forWriting);
     if (file) {
+      AcquireSRWLockExclusive(&lock);
       opened.insert(path);
+      ReleaseSRWLockExclusive(&lock);
     }
     return file;
   }
@@ -309,6 +322,7 @@ struct CancellingDisk final : DiskInterface {
   std::size_t cancelAtFileOpen = 0;  // 0: never
   std::uint64_t cancelAtEntry = 0;   // 0: never
   std::atomic<bool> stopSeen{false};
+  bool cancelling = false;  // under `lock`
 
   // What the run did; read only once its workers have ended.
   std::vector<PathString> fileOpens;  // each music file once, in order
@@ -384,25 +398,40 @@ struct CancelledWizard : Wizard {
   CancellingDisk disk;
 };
 
-// Cancel pressed while the K-th file is in hand: the worker reads no file
-// after it, and the saves it has in hand (the K files, one batch) complete.
-// Exactly those K files are repaired; every other file is byte for byte as
-// it was and was not even opened.
+// The threads that read songs ahead of the fix loop: one per processor
+// where there are several, as the wizard runs it.
+std::size_t SongReaders() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const std::size_t processors = info.dwNumberOfProcessors;
+  return processors > 1 ? std::min<std::size_t>(processors, 64) : 0;
+}
+
+// Cancel pressed while the K-th file is in hand: no file is opened after it
+// but the one each other reader took before Cancel, and the saves in hand
+// (the files opened, one batch) complete. Exactly the files opened are
+// repaired; every other file is byte for byte as it was.
 struct CancelWhileFixing : CancelledWizard, ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(CancelWhileFixing, StopsAfterTheFilesInHand) {
   const std::size_t inHand = GetParam();
   disk.cancelAtFileOpen = inHand;
   ASSERT_NO_FATAL_FAILURE(FixUntilCancelled());
-  EXPECT_EQ(disk.Workers().size(), 2u);  // the scan, then the fix
+  const std::size_t readers = SongReaders();
+  // The scan, then the fix, and the readers that opened a song.
+  EXPECT_GE(disk.Workers().size(), 2u);
+  EXPECT_LE(disk.Workers().size(), 2u + readers);
 
   std::string seen;
   for (const PathString& path : disk.fileOpens) {
     seen +=
         fs::path(Relative(path)).string() + (disk.opened.count(path) ? "" : " (not opened)") + "\n";
   }
-  ASSERT_EQ(disk.fileOpens.size(), inHand) << seen;
-  EXPECT_EQ(disk.opened.size(), inHand) << seen;
+  const std::size_t mostInHand =
+      std::min<std::size_t>(kFiles, inHand + (readers ? readers - 1 : 0));
+  ASSERT_GE(disk.fileOpens.size(), inHand) << seen;
+  ASSERT_LE(disk.fileOpens.size(), mostInHand) << seen;
+  EXPECT_EQ(disk.opened.size(), disk.fileOpens.size()) << seen;
   std::set<std::wstring> repaired;
   for (const PathString& path : disk.fileOpens) {
     repaired.insert(Relative(path));
