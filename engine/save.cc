@@ -373,20 +373,37 @@ using RangeReader = std::function<bool(std::uint64_t offset, std::uint64_t count
 // What tells a file from the same file changed: a CRC-32 of its first and
 // last 64 KiB and of the bytes a save replaced, read as ranges. Reading the
 // whole of every file would cost more than the repair itself; the size is
-// compared besides.
+// compared besides. The caller may hand over what it has already read or
+// summed: the replaced bytes, and the CRC-32 of the last 64 KiB.
+constexpr std::uint64_t kEdge = 64 * 1024;
+
+struct KnownParts {
+  const std::string* replaced = nullptr;
+  const uLong* endChecksum = nullptr;
+};
+
 bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t offset,
-                     std::uint64_t length, std::uint32_t* crc) {
-  constexpr std::uint64_t kEdge = 64 * 1024;
+                     std::uint64_t length, std::uint32_t* crc, KnownParts known = {}) {
   const std::uint64_t edge = std::min(kEdge, size);
   const std::pair<std::uint64_t, std::uint64_t> ranges[] = {
       {0, edge}, {offset, length}, {size - edge, edge}};
   uLong value = crc32(0, nullptr, 0);
   std::string bytes;
-  for (const auto& [start, count] : ranges) {
-    bytes.clear();
-    if (!read(start, count, &bytes) || bytes.size() != count)
-      return false;
-    value = crc32(value, reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size()));
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& [start, count] = ranges[i];
+    if (i == 2 && known.endChecksum) {
+      value = crc32_combine(value, *known.endChecksum, z_off_t(count));
+      break;
+    }
+    const std::string* part = &bytes;
+    if (i == 1 && known.replaced && known.replaced->size() == count) {
+      part = known.replaced;
+    } else {
+      bytes.clear();
+      if (!read(start, count, &bytes) || bytes.size() != count)
+        return false;
+    }
+    value = crc32(value, reinterpret_cast<const Bytef*>(part->data()), uInt(part->size()));
   }
   *crc = std::uint32_t(value);
   return true;
@@ -428,10 +445,28 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   const RangeReader repaired = [this](std::uint64_t offset, std::uint64_t count, std::string* out) {
     return ReadContent(offset, count, out);
   };
-  return original(from, oldEnd - from, &record->originalBytes) &&
-         SampledChecksum(original, originalLength_, from, oldEnd - from,
-                         &record->originalChecksum) &&
-         SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum);
+  if (!original(from, oldEnd - from, &record->originalBytes))
+    return false;
+  // Where both ends are the same bytes of the unchanged audio, they are
+  // read and summed once.
+  const std::uint64_t edge = std::min(kEdge, originalLength_);
+  uLong endChecksum = 0;
+  KnownParts known;
+  known.replaced = &record->originalBytes;
+  if (edge == std::min(kEdge, newLength) && originalLength_ - oldEnd >= edge) {
+    std::string end;
+    if (!original(originalLength_ - edge, edge, &end))
+      return false;
+    endChecksum = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(end.data()),
+                        uInt(end.size()));
+    known.endChecksum = &endChecksum;
+  }
+  if (!SampledChecksum(original, originalLength_, from, oldEnd - from, &record->originalChecksum,
+                       known))
+    return false;
+  known.replaced = nullptr;
+  return SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum,
+                         known);
 }
 
 namespace {
