@@ -177,8 +177,8 @@ const OptionRule kOptionRules[] = {
        return std::string();
      }},
     {'j', "jobs", Takes::kValue, "N",
-     "threads for a real run (default: one per\nprocessor); with 2 or more the next files are\n"
-     "read while a batch of saves is made durable",
+     "files read at once in a real run (default: one\nper processor); with 2 or more they are read\n"
+     "while a batch of saves is made durable",
      [](Options* o, const PathString& raw) {
        const std::string value = Narrow(raw);
        unsigned jobs = 0;

@@ -79,10 +79,13 @@ bool WriteCopy(Staged* staged, bool* secured) {
 // can; true when it did. The room is made durable before the tag is written
 // into it, so that a crash can never leave the old tag's blocks overwritten
 // where the file still reads them as the old tag.
-bool InsertRoom(Staged* staged) {
+// A file system that could not open room once is not asked again in the
+// batch (`cannotInsert` holds its device).
+bool InsertRoom(Staged* staged, std::set<std::uint64_t>* cannotInsert) {
   const SaveRecord& record = staged->record;
   if (record.repairedSize <= record.originalSize || record.offset != 0 ||
-      (record.repairedSize - record.originalSize) % kBlock != 0)
+      (record.repairedSize - record.originalSize) % kBlock != 0 ||
+      cannotInsert->count(staged->device))
     return false;
   staged->writer = OpenExistingFile(staged->stream->target(), true);
   if (staged->writer &&
@@ -91,6 +94,8 @@ bool InsertRoom(Staged* staged) {
     staged->ok = true;
     return true;
   }
+  if (staged->writer)
+    cannotInsert->insert(staged->device);
   CloseNativeFile(staged->writer);
   staged->writer = nullptr;
   return false;
@@ -216,8 +221,9 @@ void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
   } else if (!saves.empty()) {
     bool unsettled = false;
     std::vector<Staged*> inserted, written;
+    std::set<std::uint64_t> cannotInsert;
     for (Staged& staged : *batch) {
-      if (staged.stream && InsertRoom(&staged))
+      if (staged.stream && InsertRoom(&staged, &cannotInsert))
         inserted.push_back(&staged);
     }
     if (!MakeDurable(inserted))

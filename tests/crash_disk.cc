@@ -404,41 +404,43 @@ void CrashDisk::FlushFolder(const PathString& folder) {
 }
 
 bool CrashDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
-  const Hold hold(&mutex_);
-  if (!features_.insertRange || crashed_)
-    return false;
-  Pending inserted;
-  inserted.kind = Pending::kInserted;
-  inserted.path = paths_[file];
-  inserted.offset = offset;
-  inserted.count = count;
-  if (!IdentifyFile(file, &inserted.device, &inserted.index) || !Proceed())
-    return false;
-  if (!RealInsert(file, offset, count))
-    return false;
-  ++inserts_;
-  if (mode_ != CrashMode::kKill)
-    pending_.push_back(std::move(inserted));
-  return true;
+  return ShiftRange(Pending::kInserted, file, offset, count);
 }
 
 bool CrashDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+  return ShiftRange(Pending::kCollapsed, file, offset, count);
+}
+
+// Opens (kInserted) or closes (kCollapsed) `count` bytes at `offset`; until
+// flushed, a power loss takes it back (a collapse keeps the bytes it cut).
+bool CrashDisk::ShiftRange(Pending::Kind kind, NativeFile* file, std::uint64_t offset,
+                           std::uint64_t count) {
   const Hold hold(&mutex_);
   if (!features_.insertRange || crashed_)
     return false;
-  Pending collapsed;
-  collapsed.kind = Pending::kCollapsed;
-  collapsed.path = paths_[file];
-  collapsed.offset = offset;
-  collapsed.count = count;
-  collapsed.oldBytes.assign(std::size_t(count), '\0');
-  if (!IdentifyFile(file, &collapsed.device, &collapsed.index) ||
-      !Real().Read(file, offset, &collapsed.oldBytes[0], collapsed.oldBytes.size()) || !Proceed())
+  Pending shifted;
+  shifted.kind = kind;
+  shifted.path = paths_[file];
+  shifted.offset = offset;
+  shifted.count = count;
+  if (!IdentifyFile(file, &shifted.device, &shifted.index))
     return false;
-  if (!RealCollapse(file, offset, count))
+  if (kind == Pending::kCollapsed) {
+    shifted.oldBytes.assign(std::size_t(count), '\0');
+    if (!Real().Read(file, offset, &shifted.oldBytes[0], shifted.oldBytes.size()))
+      return false;
+  }
+  if (!Proceed())
     return false;
+  if (kind == Pending::kInserted) {
+    if (!RealInsert(file, offset, count))
+      return false;
+    ++inserts_;
+  } else if (!RealCollapse(file, offset, count)) {
+    return false;
+  }
   if (mode_ != CrashMode::kKill)
-    pending_.push_back(std::move(collapsed));
+    pending_.push_back(std::move(shifted));
   return true;
 }
 

@@ -106,6 +106,7 @@ class CrashDisk final : public DiskInterface {
   void RememberOldBytes(NativeFile* file, std::uint64_t offset, std::uint64_t count);
 
   bool SameFile(const Pending& pending, NativeFile* file) const;
+  bool ShiftRange(Pending::Kind kind, NativeFile* file, std::uint64_t offset, std::uint64_t count);
   void MakeFolderDurable(const PathString& key);
 
   std::uint64_t crashAt_;
