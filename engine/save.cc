@@ -457,8 +457,8 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
     std::string end;
     if (!original(originalLength_ - edge, edge, &end))
       return false;
-    endChecksum = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(end.data()),
-                        uInt(end.size()));
+    endChecksum =
+        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(end.data()), uInt(end.size()));
     known.endChecksum = &endChecksum;
   }
   if (!SampledChecksum(original, originalLength_, from, oldEnd - from, &record->originalChecksum,

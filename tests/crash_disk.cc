@@ -232,6 +232,10 @@ NativeFile* CrashDisk::OpenExisting(const PathString& path, bool forWriting) {
   const Hold hold(&mutex_);
   if (crashed_)
     return nullptr;
+  const std::size_t suffix = path.size() < 4 ? 0 : path.size() - 4;
+  if (stop_ && path.compare(suffix, PathString::npos, PathString{'.', 'm', 'p', '3'}) == 0 &&
+      songsOpened_.insert(path).second && songsOpened_.size() == stopAtSongOpen_)
+    stop_->store(true);
   NativeFile* file = Real().OpenExisting(path, forWriting);
   if (file)
     paths_[file] = path;

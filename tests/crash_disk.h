@@ -11,8 +11,10 @@
 // Flushes are modelled, not made: the real disk is never flushed through it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,15 @@ class CrashDisk final : public DiskInterface {
   std::uint64_t fileFlushes() const { return fileFlushes_; }
   std::uint64_t inserts() const { return inserts_; }
 
+  // Sets `*stop` when the `count`-th song (a path ending in ".mp3") is
+  // opened for the first time, as a user's Ctrl-C at that moment would.
+  void StopAtSongOpen(std::size_t count, std::atomic<bool>* stop) {
+    stopAtSongOpen_ = count;
+    stop_ = stop;
+  }
+  // The songs opened so far, each once.
+  std::set<PathString> songsOpened() const { return songsOpened_; }
+
  private:
   // What a power loss would take back: unflushed bytes of a file, or a
   // creation or removal in a folder not flushed since.
@@ -109,6 +120,9 @@ class CrashDisk final : public DiskInterface {
   bool ShiftRange(Pending::Kind kind, NativeFile* file, std::uint64_t offset, std::uint64_t count);
   void MakeFolderDurable(const PathString& key);
 
+  std::size_t stopAtSongOpen_ = 0;
+  std::atomic<bool>* stop_ = nullptr;
+  std::set<PathString> songsOpened_;
   std::uint64_t crashAt_;
   CrashMode mode_;
   DiskFeatures features_;

@@ -64,7 +64,8 @@ std::vector<Received> RunScan(const PathString& folder) {
 }
 
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
-                             RunJournal* journal, std::size_t batchFiles, unsigned jobs) {
+                             RunJournal* journal, std::size_t batchFiles, unsigned jobs,
+                             const std::atomic<bool>* stop) {
   NotifyTarget target = CreateNotifyTarget();
   auto* job = new FixJob;
   job->window = target;
@@ -73,6 +74,7 @@ std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned code
   job->journal = journal;
   job->batchFiles = batchFiles;
   job->jobs = jobs;
+  job->stopRequested = stop;
   return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
 }
 

@@ -2,6 +2,7 @@
 // arrives, in order, freeing every payload once.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,11 @@ std::vector<Received> RunScan(const PathString& folder);
 // Repairs `files` on the fix thread and returns the notifications up to and
 // including WM_FIX_COMPLETE.
 // With a journal, saves go in batches of at most `batchFiles`; with `jobs`
-// 2 or more the next batch is read while one commits.
+// 2 or more that many threads read the next files while a batch commits;
+// `stop` is the receiver's stop flag.
 std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned codePage,
                              RunJournal* journal = nullptr, std::size_t batchFiles = 256,
-                             unsigned jobs = 1);
+                             unsigned jobs = 1, const std::atomic<bool>* stop = nullptr);
 
 // The same in automatic mode, with the pages named per album.
 std::vector<Received> RunAutoFix(const std::vector<PathString>& files,

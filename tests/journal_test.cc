@@ -2,8 +2,10 @@
 // short by each write path, flushes that grow with batches, scratch journals.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -238,18 +240,19 @@ std::map<std::string, std::string> Songs(const fs::path& root) {
 
 }  // namespace
 
-// Each batch commits on its own thread while the next is read. The run must
-// do exactly what a run in turn does: the same bytes, the same outcomes in
-// the same order, the same changing operations (so that crash points mean
-// the same), and a link to a file whose save is in flight is read only once
-// that save is done (it then needs nothing).
+// With 2 or more jobs the files are read ahead on that many threads and each
+// batch commits on its own thread. The run must do exactly what a run in
+// turn does: the same bytes, the same outcomes in the same order, the same
+// changing operations (so that crash points mean the same), and a link to a
+// file saved earlier in the run comes out as needing nothing, whether it was
+// read before that save (and so read again) or after it.
 TEST(GroupCommit, BatchesCommittedWhileTheNextIsReadDoWhatARunInTurnDoes) {
   for (const bool insertRange : {true, false}) {
     SCOPED_TRACE(insertRange ? "insert range" : "copies");
     std::vector<std::map<std::string, std::string>> songs;
     std::vector<std::vector<Received>> outcomes;
     std::vector<std::uint64_t> operations;
-    for (const unsigned jobs : {1u, 2u}) {
+    for (const unsigned jobs : {1u, 2u, 4u}) {
       TempFolder folder, state;
       const LinkedLibrary library(folder);
       CrashDisk counter(0, CrashMode::kKill, DiskFeatures{insertRange, true});
@@ -261,18 +264,66 @@ TEST(GroupCommit, BatchesCommittedWhileTheNextIsReadDoWhatARunInTurnDoes) {
       songs.push_back(Songs(folder.path()));
       EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
     }
-    EXPECT_TRUE(songs[0] == songs[1]);
-    EXPECT_EQ(operations[0], operations[1]);
-    ASSERT_EQ(outcomes[0].size(), outcomes[1].size());
-    for (std::size_t i = 0; i < outcomes[0].size(); ++i) {
-      EXPECT_EQ(outcomes[0][i].message, outcomes[1][i].message) << i;
-      EXPECT_EQ(fs::path(outcomes[0][i].path).filename(), fs::path(outcomes[1][i].path).filename())
-          << i;
+    for (std::size_t run = 1; run < outcomes.size(); ++run) {
+      SCOPED_TRACE("run " + std::to_string(run));
+      EXPECT_TRUE(songs[0] == songs[run]);
+      EXPECT_EQ(operations[0], operations[run]);
+      ASSERT_EQ(outcomes[0].size(), outcomes[run].size());
+      for (std::size_t i = 0; i < outcomes[0].size(); ++i) {
+        EXPECT_EQ(outcomes[0][i].message, outcomes[run][i].message) << i;
+        EXPECT_EQ(fs::path(outcomes[0][i].path).filename(),
+                  fs::path(outcomes[run][i].path).filename())
+            << i;
+      }
     }
     for (const std::vector<Received>& received : outcomes) {
       ASSERT_EQ(33u, received.size());  // 32 files and WM_FIX_COMPLETE
       EXPECT_EQ(WM_FIX_NOT_NEEDED, received[6].message) << "the hard link, read after its save";
       EXPECT_EQ(WM_FIX_NOT_NEEDED, received[10].message) << "the symbolic link";
+    }
+  }
+}
+
+// A stop (Ctrl-C) while the K-th song is first opened: the songs already
+// taken by a reader (the K-th, and at most one more for each other reader)
+// are repaired and reported, in order; no other song is opened, reported or
+// changed.
+TEST(GroupCommit, AStopRepairsTheSongsInHandAndOpensNoOther) {
+  constexpr unsigned kJobs = 3;
+  for (const std::size_t stopAt : {std::size_t(1), std::size_t(5), std::size_t(12)}) {
+    SCOPED_TRACE("stop at song " + std::to_string(stopAt));
+    TempFolder folder, state;
+    std::vector<PathString> files;
+    std::map<PathString, std::string> before;
+    for (int i = 0; i < 12; ++i) {
+      const std::string bytes = i % 2 ? Grows(i) : Fits(i);
+      files.push_back(folder.Write("music/" + std::to_string(i) + ".mp3", bytes).native());
+      before[files.back()] = bytes;
+    }
+    std::atomic<bool> stop{false};
+    CrashDisk disk(0, CrashMode::kKill, DiskFeatures{true, true});
+    disk.StopAtSongOpen(stopAt, &stop);
+    std::vector<Received> received;
+    {
+      DiskInUse use(&disk);
+      RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+      received = RunFix(files, 1251, journal, 4, kJobs, &stop);
+      EndRunJournal(journal);
+    }
+    const std::set<PathString> opened = disk.songsOpened();
+    ASSERT_GE(opened.size(), stopAt);
+    ASSERT_LE(opened.size(), std::min<std::size_t>(files.size(), stopAt + kJobs - 1));
+    ASSERT_EQ(opened.size() + 1, received.size());  // and WM_FIX_COMPLETE
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const bool inHand = i < opened.size();
+      EXPECT_EQ(inHand, opened.count(files[i]) == 1) << i << ": the songs opened come first";
+      if (inHand) {
+        EXPECT_EQ(WM_FIX_SUCCEEDED, received[i].message) << i;
+        EXPECT_EQ(files[i], received[i].path) << i;
+        EXPECT_NE(before[files[i]], ReadFile(files[i])) << i;
+      } else {
+        EXPECT_EQ(before[files[i]], ReadFile(files[i])) << i;
+      }
     }
   }
 }
