@@ -309,37 +309,6 @@ void AppendUtf8Decoded(std::wstring* out, char32_t c) {
   }
 }
 
-// Decodes one sequence at `i`; returns its length, 0 when it is not valid.
-std::size_t Utf8Sequence(const std::string& bytes, std::size_t i, char32_t* decoded) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const unsigned char b = s[i];
-  std::size_t length = 0;
-  char32_t c = 0, minimum = 0;
-  if (b < 0x80) {
-    *decoded = b;
-    return 1;
-  } else if (b >= 0xC2 && b <= 0xDF) {
-    length = 2, c = b & 0x1F, minimum = 0x80;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    length = 3, c = b & 0x0F, minimum = 0x800;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    length = 4, c = b & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > bytes.size())
-    return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((s[i + k] & 0xC0) != 0x80)
-      return 0;
-    c = (c << 6) | (s[i + k] & 0x3F);
-  }
-  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-    return 0;
-  *decoded = c;
-  return length;
-}
-
 // The text as a Latin-1 frame shows it, controls replaced for display.
 std::wstring Latin1ForDisplay(const std::string& bytes) {
   std::wstring text;
@@ -364,7 +333,7 @@ bool IsMultiByteUtf8(const std::string& bytes) {
   bool multiByte = false;
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t c = 0;
-    const std::size_t length = Utf8Sequence(bytes, i, &c);
+    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
     if (length == 0)
       return false;
     // C1 controls are no text anyone writes.
@@ -380,7 +349,7 @@ std::wstring DecodeUtf8(const std::string& bytes) {
   std::wstring text;
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t c = 0xFFFD;
-    const std::size_t length = Utf8Sequence(bytes, i, &c);
+    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
     AppendUtf8Decoded(&text, length ? c : 0xFFFD);
     i += length ? length : 1;
   }

@@ -252,6 +252,9 @@ bool IsCodePageSupported(unsigned codePage);
 // U+FFFD on POSIX) or wide text.
 std::string PathForDisplay(const PathString& path);
 std::string WideToUtf8(const std::wstring& text);
+// The length of the valid UTF-8 sequence at `i` of `bytes` (its code point
+// in `decoded`), or 0 where none starts there.
+std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t i, char32_t* decoded);
 // Valid UTF-8 passes unchanged; each byte that starts no valid sequence
 // becomes U+FFFD.
 std::string SanitizeUtf8(const std::string& bytes);

@@ -48,37 +48,43 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
+std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t i, char32_t* decoded) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char b = s[i];
+  std::size_t length = 0;
+  char32_t c = 0, minimum = 0;
+  if (b < 0x80) {
+    *decoded = b;
+    return 1;
+  } else if (b >= 0xC2 && b <= 0xDF) {
+    length = 2, c = b & 0x1F, minimum = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3, c = b & 0x0F, minimum = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4, c = b & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > bytes.size())
+    return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((s[i + k] & 0xC0) != 0x80)
+      return 0;
+    c = (c << 6) | (s[i + k] & 0x3F);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+    return 0;
+  *decoded = c;
+  return length;
+}
+
 std::string SanitizeUtf8(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t n = bytes.size();
-  size_t i = 0;
-  while (i < n) {
-    const unsigned char b = s[i];
-    size_t length = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
     char32_t c = 0;
-    char32_t minimum = 0;
-    if (b < 0x80) {
-      out.push_back(static_cast<char>(b));
-      ++i;
-      continue;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      length = 2, c = b & 0x1F, minimum = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3, c = b & 0x0F, minimum = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4, c = b & 0x07, minimum = 0x10000;
-    }
-    bool valid = length != 0 && i + length <= n;
-    for (size_t k = 1; valid && k < length; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80)
-        valid = false;
-      c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    if (valid && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
-      valid = false;
-    if (valid) {
+    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
+    if (length) {
       out.append(bytes, i, length);
       i += length;
     } else {
