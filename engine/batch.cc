@@ -365,7 +365,9 @@ void BeginWriting(Readers* readers, const std::set<Identity>& files) {
     --readers->blocked;
   }
   readers->writing = files;
-  readers->handedOff.emplace_back(readers->handOffs++, files);
+  if (!files.empty())  // a batch of outcomes alone saves nothing
+    readers->handedOff.emplace_back(readers->handOffs, files);
+  ++readers->handOffs;
   UnlockGate(readers->gate);
 }
 
@@ -526,10 +528,8 @@ bool ReadBeforeItsSave(Readers* readers, const Pending& item) {
     return false;
   LockGate(readers->gate);
   bool found = false;
-  for (const auto& [number, files] : readers->handedOff) {
-    if (number >= item.handOffsBefore && files.count(item.identity))
-      found = true;
-  }
+  for (const auto& [number, files] : readers->handedOff)
+    found = found || (number >= item.handOffsBefore && files.count(item.identity));
   UnlockGate(readers->gate);
   return found;
 }
