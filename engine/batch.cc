@@ -437,8 +437,10 @@ void Prepare(const Outcomes& outcomes, const PathString& path, const Redecoding&
              Staged* staged) {
   *staged = Staged();
   staged->outcome = std::make_unique<FileOutcome>();
-  staged->message = PrepareRepair(path, redecoding, outcomes.job.id3v2Version,
-                                  staged->outcome.get(), &staged->stream);
+  RepairOptions options;
+  options.redecoding = redecoding;
+  options.id3v2Version = outcomes.job.id3v2Version;
+  staged->message = PrepareRepair(path, options, staged->outcome.get(), &staged->stream);
   if (staged->stream && !Identify(staged->stream.get(), &staged->device, &staged->index)) {
     staged->stream.reset();
     Fail(staged);
@@ -659,8 +661,11 @@ void HandleFile(Outcomes* outcomes, const PathString& path, const Redecoding& re
   const FixJob& job = outcomes->job;
   if (!outcomes->batched) {
     auto outcome = std::make_unique<FileOutcome>();
-    const unsigned message = FixFileWith(path, redecoding, outcome.get(), job.preview,
-                                         job.recordSave, job.recordContext, job.id3v2Version);
+    RepairOptions options;
+    options.redecoding = redecoding;
+    options.id3v2Version = job.id3v2Version;
+    options.preview = job.preview;
+    const unsigned message = FixFile(path, options, outcome.get());
     if (PostNotification(job.window, message, reinterpret_cast<std::intptr_t>(outcome.get())))
       outcome.release();  // the receiver owns it now
     return;

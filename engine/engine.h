@@ -68,10 +68,6 @@ struct SaveRecord {
   std::uint32_t repairedChecksum = 0;
 };
 
-// Called on the fix thread before each save; the save goes ahead only when
-// it returns true.
-using SaveRecorder = bool (*)(void* context, const PathString& path, const SaveRecord& record);
-
 // Starts the scan thread, which frees it after posting WM_SCAN_COMPLETE.
 struct ScanJob {
   NotifyTarget window = NotifyTarget();
@@ -98,8 +94,6 @@ struct FixJob {
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
   bool preview = false;
-  SaveRecorder recordSave = nullptr;  // optional; used without a journal
-  void* recordContext = nullptr;
   // With a journal, saves go in batches: the batch's records are journaled
   // and flushed once, its files written, made durable together and marked
   // committed; outcomes are posted once their batch is. A batch holds at
@@ -127,19 +121,22 @@ void ReportMp3File(const ScanJob& job, const PathString& path);
 // Repairs every file of the job's list in order and posts one outcome each.
 void FixFiles(const FixJob& job);
 
-// Repairs one file; returns the outcome's message (WM_FIX_SUCCEEDED,
-// WM_FIX_NOT_NEEDED or WM_FIX_FAILED) and fills `outcome`. The file is closed
-// when it returns.
-// A preview decides the same and writes nothing. A saved tag is written as
-// ID3v2.`id3v2Version` (3 or 4).
-unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome,
-                 bool preview = false, SaveRecorder recordSave = nullptr,
-                 void* recordContext = nullptr, unsigned id3v2Version = 4);
+// How one file is repaired: the reading of its Latin-1 text, the version a
+// saved tag is written in, and whether anything is written at all.
+struct RepairOptions {
+  Redecoding redecoding;      // codePage 0: the ANSI code page
+  unsigned id3v2Version = 4;  // a saved tag is written as ID3v2.3 or 2.4
+  // A preview decides as a repair does and writes nothing; the outcome then
+  // lists the frames that would change.
+  bool preview = false;
+};
 
-// The same with the reading given in full (automatic mode).
-unsigned FixFileWith(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
-                     bool preview = false, SaveRecorder recordSave = nullptr,
-                     void* recordContext = nullptr, unsigned id3v2Version = 4);
+// Repairs one file by itself (no run journal); returns the outcome's message
+// (WM_FIX_SUCCEEDED, WM_FIX_NOT_NEEDED or WM_FIX_FAILED) and fills
+// `outcome`. The file is closed when it returns.
+unsigned FixFile(const PathString& path, const RepairOptions& options, FileOutcome* outcome);
+// The same through one code page, a tag written as ID3v2.4.
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome);
 
 // The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
 // file", "No files needed fixing", ...

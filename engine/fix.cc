@@ -819,22 +819,12 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
   return message;
 }
 
-unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
-                    bool preview, SaveRecorder recordSave, void* recordContext,
-                    unsigned id3v2Version) {
+unsigned RepairFile(const PathString& path, const RepairOptions& options, FileOutcome* outcome) {
   std::unique_ptr<EditStream> stream;
-  const unsigned message = RenderFile(path, redecoding, id3v2Version, outcome, preview, &stream);
-  if (message != WM_FIX_SUCCEEDED || preview)
+  const unsigned message = RenderFile(path, options.redecoding, options.id3v2Version, outcome,
+                                      options.preview, &stream);
+  if (message != WM_FIX_SUCCEEDED || options.preview)
     return message;
-  // What the save replaces is recorded first, so that it can be undone; no
-  // record, no save.
-  if (recordSave) {
-    SaveRecord record;
-    if (!stream->DescribeChange(&record) || !recordSave(recordContext, path, record)) {
-      outcome->issue = kIssueCouldNotSave;
-      return WM_FIX_FAILED;
-    }
-  }
   if (!stream->CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
     return WM_FIX_FAILED;
@@ -844,14 +834,14 @@ unsigned RepairFile(const PathString& path, const Redecoding& redecoding, FileOu
 
 }  // namespace
 
-unsigned PrepareRepair(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
-                       FileOutcome* outcome, std::unique_ptr<EditStream>* stream) {
+unsigned PrepareRepair(const PathString& path, const RepairOptions& options, FileOutcome* outcome,
+                       std::unique_ptr<EditStream>* stream) {
   outcome->path = path;
   outcome->issue.clear();
   outcome->detail.clear();
   outcome->changes.clear();
   try {
-    return RenderFile(path, redecoding, id3v2Version, outcome, false, stream);
+    return RenderFile(path, options.redecoding, options.id3v2Version, outcome, false, stream);
   } catch (...) {
     stream->reset();
     outcome->issue = kIssueCouldNotOpen;
@@ -859,22 +849,19 @@ unsigned PrepareRepair(const PathString& path, const Redecoding& redecoding, uns
   }
 }
 
-unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome, bool preview,
-                 SaveRecorder recordSave, void* recordContext, unsigned id3v2Version) {
-  Redecoding redecoding;
-  redecoding.codePage = codePage;
-  return FixFileWith(path, redecoding, outcome, preview, recordSave, recordContext, id3v2Version);
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+  RepairOptions options;
+  options.redecoding.codePage = codePage;
+  return FixFile(path, options, outcome);
 }
 
-unsigned FixFileWith(const PathString& path, const Redecoding& redecoding, FileOutcome* outcome,
-                     bool preview, SaveRecorder recordSave, void* recordContext,
-                     unsigned id3v2Version) {
+unsigned FixFile(const PathString& path, const RepairOptions& options, FileOutcome* outcome) {
   outcome->path = path;
   outcome->issue.clear();
   outcome->detail.clear();
   outcome->changes.clear();
   try {
-    return RepairFile(path, redecoding, outcome, preview, recordSave, recordContext, id3v2Version);
+    return RepairFile(path, options, outcome);
   } catch (...) {
     // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
     // file exactly one outcome; nothing was saved.

@@ -22,6 +22,6 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, const Redecoding& red
 
 // Decides and renders the repair of one file of a real run without writing
 // it: on WM_FIX_SUCCEEDED `stream` holds the save. Fills `outcome` as
-// FixFileWith does.
-unsigned PrepareRepair(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
-                       FileOutcome* outcome, std::unique_ptr<EditStream>* stream);
+// FixFile does. `options.preview` is not looked at.
+unsigned PrepareRepair(const PathString& path, const RepairOptions& options, FileOutcome* outcome,
+                       std::unique_ptr<EditStream>* stream);

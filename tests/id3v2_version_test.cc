@@ -19,6 +19,13 @@ using namespace fixtures;
 
 namespace {
 
+RepairOptions Options(unsigned codePage, unsigned id3v2Version) {
+  RepairOptions options;
+  options.redecoding.codePage = codePage;
+  options.id3v2Version = id3v2Version;
+  return options;
+}
+
 std::string Utf8Frame(const std::string& utf8) {
   return std::string(1, '\x03') + utf8;
 }
@@ -50,7 +57,7 @@ std::vector<RawFrame> RawFrames(const std::string& bytes) {
 
 unsigned Fix(const fs::path& path, unsigned version) {
   FileOutcome outcome;
-  return FixFile(path.native(), 1251, &outcome, false, nullptr, nullptr, version);
+  return FixFile(path.native(), Options(1251, version), &outcome);
 }
 
 std::wstring Text(TagLib::ID3v2::Tag* tag, const char* id) {

@@ -29,6 +29,13 @@ using namespace fixtures;
 
 namespace {
 
+RepairOptions Options(unsigned codePage, unsigned id3v2Version) {
+  RepairOptions options;
+  options.redecoding.codePage = codePage;
+  options.id3v2Version = id3v2Version;
+  return options;
+}
+
 constexpr unsigned kPage = 1251;
 
 // ASCII letters as cp1251 Cyrillic bytes of the same count (never 0xFF, so
@@ -352,7 +359,7 @@ Result CheckRepair(const std::string& name, const std::string& bytes, Tally* tal
   }();
   FileOutcome& outcome = result.outcome;
   const unsigned message = result.message =
-      FixFile(path.native(), kPage, &outcome, false, nullptr, nullptr, version);
+      FixFile(path.native(), Options(kPage, version), &outcome);
   const std::string after = result.after = ReadFile(path);
   EXPECT_EQ(1, std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()))
       << "nothing is left beside the file";
@@ -421,7 +428,7 @@ Result CheckRepair(const std::string& name, const std::string& bytes, Tally* tal
   }
   FileOutcome again;
   EXPECT_EQ(WM_FIX_NOT_NEEDED,
-            FixFile(path.native(), kPage, &again, false, nullptr, nullptr, version))
+            FixFile(path.native(), Options(kPage, version), &again))
       << Narrow(again.detail);
   EXPECT_TRUE(after == ReadFile(path)) << "a second run changed the file";
   return result;
