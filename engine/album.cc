@@ -8,6 +8,8 @@
 #include <limits>
 #include <map>
 
+#include "engine/codepage.h"
+
 namespace {
 
 struct SingleByteModel {
@@ -426,9 +428,4 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
                                                       : DecodeCodePage(decision.codePage, *sample);
   }
   return decision;
-}
-
-PathString FolderOf(const PathString& path) {
-  const std::size_t cut = path.rfind(kPathSeparator);
-  return cut == PathString::npos ? PathString() : path.substr(0, cut);
 }

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 
+#include "engine/disk.h"
+#include "engine/hash.h"
+#include "engine/path.h"
 #include "engine/save.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -40,10 +41,7 @@ std::string PathBytes(const PathString& path) {
 }
 
 std::uint64_t Check(const std::string& data) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : data)
-    hash = (hash ^ c) * 1099511628211ull;
-  return hash;
+  return Fnv1a64(data.data(), data.size());
 }
 
 // Appends `payload` with its length and check, so a torn end is recognised.
@@ -130,6 +128,18 @@ bool DecodeSave(Reader* saved, JournalSave* entry) {
   return saved->ok;
 }
 
+// Where the suffix of a journal's name starts (".journal", ".undone",
+// ".scratch"): its last dot, unless that starts the name.
+std::size_t SuffixStart(const PathString& file) {
+  const std::size_t name = NameStartOf(file);
+  const std::size_t dot = file.rfind(PathChar('.'));
+  return dot == PathString::npos || dot <= name ? file.size() : dot;
+}
+
+bool HasSuffix(const PathString& file, const PathChar* suffix) {
+  return file.compare(SuffixStart(file), PathString::npos, suffix) == 0;
+}
+
 bool ReadAt(NativeFile* file, std::uint64_t offset, std::uint64_t count, std::string* out) {
   out->assign(std::size_t(count), '\0');
   return count == 0 || ReadFileAt(file, offset, &(*out)[0], out->size());
@@ -170,10 +180,10 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
   const std::uint64_t morePaths = fields.at < header.size() ? fields.Number(8) : 0;
   for (std::uint64_t i = 0; i < morePaths && fields.ok; ++i)
     run->paths.push_back(PathFromBytes(fields.Bytes(fields.Number(8))));
-  const fs::path path(file);
+  const std::size_t name = NameStartOf(file);
   run->file = file;
-  run->undone = path.extension().native() == kUndoneSuffix;
-  run->id = PathForDisplay(path.stem().native());
+  run->undone = HasSuffix(file, kUndoneSuffix);
+  run->id = PathForDisplay(file.substr(name, SuffixStart(file) - name));
   if (depth == JournalDepth::kCount) {
     // Record by record, by their lengths and kinds alone.
     std::uint64_t at = reader.at;
@@ -222,17 +232,27 @@ unsigned long RunCounter(const std::string& id) {
   return std::strtoul(id.c_str() + second + 1, nullptr, 10);
 }
 
+PathString RunsFolder(const PathString& stateFolder) {
+  return JoinPath(stateFolder, PATH_TEXT("runs"));
+}
+
 std::vector<PathString> JournalFiles(const PathString& stateFolder,
                                      std::initializer_list<const PathChar*> suffixes) {
   std::vector<PathString> files;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fs::path(stateFolder) / "runs", error)) {
-    const PathString extension = entry.path().extension().native();
+  const PathString folder = RunsFolder(stateFolder);
+  FolderIdentity identity;
+  DirectoryListing* listing = OpenDirectoryListing(folder, &identity);
+  if (!listing)
+    return files;
+  DirectoryEntry entry;
+  while (NextDirectoryEntry(listing, &entry)) {
+    const PathString file = JoinPath(folder, entry.name);
     for (const PathChar* suffix : suffixes) {
-      if (extension == suffix)
-        files.push_back(entry.path().native());
+      if (HasSuffix(file, suffix))
+        files.push_back(file);
     }
   }
+  CloseDirectoryListing(listing);
   return files;
 }
 
@@ -278,16 +298,8 @@ bool AppendAndFlush(const PathString& file, const std::string& data) {
 }  // namespace
 
 PathString AbsolutePath(const PathString& path) {
-  std::error_code error;
-  const fs::path absolute = fs::absolute(fs::path(path), error);
-  if (error)
-    return path;
-  fs::path clean;
-  for (const fs::path& part : absolute) {
-    if (part != "." && !part.empty())  // empty: a trailing separator
-      clean /= part;
-  }
-  return clean.native();
+  // The current folder is asked for only when it is needed.
+  return AbsolutePathFrom(IsAbsolutePath(path) ? PathString() : CurrentFolder(), path);
 }
 
 bool ReadJournalRun(const PathString& file, JournalDepth depth, JournalRun* run) {
@@ -315,11 +327,8 @@ std::vector<JournalRun> ReadJournalRuns(const PathString& stateFolder, JournalDe
 }
 
 bool MarkJournalRunUndone(const JournalRun& run) {
-  std::error_code error;
-  fs::path undone = fs::path(run.file);
-  undone.replace_extension(kUndoneSuffix);
-  fs::rename(run.file, undone, error);
-  return !error;
+  const PathString undone = run.file.substr(0, SuffixStart(run.file)) + kUndoneSuffix;
+  return RenameOver(undone, run.file);
 }
 
 bool RecoverUnfinishedRuns(const PathString& stateFolder) {
@@ -327,7 +336,7 @@ bool RecoverUnfinishedRuns(const PathString& stateFolder) {
     return true;
   bool allRecovered = true;
   for (const PathString& file : JournalFiles(stateFolder, {kJournalSuffix, kScratchSuffix})) {
-    const bool scratch = fs::path(file).extension().native() == kScratchSuffix;
+    const bool scratch = HasSuffix(file, kScratchSuffix);
     // A run that is still going holds its journal's lock: its batches are
     // its own to finish. The lock is held here until this one is done.
     NativeFile* lock = OpenExistingFile(file, false);
@@ -426,14 +435,13 @@ void EndRunJournal(RunJournal* journal) {
 namespace {
 
 bool CreateJournalFile(RunJournal* journal) {
-  std::error_code error;
-  const fs::path folder = fs::path(journal->stateFolder) / "runs";
-  fs::create_directories(folder, error);
+  const PathString folder = RunsFolder(journal->stateFolder);
+  CreateFolders(folder);
   const std::string stamp = FormatTime(journal->started, "%Y%m%d-%H%M%S");
   const PathString suffix = journal->keep ? kJournalSuffix : kScratchSuffix;
   for (int attempt = 1; attempt < 1000 && !journal->file; ++attempt) {
     const std::string id = attempt == 1 ? stamp : stamp + "-" + std::to_string(attempt);
-    journal->name = (folder / id).native() + suffix;
+    journal->name = JoinPath(folder, PathString(id.begin(), id.end())) + suffix;
     journal->file = CreateNewFile(journal->name);
   }
   if (!journal->file)
@@ -442,8 +450,8 @@ bool CreateJournalFile(RunJournal* journal) {
   TryLockFile(journal->file);
   // The journal's name must outlast a power loss as its records do: a save
   // whose record vanished with the name could not be undone or recovered.
-  FlushFolder(folder.native());
-  FlushFolder(fs::path(journal->stateFolder).native());
+  FlushFolder(folder);
+  FlushFolder(journal->stateFolder);
   std::string header;
   PutNumber(&header, std::uint64_t(journal->started), 8);
   PutBytes(&header, PathBytes(journal->paths.empty() ? PathString() : journal->paths.front()));

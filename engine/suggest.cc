@@ -14,7 +14,9 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/tfilestream.h>
+
+#include "engine/codepage.h"
+#include "engine/disk-stream.h"
 
 namespace {
 
@@ -399,8 +401,8 @@ void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool is
 void CollectFromFile(const PathString& path, SuggestionPool* pool) {
   const size_t before = pool->texts.size();
   try {
-    // A stream opened read-only: TagLib cannot write through it.
-    TagLib::FileStream stream(path.c_str(), true);
+    // A stream that only reads, through the disk in use.
+    DiskReadStream stream(path);
     if (!stream.isOpen())
       return;
     TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
