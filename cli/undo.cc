@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "cli/console.h"
 #include "engine/journal.h"
 #include "engine/save.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <limits>
 #include <map>
 
+#include "engine/codepage.h"
+
 namespace {
 
 struct SingleByteModel {
@@ -215,7 +217,6 @@ std::size_t CountHighBytes(const std::string& bytes) {
                                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
 }
 
-// Sums of the costs of every language over the album's text, in 1/8 bit.
 // What the album's text costs, in 1/8 bit: per language, and per page as the
 // sum over the texts of the page's most plausible language for each text
 // (an album may mix languages: a German title, a French artist). Western
@@ -299,16 +300,6 @@ double Confidence(const std::vector<PageReading>& pages, const PageReading& west
   return sum > 0 ? 1 / sum : 0;
 }
 
-void AppendUtf8Decoded(std::wstring* out, char32_t c) {
-  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-    c -= 0x10000;
-    out->push_back(wchar_t(0xD800 + (c >> 10)));
-    out->push_back(wchar_t(0xDC00 + (c & 0x3FF)));
-  } else {
-    out->push_back(wchar_t(c));
-  }
-}
-
 // The text as a Latin-1 frame shows it, controls replaced for display.
 std::wstring Latin1ForDisplay(const std::string& bytes) {
   std::wstring text;
@@ -327,34 +318,16 @@ bool ReadTheSame(const SuggestionPool& pool, unsigned first, unsigned second) {
   return true;
 }
 
+// The first of `texts` that is not UTF-8; null when there is none.
+const std::string* FirstLegacyText(const std::vector<std::string>& texts) {
+  for (const std::string& text : texts) {
+    if (!IsMultiByteUtf8(text))
+      return &text;
+  }
+  return nullptr;
+}
+
 }  // namespace
-
-bool IsMultiByteUtf8(const std::string& bytes) {
-  bool multiByte = false;
-  for (std::size_t i = 0; i < bytes.size();) {
-    char32_t c = 0;
-    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    if (length == 0)
-      return false;
-    // C1 controls are no text anyone writes.
-    if (c >= 0x80 && c < 0xA0)
-      return false;
-    multiByte = multiByte || length > 1;
-    i += length;
-  }
-  return multiByte;
-}
-
-std::wstring DecodeUtf8(const std::string& bytes) {
-  std::wstring text;
-  for (std::size_t i = 0; i < bytes.size();) {
-    char32_t c = 0xFFFD;
-    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    AppendUtf8Decoded(&text, length ? c : 0xFFFD);
-    i += length ? length : 1;
-  }
-  return text;
-}
 
 double TextCostBits(unsigned codePage, const std::string& bytes) {
   double best = std::numeric_limits<double>::infinity();
@@ -372,7 +345,6 @@ double TextCostBits(unsigned codePage, const std::string& bytes) {
 AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   AlbumDecision decision;
   Costs costs;
-  const std::string* sample = nullptr;
   for (const std::string& text : pool.texts) {
     if (decision.highByteCount >= kAlbumHighBytesEnough)
       break;
@@ -381,20 +353,9 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
     AddText(&costs, text);
     decision.highByteCount += CountHighBytes(text);
   }
-  for (const std::string& title : pool.titles) {
-    if (!IsMultiByteUtf8(title)) {
-      sample = &title;
-      break;
-    }
-  }
-  if (!sample) {
-    for (const std::string& text : pool.texts) {
-      if (!IsMultiByteUtf8(text)) {
-        sample = &text;
-        break;
-      }
-    }
-  }
+  const std::string* sample = FirstLegacyText(pool.titles);
+  if (!sample)
+    sample = FirstLegacyText(pool.texts);
   if (decision.highByteCount == 0) {
     decision.readsWestern = true;
     decision.confidence = 1;
@@ -426,9 +387,4 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
                                                       : DecodeCodePage(decision.codePage, *sample);
   }
   return decision;
-}
-
-PathString FolderOf(const PathString& path) {
-  const std::size_t cut = path.rfind(kPathSeparator);
-  return cut == PathString::npos ? PathString() : path.substr(0, cut);
 }

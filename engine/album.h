@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/path.h"  // FolderOf, which names an album's folder
 #include "engine/platform.h"
 #include "engine/suggest.h"
 
@@ -50,6 +51,3 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool);
 // The cost in bits of `bytes` read through `codePage` as the most plausible
 // of its languages; for tests and comparisons.
 double TextCostBits(unsigned codePage, const std::string& bytes);
-
-// The folder of a path as the scan builds it: all before the last separator.
-PathString FolderOf(const PathString& path);

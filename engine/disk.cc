@@ -2,7 +2,8 @@
 // use, so that tests can put their own in the platform's place.
 #include <atomic>
 
-#include "engine/platform.h"
+#include "engine/disk.h"
+#include "engine/path.h"
 
 namespace {
 
@@ -91,4 +92,20 @@ bool FlushFileSystemOf(NativeFile* file) {
 
 bool RenameOver(const PathString& target, const PathString& replacement) {
   return Disk().Rename(target, replacement);
+}
+
+bool CreateFolder(const PathString& folder) {
+  return Disk().CreateFolder(folder);
+}
+
+bool CreateFolders(const PathString& folder) {
+  if (CreateFolder(folder))
+    return true;
+  // The parent first, then this one again; a root or "." has no parent.
+  const PathString parent = FolderOf(folder);
+  return parent != folder && CreateFolders(parent) && CreateFolder(folder);
+}
+
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  return Disk().IdentifyPath(path, device, index);
 }

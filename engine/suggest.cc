@@ -9,122 +9,10 @@
 #include <map>
 #include <memory>
 
-#include <taglib/id3v1tag.h>
-#include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
-#include <taglib/textidentificationframe.h>
-#include <taglib/tfilestream.h>
+#include "engine/codepage.h"
+#include "engine/suggest-letters.h"
 
 namespace {
-
-enum class Script {
-  kNone,
-  kLatin,
-  kGreek,
-  kCyrillic,
-  kHebrew,
-  kArabic,
-  kThai,
-  kHan,
-  kKana,
-  kHangul
-};
-
-enum class Kind { kBad, kPunctuation, kSymbol, kMark, kLetter };
-
-struct CharClass {
-  Kind kind = Kind::kSymbol;
-  Script script = Script::kNone;
-};
-
-bool InRange(wchar_t c, unsigned low, unsigned high) {
-  return unsigned(c) >= low && unsigned(c) <= high;
-}
-
-bool IsAsciiLetter(wchar_t c) {
-  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-}
-
-bool IsAsciiWordChar(wchar_t c) {
-  return IsAsciiLetter(c) || (c >= L'0' && c <= L'9') || c == L'\'';
-}
-
-CharClass Classify(wchar_t c) {
-  const unsigned u = unsigned(c);
-  if (IsAsciiLetter(c))
-    return {Kind::kLetter, Script::kLatin};
-  if (InRange(c, 0x80, 0x9F) || InRange(c, 0xE000, 0xF8FF) || u == 0xFFFD)
-    return {Kind::kBad, Script::kNone};
-  if (u == 0xA1 || u == 0xAB || u == 0xB7 || u == 0xBB || u == 0xBF || InRange(c, 0x2010, 0x2026) ||
-      u == 0x30FB || InRange(c, 0x3000, 0x3003) || InRange(c, 0x3008, 0x3011))
-    return {Kind::kPunctuation, Script::kNone};
-  if ((InRange(c, 0xC0, 0x24F) && u != 0xD7 && u != 0xF7) || InRange(c, 0x1E00, 0x1EFF))
-    return {Kind::kLetter, Script::kLatin};
-  if (InRange(c, 0x300, 0x36F))
-    return {Kind::kMark, Script::kNone};
-  if (InRange(c, 0x386, 0x3FF) && u != 0x387)
-    return {Kind::kLetter, Script::kGreek};
-  if (InRange(c, 0x400, 0x4FF))
-    return {Kind::kLetter, Script::kCyrillic};
-  if (InRange(c, 0x5B0, 0x5F2))
-    return {Kind::kLetter, Script::kHebrew};
-  if ((InRange(c, 0x620, 0x6FF) && u != 0x640) || InRange(c, 0xFB50, 0xFDFF) ||
-      InRange(c, 0xFE70, 0xFEFF))
-    return {Kind::kLetter, Script::kArabic};
-  if (InRange(c, 0xE01, 0xE4E))
-    return {Kind::kLetter, Script::kThai};
-  if (InRange(c, 0x4E00, 0x9FFF) || InRange(c, 0x3400, 0x4DBF) || InRange(c, 0xF900, 0xFAFF))
-    return {Kind::kLetter, Script::kHan};
-  if (InRange(c, 0x3041, 0x30FF) || InRange(c, 0xFF66, 0xFF9F))
-    return {Kind::kLetter, Script::kKana};
-  if (InRange(c, 0xAC00, 0xD7A3) || InRange(c, 0x3131, 0x318E))
-    return {Kind::kLetter, Script::kHangul};
-  return {Kind::kSymbol, Script::kNone};
-}
-
-bool IsUpper(wchar_t c) {
-  const unsigned u = unsigned(c);
-  if (c >= L'A' && c <= L'Z')
-    return true;
-  if (InRange(c, 0xC0, 0xDE))
-    return u != 0xD7;
-  if (InRange(c, 0x100, 0x137) || InRange(c, 0x14A, 0x177))
-    return u % 2 == 0;
-  if (InRange(c, 0x139, 0x148) || InRange(c, 0x179, 0x17E))
-    return u % 2 == 1;
-  return u == 0x178 || InRange(c, 0x386, 0x38F) || InRange(c, 0x391, 0x3AB) ||
-         InRange(c, 0x400, 0x42F);
-}
-
-bool IsLower(wchar_t c) {
-  const CharClass cls = Classify(c);
-  return cls.kind == Kind::kLetter &&
-         (cls.script == Script::kLatin || cls.script == Script::kGreek ||
-          cls.script == Script::kCyrillic) &&
-         !IsUpper(c) && unsigned(c) != 0xDF;
-}
-
-wchar_t ToLower(wchar_t c) {
-  const unsigned u = unsigned(c);
-  if (!IsUpper(c))
-    return c;
-  if (u < 0x100 || InRange(c, 0x391, 0x3AB) || InRange(c, 0x410, 0x42F))
-    return wchar_t(u + 0x20);
-  if (u < 0x180)
-    return u == 0x178 ? wchar_t(0xFF) : wchar_t(u + 1);
-  if (InRange(c, 0x400, 0x40F))
-    return wchar_t(u + 0x50);
-  if (u == 0x386)
-    return wchar_t(0x3AC);
-  if (u == 0x38C)
-    return wchar_t(0x3CC);
-  return wchar_t(u >= 0x38E ? u + 0x3F : u + 0x25);
-}
-
-bool Contains(const wchar_t* set, wchar_t c) {
-  return set && std::wcschr(set, c) != nullptr && c != 0;
-}
 
 // What the languages of one page write: its script and, for pages of the
 // Latin script, the accented letters those languages use (lower case).
@@ -363,11 +251,6 @@ void ScoreText(const Profile& page, const std::string& bytes, Tally* tally) {
   }
 }
 
-size_t CountHighBytes(const std::string& bytes) {
-  return size_t(std::count_if(bytes.begin(), bytes.end(),
-                              [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
-}
-
 double Clamp(double value) {
   return std::max(0.0, std::min(1.0, value));
 }
@@ -378,97 +261,55 @@ double Volume(size_t highBytes) {
   return highBytes < kMinimumHighBytes ? volume * 0.5 : volume;
 }
 
-void AddField(SuggestionPool* pool, const TagLib::String& field, bool isTitle) {
-  if (!field.isAscii())
-    AddSampleText(pool, field.to8Bit(false), isTitle);
+// The pooled text's score through one page, and up to three of its titles
+// (any texts where there are none) as the page decodes them.
+CodePageGuess GuessPage(const Profile& page, const SuggestionPool& pool) {
+  const std::vector<std::string>& sampleSource = pool.titles.empty() ? pool.texts : pool.titles;
+  Tally tally;
+  for (const std::string& text : pool.texts)
+    ScoreText(page, text, &tally);
+  CodePageGuess guess;
+  guess.codePage = page.codePage;
+  const double plausible = pool.highByteCount ? Clamp(tally.sum / double(pool.highByteCount)) : 0;
+  guess.score = plausible * (0.4 + 0.6 * FrequencyMatch(page.codePage, tally));
+  for (const std::string& text : sampleSource) {
+    if (guess.samples.size() == 3)
+      break;
+    const std::wstring decoded = DecodeCodePage(page.codePage, text);
+    if (std::find(guess.samples.begin(), guess.samples.end(), decoded) == guess.samples.end())
+      guess.samples.push_back(decoded);
+  }
+  return guess;
+}
+
+// The first page is as sure as its lead over the second, its own score and
+// the amount of text allow; the others as close as they come to it.
+void SetConfidences(size_t highBytes, std::vector<CodePageGuess>* ranking) {
+  std::vector<CodePageGuess>& pages = *ranking;
+  const double volume = Volume(highBytes);
+  const double best = pages[0].score;
+  const double second = pages.size() > 1 ? pages[1].score : 0;
+  const double lead = Clamp((best - second) / 0.15);
+  pages[0].confidence = volume * lead * Clamp(best / 0.6);
+  for (size_t i = 1; i < pages.size(); ++i) {
+    const double closeness = Clamp(1 - (best - pages[i].score) / 0.15);
+    pages[i].confidence = volume * closeness * (1 - lead) * Clamp(pages[i].score / 0.6);
+  }
 }
 
 }  // namespace
-
-void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool isTitle) {
-  const size_t high = CountHighBytes(latin1Bytes);
-  if (high == 0)
-    return;
-  pool->texts.push_back(latin1Bytes);
-  if (isTitle)
-    pool->titles.push_back(latin1Bytes);
-  pool->byteCount += latin1Bytes.size();
-  pool->highByteCount += high;
-}
-
-void CollectFromFile(const PathString& path, SuggestionPool* pool) {
-  const size_t before = pool->texts.size();
-  try {
-    // A stream opened read-only: TagLib cannot write through it.
-    TagLib::FileStream stream(path.c_str(), true);
-    if (!stream.isOpen())
-      return;
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!file.isValid())
-      return;
-    if (TagLib::ID3v2::Tag* tag = file.ID3v2Tag(false)) {
-      for (TagLib::ID3v2::Frame* frame : tag->frameList()) {
-        auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
-        if (!text || text->textEncoding() != TagLib::String::Latin1)
-          continue;
-        const bool isTitle = text->frameID() == "TIT2";
-        for (const TagLib::String& field : text->TextIdentificationFrame::fieldList())
-          AddField(pool, field, isTitle);
-      }
-    }
-    if (TagLib::ID3v1::Tag* tag = file.ID3v1Tag(false)) {
-      AddField(pool, tag->title(), true);
-      AddField(pool, tag->artist(), false);
-      AddField(pool, tag->album(), false);
-      AddField(pool, tag->comment(), false);
-    }
-  } catch (...) {
-    // An unreadable file adds what was read before the failure.
-  }
-  if (pool->texts.size() > before)
-    ++pool->fileCount;
-}
-
 std::vector<CodePageGuess> RankCodePages(const SuggestionPool& pool) {
   std::vector<CodePageGuess> ranking;
-  const std::vector<std::string>& sampleSource = pool.titles.empty() ? pool.texts : pool.titles;
   for (const Profile& page : kProfiles) {
-    if (!IsCodePageSupported(page.codePage))
-      continue;
-    Tally tally;
-    for (const std::string& text : pool.texts)
-      ScoreText(page, text, &tally);
-    CodePageGuess guess;
-    guess.codePage = page.codePage;
-    const double plausible = pool.highByteCount ? Clamp(tally.sum / double(pool.highByteCount)) : 0;
-    guess.score = plausible * (0.4 + 0.6 * FrequencyMatch(page.codePage, tally));
-    for (const std::string& text : sampleSource) {
-      if (guess.samples.size() == 3)
-        break;
-      const std::wstring decoded = DecodeCodePage(page.codePage, text);
-      if (std::find(guess.samples.begin(), guess.samples.end(), decoded) == guess.samples.end())
-        guess.samples.push_back(decoded);
-    }
-    ranking.push_back(std::move(guess));
+    if (IsCodePageSupported(page.codePage))
+      ranking.push_back(GuessPage(page, pool));
   }
   // Ties keep the order of the profiles, the most used pages first.
   std::stable_sort(
       ranking.begin(), ranking.end(),
       [](const CodePageGuess& a, const CodePageGuess& b) { return a.score > b.score; });
-  if (ranking.empty())
-    return ranking;
-
-  // The first page is as sure as its lead over the second, its own score and
-  // the amount of text allow; the others as close as they come to it.
-  const double volume = Volume(pool.highByteCount);
-  const double best = ranking[0].score;
-  const double second = ranking.size() > 1 ? ranking[1].score : 0;
-  const double lead = Clamp((best - second) / 0.15);
-  ranking[0].confidence = volume * lead * Clamp(best / 0.6);
-  for (size_t i = 1; i < ranking.size(); ++i) {
-    const double closeness = Clamp(1 - (best - ranking[i].score) / 0.15);
-    ranking[i].confidence = volume * closeness * (1 - lead) * Clamp(ranking[i].score / 0.6);
-  }
+  if (!ranking.empty())
+    SetConfidences(pool.highByteCount, &ranking);
   return ranking;
 }
 

@@ -477,3 +477,12 @@ bool CrashDisk::Rename(const PathString& target, const PathString& replacement) 
     pending_.push_back(std::move(renamed));
   return true;
 }
+
+bool CrashDisk::CreateFolder(const PathString& folder) {
+  const Hold hold(&mutex_);
+  return Proceed() && Real().CreateFolder(folder);
+}
+
+bool CrashDisk::IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  return Real().IdentifyPath(path, device, index);
+}

@@ -79,6 +79,11 @@ class CrashDisk final : public DiskInterface {
   bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
   bool FlushFileSystem(NativeFile* file) override;
   bool Rename(const PathString& target, const PathString& replacement) override;
+  // Counted; a folder once created survives a crash in every mode (the run
+  // journal flushes the folder that holds its own before it writes there).
+  bool CreateFolder(const PathString& folder) override;
+  // Asking changes nothing: passed through uncounted.
+  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 
   // Flushes of a whole file system and of single files seen so far.
   std::uint64_t fileSystemFlushes() const { return fileSystemFlushes_; }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "engine/codepage.h"
 
 namespace {
 

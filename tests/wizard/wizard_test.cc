@@ -231,6 +231,12 @@ struct CancellingDisk final : DiskInterface {
     return file;
   }
   bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override {
+    AcquireSRWLockShared(&lock);
+    const bool music = musicListings.count(listing) != 0;
+    ReleaseSRWLockShared(&lock);
+    if (!music) {
+      return Real().NextEntry(listing, entry);
+    }
     NoteWorker();
     if (!Real().NextEntry(listing, entry)) {
       return false;
@@ -266,11 +272,27 @@ struct CancellingDisk final : DiskInterface {
   }
   bool Remove(const PathString& path) override { return Real().Remove(path); }
   void FlushFolder(const PathString& folder) override { Real().FlushFolder(folder); }
+  // Only the scan's listings are watched: the run journal lists its own
+  // folder on the wizard's thread.
   DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override {
+    if ((folder + L"\\").compare(0, musicRoot.size(), musicRoot) != 0) {
+      return Real().OpenListing(folder, identity);
+    }
     NoteWorker();
-    return Real().OpenListing(folder, identity);
+    DirectoryListing* listing = Real().OpenListing(folder, identity);
+    if (listing) {
+      AcquireSRWLockExclusive(&lock);
+      musicListings.insert(listing);
+      ReleaseSRWLockExclusive(&lock);
+    }
+    return listing;
   }
-  void CloseListing(DirectoryListing* listing) override { Real().CloseListing(listing); }
+  void CloseListing(DirectoryListing* listing) override {
+    AcquireSRWLockExclusive(&lock);
+    musicListings.erase(listing);
+    ReleaseSRWLockExclusive(&lock);
+    Real().CloseListing(listing);
+  }
   bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override {
     return Real().InsertRange(file, offset, count);
   }
@@ -280,6 +302,10 @@ struct CancellingDisk final : DiskInterface {
   bool FlushFileSystem(NativeFile* file) override { return Real().FlushFileSystem(file); }
   bool Rename(const PathString& target, const PathString& replacement) override {
     return Real().Rename(target, replacement);
+  }
+  bool CreateFolder(const PathString& folder) override { return Real().CreateFolder(folder); }
+  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
+    return Real().IdentifyPath(path, device, index);
   }
 
   static DiskInterface& Real() { return PlatformDisk(); }
@@ -329,6 +355,7 @@ struct CancellingDisk final : DiskInterface {
   std::set<PathString> opened;        // every music file opened at all
   std::uint64_t entries = 0;          // folder entries read, "." and ".." too
   std::uint64_t mp3Entries = 0;
+  std::set<DirectoryListing*> musicListings;  // under `lock`
 
   SRWLOCK lock;
   std::vector<DWORD> workerIds;

@@ -1,0 +1,22 @@
+// Legacy Windows code pages decoded as Windows itself decodes them:
+// MultiByteToWideChar on Windows (codepage-win32.cc), tables built from
+// iconv and corrected to Windows' own elsewhere (codepage-posix.cc).
+#pragma once
+
+#include <string>
+
+// The code page Windows would use as its ANSI code page here: GetACP() on
+// Windows, the page Windows gives the locale's language elsewhere.
+unsigned AnsiCodePage();
+
+// Decodes `bytes` of `codePage` into UTF-16 text exactly as
+// MultiByteToWideChar(codePage, 0, ...) does: it never fails, and writes no
+// more characters than there are bytes. Code page 0 is the ANSI code page.
+std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes);
+
+// True when `codePage` can be decoded here.
+bool IsCodePageSupported(unsigned codePage);
+
+// The ANSI code page Windows gives the language of a POSIX locale name such
+// as "ru_RU.UTF-8"; 1252 for C, POSIX and languages without one of their own.
+unsigned CodePageForLocale(const std::string& localeName);

@@ -1,0 +1,355 @@
+// The file operations and folder listings on POSIX: opendir/readdir,
+// pread/pwrite, copy_file_range, fallocate's insert and collapse, syncfs and
+// rename.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "engine/disk.h"
+
+// The platform's own disk: the file operations and folder listing below.
+struct PosixDisk final : DiskInterface {
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
+  void CloseListing(DirectoryListing* listing) override;
+  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool FlushFileSystem(NativeFile* file) override;
+  bool Rename(const PathString& target, const PathString& replacement) override;
+  bool CreateFolder(const PathString& folder) override;
+  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
+};
+
+// --- Directory listing -------------------------------------------------------
+
+struct DirectoryListing {
+  DIR* dir;
+  PathString folder;
+};
+
+DirectoryListing* PosixDisk::OpenListing(const PathString& folder, FolderIdentity* identity) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir)
+    return nullptr;
+  struct stat info;
+  if (fstat(dirfd(dir), &info) == 0) {
+    identity->known = true;
+    identity->device = static_cast<std::uint64_t>(info.st_dev);
+    identity->inode = static_cast<std::uint64_t>(info.st_ino);
+  } else {
+    identity->known = false;
+  }
+  return new DirectoryListing{dir, folder};
+}
+
+bool PosixDisk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
+  errno = 0;
+  const dirent* found = readdir(listing->dir);
+  if (!found)
+    return false;
+  entry->name.assign(found->d_name);
+  switch (found->d_type) {
+    case DT_DIR:
+      entry->isDirectory = true;
+      break;
+    case DT_LNK:
+    case DT_UNKNOWN: {
+      // Links are followed, as Windows enters junctions.
+      PathString path = listing->folder;
+      path.append(1, kPathSeparator).append(entry->name);
+      struct stat info;
+      entry->isDirectory = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+      break;
+    }
+    default:
+      entry->isDirectory = false;
+  }
+  return true;
+}
+
+void PosixDisk::CloseListing(DirectoryListing* listing) {
+  closedir(listing->dir);
+  delete listing;
+}
+
+// --- Files -------------------------------------------------------------------
+
+struct NativeFile {
+  int fd;
+};
+
+namespace {
+
+NativeFile* Wrap(int fd) {
+  return fd < 0 ? nullptr : new NativeFile{fd};
+}
+
+}  // namespace
+
+DiskInterface& PlatformDisk() {
+  static PosixDisk disk;
+  return disk;
+}
+
+NativeFile* PosixDisk::OpenExisting(const PathString& path, bool forWriting) {
+  // Only regular files: a folder would read as empty, and a named pipe would
+  // block the run (O_NONBLOCK does nothing to a regular file).
+  const int fd = open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    close(fd);
+    return nullptr;
+  }
+  return Wrap(fd);
+}
+
+NativeFile* PosixDisk::CreateNew(const PathString& path) {
+  return Wrap(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+}
+
+void PosixDisk::Close(NativeFile* file) {
+  if (!file)
+    return;
+  close(file->fd);
+  delete file;
+}
+
+bool PosixDisk::Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
+  auto* out = static_cast<char*>(buffer);
+  while (count > 0) {
+    const ssize_t got = pread(file->fd, out, count, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    out += got, offset += std::uint64_t(got), count -= std::size_t(got);
+  }
+  return true;
+}
+
+bool PosixDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
+  const auto* in = static_cast<const char*>(data);
+  while (count > 0) {
+    const ssize_t put = pwrite(file->fd, in, count, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0)
+      return false;
+    in += put, offset += std::uint64_t(put), count -= std::size_t(put);
+  }
+  return true;
+}
+
+bool PosixDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
+                          std::uint64_t toOffset, std::uint64_t count) {
+  // The kernel copies (or shares blocks, where the file system can) without
+  // the bytes passing through this process.
+  while (count > 0) {
+    loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(toOffset);
+    const ssize_t copied = copy_file_range(from->fd, &in, to->fd, &out, count, 0);
+    if (copied < 0 && errno == EINTR)
+      continue;
+    if (copied <= 0)
+      break;
+    fromOffset += std::uint64_t(copied), toOffset += std::uint64_t(copied);
+    count -= std::uint64_t(copied);
+  }
+  // Where the kernel cannot (other file systems, old kernels), copy by hand.
+  std::vector<char> buffer(count > 0 ? std::min<std::uint64_t>(count, 1 << 20) : 0);
+  while (count > 0) {
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, buffer.size()));
+    if (!Read(from, fromOffset, buffer.data(), chunk) ||
+        !Write(to, toOffset, buffer.data(), chunk)) {
+      return false;
+    }
+    fromOffset += chunk, toOffset += chunk, count -= chunk;
+  }
+  return true;
+}
+
+bool PosixDisk::Truncate(NativeFile* file, std::uint64_t size) {
+  return ftruncate(file->fd, static_cast<off_t>(size)) == 0;
+}
+
+bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
+  struct stat info;
+  if (fstat(file->fd, &info) != 0)
+    return false;
+  *size = std::uint64_t(info.st_size);
+  return true;
+}
+
+bool PosixDisk::Flush(NativeFile* file) {
+  return fsync(file->fd) == 0;
+}
+
+bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+  struct stat info;
+  if (fstat(file->fd, &info) != 0)
+    return false;
+  *device = std::uint64_t(info.st_dev);
+  *index = std::uint64_t(info.st_ino);
+  return true;
+}
+
+bool TryLockFile(NativeFile* file) {
+  return flock(file->fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+bool HasSeveralLinks(NativeFile* file) {
+  struct stat info;
+  return fstat(file->fd, &info) != 0 || info.st_nlink > 1;
+}
+
+bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
+  struct stat info;
+  if (fstat(original->fd, &info) != 0)
+    return false;
+  struct stat copyInfo;
+  if (fstat(copy->fd, &copyInfo) != 0)
+    return false;
+  if ((copyInfo.st_uid != info.st_uid || copyInfo.st_gid != info.st_gid) &&
+      fchown(copy->fd, info.st_uid, info.st_gid) != 0) {
+    return false;
+  }
+  if (fchmod(copy->fd, info.st_mode & 07777) != 0)
+    return false;
+  // Extended attributes carry access lists and security labels.
+  const ssize_t listSize = flistxattr(original->fd, nullptr, 0);
+  if (listSize <= 0)
+    return true;
+  std::vector<char> names(std::size_t(listSize) + 1, '\0');
+  const ssize_t got = flistxattr(original->fd, names.data(), names.size());
+  if (got < 0)
+    return false;
+  for (const char* name = names.data(); name < names.data() + got; name += strlen(name) + 1) {
+    const ssize_t valueSize = fgetxattr(original->fd, name, nullptr, 0);
+    if (valueSize < 0)
+      return false;
+    std::vector<char> value(std::size_t(valueSize) + 1);
+    const ssize_t valueGot = fgetxattr(original->fd, name, value.data(), value.size());
+    if (valueGot < 0 || fsetxattr(copy->fd, name, value.data(), std::size_t(valueGot), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool PosixDisk::Replace(const PathString& target, const PathString& replacement) {
+  if (rename(replacement.c_str(), target.c_str()) != 0)
+    return false;
+  const size_t slash = target.rfind('/');
+  FlushFolder(slash == PathString::npos ? PathString(".") : target.substr(0, slash + 1));
+  return true;
+}
+
+bool PosixDisk::Rename(const PathString& target, const PathString& replacement) {
+  return rename(replacement.c_str(), target.c_str()) == 0;
+}
+
+// ext4 and XFS move the blocks after the range; other file systems say they
+// cannot (EOPNOTSUPP), and so does an offset or count that is not a whole
+// number of blocks (EINVAL).
+bool PosixDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+#ifdef FALLOC_FL_INSERT_RANGE
+  // The kernel does not hold an insert to the process's file size limit;
+  // it is held to it here as every write is.
+  struct stat info;
+  struct rlimit limit;
+  if (fstat(file->fd, &info) != 0 || getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+      (limit.rlim_cur != RLIM_INFINITY &&
+       std::uint64_t(info.st_size) + count > std::uint64_t(limit.rlim_cur))) {
+    return false;
+  }
+  return fallocate(file->fd, FALLOC_FL_INSERT_RANGE, off_t(offset), off_t(count)) == 0;
+#else
+  (void)file, (void)offset, (void)count;
+  return false;
+#endif
+}
+
+bool PosixDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
+#ifdef FALLOC_FL_COLLAPSE_RANGE
+  return fallocate(file->fd, FALLOC_FL_COLLAPSE_RANGE, off_t(offset), off_t(count)) == 0;
+#else
+  (void)file, (void)offset, (void)count;
+  return false;
+#endif
+}
+
+bool PosixDisk::FlushFileSystem(NativeFile* file) {
+  return syncfs(file->fd) == 0;
+}
+
+bool PosixDisk::Remove(const PathString& path) {
+  return unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+void PosixDisk::FlushFolder(const PathString& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return;
+  fsync(fd);
+  close(fd);
+}
+
+PathString ResolveFileLinks(const PathString& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+    return path;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved)
+    return path;
+  PathString target(resolved);
+  free(resolved);
+  return target;
+}
+
+// --- Folders and paths -------------------------------------------------------
+
+bool PosixDisk::CreateFolder(const PathString& folder) {
+  if (mkdir(folder.c_str(), 0777) == 0)
+    return true;
+  struct stat info;
+  return errno == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool PosixDisk::IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0)
+    return false;
+  *device = std::uint64_t(info.st_dev);
+  *index = std::uint64_t(info.st_ino);
+  return true;
+}
+
+PathString CurrentFolder() {
+  char* current = getcwd(nullptr, 0);
+  if (!current)
+    return PathString();
+  PathString folder(current);
+  free(current);
+  return folder;
+}

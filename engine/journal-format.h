@@ -1,0 +1,92 @@
+// The run journal's file format, shared by the code that writes journals,
+// reads them back and recovers their unfinished batches.
+//
+// A journal starts with a four-byte magic and a checked header (start time,
+// the run's paths); then come checked records. Numbers are little-endian,
+// paths their native bytes, and every payload carries its length before it
+// and an FNV-1a check after it, so that a torn end is recognised. SWR1
+// journals hold save records only, each of them durable before its save;
+// SWR2 journals tag every record with its kind.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "engine/journal.h"
+
+struct NativeFile;
+
+inline constexpr char kOldHeaderMagic[] = "SWR1";
+inline constexpr char kHeaderMagic[] = "SWR2";
+constexpr char kSaveRecord = 'S';
+constexpr char kCommitMark = 'C';
+inline constexpr PathChar kJournalSuffix[] = PATH_TEXT(".journal");
+inline constexpr PathChar kUndoneSuffix[] = PATH_TEXT(".undone");
+inline constexpr PathChar kScratchSuffix[] = PATH_TEXT(".scratch");
+
+// --- Encoding ----------------------------------------------------------------
+
+void PutNumber(std::string* out, std::uint64_t value, int bytes);
+// A length of eight bytes, then the bytes.
+void PutBytes(std::string* out, const std::string& bytes);
+std::string PathBytes(const PathString& path);
+// Appends `payload` with its length and check, so a torn end is recognised.
+void PutChecked(std::string* out, const std::string& payload);
+
+// The magic and the checked header of a journal started at `started` for
+// `paths` (absolute).
+std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathString>& paths);
+// One checked save record.
+std::string EncodeSave(const JournalSave& save);
+// One checked commit mark: every batch before it is finished.
+std::string CommitMarkRecord();
+
+// --- Decoding ----------------------------------------------------------------
+
+// Reads numbers and byte runs from `data` in turn; `ok` turns false, and
+// stays so, once a read would run past its end.
+struct Reader {
+  const std::string& data;
+  std::size_t at = 0;
+  bool ok = true;
+
+  std::uint64_t Number(int bytes);
+  std::string Bytes(std::uint64_t count);
+  // The next checked payload; false at the end or at a torn one.
+  bool Checked(std::string* payload);
+};
+
+PathString PathFromBytes(const std::string& bytes);
+// The fields of a save record after its kind.
+bool DecodeSave(Reader* saved, JournalSave* entry);
+
+// --- Files of the runs folder ------------------------------------------------
+
+// Where the suffix of a journal's name starts (".journal", ".undone",
+// ".scratch"): its last dot, unless that starts the name.
+std::size_t SuffixStart(const PathString& file);
+bool HasSuffix(const PathString& file, const PathChar* suffix);
+
+PathString RunsFolder(const PathString& stateFolder);
+// The journals in the runs folder whose names end in one of `suffixes`.
+std::vector<PathString> JournalFiles(const PathString& stateFolder,
+                                     std::initializer_list<const PathChar*> suffixes);
+
+// `count` bytes from `offset`; true at once when `count` is 0.
+bool ReadAt(NativeFile* file, std::uint64_t offset, std::uint64_t count, std::string* out);
+
+// Every save of a journal in order, and how many of the first were covered
+// by a commit mark (all of them in an SWR1 journal).
+struct JournalContent {
+  bool tagged = false;
+  std::vector<JournalSave> saves;
+  std::size_t committed = 0;
+};
+
+// Reads a journal's header into `run` and, as deep as `depth` asks, its
+// records: counted into `run`, or decoded into `content`. False when the
+// file cannot be read or has no whole header.
+bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run,
+                     JournalContent* content);
