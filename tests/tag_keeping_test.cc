@@ -504,7 +504,11 @@ std::string InjectId3v1(const std::string& bytes) {
   return bytes.substr(0, bytes.size() - 128) + tag;
 }
 
+// SONGWRIGHT_REALWORLD names the folder when it is not beside the
+// repository (a git worktree, a copy elsewhere).
 fs::path RealworldFolder() {
+  if (const char* folder = std::getenv("SONGWRIGHT_REALWORLD"))
+    return fs::path(folder);
   return fs::path(SONGWRIGHT_SOURCE_DIR) / ".." / "shared" / "realworld";
 }
 
