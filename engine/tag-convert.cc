@@ -8,25 +8,37 @@
 
 namespace {
 
+// The four digits of a year, day (DDMM) or time (HHMM) frame, in whichever
+// text encoding it is stored; false unless it holds exactly those.
+bool FourDigits(const Id3v2Frame& frame, std::string* digits) {
+  std::vector<std::wstring> fields;
+  if (!TextFrameFields(frame, true, &fields) || fields.size() != 1 || fields[0].size() != 4)
+    return false;
+  // UTF-16 without a byte-order mark is not read as text.
+  if (frame.data[0] == '\x01' && frame.data.compare(1, 2, "\xFF\xFE") != 0 &&
+      frame.data.compare(1, 2, "\xFE\xFF") != 0)
+    return false;
+  digits->clear();
+  for (wchar_t c : fields[0]) {
+    if (c < L'0' || c > L'9')
+      return false;
+    digits->push_back(char(c));
+  }
+  return true;
+}
+
 // The one frame `id` of `frames` and its digits; false when there is none,
-// more than one, or it holds anything but four Latin-1 digits.
+// more than one, or it holds anything else.
 bool DatePart(const std::vector<Id3v2Frame>& frames, const char* id, std::string* value,
               std::size_t* index) {
   int found = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
     if (frames[i].id != id)
       continue;
-    const Id3v2Frame& frame = frames[i];
     ++found;
     *index = i;
-    std::string text = frame.data.size() > 1 ? frame.data.substr(1) : std::string();
-    while (!text.empty() && text.back() == '\0')
-      text.pop_back();
-    if (frame.data.empty() || frame.data[0] != '\0' || frame.malformed || frame.compressed ||
-        frame.encrypted || text.size() != 4 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
+    if (!FourDigits(frames[i], value))
       return false;
-    *value = text;
   }
   return found == 1;
 }
@@ -75,6 +87,39 @@ bool ConvertPicture(const Id3v2Frame& picture, OutputFrame* out) {
   return true;
 }
 
+// Where the values of a text or comment frame begin: after the encoding, and
+// after the language and description of a comment or the description of a
+// TXXX. npos when the description has no end.
+std::size_t ValuesStart(const std::string& data, const std::string& idV24, std::size_t unit) {
+  std::size_t at = idV24 == "COMM" ? 4 : 1;
+  if (idV24 != "COMM" && idV24 != "TXXX")
+    return at;
+  for (; at + unit <= data.size(); at += unit) {
+    if (data.compare(at, unit, std::string(unit, '\0')) == 0)
+      return at + unit;
+  }
+  return std::string::npos;
+}
+
+// Versions 2.2 and 2.3 may end a text with a NUL (one 00 00 unit in UTF-16)
+// that version 2.4, where a NUL separates values, reads as the start of a
+// second, empty value: COMM iTunPGAP "0\0" would read as "0" and "". A text
+// or comment frame carried into a version 2.4 tag loses that one trailing
+// terminator; empty values before it stay in their places.
+void DropTerminator(const std::string& storedId, const std::string& idV24, Id3v2Frame* frame) {
+  std::string& data = frame->data;
+  if ((storedId[0] != 'T' && idV24 != "COMM") || frame->malformed || frame->compressed ||
+      frame->encrypted || data.empty() || static_cast<unsigned char>(data[0]) > 3)
+    return;
+  const std::size_t unit = data[0] == '\x01' || data[0] == '\x02' ? 2 : 1;
+  const std::size_t values = ValuesStart(data, idV24, unit);
+  if (values == std::string::npos || data.size() < values + unit ||
+      (data.size() - values) % unit != 0 ||
+      data.compare(data.size() - unit, unit, std::string(unit, '\0')) != 0)
+    return;
+  data.resize(data.size() - unit);
+}
+
 }  // namespace
 
 Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index,
@@ -101,6 +146,8 @@ Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index,
     return original.id == "PIC" && ConvertPicture(original, out) ? Version24Form::kFrame
                                                                  : Version24Form::kNone;
   }
+  if (layout.version < 4)
+    DropTerminator(original.id, out->id, &out->frame);
   return Version24Form::kFrame;
 }
 
