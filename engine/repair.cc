@@ -233,8 +233,8 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
   bool changed = false;
   std::vector<OutputFrame> frames;
   std::wstring cannotKeep;
-  if (const unsigned message = FramesInVersion24(tag.layout, redecoding, outcome, &changed,
-                                                 &frames, &cannotKeep))
+  if (const unsigned message =
+          FramesInVersion24(tag.layout, redecoding, outcome, &changed, &frames, &cannotKeep))
     return message;
   const int version = ChooseVersion(tag, redecoding, id3v2Version, &frames);
   if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
@@ -286,8 +286,8 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
 
 unsigned RepairFile(const PathString& path, const RepairOptions& options, FileOutcome* outcome) {
   std::unique_ptr<EditStream> stream;
-  const unsigned message = RenderFile(path, options.redecoding, options.id3v2Version, outcome,
-                                      options.preview, &stream);
+  const unsigned message =
+      RenderFile(path, options.redecoding, options.id3v2Version, outcome, options.preview, &stream);
   if (message != WM_FIX_SUCCEEDED || options.preview)
     return message;
   if (!stream->CommitEdits()) {

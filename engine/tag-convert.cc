@@ -122,8 +122,8 @@ void DropTerminator(const std::string& storedId, const std::string& idV24, Id3v2
 
 }  // namespace
 
-Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index,
-                               const DateMerge& date, OutputFrame* out) {
+Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index, const DateMerge& date,
+                               OutputFrame* out) {
   const Id3v2Frame& original = layout.frames[index];
   const std::string idV24 = FrameIdV24(layout.version, original.id);
   if (date.merged && (index == date.day || (date.withTime && index == date.time)))

@@ -24,8 +24,8 @@ enum class Version24Form {
   kInDate,  // a day or time the merged date holds
   kNone,    // a version 2.2 frame that version 2.4 has no form for
 };
-Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index,
-                               const DateMerge& date, OutputFrame* out);
+Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index, const DateMerge& date,
+                               OutputFrame* out);
 
 // Frames that version 2.3 has no place for; a tag holding one stays 2.4.
 bool OnlyInVersion24(const std::string& id);

@@ -450,8 +450,7 @@ Result CheckRepair(const std::string& name, const std::string& bytes, Tally* tal
     }
   }
   FileOutcome again;
-  EXPECT_EQ(WM_FIX_NOT_NEEDED,
-            FixFile(path.native(), Options(kPage, version), &again))
+  EXPECT_EQ(WM_FIX_NOT_NEEDED, FixFile(path.native(), Options(kPage, version), &again))
       << Narrow(again.detail);
   EXPECT_TRUE(after == ReadFile(path)) << "a second run changed the file";
   return result;
@@ -1024,32 +1023,31 @@ std::string Utf16(const std::string& ascii, bool bigEndian = false, bool mark = 
 
 TEST_F(TagKeepingCases, Version23TerminatorsDoNotBecomeEmptyValuesInVersion24) {
   const std::string nul(1, '\0');
+  const std::string gapless = Latin1("eng") + "iTunPGAP" + nul + "0";  // iTunes' comment
   const std::vector<Id3v2Frame> frames = {
-      MakeFrame("TIT2", Latin1(kTitle)),
-      MakeFrame("COMM", std::string("\0eng" "iTunPGAP\0" "0\0", 15)),
+      MakeFrame("TIT2", Latin1(kTitle)),  // the repair's reason
+      MakeFrame("COMM", gapless + nul),   // reads "0" and "" in version 2.4
       MakeFrame("TXXX", Latin1("Mood" + nul + "calm" + nul)),
-      MakeFrame("TPE2", Utf16("Band") + std::string(2, '\0')),
-      MakeFrame("TCOM", Utf16("Bach", true) + std::string(2, '\0')),
-      MakeFrame("TPE3", Latin1("a" + nul + nul + "b" + nul)),
-      MakeFrame("TXXX", Utf16("Key") + std::string(2, '\0') + Utf16("Am").substr(1) +
-                            std::string(2, '\0')),
-      // Only the description's own end: no value, so nothing to drop.
-      MakeFrame("TXXX", Latin1("Alone" + nul)),
-      MakeFrame("COMM", std::string("\0eng\0", 5)),
-      MakeFrame("TCOP", Latin1(nul)),  // one empty value, terminated
-      MakeFrame("TDAT", Latin1("3112" + nul)),  // no year to merge with
+      MakeFrame("TPE2", Utf16("Band") + nul + nul),  // UTF-16: one 00 00 unit
+      MakeFrame("TCOM", Utf16("Bach", true) + nul + nul),
+      MakeFrame("TPE3", Latin1("a" + nul + nul + "b" + nul)),  // an empty value inside
+      MakeFrame("TXXX", Utf16("Key") + nul + nul + Utf16("Am").substr(1) + nul + nul),
+      MakeFrame("TXXX", Latin1("Alone" + nul)),  // the description's end, no value
+      MakeFrame("COMM", Latin1("eng") + nul),    // the same in a comment
+      MakeFrame("TCOP", Latin1(nul)),            // one empty value, terminated
+      MakeFrame("TDAT", Latin1("3112" + nul)),   // no year to merge with
   };
   const std::string stored = RenderTag(3, frames, 0) + MpegFrames(5);
   const Result result = Repair("version 2.3 text ending in NUL", stored);
   ASSERT_EQ(WM_FIX_SUCCEEDED, result.message) << Narrow(result.outcome.detail);
   const Id3v2Layout tag = TagAt(result.after);
   ASSERT_EQ(frames.size(), tag.frames.size());
-  EXPECT_EQ(std::string("\0eng" "iTunPGAP\0" "0", 14), tag.frames[1].data);
+  EXPECT_EQ(gapless, tag.frames[1].data);
   EXPECT_EQ(Latin1("Mood" + nul + "calm"), tag.frames[2].data);
   EXPECT_EQ(Utf16("Band"), tag.frames[3].data);
   EXPECT_EQ(Utf16("Bach", true), tag.frames[4].data);
   EXPECT_EQ(Latin1("a" + nul + nul + "b"), tag.frames[5].data) << "empty values in the middle stay";
-  EXPECT_EQ(Utf16("Key") + std::string(2, '\0') + Utf16("Am").substr(1), tag.frames[6].data);
+  EXPECT_EQ(Utf16("Key") + nul + nul + Utf16("Am").substr(1), tag.frames[6].data);
   EXPECT_EQ(frames[7].data, tag.frames[7].data);
   EXPECT_EQ(frames[8].data, tag.frames[8].data);
   EXPECT_EQ(Latin1(""), tag.frames[9].data);
@@ -1065,13 +1063,11 @@ TEST_F(TagKeepingCases, Version23TerminatorsDoNotBecomeEmptyValuesInVersion24) {
     EXPECT_TRUE(frames[i] == tag23.frames[i]) << frames[i].id;
 
   // Version 2.2 ends its text the same way.
-  const Result older = Repair(
-      "version 2.2 comment ending in NUL",
-      Tag22({MakeFrame("TT2", Latin1(kTitle)),
-             MakeFrame("COM", std::string("\0eng" "iTunPGAP\0" "0\0", 15))}) +
-          MpegFrames(5));
+  const std::string v22 =
+      Tag22({MakeFrame("TT2", Latin1(kTitle)), MakeFrame("COM", gapless + nul)}) + MpegFrames(5);
+  const Result older = Repair("version 2.2 comment ending in NUL", v22);
   ASSERT_EQ(WM_FIX_SUCCEEDED, older.message);
-  EXPECT_EQ(std::string("\0eng" "iTunPGAP\0" "0", 14), DataOf(TagAt(older.after), "COMM"));
+  EXPECT_EQ(gapless, DataOf(TagAt(older.after), "COMM"));
 }
 
 TEST_F(TagKeepingCases, YearDayAndTimeMergeWhateverTheirEncoding) {
@@ -1081,7 +1077,7 @@ TEST_F(TagKeepingCases, YearDayAndTimeMergeWhateverTheirEncoding) {
       {"UTF-16 little-endian", Utf16("2010") + std::string(2, '\0')},
       {"UTF-16 big-endian with a mark", Utf16("2010", true)},
       {"UTF-16BE", Utf16("2010", true, false)},
-      {"UTF-8", "\x03" "2010" + nul},
+      {"UTF-8", std::string(1, '\x03') + "2010" + nul},
   };
   for (const auto& [encoding, year] : years) {
     const std::vector<Id3v2Frame> frames = {
@@ -1101,16 +1097,16 @@ TEST_F(TagKeepingCases, YearDayAndTimeMergeWhateverTheirEncoding) {
 
   // Anything but the four digits keeps the frames apart: a second value,
   // UTF-16 without a byte-order mark, a letter.
-  const std::string noMark = "\x01" "2\0" "0\0" "1\0" "0\0";
+  const std::string noMark = "\x01" + Utf16("2010").substr(3);
   for (const std::string& year :
-       {Utf16("2010") + std::string(2, '\0') + Utf16("2011").substr(1), noMark,
-        Utf16("201O")}) {
+       {Utf16("2010") + std::string(2, '\0') + Utf16("2011").substr(1), noMark, Utf16("201O")}) {
     const std::vector<Id3v2Frame> frames = {
         MakeFrame("TIT2", Latin1(kTitle)),
         MakeFrame("TYER", year),
         MakeFrame("TDAT", Latin1("0405")),
     };
-    const Result result = Repair("year that is not four digits", RenderTag(3, frames, 0) + MpegFrames(5));
+    const Result result =
+        Repair("year that is not four digits", RenderTag(3, frames, 0) + MpegFrames(5));
     ASSERT_EQ(WM_FIX_SUCCEEDED, result.message);
     const Id3v2Layout tag = TagAt(result.after);
     EXPECT_EQ(year, DataOf(tag, "TDRC"));
