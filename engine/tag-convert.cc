@@ -2,8 +2,6 @@
 // writes unless version 2.3 is asked for and holds every frame as it is.
 #include "engine/tag-convert.h"
 
-#include <taglib/tstring.h>
-
 #include "engine/redecode.h"
 
 namespace {
@@ -187,17 +185,43 @@ bool HasEncodingByte(const std::string& id) {
 }
 
 // Text stored as UTF-16 with a byte-order mark, the one Unicode form version
-// 2.3 has; the values stay in their places.
+// 2.3 has; the values stay in their places. A character beyond the first
+// plane (one wchar_t where it is 32 bits wide, a pair where it is 16) becomes
+// a surrogate pair either way, so that every build writes the same bytes.
 std::string Utf16TextData(const std::vector<std::wstring>& fields) {
   std::string data(1, '\x01');
+  const auto append = [&](std::uint32_t unit) {
+    data.push_back(char(unit & 0xFF));
+    data.push_back(char(unit >> 8));
+  };
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i)
       data += std::string(2, '\0');
     data += "\xFF\xFE";
-    const TagLib::ByteVector units = TagLib::String(fields[i]).data(TagLib::String::UTF16LE);
-    data += std::string(units.data(), units.size());
+    for (const wchar_t w : fields[i]) {
+      const std::uint32_t c = std::uint32_t(w);
+      if (c >= 0x10000) {
+        append(0xD800 + ((c - 0x10000) >> 10));
+        append(0xDC00 + ((c - 0x10000) & 0x3FF));
+      } else {
+        append(c);
+      }
+    }
   }
   return data;
+}
+
+// True when every byte after the encoding starts or continues a valid UTF-8
+// sequence; other bytes have no one reading to carry into UTF-16.
+bool IsValidUtf8Text(const std::string& data) {
+  for (std::size_t i = 1; i < data.size();) {
+    char32_t c = 0;
+    const std::size_t length = Utf8SequenceAt(data, i, &c);
+    if (length == 0)
+      return false;
+    i += length;
+  }
+  return true;
 }
 
 // TDRC as version 2.3 TYER, with TDAT and TIME when the date has a day and a
@@ -247,8 +271,9 @@ bool FrameInVersion23(const Id3v2Frame& frame, std::vector<OutputFrame>* out) {
   if (!frame.compressed && !frame.encrypted && !frame.data.empty() &&
       (frame.data[0] == '\x02' || frame.data[0] == '\x03')) {
     std::vector<std::wstring> fields;
-    if (!text || !TextFrameFields(frame, true, &fields))
-      return false;  // a comment, picture, ... in UTF-8 or UTF-16BE
+    if (!text || !TextFrameFields(frame, true, &fields) ||
+        (frame.data[0] == '\x03' && !IsValidUtf8Text(frame.data)))
+      return false;  // a comment, picture, ... in UTF-8 or UTF-16BE, or broken UTF-8
     kept.kind = OutputFrame::kRedecoded;
     kept.frame.data = Utf16TextData(fields);
     kept.expectedFields = fields;
