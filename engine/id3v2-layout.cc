@@ -32,11 +32,6 @@ std::uint32_t SyncSafeOrPlain(const std::string& bytes, std::size_t at) {
   return IsSyncSafe(bytes, at) ? SyncSafe(bytes, at) : BigEndian(bytes, at, 4);
 }
 
-void PutSyncSafe(std::string* out, std::uint32_t value) {
-  for (int shift = 21; shift >= 0; shift -= 7)
-    out->push_back(char((value >> shift) & 0x7F));
-}
-
 void PutBigEndian(std::string* out, std::uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8)
     out->push_back(char((value >> shift) & 0xFF));
@@ -85,10 +80,19 @@ std::uint32_t FrameSizeV24(const std::string& area, std::size_t at) {
 bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std::string stored,
                    Id3v2Frame* frame) {
   std::size_t at = 0;
+  // Takes the next field of `count` bytes when the frame holds it.
   auto take = [&](std::size_t count) {
     if (stored.size() - at < count)
       return false;
     at += count;
+    return true;
+  };
+  auto takeByte = [&](bool present, unsigned char* value) {
+    if (!present)
+      return true;
+    if (!take(1))
+      return false;
+    *value = static_cast<unsigned char>(stored[at - 1]);
     return true;
   };
   frame->storedFlags = flags;
@@ -105,16 +109,9 @@ bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std
         return false;
       frame->dataLength = BigEndian(stored, at - 4, 4);
     }
-    if (frame->encrypted) {
-      if (!take(1))
-        return false;
-      frame->encryptionMethod = static_cast<unsigned char>(stored[at - 1]);
-    }
-    if (frame->grouped) {
-      if (!take(1))
-        return false;
-      frame->groupId = static_cast<unsigned char>(stored[at - 1]);
-    }
+    if (!takeByte(frame->encrypted, &frame->encryptionMethod) ||
+        !takeByte(frame->grouped, &frame->groupId))
+      return false;
   } else if (version == 4) {
     frame->discardOnTagChange = flags & 0x4000;
     frame->discardOnFileChange = flags & 0x2000;
@@ -125,16 +122,9 @@ bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std
     frame->hasDataLength = flags & 0x0001;
     if (flags & 0x0002 || tagUnsynchronised)
       stored = RemoveUnsynchronisation(stored);
-    if (frame->grouped) {
-      if (!take(1))
-        return false;
-      frame->groupId = static_cast<unsigned char>(stored[at - 1]);
-    }
-    if (frame->encrypted) {
-      if (!take(1))
-        return false;
-      frame->encryptionMethod = static_cast<unsigned char>(stored[at - 1]);
-    }
+    if (!takeByte(frame->grouped, &frame->groupId) ||
+        !takeByte(frame->encrypted, &frame->encryptionMethod))
+      return false;
     if (frame->hasDataLength) {
       if (!take(4))
         return false;
@@ -307,10 +297,25 @@ bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embedde
   return true;
 }
 
+void AppendSyncsafe(std::string* out, std::uint32_t value) {
+  for (int shift = 21; shift >= 0; shift -= 7)
+    out->push_back(char((value >> shift) & 0x7F));
+}
+
+bool ReadPlainFrameV24(const std::string& bytes, Id3v2Frame* frame) {
+  if (bytes.size() < 10 || !IsFrameId(bytes, 0, 4) || !IsSyncSafe(bytes, 4) ||
+      SyncSafe(bytes, 4) != bytes.size() - 10 || bytes[8] != '\0' || bytes[9] != '\0')
+    return false;
+  *frame = Id3v2Frame();
+  frame->id = bytes.substr(0, 4);
+  frame->data = bytes.substr(10);
+  return true;
+}
+
 std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id) {
   if (frame.malformed) {
     std::string out = id.empty() ? frame.id : id;
-    PutSyncSafe(&out, std::uint32_t(frame.data.size()));
+    AppendSyncsafe(&out, std::uint32_t(frame.data.size()));
     out.push_back(char(frame.storedFlags >> 8));
     out.push_back(char(frame.storedFlags & 0xFF));
     return out + frame.data;
@@ -321,7 +326,7 @@ std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id) {
   if (frame.encrypted)
     fields.push_back(char(frame.encryptionMethod));
   if (frame.hasDataLength)
-    PutSyncSafe(&fields, frame.dataLength);
+    AppendSyncsafe(&fields, frame.dataLength);
   std::uint16_t flags = 0;
   flags |= frame.discardOnTagChange ? 0x4000 : 0;
   flags |= frame.discardOnFileChange ? 0x2000 : 0;
@@ -331,7 +336,7 @@ std::string RenderFrameV24(const Id3v2Frame& frame, const std::string& id) {
   flags |= frame.encrypted ? 0x0004 : 0;
   flags |= frame.hasDataLength ? 0x0001 : 0;
   std::string out = id.empty() ? frame.id : id;
-  PutSyncSafe(&out, std::uint32_t(fields.size() + frame.data.size()));
+  AppendSyncsafe(&out, std::uint32_t(fields.size() + frame.data.size()));
   out.push_back(char(flags >> 8));
   out.push_back(char(flags & 0xFF));
   out += fields;
@@ -404,105 +409,4 @@ std::string ObsoleteFrameId(int version, const std::string& id) {
       return obsolete[1];
   }
   return std::string();
-}
-
-bool IsEmptyTextFrame(const Id3v2Frame& frame) {
-  return !frame.malformed && !frame.compressed && !frame.encrypted && !frame.data.empty() &&
-         frame.data.find_first_not_of('\0', 1) == std::string::npos;
-}
-
-namespace {
-
-// Appends a character: as one unit where wchar_t holds every character, as
-// a surrogate pair where it holds UTF-16.
-void AppendCharacter(std::wstring* text, std::uint32_t c) {
-  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-    c -= 0x10000;
-    text->push_back(wchar_t(0xD800 + (c >> 10)));
-    text->push_back(wchar_t(0xDC00 + (c & 0x3FF)));
-  } else {
-    text->push_back(wchar_t(c));
-  }
-}
-
-}  // namespace
-
-bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields) {
-  fields->clear();
-  if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty())
-    return false;
-  const int encoding = static_cast<unsigned char>(frame.data[0]);
-  if (encoding > 3)
-    return false;
-  const std::string text = frame.data.substr(1);
-  const std::size_t unit = encoding == 1 || encoding == 2 ? 2 : 1;
-  std::vector<std::string> stored;
-  std::size_t start = 0;
-  for (std::size_t at = 0;; at += unit) {
-    if (at + unit > text.size()) {
-      stored.push_back(text.substr(start));
-      break;
-    }
-    if (text.compare(at, unit, std::string(unit, '\0')) == 0) {
-      stored.push_back(text.substr(start, at - start));
-      start = at + unit;
-    }
-  }
-  for (const std::string& field : stored) {
-    std::wstring decoded;
-    if (unit == 1) {
-      // Latin-1 bytes as they are; UTF-8 as code units of its characters.
-      if (encoding == 0) {
-        for (char c : field)
-          decoded.push_back(wchar_t(static_cast<unsigned char>(c)));
-      } else {
-        for (std::size_t i = 0; i < field.size();) {
-          const unsigned char lead = static_cast<unsigned char>(field[i]);
-          const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-          std::uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
-          for (int k = 1; k < length && i + k < field.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(field[i + k]) & 0x3F);
-          i += length;
-          AppendCharacter(&decoded, c);
-        }
-      }
-    } else {
-      bool bigEndian = encoding == 2;
-      std::size_t i = 0;
-      if (encoding == 1 && field.size() >= 2) {
-        if (field.compare(0, 2, "\xFE\xFF") == 0) {
-          bigEndian = true;
-          i = 2;
-        } else if (field.compare(0, 2, "\xFF\xFE") == 0) {
-          i = 2;
-        }
-      }
-      std::uint32_t high = 0;
-      for (; i + 1 < field.size(); i += 2) {
-        const unsigned char a = static_cast<unsigned char>(field[i]);
-        const unsigned char b = static_cast<unsigned char>(field[i + 1]);
-        const std::uint32_t unit = bigEndian ? (a << 8) | b : (b << 8) | a;
-        if (unit >= 0xD800 && unit < 0xDC00) {
-          high = unit;
-          continue;
-        }
-        if (high && unit >= 0xDC00 && unit < 0xE000) {
-          AppendCharacter(&decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
-        } else {
-          if (high)
-            decoded.push_back(wchar_t(high));
-          decoded.push_back(wchar_t(unit));
-        }
-        high = 0;
-      }
-      if (high)
-        decoded.push_back(wchar_t(high));
-    }
-    if (keepEmpty || !decoded.empty())
-      fields->push_back(std::move(decoded));
-  }
-  // A terminating NUL ends the last value rather than starting another.
-  while (keepEmpty && fields->size() > 1 && fields->back().empty())
-    fields->pop_back();
-  return true;
 }

@@ -57,6 +57,15 @@ struct Id3v2Layout {
 // 2.4 headers unless `embeddedAsV24` is false.
 bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embeddedAsV24 = true);
 
+// Appends `value` as a syncsafe number: four bytes of seven bits each, most
+// significant first, as version 2.4 frame sizes and every tag size are kept.
+void AppendSyncsafe(std::string* out, std::uint32_t value);
+
+// Reads one version 2.4 frame that stands alone in `bytes` with its flags
+// clear, as TagLib renders a new frame: its header must give its id, a
+// syncsafe size of exactly the rest of `bytes` and no flags.
+bool ReadPlainFrameV24(const std::string& bytes, Id3v2Frame* frame);
+
 // The frame in version 2.4 form: header with a syncsafe size and version 2.4
 // flags, then its group, encryption method and data length, then its data.
 // `id` replaces the stored id when given.

@@ -158,3 +158,39 @@ TEST(Id3v2Version3, TagWithFramesVersion3WouldLoseOrAlterStays4) {
     EXPECT_EQ((std::vector<std::string>{"TIT2", id}), ids);
   }
 }
+
+TEST(Id3v2Version3, Utf8TextTakesTheSameUtf16BytesInEveryBuild) {
+  // A character beyond the first plane becomes a surrogate pair, whether
+  // wchar_t holds it whole (Linux) or as a pair already (Windows).
+  TempFolder folder;
+  const fs::path song = folder.Write(
+      "emoji.mp3",
+      Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2"), {"TPE1", Utf8Frame("A\xF0\x9F\x8E\xB5")}}, 0,
+               4) +
+          MpegFrames(4));
+  ASSERT_EQ(WM_FIX_SUCCEEDED, Fix(song, 3));
+  const std::string repaired = ReadFile(song);
+  EXPECT_EQ(3, repaired[3]);
+  const std::vector<RawFrame> frames = RawFrames(repaired);
+  ASSERT_EQ(2u, frames.size());
+  EXPECT_EQ(std::string("\x01\xFF\xFE"
+                        "A\0"
+                        "\x3C\xD8\xB5\xDF",
+                        9),
+            frames[1].body);
+
+  // Broken UTF-8 has no one UTF-16 form: the tag stays 2.4 with the frame
+  // as stored.
+  const std::string broken = Utf8Frame(
+      "\xFFran d\xC3\xAD"
+      "a");
+  const fs::path bad = folder.Write(
+      "broken.mp3",
+      Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2"), {"TPE1", broken}}, 0, 4) + MpegFrames(4));
+  ASSERT_EQ(WM_FIX_SUCCEEDED, Fix(bad, 3));
+  const std::string kept = ReadFile(bad);
+  EXPECT_EQ(4, kept[3]);
+  const std::vector<RawFrame> keptFrames = RawFrames(kept);
+  ASSERT_EQ(2u, keptFrames.size());
+  EXPECT_EQ(broken, keptFrames[1].body);
+}

@@ -217,6 +217,26 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
+// In a version 2.4 tag made from a version 2.2 or 2.3 one, a text or comment
+// frame may lose the NUL that ended its last value (one 00 00 unit in
+// UTF-16), and nothing else.
+bool LostOnlyItsTerminator(const Id3v2Frame& expected, const Id3v2Frame& got) {
+  if (expected.data.empty() || got.data.size() >= expected.data.size())
+    return false;
+  const std::size_t unit = expected.data[0] == '\x01' || expected.data[0] == '\x02' ? 2 : 1;
+  Id3v2Frame restored = got;
+  restored.data += std::string(unit, '\0');
+  return restored == expected;
+}
+
+// The one value of a date frame, in whichever encoding it is stored.
+std::string DateText(const Id3v2Frame& frame) {
+  std::vector<std::wstring> fields;
+  if (!TextFrameFields(frame, false, &fields) || fields.size() != 1)
+    return std::string();
+  return std::string(fields[0].begin(), fields[0].end());
+}
+
 // Compares frame by frame: kept frames identical (under their version 2.4
 // id), re-decoded frames holding the re-decoded text, and beyond those only
 // ID3v1 fields, added or filled into empty frames.
@@ -279,29 +299,33 @@ void CompareFrames(const Id3v2Layout* before, const Id3v2Layout& after, unsigned
       ++j;
       continue;
     }
+    Id3v2Frame renamed = b;
+    renamed.id = id.empty() ? ObsoleteFrameId(before->version, b.id) : id;
+    if (!in23 && before->version < 4 && LostOnlyItsTerminator(renamed, a)) {
+      ++j;
+      continue;
+    }
     if (id == "TDRC" && before->version < 4 && a.id == "TDRC" && a.data != b.data) {
-      // Year, day and time read as one date in version 2.4.
-      const auto text = [](const Id3v2Frame& frame) {
-        return frame.data.substr(0, frame.data.find_last_not_of('\0') + 1);
-      };
-      std::string expected = text(b);
+      // Year, day and time read as one Latin-1 date in version 2.4, whatever
+      // their own encodings.
+      std::string expected = DateText(b);
       for (std::size_t k = 0; k < old.size(); ++k) {
-        const std::string day = text(old[k]);
-        if (ObsoleteFrameId(before->version, old[k].id) == "TDAT" && day.size() == 5) {
-          expected += "-" + day.substr(3, 2) + "-" + day.substr(1, 2);
+        const std::string day = DateText(old[k]);
+        if (ObsoleteFrameId(before->version, old[k].id) == "TDAT" && day.size() == 4) {
+          expected += "-" + day.substr(2, 2) + "-" + day.substr(0, 2);
           merged[k] = true;
         }
       }
       for (std::size_t k = 0; k < old.size(); ++k) {
-        const std::string time = text(old[k]);
-        if (ObsoleteFrameId(before->version, old[k].id) == "TIME" && time.size() == 5 &&
+        const std::string time = DateText(old[k]);
+        if (ObsoleteFrameId(before->version, old[k].id) == "TIME" && time.size() == 4 &&
             a.data.size() > 11) {
-          expected += "T" + time.substr(1, 2) + ":" + time.substr(3, 2);
+          expected += "T" + time.substr(0, 2) + ":" + time.substr(2, 2);
           merged[k] = true;
         }
       }
-      if (a.data != expected)
-        lost("TYER, TDAT and TIME do not give TDRC " + expected.substr(1));
+      if (a.data != std::string(1, '\0') + expected)
+        lost("TYER, TDAT and TIME do not give TDRC " + expected);
       ++j;
       continue;
     }
@@ -313,8 +337,7 @@ void CompareFrames(const Id3v2Layout* before, const Id3v2Layout& after, unsigned
       ++j;
       continue;
     }
-    Id3v2Frame expected = b;
-    expected.id = id.empty() ? ObsoleteFrameId(before->version, b.id) : id;
+    const Id3v2Frame& expected = renamed;
     const bool datePart = expected.id == "TDAT" || expected.id == "TIME";
     if (datePart && a != expected) {
       // A day or time ahead of its year: the year's TDRC must hold it.
@@ -427,8 +450,7 @@ Result CheckRepair(const std::string& name, const std::string& bytes, Tally* tal
     }
   }
   FileOutcome again;
-  EXPECT_EQ(WM_FIX_NOT_NEEDED,
-            FixFile(path.native(), Options(kPage, version), &again))
+  EXPECT_EQ(WM_FIX_NOT_NEEDED, FixFile(path.native(), Options(kPage, version), &again))
       << Narrow(again.detail);
   EXPECT_TRUE(after == ReadFile(path)) << "a second run changed the file";
   return result;
@@ -504,7 +526,11 @@ std::string InjectId3v1(const std::string& bytes) {
   return bytes.substr(0, bytes.size() - 128) + tag;
 }
 
+// SONGWRIGHT_REALWORLD names the folder when it is not beside the
+// repository (a git worktree, a copy elsewhere).
 fs::path RealworldFolder() {
+  if (const char* folder = std::getenv("SONGWRIGHT_REALWORLD"))
+    return fs::path(folder);
   return fs::path(SONGWRIGHT_SOURCE_DIR) / ".." / "shared" / "realworld";
 }
 
@@ -977,5 +1003,113 @@ TEST_F(TagKeepingCases, RedecodedFramesKeepEveryValueInItsPlace) {
               artists);
     EXPECT_EQ(kTitleText, TextOf(FindFrame(tag, "TALB")));
     EXPECT_EQ(kTitleText, TextOf(FindFrame(tag, "GRP1")));
+  }
+}
+
+namespace {
+
+// Text as UTF-16 (encoding 1) with a byte-order mark, little- or big-endian,
+// or as UTF-16BE without one (encoding 2); ASCII only.
+std::string Utf16(const std::string& ascii, bool bigEndian = false, bool mark = true) {
+  std::string data(1, mark ? '\x01' : '\x02');
+  if (mark)
+    data += bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii)
+    data += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return data;
+}
+
+}  // namespace
+
+TEST_F(TagKeepingCases, Version23TerminatorsDoNotBecomeEmptyValuesInVersion24) {
+  const std::string nul(1, '\0');
+  const std::string gapless = Latin1("eng") + "iTunPGAP" + nul + "0";  // iTunes' comment
+  const std::vector<Id3v2Frame> frames = {
+      MakeFrame("TIT2", Latin1(kTitle)),  // the repair's reason
+      MakeFrame("COMM", gapless + nul),   // reads "0" and "" in version 2.4
+      MakeFrame("TXXX", Latin1("Mood" + nul + "calm" + nul)),
+      MakeFrame("TPE2", Utf16("Band") + nul + nul),  // UTF-16: one 00 00 unit
+      MakeFrame("TCOM", Utf16("Bach", true) + nul + nul),
+      MakeFrame("TPE3", Latin1("a" + nul + nul + "b" + nul)),  // an empty value inside
+      MakeFrame("TXXX", Utf16("Key") + nul + nul + Utf16("Am").substr(1) + nul + nul),
+      MakeFrame("TXXX", Latin1("Alone" + nul)),  // the description's end, no value
+      MakeFrame("COMM", Latin1("eng") + nul),    // the same in a comment
+      MakeFrame("TCOP", Latin1(nul)),            // one empty value, terminated
+      MakeFrame("TDAT", Latin1("3112" + nul)),   // no year to merge with
+  };
+  const std::string stored = RenderTag(3, frames, 0) + MpegFrames(5);
+  const Result result = Repair("version 2.3 text ending in NUL", stored);
+  ASSERT_EQ(WM_FIX_SUCCEEDED, result.message) << Narrow(result.outcome.detail);
+  const Id3v2Layout tag = TagAt(result.after);
+  ASSERT_EQ(frames.size(), tag.frames.size());
+  EXPECT_EQ(gapless, tag.frames[1].data);
+  EXPECT_EQ(Latin1("Mood" + nul + "calm"), tag.frames[2].data);
+  EXPECT_EQ(Utf16("Band"), tag.frames[3].data);
+  EXPECT_EQ(Utf16("Bach", true), tag.frames[4].data);
+  EXPECT_EQ(Latin1("a" + nul + nul + "b"), tag.frames[5].data) << "empty values in the middle stay";
+  EXPECT_EQ(Utf16("Key") + nul + nul + Utf16("Am").substr(1), tag.frames[6].data);
+  EXPECT_EQ(frames[7].data, tag.frames[7].data);
+  EXPECT_EQ(frames[8].data, tag.frames[8].data);
+  EXPECT_EQ(Latin1(""), tag.frames[9].data);
+  EXPECT_EQ(Latin1("3112"), tag.frames[10].data);
+
+  // Written as version 2.3, where the NUL ends the text, every frame but the
+  // title stays as stored.
+  const Result as23 = Repair("version 2.3 text ending in NUL, written as 2.3", stored, 3);
+  ASSERT_EQ(WM_FIX_SUCCEEDED, as23.message);
+  const Id3v2Layout tag23 = TagAt(as23.after);
+  ASSERT_EQ(frames.size(), tag23.frames.size());
+  for (std::size_t i = 1; i < frames.size(); ++i)
+    EXPECT_TRUE(frames[i] == tag23.frames[i]) << frames[i].id;
+
+  // Version 2.2 ends its text the same way.
+  const std::string v22 =
+      Tag22({MakeFrame("TT2", Latin1(kTitle)), MakeFrame("COM", gapless + nul)}) + MpegFrames(5);
+  const Result older = Repair("version 2.2 comment ending in NUL", v22);
+  ASSERT_EQ(WM_FIX_SUCCEEDED, older.message);
+  EXPECT_EQ(gapless, DataOf(TagAt(older.after), "COMM"));
+}
+
+TEST_F(TagKeepingCases, YearDayAndTimeMergeWhateverTheirEncoding) {
+  const std::string nul(1, '\0');
+  const std::pair<const char*, std::string> years[] = {
+      {"Latin-1", Latin1("2010")},
+      {"UTF-16 little-endian", Utf16("2010") + std::string(2, '\0')},
+      {"UTF-16 big-endian with a mark", Utf16("2010", true)},
+      {"UTF-16BE", Utf16("2010", true, false)},
+      {"UTF-8", std::string(1, '\x03') + "2010" + nul},
+  };
+  for (const auto& [encoding, year] : years) {
+    const std::vector<Id3v2Frame> frames = {
+        MakeFrame("TIT2", Latin1(kTitle)),
+        MakeFrame("TYER", year),
+        MakeFrame("TDAT", Latin1("0405")),
+        MakeFrame("TIME", Utf16("2130")),
+    };
+    const Result result =
+        Repair(std::string("year in ") + encoding, RenderTag(3, frames, 0) + MpegFrames(5));
+    ASSERT_EQ(WM_FIX_SUCCEEDED, result.message) << encoding;
+    const Id3v2Layout tag = TagAt(result.after);
+    EXPECT_EQ(Latin1("2010-05-04T21:30"), DataOf(tag, "TDRC")) << encoding;
+    EXPECT_FALSE(FindFrame(tag, "TDAT")) << encoding;
+    EXPECT_FALSE(FindFrame(tag, "TIME")) << encoding;
+  }
+
+  // Anything but the four digits keeps the frames apart: a second value,
+  // UTF-16 without a byte-order mark, a letter.
+  const std::string noMark = "\x01" + Utf16("2010").substr(3);
+  for (const std::string& year :
+       {Utf16("2010") + std::string(2, '\0') + Utf16("2011").substr(1), noMark, Utf16("201O")}) {
+    const std::vector<Id3v2Frame> frames = {
+        MakeFrame("TIT2", Latin1(kTitle)),
+        MakeFrame("TYER", year),
+        MakeFrame("TDAT", Latin1("0405")),
+    };
+    const Result result =
+        Repair("year that is not four digits", RenderTag(3, frames, 0) + MpegFrames(5));
+    ASSERT_EQ(WM_FIX_SUCCEEDED, result.message);
+    const Id3v2Layout tag = TagAt(result.after);
+    EXPECT_EQ(year, DataOf(tag, "TDRC"));
+    EXPECT_EQ(Latin1("0405"), DataOf(tag, "TDAT"));
   }
 }

@@ -1,0 +1,37 @@
+// Re-decoding of Latin-1 text frames: which stored frames a repair re-decodes
+// and the UTF-16 frames it makes of them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <taglib/tstring.h>
+
+#include "engine/engine.h"
+#include "engine/id3v2-layout.h"
+
+struct OutputFrame;  // engine/tag-compose.h
+
+// The text a Latin-1 value holds once re-decoded: through the code page, or
+// in automatic mode as UTF-8 when it is whole multi-byte UTF-8, or as it is
+// when the album is left alone. ASCII stays as it is.
+TagLib::String Redecode(const TagLib::String& text, const Redecoding& redecoding);
+
+// Values joined by " / ", as a preview shows a frame with several.
+std::wstring DescribeFields(const std::vector<std::wstring>& fields);
+
+// Latin-1 text frames holding a byte at or above 0x80 are the ones the
+// repair re-decodes; `idV24` is the frame's version 2.4 id.
+bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24);
+
+// True when re-decoding changes the frame's text; in automatic mode an album
+// left as it is (or a value that reads the same) keeps its frame as stored.
+bool RedecodingChanges(const Id3v2Frame& original, const std::string& idV24,
+                       const Redecoding& redecoding);
+
+// Re-decodes one stored Latin-1 frame into a UTF-16 frame under `idV24`,
+// keeping its status flags and group; the change is added to `changes` when
+// given. False when its text cannot be read or TagLib's frame not taken in.
+bool RedecodeFrame(const Id3v2Frame& original, const std::string& idV24,
+                   const Redecoding& redecoding, std::vector<FrameChange>* changes,
+                   OutputFrame* out);

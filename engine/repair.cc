@@ -1,0 +1,337 @@
+// Song title repair of one file: reads its first ID3v2 tag, re-decodes the
+// Latin-1 text frames that hold code-page bytes, copies ID3v1 into empty
+// ID3v2 fields, and hands the new tag to the save.
+#include <algorithm>
+#include <memory>
+
+#include <taglib/fileref.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+
+#include "engine/engine.h"
+#include "engine/id3v1-copy.h"
+#include "engine/id3v2-layout.h"
+#include "engine/redecode.h"
+#include "engine/repair.h"
+#include "engine/save.h"
+#include "engine/tag-compose.h"
+#include "engine/tag-convert.h"
+
+const wchar_t kIssueCouldNotOpen[] = L"Couldn't open file";
+const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
+
+namespace {
+
+// The tag a repair writes and the bytes of the old one it replaces.
+struct TagEdit {
+  std::string tag;
+  std::uint64_t offset = 0;
+  std::uint64_t replaced = 0;
+};
+
+// The file's first ID3v2 tag: its bytes, read once, and its layout.
+struct StoredTag {
+  bool present = false;
+  std::uint64_t start = 0;
+  std::string bytes;
+  Id3v2Layout layout;
+};
+
+// A step of the repair that lets it go on.
+constexpr unsigned kGoOn = 0;
+
+std::string ReadAt(EditStream* stream, std::uint64_t offset, std::uint64_t count) {
+  stream->seek(long(offset));
+  const TagLib::ByteVector bytes = stream->readBlock(static_cast<unsigned long>(count));
+  return std::string(bytes.data(), bytes.size());
+}
+
+unsigned Refuse(FileOutcome* outcome, const std::wstring& detail) {
+  outcome->issue = kIssueCouldNotSave;
+  outcome->detail = detail;
+  outcome->changes.clear();
+  return WM_FIX_FAILED;
+}
+
+// Where TagLib found the tag: the first "ID3" of the file, since its search
+// stops there or, without a tag, at the first audio frame. `head` is given
+// the bytes read from there on.
+bool FindTagStart(EditStream* stream, std::uint64_t* start, std::string* head) {
+  constexpr std::uint64_t kBlock = 64 * 1024;
+  *head = ReadAt(stream, 0, 10);
+  if (head->compare(0, 3, "ID3") == 0) {  // nearly always
+    *start = 0;
+    return true;
+  }
+  const std::uint64_t length = std::uint64_t(stream->length());
+  for (std::uint64_t at = 0; at < length; at += kBlock - 2) {
+    const std::string block = ReadAt(stream, at, kBlock);
+    const std::size_t found = block.find("ID3");
+    if (found != std::string::npos) {
+      *start = at + found;
+      *head = block.substr(found);
+      return true;
+    }
+  }
+  return false;
+}
+
+// An ID3v2 tag after audio frames (some players append one, with a footer)
+// is not the tag TagLib reads or a repair rewrites; one holding text that
+// needs a repair is reported. Only the last 64 KiB of the file are searched.
+bool FindTrailingTag(EditStream* stream, std::uint64_t* start) {
+  constexpr std::uint64_t kSearched = 64 * 1024;
+  const std::uint64_t length = std::uint64_t(stream->length());
+  const std::uint64_t from = length > kSearched ? length - kSearched : 0;
+  const std::string tail = ReadAt(stream, from, length - from);
+  for (std::size_t at = tail.find("ID3"); at != std::string::npos; at = tail.find("ID3", at + 1)) {
+    Id3v2Layout layout;
+    if (!ReadId3v2Layout(tail.substr(at), &layout))
+      continue;
+    for (const Id3v2Frame& frame : layout.frames) {
+      if (IsRedecodable(frame, FrameIdV24(layout.version, frame.id))) {
+        *start = from + at;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Reads the tag that starts at `tag->start`, whose first bytes `head` holds:
+// the header tells the extent, and the rest is read when it lies in the file.
+bool ReadTagBytes(EditStream* stream, std::string head, StoredTag* tag) {
+  if (head.size() < 10)  // "ID3" at the end of a searched block
+    head = ReadAt(stream, tag->start, 10);
+  ReadId3v2Layout(head.substr(0, 10), &tag->layout);
+  const std::uint64_t extent = tag->layout.extent;
+  if (extent == 0 || tag->start + extent > std::uint64_t(stream->length()))
+    return false;
+  tag->bytes = head.substr(0, std::size_t(std::min<std::uint64_t>(head.size(), extent)));
+  if (tag->bytes.size() < extent)
+    tag->bytes += ReadAt(stream, tag->start + tag->bytes.size(), extent - tag->bytes.size());
+  return ReadId3v2Layout(tag->bytes, &tag->layout);
+}
+
+// Finds and reads the first tag. A file whose tag cannot be read whole, or
+// whose only tag comes after the audio, is refused when it has text to
+// repair and needs nothing otherwise.
+unsigned ReadStoredTag(EditStream* stream, TagLib::MPEG::File* file, bool taglibWouldChange,
+                       FileOutcome* outcome, StoredTag* tag) {
+  if (!file->hasID3v2Tag()) {
+    std::uint64_t trailing = 0;
+    if (FindTrailingTag(stream, &trailing))
+      return Refuse(outcome, L"the ID3v2 tag at byte " + std::to_wstring(trailing) +
+                                 L" comes after audio frames, where it is not read or repaired");
+    return kGoOn;
+  }
+  std::string head;
+  if (FindTagStart(stream, &tag->start, &head) && ReadTagBytes(stream, head, tag)) {
+    tag->present = true;
+    return kGoOn;
+  }
+  // Nothing can be written then; a file with text to repair is reported.
+  const TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false);
+  const bool id3v1Text = id3v1 && (!id3v1->title().isAscii() || !id3v1->artist().isAscii() ||
+                                   !id3v1->album().isAscii() || !id3v1->comment().isAscii());
+  if (taglibWouldChange || id3v1Text)
+    return Refuse(outcome,
+                  L"the ID3v2 tag cannot be read whole (it runs past the end of the file or its "
+                  L"header is broken)");
+  return WM_FIX_NOT_NEEDED;
+}
+
+// Every stored frame in version 2.4 form: re-decoded, or kept as its stored
+// bytes. `cannotKeep` names the first frame that version 2.4 has no form for.
+unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecoding,
+                           FileOutcome* outcome, bool* changed, std::vector<OutputFrame>* frames,
+                           std::wstring* cannotKeep) {
+  const DateMerge date = MergeDate(layout);
+  for (std::size_t i = 0; i < layout.frames.size(); ++i) {
+    const Id3v2Frame& original = layout.frames[i];
+    const std::string idV24 = FrameIdV24(layout.version, original.id);
+    OutputFrame out;
+    if (RedecodingChanges(original, idV24, redecoding)) {
+      *changed = true;
+      if (!RedecodeFrame(original, idV24, redecoding, &outcome->changes, &out))
+        return Refuse(outcome, Widen(original.id) + L" cannot be read as text");
+    } else {
+      const Version24Form form = FrameInVersion24(layout, i, date, &out);
+      if (form == Version24Form::kInDate)
+        continue;
+      if (form == Version24Form::kNone) {
+        if (cannotKeep->empty())
+          *cannotKeep = L"the version 2.2 frame " + Widen(original.id) +
+                        L" has no version 2.4 form and would be lost";
+        continue;
+      }
+    }
+    frames->push_back(std::move(out));
+  }
+  return kGoOn;
+}
+
+// ID3v2.3 is written when it is asked for and every frame has a version 2.3
+// form with the same content; else the tag stays 2.4. A version 2.3 tag
+// keeps every frame as it is, the re-decoded ones under their own ids.
+int ChooseVersion(const StoredTag& tag, const Redecoding& redecoding, unsigned id3v2Version,
+                  std::vector<OutputFrame>* frames) {
+  const Id3v2Layout& layout = tag.layout;
+  if (id3v2Version != 3 || (tag.present && layout.version < 3))
+    return 4;
+  std::vector<OutputFrame> framesV23;
+  bool inVersion23 = false;
+  if (tag.present && layout.version == 3) {
+    // Chapters keep their frames in version 2.3 form: the same bytes read
+    // again without the version 2.4 headers.
+    Id3v2Layout stored;
+    inVersion23 = ReadId3v2Layout(tag.bytes, &stored, /*embeddedAsV24=*/false);
+    inVersion23 = KeepInVersion23(stored, redecoding, &framesV23) && inVersion23;
+  } else {
+    inVersion23 = ConvertToVersion23(*frames, &framesV23);
+  }
+  if (!inVersion23)
+    return 4;
+  *frames = std::move(framesV23);
+  return 3;
+}
+
+// Composes the new tag in place of the old one and reads it back.
+unsigned ComposeEdit(const StoredTag& tag, const std::vector<OutputFrame>& frames, int version,
+                     FileOutcome* outcome, TagEdit* edit) {
+  const Id3v2Layout& layout = tag.layout;
+  edit->offset = tag.present ? tag.start : 0;
+  edit->replaced = !tag.present ? 0 : layout.audioStart ? layout.audioStart : layout.extent;
+  edit->tag = ComposeTag(frames, tag.present ? &layout : nullptr, edit->replaced, version);
+  std::wstring detail;
+  if (!VerifyTag(edit->tag, frames, &detail))
+    return Refuse(outcome, detail);
+  return WM_FIX_SUCCEEDED;
+}
+
+// Decides the repair, and for a real run composes and checks the tag it
+// writes. Every frame the repair does not re-decode keeps its stored bytes
+// (in version 2.4 form); TagLib renders each re-decoded frame.
+unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned id3v2Version,
+                      FileOutcome* outcome, TagEdit* edit) {
+  TagLib::FileRef ref(stream, false);
+  auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
+  if (!file || !file->isOpen()) {
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+  // TagLib's own reading of the frames is a second opinion: a frame it
+  // would repair that the tag's layout does not hold stops the repair.
+  bool taglibWouldChange = false;
+  if (file->hasID3v2Tag())
+    FixTextFrames(file->ID3v2Tag(false)->frameList(), redecoding, taglibWouldChange, nullptr);
+
+  StoredTag tag;
+  if (const unsigned message = ReadStoredTag(stream, file, taglibWouldChange, outcome, &tag))
+    return message;
+  bool changed = false;
+  std::vector<OutputFrame> frames;
+  std::wstring cannotKeep;
+  if (const unsigned message =
+          FramesInVersion24(tag.layout, redecoding, outcome, &changed, &frames, &cannotKeep))
+    return message;
+  const int version = ChooseVersion(tag, redecoding, id3v2Version, &frames);
+  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
+    if (!CopyId3v1(*id3v1, redecoding, version, &changed, &outcome->changes, &frames))
+      return Refuse(outcome, L"an ID3v1 field cannot be copied");
+  }
+  if (!changed) {
+    if (taglibWouldChange)
+      return Refuse(outcome,
+                    L"TagLib reads a Latin-1 frame that the tag's own layout does not hold");
+    outcome->changes.clear();
+    return WM_FIX_NOT_NEEDED;
+  }
+  if (!tag.layout.unreadable.empty())
+    return Refuse(outcome, L"part of the ID3v2 tag cannot be read and would be lost (" +
+                               Widen(tag.layout.unreadable) + L")");
+  if (!cannotKeep.empty())
+    return Refuse(outcome, cannotKeep);
+  return ComposeEdit(tag, frames, version, outcome, edit);
+}
+
+// Renders the repair of one file; on WM_FIX_SUCCEEDED of a real run
+// `stream` holds what the save will write.
+unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
+                    FileOutcome* outcome, bool preview, std::unique_ptr<EditStream>* stream) {
+  // A save that an earlier run could not finish is taken back first; a file
+  // that cannot be brought back is not touched again. A preview writes
+  // nothing, so it reads the file as it is.
+  const PathString target = ResolveFileLinks(path);
+  if (!preview && !RecoverInterruptedSave(target)) {
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+  auto rendered = std::make_unique<EditStream>(path, target);
+  TagEdit edit;
+  const unsigned message = RenderRepair(rendered.get(), redecoding, id3v2Version, outcome, &edit);
+  if (!preview)
+    outcome->changes.clear();
+  if (message != WM_FIX_SUCCEEDED || preview)
+    return message;
+  // Only the first ID3v2 tag is replaced; whatever precedes or follows it
+  // (junk, a second tag, the audio, APE and ID3v1) stays byte for byte.
+  rendered->insert(TagLib::ByteVector(edit.tag.data(), static_cast<unsigned int>(edit.tag.size())),
+                   static_cast<unsigned long>(edit.offset),
+                   static_cast<unsigned long>(edit.replaced));
+  *stream = std::move(rendered);
+  return message;
+}
+
+unsigned RepairFile(const PathString& path, const RepairOptions& options, FileOutcome* outcome) {
+  std::unique_ptr<EditStream> stream;
+  const unsigned message =
+      RenderFile(path, options.redecoding, options.id3v2Version, outcome, options.preview, &stream);
+  if (message != WM_FIX_SUCCEEDED || options.preview)
+    return message;
+  if (!stream->CommitEdits()) {
+    outcome->issue = kIssueCouldNotSave;
+    return WM_FIX_FAILED;
+  }
+  return WM_FIX_SUCCEEDED;
+}
+
+void ClearOutcome(const PathString& path, FileOutcome* outcome) {
+  outcome->path = path;
+  outcome->issue.clear();
+  outcome->detail.clear();
+  outcome->changes.clear();
+}
+
+}  // namespace
+
+unsigned PrepareRepair(const PathString& path, const RepairOptions& options, FileOutcome* outcome,
+                       std::unique_ptr<EditStream>* stream) {
+  ClearOutcome(path, outcome);
+  try {
+    return RenderFile(path, options.redecoding, options.id3v2Version, outcome, false, stream);
+  } catch (...) {
+    stream->reset();
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+}
+
+unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome) {
+  RepairOptions options;
+  options.redecoding.codePage = codePage;
+  return FixFile(path, options, outcome);
+}
+
+unsigned FixFile(const PathString& path, const RepairOptions& options, FileOutcome* outcome) {
+  ClearOutcome(path, outcome);
+  try {
+    return RepairFile(path, options, outcome);
+  } catch (...) {
+    // A tag that TagLib cannot hold in memory (absurd sizes) still gives the
+    // file exactly one outcome; nothing was saved.
+    outcome->issue = kIssueCouldNotOpen;
+    return WM_FIX_FAILED;
+  }
+}
