@@ -105,8 +105,11 @@ if [ "$fs" = all ]; then
       if [ "${args[i]}" = --fs ]; then ((++i)); else pass+=("${args[i]}"); fi
     done
     echo "=== $type"
-    SONGWRIGHT_BENCH_ROW=$rows bash "$0" "${pass[@]}" --fs "$type" ||
-      printf '%s\tfailed (exit %s)\n' "$type" "$?" >>"$rows"
+    code=0
+    SONGWRIGHT_BENCH_ROW=$rows bash "$0" "${pass[@]}" --fs "$type" || code=$?
+    # Stopped (Ctrl-C): stop here too. Failed: on to the next.
+    [ "$code" -lt 128 ] || exit "$code"
+    [ "$code" = 0 ] || printf '%s\tfailed (exit %s)\n' "$type" "$code" >>"$rows"
     echo ""
   done
   echo "File systems (medians of the timed runs; flushes, opens and reads from one traced run):"
@@ -302,8 +305,14 @@ measure() {
 
 fresh_copy() {
   rm -rf "$work" "$state/songwright"
-  # exFAT keeps no owners: cp -a would fail to set them.
-  if [ "$fs" = exfat ]; then cp -R --preserve=timestamps "$library" "$work"; else cp -a "$library" "$work"; fi
+  # A copy by reflink (xfs, btrfs) shares the library's blocks and leaves the
+  # copy out of the page cache, to be read from the disk where ext4's copy is
+  # read from memory: every file system gets a real copy. exFAT keeps no owners.
+  case $fs in
+    "") cp -a "$library" "$work" ;;
+    exfat) cp -R --preserve=timestamps "$library" "$work" ;;
+    *) cp -a --reflink=never "$library" "$work" ;;
+  esac
   if $on_disk || $state_disk; then sync; fi
   [ -z "$fs" ] || fs_sync "$work"
 }
