@@ -7,7 +7,8 @@
 #   bash bench/run.sh [--files N] [--profile small|real] [--runs R] [--seed S]
 #                     [--dir DIR] [--state DIR] [--scan-entries E] [--build DIR]
 #                     [--floor-rewrite shift|copy] [--no-micro] [--clean]
-#   bash bench/run.sh --smoke
+#                     [--fs ext4|xfs|btrfs|exfat|tmpfs|all]
+#   bash bench/run.sh --smoke [--fs tmpfs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +25,9 @@ micro=true
 clean=false
 smoke=false
 given_dir=false
+given_state=false
+fs=""
+args=("$@")
 
 usage() {
   sed -n '2,11s/^# \{0,1\}//p' "$0" >&2
@@ -48,6 +52,13 @@ usage() {
                       kept for the next run with the same parameters)
   --smoke             20 songs, every step once, no figures worth reading: only
                       proves that the generator and each step work
+  --fs TYPE           a fresh file system for the library, its copies and the
+                      state folder: ext4, xfs, btrfs (loop images in /var/tmp),
+                      exfat (a loop image through FUSE) or tmpfs (/dev/shm,
+                      state on the disk); all runs each in turn and ends with a
+                      table. Compares songwright, mid3iconv and the floor only
+                      (no scan), traces the opens and reads of each file; the
+                      loop images need root and are taken away afterwards
 EOF
   exit 2
 }
@@ -59,13 +70,14 @@ while [ $# -gt 0 ]; do
     --runs) runs=${2:?}; shift ;;
     --seed) seed=${2:?}; shift ;;
     --dir) dir=${2:?}; given_dir=true; shift ;;
-    --state) state=${2:?}; shift ;;
+    --state) state=${2:?}; given_state=true; shift ;;
     --scan-entries) scan_entries=${2:?}; shift ;;
     --build) build=${2:?}; shift ;;
     --floor-rewrite) floor_rewrite=${2:?}; shift ;;
     --no-micro) micro=false ;;
     --clean) clean=true ;;
     --smoke) smoke=true ;;
+    --fs) fs=${2:?}; shift ;;
     *) usage ;;
   esac
   shift
@@ -74,12 +86,44 @@ done
   usage
 [ "$profile" = small ] || [ "$profile" = real ] || usage
 [ "$floor_rewrite" = shift ] || [ "$floor_rewrite" = copy ] || usage
+if [ -n "$fs" ]; then
+  source bench/fs.sh
+  [[ " $fs_types all " == *" $fs "* ]] || usage
+  if $given_dir || $given_state; then
+    echo "bench: --fs decides where the library and the state folder go; drop --dir and --state" >&2
+    exit 2
+  fi
+fi
+
+# --fs all: each file system in turn, by this script, then one table of them.
+if [ "$fs" = all ]; then
+  rows=$(mktemp "${TMPDIR:-/tmp}/songwright-bench-rows.XXXXXX")
+  trap 'rm -f "$rows"' EXIT
+  for type in $fs_types; do
+    pass=()
+    for ((i = 0; i < ${#args[@]}; ++i)); do
+      if [ "${args[i]}" = --fs ]; then ((++i)); else pass+=("${args[i]}"); fi
+    done
+    echo "=== $type"
+    code=0
+    SONGWRIGHT_BENCH_ROW=$rows bash "$0" "${pass[@]}" --fs "$type" || code=$?
+    # Stopped (Ctrl-C): stop here too. Failed: on to the next.
+    [ "$code" -lt 128 ] || exit "$code"
+    [ "$code" = 0 ] || printf '%s\tfailed (exit %s)\n' "$type" "$code" >>"$rows"
+    echo ""
+  done
+  echo "File systems (medians of the timed runs; flushes, opens and reads from one traced run):"
+  { printf 'fs\tsongwright s\tmid3iconv s\tfloor s\tsw/peer\tsw/floor\trepaired\tflushes (target)\t'
+    printf 'opens/repaired (max)\treads/repaired (max)\topens/other (max)\treads/other (max)\tfailed opens in library\troute\n'
+    cat "$rows"; } | column -t -s $'\t'
+  exit 0
+fi
 
 if $smoke; then
   files=20
   runs=1
   scan_entries=2000
-  $given_dir || dir=$(mktemp -d "${TMPDIR:-/tmp}/songwright-smoke.XXXXXX")
+  $given_dir || [ -n "$fs" ] || dir=$(mktemp -d "${TMPDIR:-/tmp}/songwright-smoke.XXXXXX")
   clean=true
 elif [ "$runs" -lt 5 ]; then
   echo "bench: --runs must be at least 5 for medians worth reporting" >&2
@@ -94,21 +138,24 @@ fail() {
 
 # --- Tools and build ----------------------------------------------------------
 
-# A full run installs what it needs; the smoke run makes do without.
+# A full run installs what it needs; the smoke run makes do without, except
+# for the tools of the file system it is asked to make.
+missing=()
 if ! $smoke; then
-  missing=()
   [ -x /usr/bin/time ] || missing+=(time)
   command -v mid3iconv >/dev/null || missing+=(python3-mutagen)
   [ "$(dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null)" = "install ok installed" ] ||
     missing+=(libbenchmark-dev)
-  if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    say "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}" >/dev/null
-  fi
+  command -v strace >/dev/null || missing+=(strace)
+fi
+[ -z "$fs" ] || missing+=($(fs_packages "$fs"))
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  say "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -141,14 +188,17 @@ fi
 
 # --- Places -------------------------------------------------------------------
 
-mkdir -p "$dir"
-dir=$(cd "$dir" && pwd)
-library=$dir/library
-work=$dir/work
-tree=$dir/scan-tree
-scratch=$(mktemp -d "$dir/scratch.XXXXXX")
+per_song=$([ "$profile" = real ] && echo 5600000 || echo 1100000)
+scratch=""
 cleanup() {
-  rm -rf "$scratch" "$work"
+  [ -z "$scratch" ] || rm -rf "$scratch"
+  if [ -n "$fs" ]; then
+    [ -z "$state" ] || rm -rf "$state/songwright"
+    [ "$fs" != tmpfs ] || rmdir "$state" 2>/dev/null || true
+    fs_teardown
+    return 0
+  fi
+  rm -rf "${work:-}"
   if [ -n "$state" ]; then
     rm -rf "$state/songwright"
     rmdir "$state" 2>/dev/null || true
@@ -159,6 +209,23 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+if [ -n "$fs" ]; then
+  fs_prepare "$fs" $((files * per_song * 2 + 64 * 1024 * 1024))
+  dir=$fs_dir
+  state=$fs_state
+  # The scratch files (the traces among them) stay off the file system measured.
+  scratch=$(mktemp -d "${TMPDIR:-/tmp}/songwright-bench-scratch.XXXXXX")
+fi
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+library=$dir/library
+work=$dir/work
+tree=$dir/scan-tree
+[ -n "$scratch" ] || scratch=$(mktemp -d "$dir/scratch.XXXXXX")
 
 fstype=$(stat -f -c %T "$dir")
 on_disk=true
@@ -176,7 +243,6 @@ state_disk=true
 export XDG_STATE_HOME=$state
 
 # Room for the library and one copy of it.
-per_song=$([ "$profile" = real ] && echo 5600000 || echo 1100000)
 need=$((files * per_song * 2 + 64 * 1024 * 1024))
 have=$(df --output=avail -B1 "$dir" | tail -1)
 [ -d "$library" ] && need=$((need / 2))
@@ -193,7 +259,7 @@ if [ ! -f "$library.stamp" ] || [ "$(cat "$library.stamp")" != "$stamp" ]; then
   echo "$stamp" >"$library.stamp"
 fi
 tree_stamp="entries=$scan_entries seed=$seed generator=$(md5sum <"$generate" | cut -c1-12)"
-if [ ! -f "$tree.stamp" ] || [ "$(cat "$tree.stamp")" != "$tree_stamp" ]; then
+if [ -z "$fs" ] && { [ ! -f "$tree.stamp" ] || [ "$(cat "$tree.stamp")" != "$tree_stamp" ]; }; then
   rm -rf "$tree" "$tree.stamp"
   "$generate" --empty-tree "$scan_entries" --seed "$seed" "$tree" >"$dir/scan-tree.txt"
   echo "$tree_stamp" >"$tree.stamp"
@@ -219,7 +285,11 @@ measure() {
   else
     "$@" >"$last_out" 2>"$last_err" || code=$?
   fi
-  if $on_disk && [ -d "$work" ]; then sync -f "$work" 2>/dev/null || sync; fi
+  if [ -n "$fs" ]; then
+    fs_sync "$work"
+  elif $on_disk && [ -d "$work" ]; then
+    sync -f "$work" 2>/dev/null || sync
+  fi
   ended=$EPOCHREALTIME
   times[$name]+="$(awk -v a="$started" -v b="$ended" 'BEGIN{printf "%.4f", b-a}') "
   if $have_time; then
@@ -235,8 +305,16 @@ measure() {
 
 fresh_copy() {
   rm -rf "$work" "$state/songwright"
-  cp -a "$library" "$work"
+  # A copy by reflink (xfs, btrfs) shares the library's blocks and leaves the
+  # copy out of the page cache, to be read from the disk where ext4's copy is
+  # read from memory: every file system gets a real copy. exFAT keeps no owners.
+  case $fs in
+    "") cp -a "$library" "$work" ;;
+    exfat) cp -R --preserve=timestamps "$library" "$work" ;;
+    *) cp -a --reflink=never "$library" "$work" ;;
+  esac
   if $on_disk || $state_disk; then sync; fi
+  [ -z "$fs" ] || fs_sync "$work"
 }
 
 # The peer: mid3iconv over every MP3 name that find lists; $1 is the folder.
@@ -251,11 +329,13 @@ floor_summary=""
 peer_errors=""
 library_tools=(songwright floor durable)
 $have_peer && library_tools=(songwright peer floor durable)
+# On a file system of its own, the comparison with the peer and the floor.
+if [ -n "$fs" ]; then library_tools=(songwright floor); $have_peer && library_tools=(songwright peer floor); fi
 
 # Other work on the machine blurs every figure: say so beside them.
 load_before=$(cut -d' ' -f1 /proc/loadavg)
 
-say "Timing $runs runs of: ${library_tools[*]} on $files songs ($profile), then the scan."
+say "Timing $runs runs of: ${library_tools[*]} on $files songs ($profile)$([ -n "$fs" ] || echo ", then the scan")."
 for ((run = 1; run <= runs; ++run)); do
   # Each run starts with another tool, so none always runs first.
   count=${#library_tools[@]}
@@ -269,6 +349,7 @@ for ((run = 1; run <= runs; ++run)); do
         fixed=$(tail -1 "$last_out")
         fixed_count=$(grep -c '^fixed' "$last_out" || true)
         failed_count=$(grep -c '^failed' "$last_out" || true)
+        { grep '^failed' "$last_out" || true; } | cut -f2 >"$scratch/broken"
         # Again over the repaired copy: reading and deciding alone.
         measure again "$songwright" --codepage 1251 "$work"
         again_fixed=$(grep -c '^fixed' "$last_out" || true)
@@ -289,11 +370,13 @@ for ((run = 1; run <= runs; ++run)); do
     esac
   done
 done
-# One more run of each, untimed and traced: the flushes it asks for (fsync,
-# fdatasync, syncfs, sync), the audio it moves (copy_file_range) or the room
-# it opens (fallocate), and the bytes it sends to storage (write_bytes of
-# /proc/<pid>/io, which takes in the children waited for).
-declare -A calls written
+# One more run of each, untimed and traced (strace -ff -y -T, a log a thread,
+# read by bench/syscalls.awk): the flushes it asks for (fsync, fdatasync,
+# syncfs, sync), the audio it moves (copy_file_range) or the room it opens
+# (fallocate), the opens and reads of each file, the time in each call, and
+# the bytes it sends to storage (write_bytes of /proc/<pid>/io, which takes
+# in the children waited for).
+declare -A calls written trace
 have_strace=false
 command -v strace >/dev/null && have_strace=true
 traced() {
@@ -301,10 +384,15 @@ traced() {
   shift
   fresh_copy
   if $have_strace; then
-    strace -f -c -o "$scratch/strace" -e trace=fsync,fdatasync,syncfs,sync,fallocate,copy_file_range \
+    rm -rf "$scratch/trace"
+    mkdir "$scratch/trace"
+    strace -ff -y -qq -s 0 -T -o "$scratch/trace/log" \
       bash -c '"$@" >/dev/null 2>&1; sed -n "s/^write_bytes: //p" /proc/$$/io' traced "$@" \
       >"$scratch/io" 2>/dev/null || true
-    calls[$name]=$(awk '$NF ~ /^(fsync|fdatasync|syncfs|sync|fallocate|copy_file_range)$/ {printf "%s=%s ", $NF, $4}' "$scratch/strace")
+    trace[$name]=$(LC_ALL=C awk -v root="$work" -v skip="$scratch/broken" -f bench/syscalls.awk \
+      pass=1 "$scratch"/trace/log.* pass=2 "$scratch"/trace/log.*)
+    calls[$name]=$(awk '$1 == "syscall" && $2 ~ /^(fsync|fdatasync|syncfs|sync|fallocate|copy_file_range)$/ {printf "%s=%s ", $2, $3}' <<<"${trace[$name]}")
+    rm -rf "$scratch/trace"
   else
     bash -c '"$@" >/dev/null 2>&1; sed -n "s/^write_bytes: //p" /proc/$$/io' traced "$@" >"$scratch/io" || true
   fi
@@ -314,20 +402,22 @@ traced songwright "$songwright" --codepage 1251 "$work"
 if $have_peer; then traced peer bash -c "$peer_command" peer "$work"; fi
 rm -rf "$work"
 
-# The scan reads only: one untimed pass each warms the same caches for both.
-"$scan_only" "$tree" >/dev/null
-find "$tree" -iname '*.mp3' >/dev/null
-for ((run = 1; run <= runs; ++run)); do
-  measure scan "$scan_only" "$tree"
-  scan_found=$(cat "$last_out")
-  measure find find "$tree" -iname '*.mp3'
-  find_found=$(grep -c . "$last_out" || true)
-done
-[ "$scan_found" = "$find_found" ] ||
-  fail "the scan found $scan_found files where find found $find_found"
-# The whole program over the tree: its memory at that many files.
-measure tree "$songwright" --codepage 1251 "$tree"
-[ "${status[tree]}" -le 1 ] || fail "songwright exited with ${status[tree]} on the scan tree"
+if [ -z "$fs" ]; then
+  # The scan reads only: one untimed pass each warms the same caches for both.
+  "$scan_only" "$tree" >/dev/null
+  find "$tree" -iname '*.mp3' >/dev/null
+  for ((run = 1; run <= runs; ++run)); do
+    measure scan "$scan_only" "$tree"
+    scan_found=$(cat "$last_out")
+    measure find find "$tree" -iname '*.mp3'
+    find_found=$(grep -c . "$last_out" || true)
+  done
+  [ "${scan_found:-0}" = "$find_found" ] ||
+    fail "the scan found ${scan_found:-0} files where find found $find_found"
+  # The whole program over the tree: its memory at that many files.
+  measure tree "$songwright" --codepage 1251 "$tree"
+  [ "${status[tree]}" -le 1 ] || fail "songwright exited with ${status[tree]} on the scan tree"
+fi
 
 # --- Report -------------------------------------------------------------------
 
@@ -341,9 +431,10 @@ library_mb=$(du -sm "$library" | cut -f1)
 
 say ""
 say "Machine: $cpu, $(nproc) cores, $memory, Linux $(uname -r); $dir on $fstype, state in $state on $state_fstype"
+[ -z "$fs" ] || say "File system: $fs_label"
 say "Versions: songwright $(git rev-parse --short HEAD 2>/dev/null || echo "?")$(git diff --quiet HEAD -- engine cli 2>/dev/null || echo "+local changes"), TagLib $taglib, mutagen $mutagen"
 say "Load average: $load_before before, $load_after after$(awk -v a="$load_before" -v b="$load_after" -v n="$(nproc)" 'BEGIN{if (a > 0.5 || b > n + 0.5) print " (the machine was busy: figures unreliable)"}')"
-say "Library: $files songs, $library_mb MB, profile $profile, seed $seed; scan tree: $scan_entries entries"
+say "Library: $files songs, $library_mb MB, profile $profile, seed $seed$([ -n "$fs" ] || echo "; scan tree: $scan_entries entries")"
 sed -n '2,$p' "$dir/library.txt" 2>/dev/null || true
 say ""
 printf '%-34s %9s %9s %9s %10s %9s %12s\n' "" "median s" "min s" "max s" "files/s" "CPU s" \
@@ -351,6 +442,7 @@ printf '%-34s %9s %9s %9s %10s %9s %12s\n' "" "median s" "min s" "max s" "files/
 row() {
   local label=$1 name=$2 count=$3
   local m
+  [ -n "${times[$name]:-}" ] || return 0
   m=$(median <<<"${times[$name]}")
   printf '%-34s %9.3f %9.3f %9.3f %10.0f %9.2f %12.1f\n' "$label" "$m" \
     "$(minimum <<<"${times[$name]}")" "$(maximum <<<"${times[$name]}")" \
@@ -363,9 +455,9 @@ row "  the same again (nothing to fix)" again "$files"
 if $have_peer; then row "mid3iconv (find | xargs)" peer "$files"; fi
 row "floor ($floor_rewrite)" floor "$files"
 row "  the same, fsync per written file" durable "$files"
-row "scan alone ($scan_found MP3 files)" scan "$scan_found"
-row "find -iname '*.mp3'" find "$scan_found"
-row "songwright over the tree (1 run)" tree "$scan_found"
+row "scan alone (${scan_found:-0} MP3 files)" scan "${scan_found:-0}"
+row "find -iname '*.mp3'" find "${scan_found:-0}"
+row "songwright over the tree (1 run)" tree "${scan_found:-0}"
 say ""
 say "Each run, seconds:"
 for name in songwright again peer floor durable scan find; do
@@ -388,6 +480,7 @@ verdict() {
 # compare LABEL A B TARGET: the ratio of medians, of the fastest runs, and the verdict.
 compare() {
   local r
+  [ -n "${times[$2]:-}" ] && [ -n "${times[$3]:-}" ] || return 0
   r=$(ratio "$2" "$3")
   printf '  %-32s %7s %8s   %s\n' "$1" "$r" "$(fastest "$2" "$3")" \
     "${4:+target <= $4: $(verdict "$r" "$4")}"
@@ -402,6 +495,30 @@ if $have_peer; then compare "songwright / peer" songwright peer "$peer_target"; 
 compare "songwright / floor" songwright floor 1.5
 compare "songwright / floor with fsync" songwright durable
 compare "scan / find" scan find 1.25
+# per_file NAME LABEL: the opens and reads of the traced run of NAME, per
+# repaired file and per file that needs nothing, and where its time in system
+# calls went; sets sw_* for songwright's verdicts and the table of --fs all.
+per_file() {
+  local name=$1 label=$2 f fo fom ff fr frm o oo oom of orr orm broken lo lf lr dop oa oaf ra needs
+  read -r f fo fom ff fr frm <<<"$(grep '^fixed=' <<<"${trace[$name]}" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')"
+  read -r o oo oom of orr orm broken <<<"$(grep '^other=' <<<"${trace[$name]}" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')"
+  read -r lo lf lr dop oa oaf ra <<<"$(grep '^lib_opens=' <<<"${trace[$name]}" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')"
+  needs=$((mp3_count - f - broken))
+  per() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}'; }
+  say "  $label, traced run: $f files written (of $mp3_count MP3 files; $broken that cannot be repaired set apart)"
+  say "    per repaired file: $(per "$fo" "$f") opens (max $fom), $ff of them failed; $(per "$fr" "$f") reads (max $frm)"
+  say "    per file that needs nothing ($needs): $(per "$oo" "$needs") opens (max $oom), $of failed; $(per "$orr" "$needs") reads (max $orm)"
+  say "    the run: $oa opens ($oaf failed), $ra reads; in the library: $lo opens of files ($lf failed, $((lf - ff - of)) of them of other names beside the songs), $dop of folders, $lr reads; per MP3 file $(per "$lo" "$mp3_count") opens, $(per "$lr" "$mp3_count") reads"
+  say "    time in system calls (strace -T, all threads added up, waits left out): $(grep '^syscall ' <<<"${trace[$name]}" |
+    grep -Ev '^syscall (futex|wait4|waitid|nanosleep|clock_nanosleep|poll|ppoll|select|pselect6|epoll_p?wait|rt_sigsuspend) ' |
+    sort -k5,5gr | head -7 |
+    awk '{printf "%s%s %.3f s (%d%s)", (NR > 1 ? ", " : ""), $2, $5, $3, ($4 ? ", " $4 " failed" : "")}')"
+  if [ "$name" = songwright ]; then
+    sw_fixed_opens=$(per "$fo" "$f"); sw_fixed_opens_max=$fom; sw_fixed_reads=$(per "$fr" "$f"); sw_fixed_reads_max=$frm
+    sw_other_opens=$(per "$oo" "$needs"); sw_other_opens_max=$oom; sw_other_reads=$(per "$orr" "$needs"); sw_other_reads_max=$orm
+    sw_failed_opens=$lf
+  fi
+}
 flushes() { tr ' ' '\n' | awk -F= '$1 ~ /^(fsync|fdatasync|syncfs|sync)$/ {n += $2} END {print n + 0}'; }
 if $have_strace; then
   flush_count=$(flushes <<<"${calls[songwright]:-}")
@@ -413,9 +530,30 @@ if [ -n "${written[songwright]:-}" ]; then
   say "  bytes written, songwright: ${written[songwright]} ($(awk -v w="${written[songwright]}" -v n="$fixed_count" 'BEGIN{printf "%.0f", n ? w / n : 0}') per repaired file)"
   if $have_peer; then say "  bytes written, mid3iconv: ${written[peer]:-?}"; fi
 fi
-tree_rss=$(awk -v k="$(maximum <<<"${rss[tree]}")" 'BEGIN{printf "%.1f", k / 1024}')
-if $have_time; then
-  say "  peak RSS over $scan_found files: $tree_rss MB, target < 50 MB: $(verdict "$tree_rss" 49.999)"
+if $have_strace; then
+  mp3_count=$(find "$library" -iname '*.mp3' -printf . | wc -c)
+  for name in songwright peer; do
+    [ -n "${trace[$name]:-}" ] || continue
+    per_file "$name" "$([ $name = peer ] && echo mid3iconv || echo songwright)"
+  done
+  if [ -n "${sw_fixed_opens_max:-}" ]; then
+    say "  targets: songwright at most 2 opens per repaired file: $(verdict "$sw_fixed_opens_max" 2); at most 4 reads: $(
+      verdict "$sw_fixed_reads_max" 4); 1 open per file that needs nothing: $(verdict "$sw_other_opens_max" 1) (of the most in one file)"
+  fi
+fi
+if [ -n "${SONGWRIGHT_BENCH_ROW:-}" ]; then
+  route="insert range"
+  [[ "${calls[songwright]:-}" == *copy_file_range* ]] && route="copy ($(tr ' ' '\n' <<<"${calls[songwright]}" | sed -n 's/^copy_file_range=//p') copy_file_range)"
+  printf '%s\t%.3f\t%.3f\t%.3f\t%s\t%s\t%s\t%s (%s)\t%s (%s)\t%s (%s)\t%s (%s)\t%s (%s)\t%s\t%s\n' "$fs" \
+    "$(median <<<"${times[songwright]}")" "$(median <<<"${times[peer]:-0}")" \
+    "$(median <<<"${times[floor]}")" "$( $have_peer && ratio songwright peer || echo -)" "$(ratio songwright floor)" \
+    "$fixed_count" "${flush_count:-?}" "${flush_target:-?}" "${sw_fixed_opens:-?}" "${sw_fixed_opens_max:-?}" \
+    "${sw_fixed_reads:-?}" "${sw_fixed_reads_max:-?}" "${sw_other_opens:-?}" "${sw_other_opens_max:-?}" \
+    "${sw_other_reads:-?}" "${sw_other_reads_max:-?}" "${sw_failed_opens:-?}" "$route" >>"$SONGWRIGHT_BENCH_ROW"
+fi
+tree_rss=$(awk -v k="$(maximum <<<"${rss[tree]:-0}")" 'BEGIN{printf "%.1f", k / 1024}')
+if $have_time && [ -n "${times[tree]:-}" ]; then
+  say "  peak RSS over ${scan_found:-0} files: $tree_rss MB, target < 50 MB: $(verdict "$tree_rss" 49.999)"
 fi
 
 floor_fixed=$(sed -n 's/.*: \([0-9]*\) rewritten whole, \([0-9]*\) tags in place.*/\1 \2/p' <<<"$floor_summary" |
@@ -439,7 +577,7 @@ if $smoke; then
   say "Smoke run done: every step worked; the figures above mean nothing."
 else
   repeat="bash bench/run.sh --files $files --profile $profile --runs $runs --seed $seed"
-  [ "$dir" = /dev/shm/songwright-bench ] || repeat+=" --dir $dir"
+  if [ -n "$fs" ]; then repeat+=" --fs $fs"; elif [ "$dir" != /dev/shm/songwright-bench ]; then repeat+=" --dir $dir"; fi
   [ "$scan_entries" = 100000 ] || repeat+=" --scan-entries $scan_entries"
   [ "$floor_rewrite" = shift ] || repeat+=" --floor-rewrite $floor_rewrite"
   $micro || repeat+=" --no-micro"
