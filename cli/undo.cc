@@ -10,6 +10,7 @@
 #include "cli/console.h"
 #include "engine/journal.h"
 #include "engine/save.h"
+#include "engine/side-journal.h"
 
 namespace fs = std::filesystem;
 
@@ -83,6 +84,8 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     return 2;
   }
   std::size_t restored = 0, leftAlone = 0;
+  // Side journals are looked for by listing each folder once.
+  BeginSideFileIndex();
   // Last save first: a file saved twice goes back one save at a time.
   for (auto saved = run->saves.rbegin(); saved != run->saves.rend(); ++saved) {
     if (stop && stop->load())
@@ -124,6 +127,7 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
       WriteOut("left alone\t" + shown + "\t" + issue + "\n");
     }
   }
+  EndSideFileIndex();
   const bool stopped = stop && stop->load();
   std::string summary = "Restored " + Plural(restored, "file");
   if (leftAlone)

@@ -92,11 +92,14 @@ struct WritePath {
 // Insert range with batches of two (the hard links and the symbolic link
 // fall in several batches), each committing while the next is read; copies
 // with one batch; copies flushed file by file, as on Windows, in batches of
-// three read while the one before commits.
+// three read while the one before commits; insert range with one batch read
+// in turn, so that every room and tag of the run lie between one record and
+// one commit mark.
 const WritePath kWritePaths[] = {
     {"insert range, batches of 2, overlapped", {true, true}, 2, 2},
     {"copy, one batch", {false, true}, 256, 1},
     {"copy, file by file flushes, batches of 3, overlapped", {false, false}, 3, 2},
+    {"insert range, one batch", {true, true}, 256, 1},
 };
 
 // One real run as the command line makes it: scan, then repair in batches
@@ -294,8 +297,55 @@ TEST_P(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
 
 namespace {
 
+// Each file saved by itself, as FixFile saves without a run journal: the
+// single-file commit of engine/file-commit.cc.
+void SaveEachAlone(const fs::path& root) {
+  for (const PathString& path : FoundPaths(RunScan((root / "music").native()))) {
+    FileOutcome outcome;
+    FixFile(path, kCodePage, &outcome);
+  }
+}
+
+}  // namespace
+
+// The single-file commit stopped at any operation leaves each file its
+// original or its repair (or a side journal that brings it back to its
+// original), and the next run finishes the job without a side file left.
+TEST(CrashPointsAlone, ASaveOfOneFileStoppedAtAnyOperationIsFinishedByTheNextRun) {
+  std::uint64_t total = 0;
+  {
+    TempFolder folder;
+    WriteLibrary(folder.path());
+    CrashDisk counter;
+    DiskInUse use(&counter);
+    SaveEachAlone(folder.path());
+    ExpectExactly(folder.path(), ExpectedLibrary().repaired, "saved alone, whole");
+    total = counter.operations();
+  }
+  ASSERT_GT(total, 15u);
+  WalkCrashPoints("single-file commit", total,
+                  [](std::uint64_t point, CrashMode mode, const std::string& when) {
+                    TempFolder folder, state;
+                    WriteLibrary(folder.path());
+                    CrashDisk disk(point, mode);
+                    {
+                      DiskInUse use(&disk);
+                      SaveEachAlone(folder.path());
+                    }
+                    ASSERT_TRUE(disk.crashed()) << when;
+                                CrashDisk after;
+                    DiskInUse use(&after);
+                    RecoverAll(folder.path(), state.path());
+                    ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");
+                    SaveEachAlone(folder.path());
+                    ExpectExactly(folder.path(), ExpectedLibrary().repaired, when + ", next run");
+                  });
+}
+
+namespace {
+
 std::string WritePathName(const ::testing::TestParamInfo<WritePath>& info) {
-  static const char* const kNames[] = {"InsertRange", "Copy", "FileByFile"};
+  static const char* const kNames[] = {"InsertRange", "Copy", "FileByFile", "InsertRangeOneBatch"};
   return kNames[info.index];
 }
 
