@@ -38,23 +38,23 @@ void CloseWriter(Staged* staged) {
   staged->writer = nullptr;
 }
 
-// Opens the room a grown tag needs before the audio, where the file system
-// can; true when it did. The room is made durable before the tag is written
-// into it, so that a crash can never leave the old tag's blocks overwritten
-// where the file still reads them as the old tag.
-bool TryOpenRoom(Staged* staged, BatchWrites* writes) {
+// Room before the tag, and the tag in it: false when the file system cannot
+// open room here (the file is as it was, and another way is taken).
+bool TryInsert(Staged* staged, BatchWrites* writes) {
   if (!WantsRoom(staged->record) || writes->cannotInsert.count(staged->device))
     return false;
   staged->writer = OpenExistingFile(staged->stream->target(), true);
   if (!staged->writer)
     return false;
-  if (!OpenRoom(staged->writer, staged->record)) {
+  const StepResult step = OpenRoomAndWriteTag(staged->writer, *staged->stream, staged->record);
+  if (step == StepResult::kUntouched) {
     writes->cannotInsert.insert(staged->device);
     CloseWriter(staged);
     return false;
   }
   staged->strategy = Strategy::kInsert;
-  staged->ok = true;
+  if (!Settle(staged, step, writes))
+    CloseWriter(staged);
   return true;
 }
 
@@ -64,19 +64,8 @@ bool TryOpenRoom(Staged* staged, BatchWrites* writes) {
 void WriteStaged(Staged* staged, BatchWrites* writes) {
   EditStream& stream = *staged->stream;
   const SaveRecord& record = staged->record;
-  if (staged->strategy == Strategy::kInsert) {
-    if (!staged->ok) {  // the room could not be made durable: taken out
-      const SaveRecord& r = staged->record;
-      if (!CollapseFileRange(staged->writer, 0, r.repairedSize - r.originalSize))
-        writes->unsettled = true;
-      FailStaged(staged);
-      CloseWriter(staged);
-      return;
-    }
-    if (!Settle(staged, WriteTagInRoom(staged->writer, stream, record), writes))
-      CloseWriter(staged);
+  if (TryInsert(staged, writes))
     return;
-  }
   if (record.repairedSize == record.originalSize) {
     staged->strategy = Strategy::kInPlace;
     staged->writer = OpenExistingFile(stream.target(), true);
@@ -182,13 +171,7 @@ bool RecordBatch(const FixJob& job, std::vector<Staged>* batch) {
 // Steps 2 to 5 for a batch whose records are durable.
 void WriteBatch(const FixJob& job, std::vector<Staged>* batch) {
   BatchWrites writes;
-  std::vector<Staged*> inserted, written;
-  for (Staged& staged : *batch) {
-    if (staged.stream && TryOpenRoom(&staged, &writes))
-      inserted.push_back(&staged);
-  }
-  if (!MakeDurable(inserted))
-    writes.unsettled = true;
+  std::vector<Staged*> written;
   for (Staged& staged : *batch) {
     if (!staged.stream)
       continue;

@@ -55,13 +55,14 @@ SaveState StateOf(NativeFile* file, const SaveRecord& record) {
       SampledChecksum(FileReader(file), size, record.offset, length, &crc) &&
       crc == record.originalChecksum)
     return SaveState::kSettled;  // untouched
-  // Of the original length: written in place in part. The original bytes
-  // go back where they were.
+  // Of the original length: written in place in part, or the new tag's
+  // bytes reached the old tag's blocks while the room opened before them
+  // was lost. The original bytes go back where they were.
   // Of the repaired length, grown by whole blocks from the start: room
   // opened before the tag, the new tag in part. The old tag goes back after
   // the room, and the room is taken out.
   const std::uint64_t inserted = record.repairedSize - record.originalSize;
-  const bool inPlace = size == record.originalSize && record.repairedSize == record.originalSize;
+  const bool inPlace = size == record.originalSize;
   const bool insert = size == record.repairedSize && record.repairedSize > record.originalSize &&
                       record.offset == 0 && inserted % kTagBlock == 0;
   const std::uint64_t shift = insert ? inserted : 0;

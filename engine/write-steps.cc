@@ -15,12 +15,14 @@ bool WantsRoom(const SaveRecord& record) {
          (record.repairedSize - record.originalSize) % kTagBlock == 0;
 }
 
-bool OpenRoom(NativeFile* writer, const SaveRecord& record) {
-  return InsertFileRange(writer, 0, record.repairedSize - record.originalSize);
-}
-
-StepResult WriteTagInRoom(NativeFile* writer, const EditStream& stream, const SaveRecord& record) {
+StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
+                               const SaveRecord& record) {
   const std::uint64_t grown = record.repairedSize - record.originalSize;
+  if (!InsertFileRange(writer, 0, grown))
+    return StepResult::kUntouched;
+  // The new tag follows its room with no flush between: a crash can stop
+  // the save between the two only for the files being written at that
+  // instant, and recovery puts the old tag back either way.
   std::string bytes;
   if (stream.ReadContent(0, record.repairedLength, &bytes) &&
       WriteFileAt(writer, 0, bytes.data(), bytes.size()))

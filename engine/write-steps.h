@@ -20,11 +20,11 @@ enum class StepResult {
 // by whole blocks from the file's start.
 bool WantsRoom(const SaveRecord& record);
 
-// Opens the room a grown tag needs before the audio, unflushed; false where
-// the file system cannot (then nothing changed).
-bool OpenRoom(NativeFile* writer, const SaveRecord& record);
-// Writes the new tag into the room opened before it.
-StepResult WriteTagInRoom(NativeFile* writer, const EditStream& stream, const SaveRecord& record);
+// Opens the room a grown tag needs before the audio and writes the new tag
+// at once, the room and the tag unflushed. kUntouched where the file system
+// cannot open room (then nothing changed).
+StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
+                               const SaveRecord& record);
 
 // Writes the content from `from` up to `end` over the file at `from` (through
 // memory: the same file is read and written). `original` is what the write

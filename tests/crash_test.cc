@@ -5,7 +5,8 @@
 // After each stop every file must be its original or its complete repair (or
 // hold a journal that brings it back to one), the next run must finish the
 // job, and undoing every recorded run must give back every original byte,
-// with no side files left anywhere.
+// with no side files left anywhere. The invariants named below are those of
+// engine/group-commit.h.
 //
 // SONGWRIGHT_CRASH_STRIDE=K tries every K-th point only (default 1: all).
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -164,6 +166,21 @@ void ExpectOriginalOrRepaired(const fs::path& root, bool allowSideFiles, const s
   }
 }
 
+// The files that are neither their original nor their complete repair, as a
+// crash left them (before any recovery); two names of one file count once.
+std::size_t FilesInBetween(const fs::path& root) {
+  const Expected& expected = ExpectedLibrary();
+  std::set<ino_t> between;
+  for (const auto& [relative, bytes] : Contents(root)) {
+    struct stat info = {};
+    if (relative.find(".songwright-") == std::string::npos && expected.original.count(relative) &&
+        bytes != expected.original.at(relative) && bytes != expected.repaired.at(relative) &&
+        stat((root / relative).c_str(), &info) == 0)
+      between.insert(info.st_ino);
+  }
+  return between.size();
+}
+
 void ExpectExactly(const fs::path& root, const std::map<std::string, std::string>& wanted,
                    const std::string& when) {
   EXPECT_EQ(std::vector<std::string>(), SideFiles(root)) << when;
@@ -227,6 +244,10 @@ class CrashPoints : public ::testing::TestWithParam<WritePath> {};
 
 }  // namespace
 
+// Checks I1 and I4 to I7 (every file recovered to its original or its
+// repair, whatever step the crash cut short), and I9: a kill leaves at most
+// the one file being written in between, a power loss at most the files of
+// the batch being committed.
 TEST_P(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneByUndo) {
   const WritePath& setup = GetParam();
   ASSERT_NE(ExpectedLibrary().original, ExpectedLibrary().repaired);
@@ -242,6 +263,9 @@ TEST_P(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneB
                       Repair(folder.path(), state.path(), setup.batchFiles, setup.jobs);
                     }
                     ASSERT_TRUE(disk.crashed()) << when;
+                    EXPECT_LE(FilesInBetween(folder.path()),
+                              mode == CrashMode::kKill ? 1u : setup.batchFiles)
+                        << when << ": files neither original nor repaired";
                     CrashDisk after(0, CrashMode::kKill, setup.features);
                     DiskInUse use(&after);
                     RecoverAll(folder.path(), state.path());
@@ -253,6 +277,9 @@ TEST_P(CrashPoints, ARepairStoppedAtAnyOperationIsFinishedByTheNextRunAndUndoneB
                   });
 }
 
+// Checks I7 and I8: an undo puts files back one at a time through the
+// single-file commit, so a crash anywhere leaves at most one file in between,
+// and the next undo finishes the job.
 TEST_P(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
   // The repair runs whole; the undo is what stops.
   const WritePath& setup = GetParam();
@@ -286,6 +313,7 @@ TEST_P(CrashPoints, AnUndoStoppedAtAnyOperationIsFinishedByTheNextUndo) {
           UndoRun(state.path().native(), "", nullptr);
         }
         ASSERT_TRUE(disk.crashed()) << when;
+        EXPECT_LE(FilesInBetween(folder.path()), 1u) << when;
         CrashDisk after(0, CrashMode::kKill, setup.features);
         DiskInUse use(&after);
         RecoverAll(folder.path(), state.path());
@@ -308,9 +336,10 @@ void SaveEachAlone(const fs::path& root) {
 
 }  // namespace
 
-// The single-file commit stopped at any operation leaves each file its
-// original or its repair (or a side journal that brings it back to its
-// original), and the next run finishes the job without a side file left.
+// Checks I8: the single-file commit stopped at any operation leaves each
+// file its original or its repair (or a side journal that brings it back to
+// its original), at most one file in between, and the next run finishes the
+// job without a side file left.
 TEST(CrashPointsAlone, ASaveOfOneFileStoppedAtAnyOperationIsFinishedByTheNextRun) {
   std::uint64_t total = 0;
   {
@@ -333,7 +362,8 @@ TEST(CrashPointsAlone, ASaveOfOneFileStoppedAtAnyOperationIsFinishedByTheNextRun
                       SaveEachAlone(folder.path());
                     }
                     ASSERT_TRUE(disk.crashed()) << when;
-                                CrashDisk after;
+                    EXPECT_LE(FilesInBetween(folder.path()), 1u) << when;
+                    CrashDisk after;
                     DiskInUse use(&after);
                     RecoverAll(folder.path(), state.path());
                     ExpectOriginalOrRepaired(folder.path(), true, when + ", recovered");

@@ -361,7 +361,7 @@ class CountingDisk final : public DiskInterface {
 
 }  // namespace
 
-// A run opens a song that needs nothing once and never for writing, a
+// A run opens a song that needs nothing once and never for writing (I3), a
 // repaired song at most twice and reads it at most four times (its tag, the
 // start and end for the checksums), whether files are read in turn or ahead
 // on threads of their own; and no operation of the common path fails: side
