@@ -59,7 +59,9 @@
 //     bytes overwritten (a tag written in place, or the new tag's bytes in
 //     the old tag's blocks where the room opened before them was lost);
 //     of the repaired size with room before the old tag and the new tag in
-//     part; or original beside a copy not yet renamed.
+//     part; original beside a copy not yet renamed; or, for a file that fell
+//     back to the single-file commit, written in part beside its side
+//     journal (I8).
 // I7. Recovery writes a file only when the content it restores has the
 //     record's original checksum; a file changed by someone else since is
 //     left alone. It may be cut short and run again any number of times.
@@ -68,11 +70,11 @@
 //     flushed), and removes the journal only once the file is durable; its
 //     copy replaces the file in one durable step.
 // I9. Files are written one after the other, each tag right after its room
-//     with no flush between them. So after a kill at most the files being
-//     written at that instant (one per commit thread) are neither original
-//     nor repaired; after a power loss at most the files of the last batch
-//     without its commit mark are. The next run or --undo brings each back
-//     to its original or its repair (I6, I7).
+//     with no flush between them. So after a kill at most the file being
+//     written at that instant (batches commit one at a time) is neither
+//     original nor repaired; after a power loss at most the files of the
+//     last batch without its commit mark are. The next run or --undo brings
+//     each back to its original or its repair (I6, I7).
 // I10. A batch whose run is still going is never recovered by another run.
 #pragma once
 

@@ -17,7 +17,9 @@
 // have been cut short at any point, to its original or its complete repair:
 // a save in place is undone by putting the original bytes back, an insert
 // of blocks before the tag by putting the old tag back and taking the blocks
-// out, and a copy that never replaced its file is removed. A file that is
+// out, a new tag that reached the old tag's blocks after its room was lost
+// (the file of its original size) by putting the old tag back in place, and
+// a copy that never replaced its file is removed. A file that is
 // neither and would not become its original that way is left alone. False
 // when the file could not be written.
 bool RecoverRecordedSave(const PathString& path, const SaveRecord& record);

@@ -118,8 +118,9 @@ TEST(GroupCommit, FlushesGrowWithBatchesNotWithFiles) {
     EXPECT_LE(counter.fileFlushes() + counter.fileSystemFlushes(), 3u * 3u + 1u);
     // With room opened before the tags: the records and the written files
     // only, nothing between a file's room and its tag.
-    if (insertRange)
+    if (insertRange) {
       EXPECT_LE(counter.fileFlushes() + counter.fileSystemFlushes(), 3u * 2u + 1u);
+    }
     EXPECT_EQ(insertRange ? 24u : 0u, counter.inserts());
     EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
   }

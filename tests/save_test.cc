@@ -342,7 +342,7 @@ class CountingDisk final : public DiskInterface {
  private:
   static DiskInterface& Real() { return PlatformDisk(); }
   static bool IsSong(const PathString& path) {
-    return path.size() > 4 && path.compare(path.size() - 4, 4, ".mp3") == 0;
+    return path.size() > 4 && path.compare(path.size() - 4, 4, PATH_TEXT(".mp3")) == 0;
   }
   struct Held {
     explicit Held(ReentrantLock* lock) : lock_(lock) { lock_->lock(); }
