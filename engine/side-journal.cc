@@ -114,8 +114,13 @@ SideFileIndex& Index() {
 // Lists `folder` into the index; false when it cannot be listed. Called
 // with the gate held.
 bool ListSideFiles(const PathString& folder, std::set<PathString>* names) {
+  // The listing adds its own separator; a root ("/", "C:\\") keeps its own.
+  PathString listed = folder;
+  if (listed.size() > 1 && (listed.back() == '/' || listed.back() == '\\') &&
+      listed[listed.size() - 2] != ':' && listed[listed.size() - 2] != listed.back())
+    listed.pop_back();
   FolderIdentity identity;
-  DirectoryListing* listing = OpenDirectoryListing(folder, &identity);
+  DirectoryListing* listing = OpenDirectoryListing(listed, &identity);
   if (!listing)
     return false;
   const PathString prefix(kSidePrefix);
