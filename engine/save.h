@@ -34,6 +34,9 @@ bool RecoverInterruptedSave(const PathString& target);
 // cannot be read.
 bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
                   std::uint64_t* size, std::uint32_t* crc);
+// The same for a file already open.
+bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length,
+                  std::uint64_t* size, std::uint32_t* crc);
 
 // Writes and flushes the journal of a save of `target` that will overwrite
 // `originalBytes` at `offset` and leave the file no longer `originalLength`.
