@@ -9,14 +9,9 @@
 #include "cli/console.h"
 #include "engine/journal.h"
 #include "engine/save.h"
+#include "engine/side-journal.h"
 
 namespace {
-
-bool OpenableFile(const PathString& path) {
-  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
-  CloseNativeFile(file);
-  return file != nullptr;
-}
 
 std::string FormatTime(std::int64_t seconds, const char* format) {
   const std::time_t time = std::time_t(seconds);
@@ -80,6 +75,8 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     return 2;
   }
   std::size_t restored = 0, leftAlone = 0;
+  // Side journals are looked for by listing each folder once.
+  BeginSideFileIndex();
   // Last save first: a file saved twice goes back one save at a time.
   for (auto saved = run->saves.rbegin(); saved != run->saves.rend(); ++saved) {
     if (stop && stop->load())
@@ -90,19 +87,21 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     std::uint32_t asRepaired = 0, asOriginal = 0;
     const PathString target = ResolveFileLinks(saved->path);
     bool ok = RecoverInterruptedSave(target);
+    // One open serves the checksums and the save that puts the file back.
+    EditStream stream(saved->path, target);
+    NativeFile* file = stream.OriginalFile();
     const bool repaired =
-        ok && FileChecksum(saved->path, record.offset, record.repairedLength, &size, &asRepaired) &&
+        ok && file && FileChecksum(file, record.offset, record.repairedLength, &size, &asRepaired) &&
         size == record.repairedSize && asRepaired == record.repairedChecksum;
     const bool original =
-        ok && !repaired &&
-        FileChecksum(saved->path, record.offset, record.originalBytes.size(), &size, &asOriginal) &&
+        ok && file && !repaired &&
+        FileChecksum(file, record.offset, record.originalBytes.size(), &size, &asOriginal) &&
         size == record.originalSize && asOriginal == record.originalChecksum;
-    ok = ok && OpenableFile(saved->path);
+    ok = ok && file;
     std::string issue = "Couldn't open file";
     if (original) {
       // Already as it was (an undo cut short, or undone by hand).
     } else if (repaired) {
-      EditStream stream(saved->path, target);
       stream.insert(
           TagLib::ByteVector(record.originalBytes.data(), unsigned(record.originalBytes.size())),
           static_cast<unsigned long>(record.offset),
@@ -121,6 +120,7 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
       WriteOut("left alone\t" + shown + "\t" + issue + "\n");
     }
   }
+  EndSideFileIndex();
   const bool stopped = stop && stop->load();
   std::string summary = "Restored " + Plural(restored, "file");
   if (leftAlone)

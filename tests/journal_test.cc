@@ -88,6 +88,9 @@ TEST(RunJournal, ARunThatIsNotRecordedLeavesNoJournal) {
   EXPECT_EQ(2, UndoRun(state.path().native(), "", nullptr)) << "nothing to undo";
 }
 
+// Checks I9: the records, the writes and the renames of a batch are flushed
+// once each, however many files it holds (no flush between a file's room
+// and its tag).
 TEST(GroupCommit, FlushesGrowWithBatchesNotWithFiles) {
   for (const bool insertRange : {true, false}) {
     SCOPED_TRACE(insertRange ? "insert range" : "copies");
@@ -113,11 +116,18 @@ TEST(GroupCommit, FlushesGrowWithBatchesNotWithFiles) {
     // copies, and the written files or the renames; the journal's creation
     // flushes its folders and its end the last mark.
     EXPECT_LE(counter.fileFlushes() + counter.fileSystemFlushes(), 3u * 3u + 1u);
+    // With room opened before the tags: the records and the written files
+    // only, nothing between a file's room and its tag.
+    if (insertRange) {
+      EXPECT_LE(counter.fileFlushes() + counter.fileSystemFlushes(), 3u * 2u + 1u);
+    }
     EXPECT_EQ(insertRange ? 24u : 0u, counter.inserts());
     EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
   }
 }
 
+// Checks I6 and I7: each state a save cut short can leave is told apart and
+// put back, and a file changed by someone else since is left alone.
 TEST(GroupCommit, RecoveryPutsBackATornSaveAndLeavesAFileChangedSinceAlone) {
   TempFolder folder, state;
   const fs::path grows = folder.Write("grows.mp3", Grows(1));
@@ -173,6 +183,8 @@ TEST(GroupCommit, RecoveryPutsBackATornSaveAndLeavesAFileChangedSinceAlone) {
   EXPECT_TRUE(torn == ReadFile(grows));
 }
 
+// Checks I10: the batch of a run still going (its journal held) is left to
+// that run.
 TEST(GroupCommit, ARunStillGoingKeepsItsBatchFromAnotherRunsRecovery) {
   TempFolder folder, state;
   const fs::path song = folder.Write("fits.mp3", Fits(3));
@@ -204,6 +216,51 @@ TEST(GroupCommit, ARunStillGoingKeepsItsBatchFromAnotherRunsRecovery) {
   EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
   EXPECT_TRUE(original == ReadFile(song));
   EXPECT_EQ(std::vector<std::string>(), JournalNames(state.path()));
+}
+
+// Checks I6 and I9: the room opened before a grown tag is not flushed before
+// the tag is written into it, so a power loss can take the room back while
+// part of the new tag reached the old tag's blocks. The file then has its
+// original size and a damaged old tag; recovery puts the old tag back.
+TEST(GroupCommit, RecoveryPutsBackAnOldTagOverwrittenWhereItsRoomWasLost) {
+  TempFolder scratch;
+  const std::string original = Grows(4);
+  const fs::path copy = scratch.Write("copy.mp3", original);
+  FileOutcome outcome;
+  ASSERT_EQ(WM_FIX_SUCCEEDED, FixFile(copy.native(), 1251, &outcome));
+  const std::string repaired = ReadFile(copy);
+  const std::size_t grown = repaired.size() - original.size();
+  ASSERT_EQ(0u, grown % 4096) << "grown by whole blocks";
+  for (const bool torn : {false, true}) {
+    SCOPED_TRACE(torn ? "every other sector of the tag" : "the whole tag");
+    TempFolder folder, state;
+    const fs::path song = folder.Write("grows.mp3", original);
+    JournalSave save{song.native(), SaveRecord()};
+    {
+      EditStream stream(song.native());
+      stream.insert(TagLib::ByteVector(repaired.data(), unsigned(TagSize(repaired))), 0,
+                    static_cast<unsigned long>(TagSize(original)));
+      ASSERT_TRUE(stream.DescribeChange(&save.record));
+    }
+    RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+    ASSERT_TRUE(JournalBatch(journal, {save}));
+    EndRunJournal(journal);  // cut short: no commit mark
+
+    // The tag was written at the file's start into room that is gone: what
+    // followed the room landed on the old tag's blocks.
+    std::string left = original;
+    const std::size_t oldTag = TagSize(original);
+    for (std::size_t at = 0; at < oldTag; at += 512) {
+      if (!torn || (at / 512) % 2 == 0)
+        left.replace(at, std::min<std::size_t>(512, oldTag - at), repaired, grown + at,
+                     std::min<std::size_t>(512, oldTag - at));
+    }
+    ASSERT_EQ(original.size(), left.size());
+    ASSERT_NE(original, left);
+    folder.Write("grows.mp3", left);
+    EXPECT_TRUE(RecoverUnfinishedRuns(state.path().native()));
+    EXPECT_TRUE(original == ReadFile(song)) << "the old tag back";
+  }
 }
 
 namespace {

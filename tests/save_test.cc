@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -11,8 +14,11 @@
 #include <taglib/mpegfile.h>
 
 #include "engine/engine.h"
+#include "engine/journal.h"
 #include "engine/repair.h"
 #include "engine/save.h"
+#include "tests/crash_disk.h"
+#include "tests/engine_run.h"
 #include "tests/fixtures.h"
 
 namespace fs = std::filesystem;
@@ -45,7 +51,9 @@ void RepairWithTagLibSave(const fs::path& path, unsigned codePage) {
 
 }  // namespace
 
-TEST(EditStream, ActsAsTheFileWithEveryChangeAppliedAndCommitsIt) {
+// The one edit a repair records: the stream reads as the file with the edit
+// applied, before and after it, and commits exactly that.
+TEST(EditStream, ActsAsTheFileWithItsEditAppliedAndCommitsIt) {
   std::mt19937 random(7);
   for (int round = 0; round < 60; ++round) {
     SCOPED_TRACE(round);
@@ -55,49 +63,53 @@ TEST(EditStream, ActsAsTheFileWithEveryChangeAppliedAndCommitsIt) {
       c = char(random());
     const fs::path path = folder.Write("f.mp3", model);
     EditStream stream(path.native());
-    for (int step = 0; step < 12; ++step) {
-      const unsigned long at = random() % (model.size() + 10);
-      const unsigned long count = random() % 3000;
-      std::string data(random() % 2000, '\0');
-      for (char& c : data)
-        c = char(random());
-      switch (random() % 5) {
-        case 0: {
-          stream.seek(long(at));
-          const std::string expected = at < model.size() ? model.substr(at, count) : std::string();
-          ASSERT_EQ(expected, String(stream.readBlock(count)));
-          break;
-        }
-        case 1:
-          stream.seek(long(at));
-          stream.writeBlock(Bytes(data));
-          if (at > model.size())
-            model.resize(at, '\0');
-          model.replace(at, data.size(), data);
-          break;
-        case 2:
-          if (at > model.size())
-            break;  // TagLib inserts only inside the file
-          stream.insert(Bytes(data), at, count);
-          model.replace(at, count, data);
-          break;
-        case 3:
-          if (at > model.size())
-            break;
-          stream.removeBlock(at, count);
-          model.erase(at, count);
-          break;
-        case 4:
-          stream.truncate(long(at));
-          model.resize(at, '\0');
-          break;
+    const auto readSome = [&] {
+      for (int step = 0; step < 6; ++step) {
+        const unsigned long at = random() % (model.size() + 10);
+        const unsigned long count = random() % 3000;
+        stream.seek(long(at));
+        const std::string expected = at < model.size() ? model.substr(at, count) : std::string();
+        ASSERT_EQ(expected, String(stream.readBlock(count)));
       }
-      ASSERT_EQ(long(model.size()), stream.length());
-    }
+    };
+    readSome();
+    const unsigned long at = random() % (model.size() + 1);
+    const unsigned long count = random() % 3000;
+    std::string data(random() % 2000, '\0');
+    for (char& c : data)
+      c = char(random());
+    stream.insert(Bytes(data), at, count);
+    model.replace(at, count, data);
+    ASSERT_EQ(long(model.size()), stream.length());
+    readSome();
     ASSERT_TRUE(stream.CommitEdits());
     EXPECT_EQ(model, ReadFile(path));
     EXPECT_FALSE(fs::exists(JournalPathFor(path.native())));
     EXPECT_FALSE(fs::exists(CopyPathFor(path.native())));
+  }
+}
+
+// TagLib only reads through the stream. A write by any other way, or a
+// second edit, must never reach the file as if it were the repair.
+TEST(EditStream, AnyOtherWriteFailsTheStreamAndNothingIsWritten) {
+  const std::string original = Id3v2Tag({TextFrame("TIT2", "x")}) + MpegFrames(4, 1);
+  const std::function<void(EditStream&)> writes[] = {
+      [](EditStream& s) { s.writeBlock(Bytes("abc")); },
+      [](EditStream& s) { s.removeBlock(0, 10); },
+      [](EditStream& s) { s.truncate(5); },
+      [](EditStream& s) { s.insert(Bytes("second"), 0, 0); },
+  };
+  for (const auto& write : writes) {
+    TempFolder folder;
+    const fs::path path = folder.Write("f.mp3", original);
+    EditStream stream(path.native());
+    stream.insert(Bytes("new tag"), 0, 10);
+    write(stream);
+    EXPECT_TRUE(stream.failed());
+    SaveRecord record;
+    EXPECT_FALSE(stream.DescribeChange(&record));
+    EXPECT_FALSE(stream.CommitEdits());
+    EXPECT_TRUE(original == ReadFile(path));
   }
 }
 
@@ -236,3 +248,164 @@ TEST(SavePath, SideFilesNeverEndInMp3AndStayBesideTheFile) {
   }
   EXPECT_NE(JournalPathFor(path), JournalPathFor(fs::path("/music/Album/Other.mp3").native()));
 }
+
+namespace {
+
+const char kCyrillic[] = "\xC3\xF0\xF3\xEF\xEF\xE0 \xEA\xF0\xEE\xE2\xE8";
+
+std::string Grows(int seed) {
+  return Id3v2Tag({TextFrame("TIT2", kCyrillic), TextFrame("TALB", kCyrillic)}) +
+         MpegFrames(20, seed);
+}
+
+std::string Fits(int seed) {
+  return Id3v2Tag({TextFrame("TIT2", kCyrillic)}, 4096) + MpegFrames(20, seed);
+}
+
+}  // namespace
+
+namespace {
+
+// Counts, per song, the opens and reads a run makes, and every operation
+// that fails; passes everything on to the platform's own disk.
+class CountingDisk final : public DiskInterface {
+ public:
+  struct Song {
+    int opens = 0, writableOpens = 0, reads = 0;
+  };
+  std::map<PathString, Song> songs;
+  int failures = 0;
+
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override {
+    NativeFile* file = Real().OpenExisting(path, forWriting);
+    const Held held(&lock_);
+    if (IsSong(path)) {
+      ++songs[path].opens;
+      songs[path].writableOpens += forWriting;
+      if (file)
+        open_[file] = path;
+    }
+    return Note(file);
+  }
+  NativeFile* CreateNew(const PathString& path) override {
+    return Note(Real().CreateNew(path));
+  }
+  void Close(NativeFile* file) override {
+    {
+      const Held held(&lock_);
+      open_.erase(file);
+    }
+    Real().Close(file);
+  }
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override {
+    {
+      const Held held(&lock_);
+      if (open_.count(file))
+        ++songs[open_[file]].reads;
+    }
+    return Note(Real().Read(file, offset, buffer, count));
+  }
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override {
+    return Note(Real().Write(file, offset, data, count));
+  }
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override {
+    return Note(Real().CopyRange(from, fromOffset, to, toOffset, count));
+  }
+  bool Truncate(NativeFile* file, std::uint64_t size) override {
+    return Note(Real().Truncate(file, size));
+  }
+  bool Flush(NativeFile* file) override { return Note(Real().Flush(file)); }
+  bool Replace(const PathString& target, const PathString& replacement) override {
+    return Note(Real().Replace(target, replacement));
+  }
+  bool Remove(const PathString& path) override { return Note(Real().Remove(path)); }
+  void FlushFolder(const PathString& folder) override { Real().FlushFolder(folder); }
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override {
+    return Note(Real().OpenListing(folder, identity));
+  }
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override {
+    return Real().NextEntry(listing, entry);  // false at the end
+  }
+  void CloseListing(DirectoryListing* listing) override { Real().CloseListing(listing); }
+  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override {
+    return Real().InsertRange(file, offset, count);  // false where unsupported
+  }
+  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override {
+    return Note(Real().CollapseRange(file, offset, count));
+  }
+  bool FlushFileSystem(NativeFile* file) override { return Note(Real().FlushFileSystem(file)); }
+  bool Rename(const PathString& target, const PathString& replacement) override {
+    return Note(Real().Rename(target, replacement));
+  }
+  bool CreateFolder(const PathString& folder) override { return Note(Real().CreateFolder(folder)); }
+  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
+    return Real().IdentifyPath(path, device, index);  // a question, false for a missing path
+  }
+
+ private:
+  static DiskInterface& Real() { return PlatformDisk(); }
+  static bool IsSong(const PathString& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, PATH_TEXT(".mp3")) == 0;
+  }
+  struct Held {
+    explicit Held(ReentrantLock* lock) : lock_(lock) { lock_->lock(); }
+    ~Held() { lock_->unlock(); }
+    ReentrantLock* lock_;
+  };
+  template <typename T>
+  T Note(T result) {
+    const Held held(&lock_);
+    failures += !result;
+    return result;
+  }
+  ReentrantLock lock_;
+  std::map<NativeFile*, PathString> open_;
+};
+
+}  // namespace
+
+// A run opens a song that needs nothing once and never for writing (I3), a
+// repaired song at most twice and reads it at most four times (its tag, the
+// start and end for the checksums), whether files are read in turn or ahead
+// on threads of their own; and no operation of the common path fails: side
+// files are looked for by listing each folder once.
+TEST(SavePath, EachSongIsOpenedAndReadAsFewTimesAsItsSaveNeeds) {
+  for (const unsigned jobs : {1u, 3u}) {
+    SCOPED_TRACE(jobs);
+    TempFolder folder, state;
+    std::vector<PathString> files;
+    std::set<PathString> needNothing;
+    for (int i = 0; i < 12; ++i) {
+      const std::string name = "music/" + std::to_string(i / 4) + "/" + std::to_string(i) + ".mp3";
+      const std::string bytes = i % 3 == 0
+                                    ? Id3v2Tag({TextFrame("TIT2", "Plain")}) + MpegFrames(20, i)
+                                : i % 3 == 1 ? Grows(i)
+                                             : Fits(i);
+      files.push_back(folder.Write(name, bytes).native());
+      if (i % 3 == 0)
+        needNothing.insert(files.back());
+    }
+    CountingDisk counter;
+    {
+      DiskInUse use(&counter);
+      RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+      counter.failures = 0;  // the run journal's own start is not the songs' path
+      const std::vector<Received> received = RunFix(files, 1251, journal, 5, jobs);
+      EndRunJournal(journal);
+      ASSERT_EQ(files.size() + 1, received.size());
+    }
+    EXPECT_EQ(0, counter.failures);
+    for (const PathString& file : files) {
+      const CountingDisk::Song& song = counter.songs[file];
+      if (needNothing.count(file)) {
+        EXPECT_EQ(1, song.opens) << file;
+        EXPECT_EQ(0, song.writableOpens) << file;
+      } else {
+        EXPECT_LE(song.opens, 2) << file;
+        EXPECT_LE(song.reads, 4) << file;
+      }
+    }
+  }
+}
+

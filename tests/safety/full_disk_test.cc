@@ -163,6 +163,8 @@ void CheckOutcome(const fs::path& folder, const std::vector<Song>& songs, const 
 
 }  // namespace
 
+// Checks I5 and I8 when writes fail: a failed write is taken back at once,
+// and a copy that could not be written never takes its file's place.
 TEST(FullDisk, WritesPastAFileSizeLimitFailAndLeaveTheOriginals) {
   TempFolder folder;
   const std::vector<Song> songs = Library(2500);  // about 1 MB each
@@ -207,6 +209,7 @@ class FullTmpfs : public ::testing::Test {
   bool mounted_ = false;
 };
 
+// Checks I5 and I8 on a file system without a free block.
 TEST_F(FullTmpfs, SavesOnAFullFileSystemFailAndLeaveTheOriginals) {
   const fs::path music = mountPoint_ / "music";
   fs::create_directory(music);

@@ -134,8 +134,22 @@ std::map<fs::path, std::string> RepairsOf(const fs::path& folder) {
   return repaired;
 }
 
+// The songs that are neither their original nor their repair.
+int SongsInBetween(const std::map<fs::path, std::string>& songs,
+                   const std::map<fs::path, std::string>& repaired) {
+  int between = 0;
+  for (const auto& [path, bytes] : songs) {
+    const std::string now = ReadFile(path);
+    between += now != bytes && now != repaired.at(path);
+  }
+  return between;
+}
+
 }  // namespace
 
+// Checks I9 for a real kill: at most the one song being written at that
+// instant is in between (batches commit one after the other), and I6, I7:
+// the next run brings it back and finishes the job.
 TEST(Killed, ARunKilledMidwayIsFinishedByTheNextRun) {
   TempFolder folder;
   const std::map<fs::path, std::string> songs = WriteLibrary(folder.path());
@@ -146,9 +160,12 @@ TEST(Killed, ARunKilledMidwayIsFinishedByTheNextRun) {
   waitpid(run.pid, &status, 0);
   close(run.out);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "it ended before the kill";
+  EXPECT_LE(SongsInBetween(songs, repaired), 1);
   ExpectRecoverable(folder.path(), songs, repaired);
 }
 
+// Checks I5: a stop ends the run after the batch in hand, committed, so no
+// song is left in between.
 TEST(Killed, InterruptOrTerminateEndsTheRunWithItsSummary) {
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
@@ -165,6 +182,7 @@ TEST(Killed, InterruptOrTerminateEndsTheRunWithItsSummary) {
     EXPECT_EQ(130, WEXITSTATUS(status));
     const std::size_t lastLine = out.rfind('\n', out.size() - 2);
     EXPECT_EQ(0u, out.substr(lastLine + 1).rfind("Successfully fixed ", 0)) << out;
+    EXPECT_EQ(0, SongsInBetween(songs, repaired));
     ExpectRecoverable(folder.path(), songs, repaired);
   }
 }

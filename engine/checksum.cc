@@ -1,0 +1,143 @@
+#include "engine/checksum.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <zlib.h>
+
+#include "engine/edit.h"
+#include "engine/save.h"
+
+bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t offset,
+                     std::uint64_t length, std::uint32_t* crc, KnownParts known) {
+  const std::uint64_t edge = std::min(kChecksumEdge, size);
+  const std::pair<std::uint64_t, std::uint64_t> ranges[] = {
+      {0, edge}, {offset, length}, {size - edge, edge}};
+  uLong value = crc32(0, nullptr, 0);
+  std::string bytes;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& [start, count] = ranges[i];
+    if (i == 2 && known.endChecksum) {
+      value = crc32_combine(value, *known.endChecksum, z_off_t(count));
+      break;
+    }
+    const std::string* part = &bytes;
+    if (i == 1 && known.replaced && known.replaced->size() == count) {
+      part = known.replaced;
+    } else {
+      bytes.clear();
+      if (!read(start, count, &bytes) || bytes.size() != count)
+        return false;
+    }
+    value = crc32(value, reinterpret_cast<const Bytef*>(part->data()), uInt(part->size()));
+  }
+  *crc = std::uint32_t(value);
+  return true;
+}
+
+RangeReader FileReader(NativeFile* file) {
+  return [file](std::uint64_t offset, std::uint64_t count, std::string* out) {
+    out->assign(std::size_t(count), '\0');
+    return count == 0 || ReadFileAt(file, offset, &(*out)[0], out->size());
+  };
+}
+
+namespace {
+
+// Reads `file`, taking what lies within `head` (its first bytes, already
+// read) from there.
+RangeReader HeadReader(NativeFile* file, const std::string& head) {
+  return [file, &head](std::uint64_t offset, std::uint64_t count, std::string* out) {
+    if (offset + count <= head.size()) {
+      out->assign(head, std::size_t(offset), std::size_t(count));
+      return true;
+    }
+    return FileReader(file)(offset, count, out);
+  };
+}
+
+// Reads the content with `edit` applied to what `original` reads.
+RangeReader EditedReader(const RangeReader& original, const Edit& edit) {
+  return [original, &edit](std::uint64_t start, std::uint64_t count, std::string* out) {
+    out->clear();
+    const std::uint64_t end = start + count, editEnd = edit.offset + edit.bytes.size();
+    std::string part;
+    const auto take = [&](std::uint64_t from, std::uint64_t until, std::uint64_t at) {
+      if (from >= until)
+        return true;
+      if (!original(at, until - from, &part))
+        return false;
+      out->append(part);
+      return true;
+    };
+    if (!take(start, std::min(end, edit.offset), start))
+      return false;
+    const std::uint64_t from = std::max(start, edit.offset), until = std::min(end, editEnd);
+    if (from < until)
+      out->append(edit.bytes, std::size_t(from - edit.offset), std::size_t(until - from));
+    const std::uint64_t after = std::max(start, editEnd);
+    return take(after, end, after - editEnd + edit.offset + edit.replaced);
+  };
+}
+
+}  // namespace
+
+// The file is read twice: its start up to 64 KiB past the replaced bytes,
+// which gives the replaced bytes and both starts, and its last 64 KiB where
+// they lie beyond; the end is summed once for both checksums.
+bool EditStream::DescribeChange(SaveRecord* record) const {
+  if (!file_ || failed_ || !edit_.recorded)
+    return false;
+  const std::uint64_t newLength = NewLength();
+  // What changes: the edit, or from the file's start when the length
+  // changes, since taking back blocks opened before the tag needs the whole
+  // old tag.
+  const std::uint64_t from = newLength != originalLength_ ? 0 : edit_.offset;
+  const std::uint64_t oldEnd = edit_.offset + edit_.replaced;
+  const std::uint64_t newEnd = edit_.offset + edit_.bytes.size();
+  record->offset = from;
+  record->originalSize = originalLength_;
+  record->repairedSize = newLength;
+  record->repairedLength = newEnd - from;
+  std::string head;
+  if (!FileReader(file_)(0, std::min(originalLength_, oldEnd + kChecksumEdge), &head))
+    return false;
+  record->originalBytes = head.substr(std::size_t(from), std::size_t(oldEnd - from));
+  const RangeReader original = HeadReader(file_, head);
+  const RangeReader repaired = EditedReader(original, edit_);
+
+  // Where both ends are the same bytes of the unchanged audio, they are
+  // read and summed once.
+  const std::uint64_t edge = std::min(kChecksumEdge, originalLength_);
+  uLong endChecksum = 0;
+  KnownParts known;
+  known.replaced = &record->originalBytes;
+  if (edge == std::min(kChecksumEdge, newLength) && originalLength_ - oldEnd >= edge) {
+    std::string end;
+    if (!original(originalLength_ - edge, edge, &end))
+      return false;
+    endChecksum =
+        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(end.data()), uInt(end.size()));
+    known.endChecksum = &endChecksum;
+  }
+  if (!SampledChecksum(original, originalLength_, from, oldEnd - from, &record->originalChecksum,
+                       known))
+    return false;
+  known.replaced = nullptr;
+  return SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum,
+                         known);
+}
+
+bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
+                  std::uint64_t* size, std::uint32_t* crc) {
+  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
+  const bool ok = file && FileChecksum(file, offset, length, size, crc);
+  CloseNativeFile(file);
+  return ok;
+}
+
+bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length,
+                  std::uint64_t* size, std::uint32_t* crc) {
+  return FileSizeOf(file, size) && offset + length <= *size &&
+         SampledChecksum(FileReader(file), *size, offset, length, crc);
+}

@@ -1,0 +1,187 @@
+#include "engine/edit.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The block size of file systems that clone: copies aligned to it can share
+// the original's blocks.
+constexpr std::uint64_t kCloneBlock = 4096;
+
+struct HandedFile {
+  const PathString* path = nullptr;
+  NativeFile* file = nullptr;
+};
+
+thread_local HandedFile handed;
+
+NativeFile* OpenOrTakeHandedOver(const PathString& path, const PathString& target) {
+  if (handed.file && *handed.path == path) {
+    NativeFile* file = handed.file;
+    handed.file = nullptr;
+    return file;
+  }
+  return OpenExistingFile(target, false);
+}
+
+}  // namespace
+
+HandOver::HandOver(const PathString& path, NativeFile* file) {
+  handed.path = &path;
+  handed.file = file;
+}
+
+HandOver::~HandOver() {
+  CloseNativeFile(handed.file);
+  handed = HandedFile();
+}
+
+EditStream::EditStream(const PathString& path, const PathString& target)
+    : path_(path), target_(target), file_(OpenOrTakeHandedOver(path, target)) {
+  if (file_ && !FileSizeOf(file_, &originalLength_))
+    originalLength_ = 0;
+}
+
+EditStream::~EditStream() {
+  CloseNativeFile(file_);
+}
+
+TagLib::FileName EditStream::name() const {
+  return path_.c_str();
+}
+
+std::uint64_t EditStream::NewLength() const {
+  if (!edit_.recorded)
+    return originalLength_;
+  return originalLength_ - edit_.replaced + edit_.bytes.size();
+}
+
+bool EditStream::Changed() const {
+  return edit_.recorded && (edit_.replaced != 0 || !edit_.bytes.empty());
+}
+
+void EditStream::seek(long offset, Position p) {
+  long base = 0;
+  if (p == Current)
+    base = long(position_);
+  if (p == End)
+    base = long(NewLength());
+  position_ = std::uint64_t(std::max(0L, base + offset));
+}
+
+TagLib::ByteVector EditStream::readBlock(unsigned long length) {
+  const std::uint64_t total = NewLength();
+  const std::uint64_t start = std::min(position_, total);
+  const std::uint64_t count = std::min<std::uint64_t>(length, total - start);
+  std::string bytes;
+  if (!ReadContent(start, count, &bytes))
+    bytes.clear();
+  position_ = start + bytes.size();
+  return TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
+void EditStream::insert(const TagLib::ByteVector& data, unsigned long start,
+                        unsigned long replace) {
+  if (edit_.recorded || start > originalLength_) {
+    Fail();
+    return;
+  }
+  edit_.recorded = true;
+  edit_.offset = start;
+  edit_.replaced = std::min<std::uint64_t>(replace, originalLength_ - start);
+  edit_.bytes.assign(data.data(), data.size());
+}
+
+void EditStream::writeBlock(const TagLib::ByteVector&) {
+  Fail();
+}
+
+void EditStream::removeBlock(unsigned long, unsigned long) {
+  Fail();
+}
+
+void EditStream::truncate(long) {
+  Fail();
+}
+
+bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const {
+  constexpr std::uint64_t kBlock = 8 * 1024;
+  const auto cached = [&] {
+    return offset >= cacheOffset_ && offset + count <= cacheOffset_ + cache_.size();
+  };
+  if (!cached() && count <= kBlock / 2 && offset + count <= originalLength_) {
+    // The block around the read, as far as the file goes.
+    std::uint64_t start = offset > kBlock / 2 ? offset - kBlock / 2 : 0;
+    start -= start % 4096;
+    const std::uint64_t end = std::min(originalLength_, start + kBlock);
+    cache_.resize(std::size_t(end - start));
+    cacheOffset_ = start;
+    if (!ReadFileAt(file_, start, &cache_[0], cache_.size()))
+      cache_.clear();
+  }
+  if (!cached())
+    return ReadFileAt(file_, offset, out, count);
+  std::memcpy(out, cache_.data() + (offset - cacheOffset_), count);
+  return true;
+}
+
+// The content is three runs: the original before the edit, the new bytes,
+// and the original after the replaced bytes.
+bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const {
+  if (!file_ || start + count > NewLength())
+    return false;
+  const std::uint64_t editStart = edit_.recorded ? edit_.offset : originalLength_;
+  const std::uint64_t editEnd = editStart + edit_.bytes.size();
+  const std::uint64_t end = start + count;
+  const auto original = [&](std::uint64_t from, std::uint64_t until, std::uint64_t shift) {
+    if (from >= until)
+      return true;
+    const std::size_t at = out->size();
+    out->resize(at + std::size_t(until - from));
+    return ReadOriginal(from + shift, std::size_t(until - from), &(*out)[at]);
+  };
+  if (!original(start, std::min(end, editStart), 0))
+    return false;
+  const std::uint64_t from = std::max(start, editStart), until = std::min(end, editEnd);
+  if (from < until)
+    out->append(edit_.bytes, std::size_t(from - editStart), std::size_t(until - from));
+  return original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd);
+}
+
+bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end,
+                              std::uint64_t at) const {
+  const std::uint64_t editStart = edit_.recorded ? edit_.offset : originalLength_;
+  const std::uint64_t editEnd = editStart + edit_.bytes.size();
+  // Where the copy sits at the same place within a 4 KiB block as the
+  // original (a tag grown by whole blocks), the part from the first block
+  // boundary on is a whole-block copy, which file systems that share blocks
+  // between files (btrfs, XFS) clone instead of copying.
+  const auto original = [&](std::uint64_t from, std::uint64_t until, std::uint64_t shift) {
+    if (from >= until)
+      return true;
+    std::uint64_t source = from + shift, target = at + from - start, count = until - from;
+    const std::uint64_t head = (kCloneBlock - source % kCloneBlock) % kCloneBlock;
+    if (source % kCloneBlock == target % kCloneBlock && head != 0 && head < count) {
+      if (!CopyFileRange(file_, source, to, target, head))
+        return false;
+      source += head;
+      target += head;
+      count -= head;
+    }
+    return CopyFileRange(file_, source, to, target, count);
+  };
+  if (!original(start, std::min(end, editStart), 0))
+    return false;
+  const std::uint64_t from = std::max(start, editStart), until = std::min(end, editEnd);
+  if (from < until &&
+      !WriteFileAt(to, at + from - start, edit_.bytes.data() + (from - editStart),
+                   std::size_t(until - from)))
+    return false;
+  return original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd);
+}
+
+void EditStream::CloseOriginal() {
+  CloseNativeFile(file_);
+  file_ = nullptr;
+}

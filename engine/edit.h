@@ -1,0 +1,101 @@
+// What a repair will write: one edit (new bytes in place of a run of the
+// original's bytes) over the original file, kept open. TagLib reads the file
+// through it as a TagLib stream; the repair then records its one edit with
+// insert(). Nothing reaches the disk until a commit (engine/group-commit.h,
+// or CommitEdits below on its own).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <taglib/tiostream.h>
+
+#include "engine/engine.h"
+#include "engine/platform.h"
+
+// New bytes in place of `replaced` bytes at `offset` of the original.
+struct Edit {
+  bool recorded = false;
+  std::uint64_t offset = 0;
+  std::uint64_t replaced = 0;
+  std::string bytes;
+};
+
+// Hands a file already open (to tell which file it is) to the next
+// EditStream this thread makes for `path`, which then reads it instead of
+// opening the file again. What is not taken is closed with the hand-over.
+class HandOver {
+ public:
+  HandOver(const PathString& path, NativeFile* file);
+  ~HandOver();
+  HandOver(const HandOver&) = delete;
+  HandOver& operator=(const HandOver&) = delete;
+};
+
+class EditStream : public TagLib::IOStream {
+ public:
+  // Reads `target`, the file `path` names with links followed (see
+  // ResolveFileLinks). TagLib sees `path`.
+  EditStream(const PathString& path, const PathString& target);
+  explicit EditStream(const PathString& path) : EditStream(path, ResolveFileLinks(path)) {}
+  ~EditStream() override;
+
+  TagLib::FileName name() const override;
+  TagLib::ByteVector readBlock(unsigned long length) override;
+  // Records the one edit. A second one, and every other way of writing,
+  // marks the stream failed instead: TagLib only reads here, and a write it
+  // made by surprise must never be committed as if it were the repair.
+  void insert(const TagLib::ByteVector& data, unsigned long start = 0,
+              unsigned long replace = 0) override;
+  void writeBlock(const TagLib::ByteVector& data) override;
+  void removeBlock(unsigned long start = 0, unsigned long length = 0) override;
+  void truncate(long length) override;
+  bool readOnly() const override { return false; }
+  bool isOpen() const override { return file_ != nullptr; }
+  void seek(long offset, Position p = Beginning) override;
+  long tell() const override { return long(position_); }
+  long length() override { return long(NewLength()); }
+
+  // True when an unsupported write was attempted: nothing may be committed.
+  bool failed() const { return failed_; }
+  // True when the edit makes the content differ from the file.
+  bool Changed() const;
+  const Edit& edit() const { return edit_; }
+  std::uint64_t OriginalLength() const { return originalLength_; }
+  std::uint64_t NewLength() const;
+  // How many new bytes the edit puts in.
+  std::uint64_t NewBytes() const { return edit_.bytes.size(); }
+
+  // Describes what the edit replaces, with the sampled checksums of the file
+  // before and after (engine/checksum.cc).
+  bool DescribeChange(SaveRecord* record) const;
+
+  // Writes the edited content to the file on its own, crash-safely, under a
+  // journal beside it (engine/file-commit.cc). Closes the stream.
+  bool CommitEdits();
+
+  // The content from `start` up to `end`, written to `to` at `at`.
+  bool WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end, std::uint64_t at) const;
+  // `count` bytes of the content from `start` (appended to `out`).
+  bool ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const;
+  // The file being read (links followed), and its path.
+  NativeFile* OriginalFile() const { return file_; }
+  const PathString& target() const { return target_; }
+  void CloseOriginal();
+
+ private:
+  bool ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const;
+  void Fail() { failed_ = true; }
+
+  PathString path_;    // the name TagLib sees
+  PathString target_;  // the file itself, links followed
+  NativeFile* file_ = nullptr;
+  std::uint64_t originalLength_ = 0;
+  std::uint64_t position_ = 0;
+  Edit edit_;
+  bool failed_ = false;
+  // TagLib reads in small steps near the start and the end of a file; one
+  // block kept here spares most of those reads a system call.
+  mutable std::string cache_;
+  mutable std::uint64_t cacheOffset_ = 0;
+};

@@ -1,0 +1,232 @@
+// Group commit: a batch's records, its writes, their durability, the renames
+// and the commit mark, in the order and under the invariants that
+// engine/group-commit.h writes down.
+#include "engine/group-commit.h"
+
+#include <map>
+#include <set>
+
+#include "engine/journal.h"
+#include "engine/save.h"
+#include "engine/side-journal.h"
+#include "engine/write-steps.h"
+
+namespace {
+
+// What the writes of a batch need across its files.
+struct BatchWrites {
+  // File systems that could not open room once are not asked again.
+  std::set<std::uint64_t> cannotInsert;
+  // A write failed and could not be taken back: no commit mark (I5).
+  bool unsettled = false;
+};
+
+// Notes how a write into the file itself ended; true when it was written.
+bool Settle(Staged* staged, StepResult step, BatchWrites* writes) {
+  if (step == StepResult::kWritten) {
+    staged->ok = true;
+    return true;
+  }
+  if (step == StepResult::kUnsettled)
+    writes->unsettled = true;
+  FailStaged(staged);
+  return false;
+}
+
+void CloseWriter(Staged* staged) {
+  CloseNativeFile(staged->writer);
+  staged->writer = nullptr;
+}
+
+// Room before the tag, and the tag in it: false when the file system cannot
+// open room here (the file is as it was, and another way is taken).
+bool TryInsert(Staged* staged, BatchWrites* writes) {
+  if (!WantsRoom(staged->record) || writes->cannotInsert.count(staged->device))
+    return false;
+  staged->writer = OpenExistingFile(staged->stream->target(), true);
+  if (!staged->writer)
+    return false;
+  const StepResult step = OpenRoomAndWriteTag(staged->writer, *staged->stream, staged->record);
+  if (step == StepResult::kUntouched) {
+    writes->cannotInsert.insert(staged->device);
+    CloseWriter(staged);
+    return false;
+  }
+  staged->strategy = Strategy::kInsert;
+  if (!Settle(staged, step, writes))
+    CloseWriter(staged);
+  return true;
+}
+
+// Writes one save of the batch, not yet durable (step 2). A failed write in
+// place is taken back at once where it can be; what cannot stays for
+// recovery.
+void WriteStaged(Staged* staged, BatchWrites* writes) {
+  EditStream& stream = *staged->stream;
+  const SaveRecord& record = staged->record;
+  if (TryInsert(staged, writes))
+    return;
+  if (record.repairedSize == record.originalSize) {
+    staged->strategy = Strategy::kInPlace;
+    staged->writer = OpenExistingFile(stream.target(), true);
+    if (!staged->writer) {
+      FailStaged(staged);
+      return;
+    }
+    const StepResult step = WriteInPlace(staged->writer, stream, record.offset,
+                                         record.offset + record.repairedLength,
+                                         record.originalBytes);
+    if (!Settle(staged, step, writes))
+      CloseWriter(staged);
+    return;
+  }
+  // A file with several names keeps them, and one whose owner a copy cannot
+  // take keeps it: such files fall back to the single-file commit.
+  if (!HasSeveralLinks(stream.OriginalFile())) {
+    staged->strategy = Strategy::kCopy;
+    staged->copyPath = CopyPathFor(stream.target());
+    bool secured = true;
+    staged->writer = WriteCopy(stream, staged->copyPath, &secured);
+    staged->ok = staged->writer != nullptr;
+    if (!staged->ok)
+      staged->copyPath.clear();
+    if (staged->ok || secured) {
+      if (!staged->ok)
+        FailStaged(staged);
+      return;
+    }
+  }
+  staged->strategy = Strategy::kAlone;
+  staged->ok = stream.CommitEdits();
+  if (!staged->ok)
+    FailStaged(staged);
+}
+
+// Makes the writes of `files` durable (step 3): one flush per file system
+// where the platform has one, else each file by itself. Files whose flush
+// failed are marked failed.
+bool MakeDurable(const std::vector<Staged*>& files) {
+  std::map<std::uint64_t, bool> fileSystems;  // device: flushed whole
+  bool all = true;
+  for (Staged* staged : files) {
+    auto found = fileSystems.find(staged->device);
+    if (found == fileSystems.end())
+      found = fileSystems.emplace(staged->device, FlushFileSystemOf(staged->writer)).first;
+    if (!found->second && !FlushNativeFile(staged->writer)) {
+      FailStaged(staged);
+      all = false;
+    }
+  }
+  return all;
+}
+
+// Makes the new names durable: one flush per file system where the platform
+// has one, else a flush of each folder (a no-op where a replace is durable
+// by itself).
+void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
+  std::set<std::uint64_t> fileSystems;
+  std::set<PathString> folders;
+  for (Staged* staged : renamed) {
+    if (fileSystems.count(staged->device))
+      continue;
+    const PathString& target = staged->stream->target();
+    NativeFile* file = OpenExistingFile(target, false);
+    const bool flushed = file && FlushFileSystemOf(file);
+    CloseNativeFile(file);
+    if (flushed) {
+      fileSystems.insert(staged->device);
+      continue;
+    }
+    const PathString folder = FolderToFlush(target);
+    if (folders.insert(folder).second)
+      FlushFolder(folder);
+  }
+}
+
+// Step 1: what each save replaces, with its checksums, journaled and
+// flushed. Here rather than as each file is read, so that with overlap this
+// reading is done beside the next batch's. False when nothing is to be
+// written.
+bool RecordBatch(const FixJob& job, std::vector<Staged>* batch) {
+  std::vector<JournalSave> saves;
+  for (Staged& staged : *batch) {
+    if (staged.stream && !staged.stream->DescribeChange(&staged.record)) {
+      staged.stream.reset();
+      FailStaged(&staged);
+    }
+    if (staged.stream)
+      saves.push_back(JournalSave{staged.outcome->path, staged.record});
+  }
+  if (saves.empty())
+    return false;
+  if (JournalBatch(job.journal, saves))
+    return true;
+  for (Staged& staged : *batch) {
+    if (staged.stream)
+      FailStaged(&staged);
+  }
+  return false;
+}
+
+// Steps 2 to 5 for a batch whose records are durable.
+void WriteBatch(const FixJob& job, std::vector<Staged>* batch) {
+  BatchWrites writes;
+  std::vector<Staged*> written;
+  for (Staged& staged : *batch) {
+    if (!staged.stream)
+      continue;
+    WriteStaged(&staged, &writes);
+    if (staged.ok && staged.writer)
+      written.push_back(&staged);
+  }
+  // The copies are durable before they take their files' places, and the
+  // new names are durable before the commit mark (I4).
+  if (!MakeDurable(written))
+    writes.unsettled = true;
+  std::vector<Staged*> renamed;
+  for (Staged* staged : written) {
+    if (staged->strategy != Strategy::kCopy || !staged->ok)
+      continue;
+    const bool placed =
+        PutCopyInPlace(staged->stream.get(), staged->writer, staged->copyPath, false);
+    staged->writer = nullptr;
+    if (placed)
+      renamed.push_back(staged);
+    else
+      FailStaged(staged);
+  }
+  MakeRenamesDurable(renamed);
+  for (Staged& staged : *batch)
+    CloseWriter(&staged);
+  if (!writes.unsettled)
+    JournalCommit(job.journal);
+}
+
+void PostOutcomes(const FixJob& job, std::vector<Staged>* batch) {
+  for (Staged& staged : *batch) {
+    staged.stream.reset();  // the file is closed before its outcome is told
+    if (staged.decision) {
+      if (PostNotification(job.window, WM_FIX_ALBUM_DECIDED,
+                           reinterpret_cast<std::intptr_t>(staged.decision.get())))
+        staged.decision.release();  // the receiver owns it now
+    } else if (PostNotification(job.window, staged.message,
+                                reinterpret_cast<std::intptr_t>(staged.outcome.get()))) {
+      staged.outcome.release();
+    }
+  }
+  batch->clear();
+}
+
+}  // namespace
+
+void FailStaged(Staged* staged) {
+  staged->message = WM_FIX_FAILED;
+  staged->outcome->issue = kIssueCouldNotSave;
+  staged->ok = false;
+}
+
+void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
+  if (RecordBatch(job, batch))
+    WriteBatch(job, batch);
+  PostOutcomes(job, batch);
+}

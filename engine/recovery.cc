@@ -1,0 +1,109 @@
+// Recovery of a save recorded in the run journal: the file is brought to its
+// original or its complete repair, whichever step of the save was cut short
+// (see the invariants in engine/group-commit.h).
+#include <algorithm>
+
+#include "engine/checksum.h"
+#include "engine/save.h"
+
+namespace {
+
+// Tags grow by whole blocks of this size, so that the file system can open
+// room for them before the audio.
+constexpr std::uint64_t kTagBlock = 4096;
+
+// The original as it would read with `bytes` at `offset` and what follows
+// them taken from `shift` bytes further on in `file`.
+RangeReader RestoredReader(NativeFile* file, std::uint64_t offset, const std::string& bytes,
+                           std::uint64_t shift) {
+  return [=](std::uint64_t start, std::uint64_t count, std::string* out) {
+    out->clear();
+    const std::uint64_t end = start + count, bytesEnd = offset + bytes.size();
+    std::string part;
+    const auto take = [&](std::uint64_t from, std::uint64_t until, std::uint64_t fileShift) {
+      if (from >= until)
+        return true;
+      part.assign(std::size_t(until - from), '\0');
+      if (!ReadFileAt(file, from + fileShift, &part[0], part.size()))
+        return false;
+      out->append(part);
+      return true;
+    };
+    if (!take(start, std::min(end, offset), 0))
+      return false;
+    const std::uint64_t from = std::max(start, offset), until = std::min(end, bytesEnd);
+    if (from < until)
+      out->append(bytes, std::size_t(from - offset), std::size_t(until - from));
+    return take(std::max(start, bytesEnd), end, shift);
+  };
+}
+
+// What a save cut short left of a file, told by its size and checksums.
+enum class SaveState { kSettled, kWrittenInPlace, kRoomOpened, kForeign };
+
+SaveState StateOf(NativeFile* file, const SaveRecord& record) {
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+  const std::uint64_t length = record.originalBytes.size();
+  if (!FileSizeOf(file, &size))
+    return SaveState::kSettled;  // nothing to tell: left alone
+  if (size == record.repairedSize && size >= record.offset + record.repairedLength &&
+      SampledChecksum(FileReader(file), size, record.offset, record.repairedLength, &crc) &&
+      crc == record.repairedChecksum)
+    return SaveState::kSettled;  // complete
+  if (size == record.originalSize && size >= record.offset + length &&
+      SampledChecksum(FileReader(file), size, record.offset, length, &crc) &&
+      crc == record.originalChecksum)
+    return SaveState::kSettled;  // untouched
+  // Of the original length: written in place in part, or the new tag's
+  // bytes reached the old tag's blocks while the room opened before them
+  // was lost. The original bytes go back where they were.
+  // Of the repaired length, grown by whole blocks from the start: room
+  // opened before the tag, the new tag in part. The old tag goes back after
+  // the room, and the room is taken out.
+  const std::uint64_t inserted = record.repairedSize - record.originalSize;
+  const bool inPlace = size == record.originalSize;
+  const bool insert = size == record.repairedSize && record.repairedSize > record.originalSize &&
+                      record.offset == 0 && inserted % kTagBlock == 0;
+  const std::uint64_t shift = insert ? inserted : 0;
+  if (!(inPlace || insert) || size < record.offset + length + shift)
+    return SaveState::kForeign;
+  const RangeReader restored = RestoredReader(file, record.offset, record.originalBytes, shift);
+  if (!SampledChecksum(restored, record.originalSize, record.offset, length, &crc) ||
+      crc != record.originalChecksum)
+    return SaveState::kForeign;  // changed by someone else since
+  return insert ? SaveState::kRoomOpened : SaveState::kWrittenInPlace;
+}
+
+}  // namespace
+
+bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
+  const PathString target = ResolveFileLinks(path);
+  if (!RecoverInterruptedSave(target))
+    return false;
+  // A copy not yet put in the file's place: the file is still its original.
+  if (!RemoveFileIfPresent(CopyPathFor(target)))
+    return false;
+  NativeFile* file = OpenExistingFile(target, false);
+  if (!file)
+    return true;  // gone, or no longer a file: nothing of ours to finish
+  const SaveState state = StateOf(file, record);
+  CloseNativeFile(file);
+  if (state == SaveState::kSettled || state == SaveState::kForeign)
+    return true;
+  NativeFile* writer = OpenExistingFile(target, true);
+  if (!writer)
+    return false;
+  const std::string& original = record.originalBytes;
+  bool restored = false;
+  if (state == SaveState::kRoomOpened) {
+    const std::uint64_t inserted = record.repairedSize - record.originalSize;
+    restored = WriteFileAt(writer, inserted, original.data(), original.size()) &&
+               CollapseFileRange(writer, 0, inserted) && FlushNativeFile(writer);
+  } else {
+    restored = WriteFileAt(writer, record.offset, original.data(), original.size()) &&
+               FlushNativeFile(writer);
+  }
+  CloseNativeFile(writer);
+  return restored;
+}

@@ -1,0 +1,72 @@
+#include "engine/write-steps.h"
+
+#include "engine/side-journal.h"
+
+namespace {
+
+// Tags grow by whole blocks of this size, so that the file system can open
+// room for them before the audio.
+constexpr std::uint64_t kTagBlock = 4096;
+
+}  // namespace
+
+bool WantsRoom(const SaveRecord& record) {
+  return record.repairedSize > record.originalSize && record.offset == 0 &&
+         (record.repairedSize - record.originalSize) % kTagBlock == 0;
+}
+
+StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
+                               const SaveRecord& record) {
+  const std::uint64_t grown = record.repairedSize - record.originalSize;
+  if (!InsertFileRange(writer, 0, grown))
+    return StepResult::kUntouched;
+  // The new tag follows its room with no flush between: a crash can stop
+  // the save between the two only for the files being written at that
+  // instant, and recovery puts the old tag back either way.
+  std::string bytes;
+  if (stream.ReadContent(0, record.repairedLength, &bytes) &&
+      WriteFileAt(writer, 0, bytes.data(), bytes.size()))
+    return StepResult::kWritten;
+  const std::string& original = record.originalBytes;
+  const bool undone = WriteFileAt(writer, grown, original.data(), original.size()) &&
+                      CollapseFileRange(writer, 0, grown);
+  return undone ? StepResult::kTakenBack : StepResult::kUnsettled;
+}
+
+StepResult WriteInPlace(NativeFile* writer, const EditStream& stream, std::uint64_t from,
+                        std::uint64_t end, const std::string& original) {
+  std::string bytes;
+  if (!stream.ReadContent(from, end - from, &bytes))
+    return StepResult::kUntouched;
+  if (WriteFileAt(writer, from, bytes.data(), bytes.size()))
+    return StepResult::kWritten;
+  return WriteFileAt(writer, from, original.data(), original.size()) ? StepResult::kTakenBack
+                                                                     : StepResult::kUnsettled;
+}
+
+NativeFile* WriteCopy(const EditStream& stream, const PathString& copyPath, bool* secured) {
+  *secured = true;
+  NativeFile* copy = CreateSideFile(copyPath);
+  if (!copy)
+    return nullptr;
+  const std::uint64_t length = stream.NewLength();
+  const bool written =
+      stream.WriteContent(copy, 0, length, 0) && TruncateNativeFile(copy, length);
+  *secured = !written || CopyFileSecurity(stream.OriginalFile(), copy);
+  if (written && *secured)
+    return copy;
+  CloseNativeFile(copy);
+  RemoveFileIfPresent(copyPath);
+  return nullptr;
+}
+
+bool PutCopyInPlace(EditStream* stream, NativeFile* copy, const PathString& copyPath,
+                    bool durable) {
+  CloseNativeFile(copy);
+  stream->CloseOriginal();
+  const bool placed = durable ? ReplaceFileAtomically(stream->target(), copyPath)
+                              : RenameOver(stream->target(), copyPath);
+  if (!placed)
+    RemoveFileIfPresent(copyPath);
+  return placed;
+}
