@@ -40,8 +40,5 @@ class DiskReadStream : public TagLib::IOStream {
   NativeFile* file_ = nullptr;
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;
-  // TagLib reads in many small steps near the start and the end of a file;
-  // one block kept here spares most of them a read of the disk.
-  std::string cache_;
-  std::uint64_t cacheOffset_ = 0;
+  BlockCache cache_;
 };

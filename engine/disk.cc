@@ -1,6 +1,8 @@
 // The file operations the engine uses, routed through the DiskInterface in
 // use, so that tests can put their own in the platform's place.
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "engine/disk.h"
 #include "engine/path.h"
@@ -108,4 +110,27 @@ bool CreateFolders(const PathString& folder) {
 
 bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
   return Disk().IdentifyPath(path, device, index);
+}
+
+bool ReadThroughCache(NativeFile* file, std::uint64_t fileSize, BlockCache* cache,
+                      std::uint64_t offset, std::size_t count, char* out) {
+  constexpr std::uint64_t kBlock = 8 * 1024, kPage = 4096;
+  const auto cached = [&] {
+    return offset >= cache->offset && offset + count <= cache->offset + cache->bytes.size();
+  };
+  if (!cached() && count <= kBlock / 2 && offset + count <= fileSize) {
+    // The block around the read, as far as the file goes, from a page
+    // boundary.
+    std::uint64_t start = offset > kBlock / 2 ? offset - kBlock / 2 : 0;
+    start -= start % kPage;
+    const std::uint64_t end = std::min(fileSize, start + kBlock);
+    cache->bytes.resize(std::size_t(end - start));
+    cache->offset = start;
+    if (!ReadFileAt(file, start, &cache->bytes[0], cache->bytes.size()))
+      cache->bytes.clear();
+  }
+  if (!cached())
+    return ReadFileAt(file, offset, out, count);
+  std::memcpy(out, cache->bytes.data() + (offset - cache->offset), count);
+  return true;
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/platform.h"
 
@@ -134,6 +135,18 @@ bool CreateFolders(const PathString& folder);
 // it for reading or writing: device and inode, or volume and file index.
 // False when it does not exist or cannot be reached.
 bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index);
+
+// TagLib reads in many small steps near the start and the end of a file; one
+// block kept around the last small read spares most of them a read of the
+// disk. Reads of more than half a block go to the disk as they are.
+struct BlockCache {
+  std::string bytes;
+  std::uint64_t offset = 0;
+};
+// Exactly `count` bytes at `offset` of `file`, whose size is `fileSize`,
+// through `cache`; false when they cannot be read.
+bool ReadThroughCache(NativeFile* file, std::uint64_t fileSize, BlockCache* cache,
+                      std::uint64_t offset, std::size_t count, char* out);
 
 // --- Questions about an open file; they change nothing -----------------------
 

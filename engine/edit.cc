@@ -106,24 +106,7 @@ void EditStream::truncate(long) {
 }
 
 bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const {
-  constexpr std::uint64_t kBlock = 8 * 1024;
-  const auto cached = [&] {
-    return offset >= cacheOffset_ && offset + count <= cacheOffset_ + cache_.size();
-  };
-  if (!cached() && count <= kBlock / 2 && offset + count <= originalLength_) {
-    // The block around the read, as far as the file goes.
-    std::uint64_t start = offset > kBlock / 2 ? offset - kBlock / 2 : 0;
-    start -= start % 4096;
-    const std::uint64_t end = std::min(originalLength_, start + kBlock);
-    cache_.resize(std::size_t(end - start));
-    cacheOffset_ = start;
-    if (!ReadFileAt(file_, start, &cache_[0], cache_.size()))
-      cache_.clear();
-  }
-  if (!cached())
-    return ReadFileAt(file_, offset, out, count);
-  std::memcpy(out, cache_.data() + (offset - cacheOffset_), count);
-  return true;
+  return ReadThroughCache(file_, originalLength_, &cache_, offset, count, out);
 }
 
 // The content is three runs: the original before the edit, the new bytes,
@@ -174,9 +157,8 @@ bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t
   if (!original(start, std::min(end, editStart), 0))
     return false;
   const std::uint64_t from = std::max(start, editStart), until = std::min(end, editEnd);
-  if (from < until &&
-      !WriteFileAt(to, at + from - start, edit_.bytes.data() + (from - editStart),
-                   std::size_t(until - from)))
+  if (from < until && !WriteFileAt(to, at + from - start, edit_.bytes.data() + (from - editStart),
+                                   std::size_t(until - from)))
     return false;
   return original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd);
 }

@@ -94,8 +94,5 @@ class EditStream : public TagLib::IOStream {
   std::uint64_t position_ = 0;
   Edit edit_;
   bool failed_ = false;
-  // TagLib reads in small steps near the start and the end of a file; one
-  // block kept here spares most of those reads a system call.
-  mutable std::string cache_;
-  mutable std::uint64_t cacheOffset_ = 0;
+  mutable BlockCache cache_;
 };

@@ -3,18 +3,14 @@
 #include <map>
 #include <set>
 
+#include "engine/hash.h"
 #include "engine/save.h"
 
 namespace {
 
-// FNV-1a, 64 bits: enough to tell a whole journal from a torn one.
+// Enough to tell a whole journal from a torn one.
 std::uint64_t Checksum(const char* data, std::size_t count) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (std::size_t i = 0; i < count; ++i) {
-    hash ^= static_cast<unsigned char>(data[i]);
-    hash *= 1099511628211ull;
-  }
-  return hash;
+  return Fnv1a64(data, count);
 }
 
 void PutNumber(std::string* out, std::uint64_t value) {
@@ -70,6 +66,8 @@ bool ReadWholeFile(NativeFile* file, std::string* out) {
   return size == 0 || ReadFileAt(file, 0, &(*out)[0], out->size());
 }
 
+// Either separator on every platform: side names must not change with how
+// a path was written, or a later run would miss an earlier run's side file.
 std::size_t NameStart(const PathString& path) {
   const std::size_t separator = path.find_last_of(PATH_TEXT("/\\"));
   return separator == PathString::npos ? 0 : separator + 1;
@@ -81,14 +79,9 @@ const PathChar kSidePrefix[] = PATH_TEXT(".songwright-");
 // short whatever the name and never ends in ".mp3".
 PathString SidePath(const PathString& path, const char* kind) {
   const std::size_t start = NameStart(path);
-  std::uint64_t hash = 14695981039346656037ull;
-  for (std::size_t i = start; i < path.size(); ++i) {
-    const auto c = static_cast<std::uint64_t>(path[i]);
-    for (int b = 0; b < int(sizeof(PathChar)); ++b) {
-      hash ^= (c >> (8 * b)) & 0xFF;
-      hash *= 1099511628211ull;
-    }
-  }
+  // The name's code units as stored, low byte first (both platforms are
+  // little-endian), so that a name keeps its side names from run to run.
+  const std::uint64_t hash = Fnv1a64(path.data() + start, (path.size() - start) * sizeof(PathChar));
   static const char kHex[] = "0123456789abcdef";
   PathString side = path.substr(0, start) + kSidePrefix;
   for (int shift = 60; shift >= 0; shift -= 4)

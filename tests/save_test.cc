@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <set>
 #include <functional>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 
 #include <taglib/fileref.h>
@@ -287,9 +287,7 @@ class CountingDisk final : public DiskInterface {
     }
     return Note(file);
   }
-  NativeFile* CreateNew(const PathString& path) override {
-    return Note(Real().CreateNew(path));
-  }
+  NativeFile* CreateNew(const PathString& path) override { return Note(Real().CreateNew(path)); }
   void Close(NativeFile* file) override {
     {
       const Held held(&lock_);
@@ -408,4 +406,3 @@ TEST(SavePath, EachSongIsOpenedAndReadAsFewTimesAsItsSaveNeeds) {
     }
   }
 }
-
