@@ -41,18 +41,20 @@ struct Outcomes {
   // before this one commits on its own thread while this one is gathered.
   Readers* readers = nullptr;
   WorkerThread* committing = nullptr;
+  RunWrites writes;  // used by one committing batch at a time
 };
 
 // A batch handed to the commit thread, which frees it.
 struct CommitWork {
   const FixJob* job;
   Readers* readers;
+  RunWrites* writes;
   std::vector<Staged> batch;
 };
 
 ThreadResult THREAD_CALL CommitThreadProc(void* param) {
   std::unique_ptr<CommitWork> work(static_cast<CommitWork*>(param));
-  CommitBatch(*work->job, &work->batch);
+  CommitBatch(*work->job, work->writes, &work->batch);
   EndWriting(work->readers);
   return 0;
 }
@@ -76,6 +78,7 @@ void Commit(Outcomes* outcomes, bool last = false) {
     auto work = std::make_unique<CommitWork>();
     work->job = &outcomes->job;
     work->readers = readers;
+    work->writes = &outcomes->writes;
     work->batch = std::move(outcomes->batch);
     outcomes->batch.clear();
     CommitWork* handed = work.get();
@@ -83,11 +86,11 @@ void Commit(Outcomes* outcomes, bool last = false) {
     if (outcomes->committing) {
       work.release();  // the commit thread owns it now
     } else {
-      CommitBatch(outcomes->job, &work->batch);  // no thread: in turn
+      CommitBatch(outcomes->job, &outcomes->writes, &work->batch);  // no thread: in turn
       EndWriting(readers);
     }
   } else {
-    CommitBatch(outcomes->job, &outcomes->batch);
+    CommitBatch(outcomes->job, &outcomes->writes, &outcomes->batch);
     EndWriting(readers);
   }
   outcomes->inBatch.clear();

@@ -16,7 +16,7 @@ namespace {
 // What the writes of a batch need across its files.
 struct BatchWrites {
   // File systems that could not open room once are not asked again.
-  std::set<std::uint64_t> cannotInsert;
+  std::set<std::uint64_t>& cannotInsert;
   // A write failed and could not be taken back: no commit mark (I5).
   bool unsettled = false;
 };
@@ -169,8 +169,8 @@ bool RecordBatch(const FixJob& job, std::vector<Staged>* batch) {
 }
 
 // Steps 2 to 5 for a batch whose records are durable.
-void WriteBatch(const FixJob& job, std::vector<Staged>* batch) {
-  BatchWrites writes;
+void WriteBatch(const FixJob& job, RunWrites* run, std::vector<Staged>* batch) {
+  BatchWrites writes{run->cannotInsert};
   std::vector<Staged*> written;
   for (Staged& staged : *batch) {
     if (!staged.stream)
@@ -225,8 +225,8 @@ void FailStaged(Staged* staged) {
   staged->ok = false;
 }
 
-void CommitBatch(const FixJob& job, std::vector<Staged>* batch) {
+void CommitBatch(const FixJob& job, RunWrites* run, std::vector<Staged>* batch) {
   if (RecordBatch(job, batch))
-    WriteBatch(job, batch);
+    WriteBatch(job, run, batch);
   PostOutcomes(job, batch);
 }

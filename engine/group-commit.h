@@ -80,6 +80,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "engine/album.h"
@@ -107,6 +108,14 @@ struct Staged {
 // Marks a staged file failed: "Couldn't save changes".
 void FailStaged(Staged* staged);
 
+// What the batches of one run learn of its file systems. Batches commit one
+// at a time, so it needs no lock.
+struct RunWrites {
+  // File systems that could not open room in a file once are not asked
+  // again in the run: each asking costs a writable open.
+  std::set<std::uint64_t> cannotInsert;
+};
+
 // Commits the saves of `batch` as described above, then posts every outcome
 // and decision in order to the job's window and empties the batch.
-void CommitBatch(const FixJob& job, std::vector<Staged>* batch);
+void CommitBatch(const FixJob& job, RunWrites* run, std::vector<Staged>* batch);
