@@ -1,22 +1,7 @@
 // Telling UTF-8 text apart from legacy code-page bytes, and decoding it, for
 // album decisions: text already written as UTF-8 is no legacy text to read.
 #include "engine/album.h"
-
-namespace {
-
-// Appends a character: as one unit where wchar_t holds every character, as
-// a surrogate pair where it holds UTF-16.
-void AppendUtf8Decoded(std::wstring* out, char32_t c) {
-  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-    c -= 0x10000;
-    out->push_back(wchar_t(0xD800 + (c >> 10)));
-    out->push_back(wchar_t(0xDC00 + (c & 0x3FF)));
-  } else {
-    out->push_back(wchar_t(c));
-  }
-}
-
-}  // namespace
+#include "engine/platform.h"
 
 bool IsMultiByteUtf8(const std::string& bytes) {
   bool multiByte = false;
@@ -39,7 +24,7 @@ std::wstring DecodeUtf8(const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t c = 0xFFFD;
     const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    AppendUtf8Decoded(&text, length ? c : 0xFFFD);
+    AppendWide(&text, length ? c : 0xFFFD);
     i += length ? length : 1;
   }
   return text;

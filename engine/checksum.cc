@@ -44,18 +44,6 @@ RangeReader FileReader(NativeFile* file) {
 
 namespace {
 
-// Reads `file`, taking what lies within `head` (its first bytes, already
-// read) from there.
-RangeReader HeadReader(NativeFile* file, const std::string& head) {
-  return [file, &head](std::uint64_t offset, std::uint64_t count, std::string* out) {
-    if (offset + count <= head.size()) {
-      out->assign(head, std::size_t(offset), std::size_t(count));
-      return true;
-    }
-    return FileReader(file)(offset, count, out);
-  };
-}
-
 // Reads the content with `edit` applied to what `original` reads.
 RangeReader EditedReader(const RangeReader& original, const Edit& edit) {
   return [original, &edit](std::uint64_t start, std::uint64_t count, std::string* out) {
@@ -82,9 +70,10 @@ RangeReader EditedReader(const RangeReader& original, const Edit& edit) {
 
 }  // namespace
 
-// The file is read twice: its start up to 64 KiB past the replaced bytes,
-// which gives the replaced bytes and both starts, and its last 64 KiB where
-// they lie beyond; the end is summed once for both checksums.
+// The original's start up to 64 KiB past the replaced bytes gives the
+// replaced bytes and both starts, and its last 64 KiB both ends, summed once
+// for both checksums: the stream keeps both ends once read, so what TagLib
+// and the repair read already is not read again.
 bool EditStream::DescribeChange(SaveRecord* record) const {
   if (!file_ || failed_ || !edit_.recorded)
     return false;
@@ -99,11 +88,13 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   record->originalSize = originalLength_;
   record->repairedSize = newLength;
   record->repairedLength = newEnd - from;
-  std::string head;
-  if (!FileReader(file_)(0, std::min(originalLength_, oldEnd + kChecksumEdge), &head))
+  if (!KeepHeadUpTo(oldEnd + kChecksumEdge))
     return false;
-  record->originalBytes = head.substr(std::size_t(from), std::size_t(oldEnd - from));
-  const RangeReader original = HeadReader(file_, head);
+  record->originalBytes = head_.substr(std::size_t(from), std::size_t(oldEnd - from));
+  const RangeReader original = [this](std::uint64_t offset, std::uint64_t count, std::string* out) {
+    out->assign(std::size_t(count), '\0');
+    return count == 0 || ReadOriginal(offset, std::size_t(count), &(*out)[0]);
+  };
   const RangeReader repaired = EditedReader(original, edit_);
 
   // Where both ends are the same bytes of the unchanged audio, they are
@@ -136,8 +127,8 @@ bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t le
   return ok;
 }
 
-bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length,
-                  std::uint64_t* size, std::uint32_t* crc) {
+bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length, std::uint64_t* size,
+                  std::uint32_t* crc) {
   return FileSizeOf(file, size) && offset + length <= *size &&
          SampledChecksum(FileReader(file), *size, offset, length, crc);
 }

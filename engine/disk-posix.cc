@@ -98,12 +98,24 @@ void PosixDisk::CloseListing(DirectoryListing* listing) {
 
 struct NativeFile {
   int fd;
+  // Device and inode, taken when the file was opened: an open file never
+  // becomes another, so they are asked of the system once.
+  bool identified = false;
+  std::uint64_t device = 0, index = 0;
 };
 
 namespace {
 
 NativeFile* Wrap(int fd) {
   return fd < 0 ? nullptr : new NativeFile{fd};
+}
+
+NativeFile* WrapIdentified(int fd, const struct stat& info) {
+  NativeFile* file = Wrap(fd);
+  file->identified = true;
+  file->device = std::uint64_t(info.st_dev);
+  file->index = std::uint64_t(info.st_ino);
+  return file;
 }
 
 }  // namespace
@@ -118,11 +130,13 @@ NativeFile* PosixDisk::OpenExisting(const PathString& path, bool forWriting) {
   // block the run (O_NONBLOCK does nothing to a regular file).
   const int fd = open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
-  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+  if (fd < 0)
+    return nullptr;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     return nullptr;
   }
-  return Wrap(fd);
+  return WrapIdentified(fd, info);
 }
 
 NativeFile* PosixDisk::CreateNew(const PathString& path) {
@@ -206,11 +220,16 @@ bool PosixDisk::Flush(NativeFile* file) {
 }
 
 bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
-  struct stat info;
-  if (fstat(file->fd, &info) != 0)
-    return false;
-  *device = std::uint64_t(info.st_dev);
-  *index = std::uint64_t(info.st_ino);
+  if (!file->identified) {
+    struct stat info;
+    if (fstat(file->fd, &info) != 0)
+      return false;
+    file->identified = true;
+    file->device = std::uint64_t(info.st_dev);
+    file->index = std::uint64_t(info.st_ino);
+  }
+  *device = file->device;
+  *index = file->index;
   return true;
 }
 

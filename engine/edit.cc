@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/checksum.h"
+
 namespace {
 
 // The block size of file systems that clone: copies aligned to it can share
 // the original's blocks.
 constexpr std::uint64_t kCloneBlock = 4096;
+// How much of each end of the original is kept once read: the checksums'
+// samples (engine/checksum.h).
+constexpr std::uint64_t kKeptEdge = kChecksumEdge;
 
 struct HandedFile {
   const PathString* path = nullptr;
@@ -105,7 +110,43 @@ void EditStream::truncate(long) {
   Fail();
 }
 
+bool EditStream::KeepHeadUpTo(std::uint64_t end) const {
+  end = std::min(end, originalLength_);
+  const std::size_t had = head_.size();
+  if (end <= had)
+    return true;
+  head_.resize(std::size_t(end));
+  if (ReadFileAt(file_, had, &head_[had], head_.size() - had))
+    return true;
+  head_.resize(had);
+  return false;
+}
+
+void EditStream::ReleaseKeptBytes() const {
+  std::string().swap(head_);
+  std::string().swap(tail_);
+  tailKept_ = false;
+}
+
 bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const {
+  if (offset + count > originalLength_)
+    return false;
+  const std::uint64_t end = offset + count;
+  const std::uint64_t tailStart = originalLength_ - std::min(originalLength_, kKeptEdge);
+  if (end <= kKeptEdge && end > head_.size())
+    KeepHeadUpTo(kKeptEdge);
+  if (end <= head_.size()) {
+    std::memcpy(out, head_.data() + offset, count);
+    return true;
+  }
+  if (offset >= tailStart && !tailKept_) {
+    tail_.resize(std::size_t(originalLength_ - tailStart));
+    tailKept_ = ReadFileAt(file_, tailStart, &tail_[0], tail_.size());
+  }
+  if (offset >= tailStart && tailKept_) {
+    std::memcpy(out, tail_.data() + (offset - tailStart), count);
+    return true;
+  }
   return ReadThroughCache(file_, originalLength_, &cache_, offset, count, out);
 }
 

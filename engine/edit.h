@@ -67,8 +67,12 @@ class EditStream : public TagLib::IOStream {
   std::uint64_t NewBytes() const { return edit_.bytes.size(); }
 
   // Describes what the edit replaces, with the sampled checksums of the file
-  // before and after (engine/checksum.cc).
+  // before and after (engine/checksum.cc), from the bytes already read where
+  // they serve.
   bool DescribeChange(SaveRecord* record) const;
+  // Lets go of the first and last bytes kept from the original; later reads
+  // go to the file.
+  void ReleaseKeptBytes() const;
 
   // Writes the edited content to the file on its own, crash-safely, under a
   // journal beside it (engine/file-commit.cc). Closes the stream.
@@ -85,6 +89,9 @@ class EditStream : public TagLib::IOStream {
 
  private:
   bool ReadOriginal(std::uint64_t offset, std::size_t count, char* out) const;
+  // The original's first bytes up to `end` (as far as the file goes) in
+  // `head_`, read on from what it holds; false when they cannot be read.
+  bool KeepHeadUpTo(std::uint64_t end) const;
   void Fail() { failed_ = true; }
 
   PathString path_;    // the name TagLib sees
@@ -94,5 +101,12 @@ class EditStream : public TagLib::IOStream {
   std::uint64_t position_ = 0;
   Edit edit_;
   bool failed_ = false;
+  // The original's first and last 64 KiB, each read at once the first time
+  // a read falls in them: TagLib's many reads near the start and the end of
+  // a file, the repair's reading of its tag and the checksums' samples of
+  // both ends all come from them. Other reads go through `cache_`.
+  mutable std::string head_;  // from the file's start
+  mutable std::string tail_;  // up to the file's end
+  mutable bool tailKept_ = false;
   mutable BlockCache cache_;
 };

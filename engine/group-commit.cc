@@ -73,9 +73,9 @@ void WriteStaged(Staged* staged, BatchWrites* writes) {
       FailStaged(staged);
       return;
     }
-    const StepResult step = WriteInPlace(staged->writer, stream, record.offset,
-                                         record.offset + record.repairedLength,
-                                         record.originalBytes);
+    const StepResult step =
+        WriteInPlace(staged->writer, stream, record.offset, record.offset + record.repairedLength,
+                     record.originalBytes);
     if (!Settle(staged, step, writes))
       CloseWriter(staged);
     return;
@@ -143,17 +143,12 @@ void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
   }
 }
 
-// Step 1: what each save replaces, with its checksums, journaled and
-// flushed. Here rather than as each file is read, so that with overlap this
-// reading is done beside the next batch's. False when nothing is to be
+// Step 1: what each save replaces, with its checksums (described as its
+// file was read), journaled and flushed. False when nothing is to be
 // written.
 bool RecordBatch(const FixJob& job, std::vector<Staged>* batch) {
   std::vector<JournalSave> saves;
   for (Staged& staged : *batch) {
-    if (staged.stream && !staged.stream->DescribeChange(&staged.record)) {
-      staged.stream.reset();
-      FailStaged(&staged);
-    }
     if (staged.stream)
       saves.push_back(JournalSave{staged.outcome->path, staged.record});
   }

@@ -10,10 +10,11 @@
 //                       run journal (engine/journal.h).
 //   per batch           CommitBatch, on the fix thread or a commit thread of
 //                       its own, one batch at a time:
-//     1. record         each save is described (SaveRecord: the bytes it
-//                       replaces, the sizes, sampled checksums of the file
-//                       before and after) and the batch's records are
-//                       appended to the run journal and flushed;
+//     1. record         each save, described as its file was read
+//                       (SaveRecord: the bytes it replaces, the sizes,
+//                       sampled checksums of the file before and after), is
+//                       appended with the batch's others to the run journal,
+//                       and they are flushed;
 //     2. write          file by file: room is opened before the tag and the
 //                       new tag written into it at once, or the tag is
 //                       written in place, or a copy is written beside the

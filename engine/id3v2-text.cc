@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/id3v2-layout.h"
+#include "engine/platform.h"
 
 bool IsEmptyTextFrame(const Id3v2Frame& frame) {
   return !frame.malformed && !frame.compressed && !frame.encrypted && !frame.data.empty() &&
@@ -10,18 +11,6 @@ bool IsEmptyTextFrame(const Id3v2Frame& frame) {
 }
 
 namespace {
-
-// Appends a character: as one unit where wchar_t holds every character, as
-// a surrogate pair where it holds UTF-16.
-void AppendCharacter(std::wstring* text, std::uint32_t c) {
-  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-    c -= 0x10000;
-    text->push_back(wchar_t(0xD800 + (c >> 10)));
-    text->push_back(wchar_t(0xDC00 + (c & 0x3FF)));
-  } else {
-    text->push_back(wchar_t(c));
-  }
-}
 
 // UTF-8 as the code units of its characters; a broken sequence still gives
 // one character, as TagLib reads it.
@@ -34,7 +23,7 @@ std::wstring DecodeUtf8Field(const std::string& field) {
     for (int k = 1; k < length && i + k < field.size(); ++k)
       c = (c << 6) | (static_cast<unsigned char>(field[i + k]) & 0x3F);
     i += length;
-    AppendCharacter(&decoded, c);
+    AppendWide(&decoded, c);
   }
   return decoded;
 }
@@ -62,7 +51,7 @@ std::wstring DecodeUtf16Field(const std::string& field, bool bigEndian) {
       continue;
     }
     if (high && unit >= 0xDC00 && unit < 0xE000) {
-      AppendCharacter(&decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+      AppendWide(&decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
     } else {
       if (high)
         decoded.push_back(wchar_t(high));

@@ -114,6 +114,9 @@ std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t i, char32_t* de
 // Valid UTF-8 passes unchanged; each byte that starts no valid sequence
 // becomes U+FFFD.
 std::string SanitizeUtf8(const std::string& bytes);
+// Appends a character to wide text: as one unit where wchar_t holds every
+// character, as a surrogate pair where it holds UTF-16.
+void AppendWide(std::wstring* out, char32_t c);
 
 // Most of the engine needs all three, so for now this header also brings in
 // the files and folders (disk.h) and the code pages (codepage.h); a file

@@ -21,6 +21,14 @@ void PrepareStaged(const FixJob& job, const PathString& path, const Redecoding& 
     staged->stream.reset();
     FailStaged(staged);
   }
+  // What the save replaces, with its checksums, from the bytes just read;
+  // then only the record and the new tag wait for the batch.
+  if (staged->stream && !staged->stream->DescribeChange(&staged->record)) {
+    staged->stream.reset();
+    FailStaged(staged);
+  }
+  if (staged->stream)
+    staged->stream->ReleaseKeptBytes();
 }
 
 void BeginWriting(Readers* readers, const std::set<Identity>& files) {

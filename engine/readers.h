@@ -21,7 +21,8 @@ using Identity = std::pair<std::uint64_t, std::uint64_t>;
 bool StopRequested(const FixJob& job);
 
 // Reads `path` and composes its repair into `staged`: its outcome, and on
-// success its save with the file's identity.
+// success its save, the file's identity and the record of what the save
+// replaces.
 void PrepareStaged(const FixJob& job, const PathString& path, const Redecoding& redecoding,
                    Staged* staged);
 

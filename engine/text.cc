@@ -94,3 +94,13 @@ std::string SanitizeUtf8(const std::string& bytes) {
   }
   return out;
 }
+
+void AppendWide(std::wstring* out, char32_t c) {
+  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+    c -= 0x10000;
+    out->push_back(wchar_t(0xD800 + (c >> 10)));
+    out->push_back(wchar_t(0xDC00 + (c & 0x3FF)));
+  } else {
+    out->push_back(wchar_t(c));
+  }
+}

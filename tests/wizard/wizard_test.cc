@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
+#include "tests/pass_through_disk.h"
 #include "tests/wizard/recording_frame.h"
 #include "tests/wizard/wizard_fixtures.h"
 
@@ -188,7 +189,7 @@ TEST_F(Wizard, EmptyFieldDoesNotLeaveTheFolderPage) {
 // wizard's thread sets it before it joins the worker, so the wait cannot
 // deadlock. It also keeps every thread that used it, so that a test can
 // tell whether RunWizard waited for its workers.
-struct CancellingDisk final : DiskInterface {
+struct CancellingDisk final : PassThroughDisk {
   CancellingDisk() { InitializeSRWLock(&lock); }
   ~CancellingDisk() override {
     for (HANDLE worker : workers) {
@@ -251,27 +252,6 @@ struct CancellingDisk final : DiskInterface {
     return true;
   }
 
-  NativeFile* CreateNew(const PathString& path) override { return Real().CreateNew(path); }
-  void Close(NativeFile* file) override { Real().Close(file); }
-  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override {
-    return Real().Read(file, offset, buffer, count);
-  }
-  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override {
-    return Real().Write(file, offset, data, count);
-  }
-  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
-                 std::uint64_t count) override {
-    return Real().CopyRange(from, fromOffset, to, toOffset, count);
-  }
-  bool Truncate(NativeFile* file, std::uint64_t size) override {
-    return Real().Truncate(file, size);
-  }
-  bool Flush(NativeFile* file) override { return Real().Flush(file); }
-  bool Replace(const PathString& target, const PathString& replacement) override {
-    return Real().Replace(target, replacement);
-  }
-  bool Remove(const PathString& path) override { return Real().Remove(path); }
-  void FlushFolder(const PathString& folder) override { Real().FlushFolder(folder); }
   // Only the scan's listings are watched: the run journal lists its own
   // folder on the wizard's thread.
   DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override {
@@ -293,22 +273,6 @@ struct CancellingDisk final : DiskInterface {
     ReleaseSRWLockExclusive(&lock);
     Real().CloseListing(listing);
   }
-  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override {
-    return Real().InsertRange(file, offset, count);
-  }
-  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override {
-    return Real().CollapseRange(file, offset, count);
-  }
-  bool FlushFileSystem(NativeFile* file) override { return Real().FlushFileSystem(file); }
-  bool Rename(const PathString& target, const PathString& replacement) override {
-    return Real().Rename(target, replacement);
-  }
-  bool CreateFolder(const PathString& folder) override { return Real().CreateFolder(folder); }
-  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
-    return Real().IdentifyPath(path, device, index);
-  }
-
-  static DiskInterface& Real() { return PlatformDisk(); }
 
   // Every file operation starts with an open and every scan with a listing,
   // so noting the thread there finds each worker.
