@@ -119,14 +119,6 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
                          known);
 }
 
-bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
-                  std::uint64_t* size, std::uint32_t* crc) {
-  NativeFile* file = OpenExistingFile(ResolveFileLinks(path), false);
-  const bool ok = file && FileChecksum(file, offset, length, size, crc);
-  CloseNativeFile(file);
-  return ok;
-}
-
 bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length, std::uint64_t* size,
                   std::uint32_t* crc) {
   return FileSizeOf(file, size) && offset + length <= *size &&

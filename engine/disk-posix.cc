@@ -39,7 +39,6 @@ struct PosixDisk final : DiskInterface {
   bool FlushFileSystem(NativeFile* file) override;
   bool Rename(const PathString& target, const PathString& replacement) override;
   bool CreateFolder(const PathString& folder) override;
-  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -353,15 +352,6 @@ bool PosixDisk::CreateFolder(const PathString& folder) {
     return true;
   struct stat info;
   return errno == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool PosixDisk::IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0)
-    return false;
-  *device = std::uint64_t(info.st_dev);
-  *index = std::uint64_t(info.st_ino);
-  return true;
 }
 
 PathString CurrentFolder() {

@@ -30,7 +30,6 @@ struct Win32Disk final : DiskInterface {
   bool FlushFileSystem(NativeFile*) override { return false; }
   bool Rename(const PathString& target, const PathString& replacement) override;
   bool CreateFolder(const PathString& folder) override;
-  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -236,23 +235,6 @@ bool Win32Disk::CreateFolder(const PathString& folder) {
     return true;
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A handle without access to the file's content reads only its
-// information; FILE_FLAG_BACKUP_SEMANTICS lets it name a folder too.
-bool Win32Disk::IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  const HANDLE handle = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
-  CloseHandle(handle);
-  if (!known)
-    return false;
-  *device = info.dwVolumeSerialNumber;
-  *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
 }
 
 PathString CurrentFolder() {

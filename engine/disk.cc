@@ -108,10 +108,6 @@ bool CreateFolders(const PathString& folder) {
   return parent != folder && CreateFolders(parent) && CreateFolder(folder);
 }
 
-bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  return Disk().IdentifyPath(path, device, index);
-}
-
 bool ReadThroughCache(NativeFile* file, std::uint64_t fileSize, BlockCache* cache,
                       std::uint64_t offset, std::size_t count, char* out) {
   constexpr std::uint64_t kBlock = 8 * 1024, kPage = 4096;

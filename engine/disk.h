@@ -64,8 +64,6 @@ struct DiskInterface {
   virtual bool FlushFileSystem(NativeFile* file) = 0;
   virtual bool Rename(const PathString& target, const PathString& replacement) = 0;
   virtual bool CreateFolder(const PathString& folder) = 0;
-  virtual bool IdentifyPath(const PathString& path, std::uint64_t* device,
-                            std::uint64_t* index) = 0;
 };
 
 // The platform's own file operations.
@@ -129,12 +127,6 @@ void CloseDirectoryListing(DirectoryListing* listing);
 bool CreateFolder(const PathString& folder);
 // Creates `folder` and every missing folder above it.
 bool CreateFolders(const PathString& folder);
-
-// What makes the file `path` names (links followed) the same file whatever
-// its name, as IdentifyFile tells of an open file, learned without opening
-// it for reading or writing: device and inode, or volume and file index.
-// False when it does not exist or cannot be reached.
-bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index);
 
 // TagLib reads in many small steps near the start and the end of a file; one
 // block kept around the last small read spares most of them a read of the

@@ -10,9 +10,6 @@ namespace {
 // The block size of file systems that clone: copies aligned to it can share
 // the original's blocks.
 constexpr std::uint64_t kCloneBlock = 4096;
-// How much of each end of the original is kept once read: the checksums'
-// samples (engine/checksum.h).
-constexpr std::uint64_t kKeptEdge = kChecksumEdge;
 
 struct HandedFile {
   const PathString* path = nullptr;
@@ -132,9 +129,9 @@ bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out
   if (offset + count > originalLength_)
     return false;
   const std::uint64_t end = offset + count;
-  const std::uint64_t tailStart = originalLength_ - std::min(originalLength_, kKeptEdge);
-  if (end <= kKeptEdge && end > head_.size())
-    KeepHeadUpTo(kKeptEdge);
+  const std::uint64_t tailStart = originalLength_ - std::min(originalLength_, kChecksumEdge);
+  if (end <= kChecksumEdge && end > head_.size())
+    KeepHeadUpTo(kChecksumEdge);
   if (end <= head_.size()) {
     std::memcpy(out, head_.data() + offset, count);
     return true;

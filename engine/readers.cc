@@ -190,9 +190,7 @@ bool ReadBeforeItsSave(Readers* readers, const Pending& item) {
   if (!item.known)
     return false;
   LockGate(readers->gate);
-  bool found = false;
-  for (const auto& [number, files] : readers->handedOff)
-    found = found || (number >= item.handOffsBefore && files.count(item.identity));
+  const bool found = HandedOffSince(*readers, item.handOffsBefore, item.identity);
   UnlockGate(readers->gate);
   return found;
 }

@@ -5,12 +5,9 @@
 
 #include "engine/checksum.h"
 #include "engine/save.h"
+#include "engine/write-steps.h"
 
 namespace {
-
-// Tags grow by whole blocks of this size, so that the file system can open
-// room for them before the audio.
-constexpr std::uint64_t kTagBlock = 4096;
 
 // The original as it would read with `bytes` at `offset` and what follows
 // them taken from `shift` bytes further on in `file`.
@@ -63,8 +60,7 @@ SaveState StateOf(NativeFile* file, const SaveRecord& record) {
   // the room, and the room is taken out.
   const std::uint64_t inserted = record.repairedSize - record.originalSize;
   const bool inPlace = size == record.originalSize;
-  const bool insert = size == record.repairedSize && record.repairedSize > record.originalSize &&
-                      record.offset == 0 && inserted % kTagBlock == 0;
+  const bool insert = size == record.repairedSize && WantsRoom(record);
   const std::uint64_t shift = insert ? inserted : 0;
   if (!(inPlace || insert) || size < record.offset + length + shift)
     return SaveState::kForeign;

@@ -16,11 +16,9 @@ TagLib::String Redecode(const TagLib::String& text, const Redecoding& redecoding
   if (text.isAscii())
     return text;
   const std::string bytes = text.to8Bit(false);
-  if (!redecoding.automatic)
-    return TagLib::String(DecodeCodePage(redecoding.codePage, bytes), TagLib::String::UTF16BE);
-  if (IsMultiByteUtf8(bytes))
+  if (redecoding.automatic && IsMultiByteUtf8(bytes))
     return TagLib::String(DecodeUtf8(bytes), TagLib::String::UTF16BE);
-  if (redecoding.codePage == kLeaveText)
+  if (redecoding.automatic && redecoding.codePage == kLeaveText)
     return text;
   return TagLib::String(DecodeCodePage(redecoding.codePage, bytes), TagLib::String::UTF16BE);
 }

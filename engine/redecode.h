@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <taglib/id3v2tag.h>
 #include <taglib/tstring.h>
 
 #include "engine/engine.h"
@@ -35,3 +36,14 @@ bool RedecodingChanges(const Id3v2Frame& original, const std::string& idV24,
 bool RedecodeFrame(const Id3v2Frame& original, const std::string& idV24,
                    const Redecoding& redecoding, std::vector<FrameChange>* changes,
                    OutputFrame* out);
+
+// Re-decodes every Latin-1 text frame of `frames` that holds a character at
+// or above 0x80 through `codePage` and marks it UTF-16. Sets `changed` as soon
+// as one frame qualifies; never clears it.
+// Each re-decoded frame is added to `changes` when it is given.
+void FixTextFrames(const TagLib::ID3v2::FrameList& frames, unsigned codePage, bool& changed,
+                   std::vector<FrameChange>* changes = nullptr);
+// The same with the reading given in full; in automatic mode a frame whose
+// text would read the same is left as it is.
+void FixTextFrames(const TagLib::ID3v2::FrameList& frames, const Redecoding& redecoding,
+                   bool& changed, std::vector<FrameChange>* changes = nullptr);

@@ -29,14 +29,11 @@ bool RecoverRecordedSave(const PathString& path, const SaveRecord& record);
 // Returns false when a journal exists that cannot be applied.
 bool RecoverInterruptedSave(const PathString& target);
 
-// The size and checksum of the file `path` names, as a SaveRecord takes
-// them for a save that replaced `length` bytes at `offset`; false when it
-// cannot be read.
-bool FileChecksum(const PathString& path, std::uint64_t offset, std::uint64_t length,
-                  std::uint64_t* size, std::uint32_t* crc);
-// The same for a file already open.
-bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length,
-                  std::uint64_t* size, std::uint32_t* crc);
+// The size and checksum of an open file, as a SaveRecord takes them for a
+// save that replaced `length` bytes at `offset`; false when it cannot be
+// read.
+bool FileChecksum(NativeFile* file, std::uint64_t offset, std::uint64_t length, std::uint64_t* size,
+                  std::uint32_t* crc);
 
 // Writes and flushes the journal of a save of `target` that will overwrite
 // `originalBytes` at `offset` and leave the file no longer `originalLength`.

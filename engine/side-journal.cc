@@ -4,6 +4,7 @@
 #include <set>
 
 #include "engine/hash.h"
+#include "engine/path.h"
 #include "engine/save.h"
 
 namespace {
@@ -129,8 +130,9 @@ bool ListSideFiles(const PathString& folder, std::set<PathString>* names) {
 }  // namespace
 
 PathString FolderToFlush(const PathString& path) {
-  const std::size_t start = NameStart(path);
-  return start == 0 ? PathString(PATH_TEXT(".")) : path.substr(0, start);
+  // The platform's own separators: on POSIX a backslash is part of a name,
+  // and the side files of such a song lie in the same folder as the song.
+  return FolderOf(path);
 }
 
 void BeginSideFileIndex() {

@@ -149,6 +149,9 @@ Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index, con
   return Version24Form::kFrame;
 }
 
+namespace {
+
+// Frames that version 2.3 has no place for; a tag holding one stays 2.4.
 bool OnlyInVersion24(const std::string& id) {
   for (const char* only : {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN", "TDEN", "TDOR", "TDRL", "TDTG",
                            "TIPL", "TMCL", "TMOO", "TPRO", "TSST", "CHAP", "CTOC"}) {
@@ -157,6 +160,8 @@ bool OnlyInVersion24(const std::string& id) {
   }
   return false;
 }
+
+}  // namespace
 
 bool KeepInVersion23(const Id3v2Layout& stored, const Redecoding& redecoding,
                      std::vector<OutputFrame>* out) {

@@ -27,9 +27,6 @@ enum class Version24Form {
 Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index, const DateMerge& date,
                                OutputFrame* out);
 
-// Frames that version 2.3 has no place for; a tag holding one stays 2.4.
-bool OnlyInVersion24(const std::string& id);
-
 // A version 2.3 tag kept as version 2.3 (`stored` read with its chapters'
 // frames as they are): every frame as stored, the re-decoded ones under their
 // own ids. False when a frame cannot be re-decoded.

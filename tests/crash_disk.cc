@@ -482,7 +482,3 @@ bool CrashDisk::CreateFolder(const PathString& folder) {
   const Hold hold(&mutex_);
   return Proceed() && Real().CreateFolder(folder);
 }
-
-bool CrashDisk::IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  return Real().IdentifyPath(path, device, index);
-}

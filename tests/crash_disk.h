@@ -83,7 +83,6 @@ class CrashDisk final : public DiskInterface {
   // journal flushes the folder that holds its own before it writes there).
   bool CreateFolder(const PathString& folder) override;
   // Asking changes nothing: passed through uncounted.
-  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 
   // Flushes of a whole file system and of single files seen so far.
   std::uint64_t fileSystemFlushes() const { return fileSystemFlushes_; }

@@ -88,35 +88,6 @@ TEST(Paths, AnAbsolutePathIsCleanedAndARelativeOneJoinedToTheCurrentFolder) {
   EXPECT_EQ(JoinPath(CurrentFolder(), Text("a.mp3")), AbsolutePath(Text("./a.mp3")));
 }
 
-// --- Identity by path --------------------------------------------------------
-
-TEST(IdentifyPath, TwoNamesOfOneFileShareAnIdentityThatTwoFilesDoNot) {
-  TempFolder folder;
-  const PathString a = folder.Write("a.mp3", "one").native();
-  const PathString b = folder.Write("b.mp3", "one").native();
-  const PathString link = (folder.path() / "link.mp3").native();
-  fs::create_hard_link(a, link);
-
-  std::uint64_t device[3] = {}, index[3] = {};
-  ASSERT_TRUE(IdentifyPath(a, &device[0], &index[0]));
-  ASSERT_TRUE(IdentifyPath(link, &device[1], &index[1]));
-  ASSERT_TRUE(IdentifyPath(b, &device[2], &index[2]));
-  EXPECT_EQ(device[0], device[1]);
-  EXPECT_EQ(index[0], index[1]);
-  EXPECT_FALSE(device[0] == device[2] && index[0] == index[2]);
-
-  // The same identity as the open file tells.
-  NativeFile* file = OpenExistingFile(a, false);
-  ASSERT_NE(nullptr, file);
-  std::uint64_t openDevice = 0, openIndex = 0;
-  EXPECT_TRUE(IdentifyFile(file, &openDevice, &openIndex));
-  CloseNativeFile(file);
-  EXPECT_EQ(device[0], openDevice);
-  EXPECT_EQ(index[0], openIndex);
-
-  EXPECT_FALSE(IdentifyPath((folder.path() / "missing.mp3").native(), &device[0], &index[0]));
-}
-
 // --- The run journal's folders -----------------------------------------------
 
 namespace {

@@ -48,9 +48,6 @@ class PassThroughDisk : public DiskInterface {
     return Real().Rename(target, replacement);
   }
   bool CreateFolder(const PathString& folder) override { return Real().CreateFolder(folder); }
-  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
-    return Real().IdentifyPath(path, device, index);
-  }
 
  protected:
   static DiskInterface& Real() { return PlatformDisk(); }

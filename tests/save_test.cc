@@ -343,9 +343,6 @@ class CountingDisk final : public DiskInterface {
     return Note(Real().Rename(target, replacement));
   }
   bool CreateFolder(const PathString& folder) override { return Note(Real().CreateFolder(folder)); }
-  bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
-    return Real().IdentifyPath(path, device, index);  // a question, false for a missing path
-  }
 
  private:
   static DiskInterface& Real() { return PlatformDisk(); }
