@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/language-costs.h"  // TextCostBits
 #include "engine/path.h"  // FolderOf, which names an album's folder
 #include "engine/platform.h"
 #include "engine/suggest.h"
 
 // The decision "leave the album's text as it is".
-constexpr unsigned kLeaveText = 0;
+constexpr unsigned kLeaveText = kWesternText;
 
 // Text enough to decide any album: pooling stops there, so a folder of
 // thousands of files holds no more in memory than this.
@@ -32,6 +33,9 @@ struct AlbumDecision {
   double marginBits = 0;      // how much better the best page reads than Western text
   std::size_t highByteCount = 0;
   std::wstring sample;  // a title as the decision would leave it
+  // Pages that read some of the album's files clearly on their own: an
+  // album of tracks in two pages gets each track its page.
+  std::vector<unsigned> trackCodePages;
 };
 
 // A page named for the files of one folder.
@@ -48,6 +52,3 @@ std::wstring DecodeUtf8(const std::string& bytes);
 // Decides from the pooled text; texts that are UTF-8 do not count.
 AlbumDecision DecideAlbum(const SuggestionPool& pool);
 
-// The cost in bits of `bytes` read through `codePage` as the most plausible
-// of its languages; for tests and comparisons.
-double TextCostBits(unsigned codePage, const std::string& bytes);

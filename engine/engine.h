@@ -31,9 +31,15 @@ struct AlbumCodePage;
 struct Redecoding {
   // The page; 0 is the ANSI code page, or in automatic mode "leave the text".
   unsigned codePage = 0;
-  // Automatic mode: text that is UTF-8 is decoded as UTF-8, and a field whose
-  // text reads the same either way is left as it is.
+  // Automatic mode: `codePage` is the album's page, every place of the tag
+  // that holds text is read in whatever shape it is stored, and a file or a
+  // place that reads clearly better otherwise is read so
+  // (engine/place-reading.h).
   bool automatic = false;
+  bool named = false;  // automatic mode: the album's page was named by the user
+  // Automatic mode: pages that read some of the album's files clearly on
+  // their own; a file its own text does not decide may take one of them.
+  std::vector<unsigned> trackCodePages;
 };
 
 // One frame a repair re-decodes, as a preview shows it.
@@ -52,6 +58,9 @@ struct FileOutcome {
   // for a verbose report, never shown in place of the issue.
   std::wstring detail;
   std::vector<FrameChange> changes;  // filled in a preview only
+  // Automatic mode: why the file is not read through its album's page, or
+  // why some of its text is left as stored; empty when neither.
+  std::wstring readingNote;
 };
 
 // What a save replaces, told before the save so that it can be taken back:

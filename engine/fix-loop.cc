@@ -233,6 +233,28 @@ std::vector<std::size_t> AlbumOrder(const std::vector<PathString>& files) {
   return order;
 }
 
+// The album's decision from the text of its files pooled, and the pages
+// that some of its files read clearly through on their own.
+AlbumDecision DecideFromFiles(const FixJob& job, const std::vector<PathString>& files,
+                              const std::vector<std::size_t>& order, std::size_t first,
+                              std::size_t end) {
+  SuggestionPool pool;
+  std::vector<unsigned> trackPages;
+  for (std::size_t i = first;
+       i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i) {
+    SuggestionPool track;
+    CollectFromFile(files[order[i]], &track);
+    const unsigned page = track.texts.empty() ? kLeaveText : DecideAlbum(track).codePage;
+    if (page != kLeaveText &&
+        std::find(trackPages.begin(), trackPages.end(), page) == trackPages.end())
+      trackPages.push_back(page);
+    MergePool(&pool, track);
+  }
+  AlbumDecision decision = DecideAlbum(pool);
+  decision.trackCodePages = std::move(trackPages);
+  return decision;
+}
+
 // One album at a time: its files are read once to decide, then repaired, so
 // memory holds one album's text however large the library.
 void FixAlbums(Outcomes* outcomes) {
@@ -252,16 +274,14 @@ void FixAlbums(Outcomes* outcomes) {
       decision->overridden = true;
       decision->confidence = 1;
     } else {
-      SuggestionPool pool;
-      for (std::size_t i = first;
-           i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i)
-        CollectFromFile(files[order[i]], &pool);
-      *decision = DecideAlbum(pool);
+      *decision = DecideFromFiles(job, files, order, first, end);
     }
     decision->folder = folder;
     Redecoding redecoding;
     redecoding.automatic = true;
     redecoding.codePage = decision->codePage;
+    redecoding.named = decision->overridden;
+    redecoding.trackCodePages = decision->trackCodePages;
     HandleDecision(outcomes, std::move(decision));
     for (std::size_t i = first; i < end && !StopRequested(job); ++i)
       HandleFile(outcomes, files[order[i]], redecoding);

@@ -297,6 +297,32 @@ bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embedde
   return true;
 }
 
+bool ReadEmbeddedFrames(const Id3v2Frame& chapter, int version,
+                        std::vector<EmbeddedFrame>* frames) {
+  frames->clear();
+  std::size_t at = 0;
+  if (chapter.compressed || chapter.encrypted || chapter.malformed ||
+      !EmbeddedFramesStart(chapter, &at))
+    return false;
+  const std::string& data = chapter.data;
+  while (at < data.size()) {
+    if (data.size() - at < 10 || !IsFrameId(data, at, 4))
+      return false;
+    EmbeddedFrame frame;
+    frame.at = at;
+    frame.id = data.substr(at, 4);
+    const std::uint32_t size = version == 3 ? BigEndian(data, at + 4, 4) : FrameSizeV24(data, at);
+    frame.flags = std::uint16_t(BigEndian(data, at + 8, 2));
+    if (size > data.size() - at - 10)
+      return false;
+    frame.length = 10 + size;
+    frame.data = data.substr(at + 10, size);
+    frames->push_back(std::move(frame));
+    at += 10 + size;
+  }
+  return true;
+}
+
 void AppendSyncsafe(std::string* out, std::uint32_t value) {
   for (int shift = 21; shift >= 0; shift -= 7)
     out->push_back(char((value >> shift) & 0x7F));

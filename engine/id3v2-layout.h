@@ -57,6 +57,20 @@ struct Id3v2Layout {
 // 2.4 headers unless `embeddedAsV24` is false.
 bool ReadId3v2Layout(const std::string& bytes, Id3v2Layout* layout, bool embeddedAsV24 = true);
 
+// A frame that a chapter (CHAP) or table of contents (CTOC) embeds: where
+// its header starts in the chapter's data, its whole length, and its data.
+struct EmbeddedFrame {
+  std::size_t at = 0, length = 0;
+  std::string id;
+  std::uint16_t flags = 0;
+  std::string data;
+};
+
+// The frames embedded in a chapter frame's data, with version 2.3 (`version`
+// 3) or version 2.4 headers; false when it is no chapter frame or its
+// frames do not walk to the end of its data.
+bool ReadEmbeddedFrames(const Id3v2Frame& chapter, int version, std::vector<EmbeddedFrame>* frames);
+
 // Appends `value` as a syncsafe number: four bytes of seven bits each, most
 // significant first, as version 2.4 frame sizes and every tag size are kept.
 void AppendSyncsafe(std::string* out, std::uint32_t value);
@@ -96,3 +110,7 @@ bool IsEmptyTextFrame(const Id3v2Frame& frame);
 // the frame is compressed, encrypted or malformed, or its encoding is
 // unknown. `keepEmpty` keeps empty fields in their places.
 bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields);
+
+// Text stored in `encoding` (0 Latin-1, one character per byte; 1 UTF-16
+// after an optional byte-order mark; 2 UTF-16BE; 3 UTF-8) as wide text.
+std::wstring DecodeStoredText(const std::string& bytes, int encoding);

@@ -66,6 +66,17 @@ std::wstring DecodeUtf16Field(const std::string& field, bool bigEndian) {
 
 }  // namespace
 
+std::wstring DecodeStoredText(const std::string& bytes, int encoding) {
+  if (encoding == 3)
+    return DecodeUtf8Field(bytes);
+  if (encoding == 1 || encoding == 2)
+    return DecodeUtf16Field(bytes, encoding == 2);
+  std::wstring decoded;
+  for (char c : bytes)  // Latin-1 bytes as they are
+    decoded.push_back(wchar_t(static_cast<unsigned char>(c)));
+  return decoded;
+}
+
 bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::wstring>* fields) {
   fields->clear();
   if (frame.malformed || frame.compressed || frame.encrypted || frame.data.empty())
@@ -88,15 +99,7 @@ bool TextFrameFields(const Id3v2Frame& frame, bool keepEmpty, std::vector<std::w
     }
   }
   for (const std::string& field : stored) {
-    std::wstring decoded;
-    if (encoding == 0) {
-      for (char c : field)  // Latin-1 bytes as they are
-        decoded.push_back(wchar_t(static_cast<unsigned char>(c)));
-    } else if (encoding == 3) {
-      decoded = DecodeUtf8Field(field);
-    } else {
-      decoded = DecodeUtf16Field(field, encoding == 2);
-    }
+    std::wstring decoded = DecodeStoredText(field, encoding);
     if (keepEmpty || !decoded.empty())
       fields->push_back(std::move(decoded));
   }

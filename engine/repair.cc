@@ -8,15 +8,18 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
 
 #include "engine/engine.h"
 #include "engine/id3v1-copy.h"
 #include "engine/id3v2-layout.h"
+#include "engine/place-reading.h"
 #include "engine/redecode.h"
 #include "engine/repair.h"
 #include "engine/save.h"
 #include "engine/tag-compose.h"
 #include "engine/tag-convert.h"
+#include "engine/album.h"
 
 const wchar_t kIssueCouldNotOpen[] = L"Couldn't open file";
 const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
@@ -143,16 +146,18 @@ unsigned ReadStoredTag(EditStream* stream, TagLib::MPEG::File* file, bool taglib
 }
 
 // Every stored frame in version 2.4 form: re-decoded, or kept as its stored
-// bytes. `cannotKeep` names the first frame that version 2.4 has no form for.
+// bytes; in automatic mode (`reading` given) each with its places read
+// through the file's reading. `cannotKeep` names the first frame that
+// version 2.4 has no form for.
 unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecoding,
-                           FileOutcome* outcome, bool* changed, std::vector<OutputFrame>* frames,
-                           std::wstring* cannotKeep) {
+                           const FileReading* reading, FileOutcome* outcome, bool* changed,
+                           std::vector<OutputFrame>* frames, std::wstring* cannotKeep) {
   const DateMerge date = MergeDate(layout);
   for (std::size_t i = 0; i < layout.frames.size(); ++i) {
     const Id3v2Frame& original = layout.frames[i];
     const std::string idV24 = FrameIdV24(layout.version, original.id);
     OutputFrame out;
-    if (RedecodingChanges(original, idV24, redecoding)) {
+    if (!redecoding.automatic && RedecodingChanges(original, idV24, redecoding)) {
       *changed = true;
       if (!RedecodeFrame(original, idV24, redecoding, &outcome->changes, &out))
         return Refuse(outcome, Widen(original.id) + L" cannot be read as text");
@@ -166,6 +171,17 @@ unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecodi
                         L" has no version 2.4 form and would be lost";
         continue;
       }
+      if (reading) {
+        Id3v2Frame repaired;
+        const PlaceRepair result =
+            RepairFramePlaces(out.frame, out.id, 4, *reading, &outcome->changes, &repaired);
+        if (result == PlaceRepair::kFailed)
+          return Refuse(outcome, Widen(original.id) + L" cannot be rewritten to read as it should");
+        if (result == PlaceRepair::kChanged) {
+          *changed = true;
+          out.frame = std::move(repaired);
+        }
+      }
     }
     frames->push_back(std::move(out));
   }
@@ -175,8 +191,8 @@ unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecodi
 // ID3v2.3 is written when it is asked for and every frame has a version 2.3
 // form with the same content; else the tag stays 2.4. A version 2.3 tag
 // keeps every frame as it is, the re-decoded ones under their own ids.
-int ChooseVersion(const StoredTag& tag, const Redecoding& redecoding, unsigned id3v2Version,
-                  std::vector<OutputFrame>* frames) {
+int ChooseVersion(const StoredTag& tag, const Redecoding& redecoding, const FileReading* reading,
+                  unsigned id3v2Version, std::vector<OutputFrame>* frames) {
   const Id3v2Layout& layout = tag.layout;
   if (id3v2Version != 3 || (tag.present && layout.version < 3))
     return 4;
@@ -187,7 +203,7 @@ int ChooseVersion(const StoredTag& tag, const Redecoding& redecoding, unsigned i
     // again without the version 2.4 headers.
     Id3v2Layout stored;
     inVersion23 = ReadId3v2Layout(tag.bytes, &stored, /*embeddedAsV24=*/false);
-    inVersion23 = KeepInVersion23(stored, redecoding, &framesV23) && inVersion23;
+    inVersion23 = KeepInVersion23(stored, redecoding, reading, &framesV23) && inVersion23;
   } else {
     inVersion23 = ConvertToVersion23(*frames, &framesV23);
   }
@@ -210,6 +226,56 @@ unsigned ComposeEdit(const StoredTag& tag, const std::vector<OutputFrame>& frame
   return WM_FIX_SUCCEEDED;
 }
 
+// In automatic mode TagLib's second opinion is whether it reads more
+// Latin-1 text frames holding a byte at or above 0x80 than the layout holds.
+bool HoldsMoreLatin1Text(const TagLib::ID3v2::Tag& taglibTag, const Id3v2Layout& layout) {
+  std::size_t seen = 0, held = 0;
+  for (const TagLib::ID3v2::Frame* frame : taglibTag.frameList()) {
+    const auto* text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame);
+    if (text && text->textEncoding() == TagLib::String::Latin1 && !text->toString().isAscii())
+      ++seen;
+  }
+  for (const Id3v2Frame& frame : layout.frames) {
+    if (IsRedecodable(frame, FrameIdV24(layout.version, frame.id)))
+      ++held;
+  }
+  return seen > held;
+}
+
+// The file's own text decides whether it is read through its album's page.
+FileReading ReadingOfFile(const Id3v2Layout& layout, const TagLib::ID3v1::Tag* id3v1,
+                          const Redecoding& redecoding, std::size_t* placesLeft) {
+  SuggestionPool pool;
+  CollectFromLayout(layout, &pool);
+  if (id3v1) {
+    CollectLatin1Text(id3v1->title().to8Bit(false), true, &pool);
+    CollectLatin1Text(id3v1->artist().to8Bit(false), false, &pool);
+    CollectLatin1Text(id3v1->album().to8Bit(false), false, &pool);
+    CollectLatin1Text(id3v1->comment().to8Bit(false), false, &pool);
+  }
+  FileReading reading = DecideFileReading(pool, redecoding.codePage, redecoding.named,
+                                          redecoding.trackCodePages);
+  reading.placesLeft = placesLeft;
+  return reading;
+}
+
+std::wstring PageName(unsigned codePage) {
+  return codePage == kLeaveText ? L"as stored" : L"through " + std::to_wstring(codePage);
+}
+
+std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft) {
+  if (reading.codePage != reading.albumCodePage) {
+    return reading.codePage == kLeaveText
+               ? L"left as stored: its text reads better so than " + PageName(reading.albumCodePage)
+               : L"read " + PageName(reading.codePage) + L", not " +
+                     PageName(reading.albumCodePage) + L" as its album: its text reads better so";
+  }
+  if (placesLeft == 0)
+    return std::wstring();
+  return std::to_wstring(placesLeft) + (placesLeft == 1 ? L" text" : L" texts") +
+         L" left as stored: they read better so than " + PageName(reading.codePage);
+}
+
 // Decides the repair, and for a real run composes and checks the tag it
 // writes. Every frame the repair does not re-decode keeps its stored bytes
 // (in version 2.4 form); TagLib renders each re-decoded frame.
@@ -224,23 +290,35 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
   // TagLib's own reading of the frames is a second opinion: a frame it
   // would repair that the tag's layout does not hold stops the repair.
   bool taglibWouldChange = false;
-  if (file->hasID3v2Tag())
+  if (file->hasID3v2Tag() && !redecoding.automatic)
     FixTextFrames(file->ID3v2Tag(false)->frameList(), redecoding, taglibWouldChange, nullptr);
 
   StoredTag tag;
   if (const unsigned message = ReadStoredTag(stream, file, taglibWouldChange, outcome, &tag))
     return message;
+  if (redecoding.automatic && file->hasID3v2Tag())
+    taglibWouldChange = HoldsMoreLatin1Text(*file->ID3v2Tag(false), tag.layout);
+  TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false);
+  std::size_t placesLeft = 0;
+  FileReading reading;
+  Redecoding forId3v1 = redecoding;
+  if (redecoding.automatic) {
+    reading = ReadingOfFile(tag.layout, id3v1, redecoding, &placesLeft);
+    forId3v1.codePage = reading.codePage;
+  }
   bool changed = false;
   std::vector<OutputFrame> frames;
   std::wstring cannotKeep;
-  if (const unsigned message =
-          FramesInVersion24(tag.layout, redecoding, outcome, &changed, &frames, &cannotKeep))
+  const FileReading* automatic = redecoding.automatic ? &reading : nullptr;
+  if (const unsigned message = FramesInVersion24(tag.layout, redecoding, automatic, outcome,
+                                                 &changed, &frames, &cannotKeep))
     return message;
-  const int version = ChooseVersion(tag, redecoding, id3v2Version, &frames);
-  if (TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
-    if (!CopyId3v1(*id3v1, redecoding, version, &changed, &outcome->changes, &frames))
-      return Refuse(outcome, L"an ID3v1 field cannot be copied");
-  }
+  reading.placesLeft = nullptr;  // counted once, above
+  const int version = ChooseVersion(tag, redecoding, automatic, id3v2Version, &frames);
+  if (id3v1 && !CopyId3v1(*id3v1, forId3v1, version, &changed, &outcome->changes, &frames))
+    return Refuse(outcome, L"an ID3v1 field cannot be copied");
+  if (redecoding.automatic)
+    outcome->readingNote = ReadingNote(reading, placesLeft);
   if (!changed) {
     if (taglibWouldChange)
       return Refuse(outcome,
@@ -302,6 +380,7 @@ void ClearOutcome(const PathString& path, FileOutcome* outcome) {
   outcome->issue.clear();
   outcome->detail.clear();
   outcome->changes.clear();
+  outcome->readingNote.clear();
 }
 
 }  // namespace

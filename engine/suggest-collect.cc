@@ -1,16 +1,14 @@
-// Gathering text for the code-page suggestion: the high-byte Latin-1 text
-// of a file's tags, read without writing, pooled with the rest.
+// Gathering text for the code-page suggestion and the album decision: the
+// text of every place of a file's first ID3v2 tag and of its ID3v1 tag, read
+// without writing, pooled with the rest.
 #include "engine/suggest.h"
 
 #include <algorithm>
 
-#include <taglib/id3v1tag.h>
-#include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
-#include <taglib/textidentificationframe.h>
-
 #include "engine/disk-stream.h"
+#include "engine/id3v2-layout.h"
+#include "engine/place-reading.h"
+#include "engine/suggest-letters.h"
 
 namespace {
 
@@ -19,9 +17,45 @@ size_t CountHighBytes(const std::string& bytes) {
                               [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
 }
 
-void AddField(SuggestionPool* pool, const TagLib::String& field, bool isTitle) {
-  if (!field.isAscii())
-    AddSampleText(pool, field.to8Bit(false), isTitle);
+std::string ReadAt(DiskReadStream* stream, std::uint64_t offset, std::uint64_t count) {
+  stream->seek(long(offset));
+  const TagLib::ByteVector bytes = stream->readBlock(static_cast<unsigned long>(count));
+  return std::string(bytes.data(), bytes.size());
+}
+
+// The tag at the start of the file, where nearly every writer puts it.
+void CollectId3v2(DiskReadStream* stream, SuggestionPool* pool) {
+  const std::string head = ReadAt(stream, 0, 10);
+  Id3v2Layout layout;
+  ReadId3v2Layout(head, &layout);
+  if (head.compare(0, 3, "ID3") != 0 || layout.extent == 0 ||
+      layout.extent > std::uint64_t(stream->length()))
+    return;
+  if (ReadId3v2Layout(ReadAt(stream, 0, layout.extent), &layout))
+    CollectFromLayout(layout, pool);
+}
+
+// An ID3v1 field: its bytes up to the first NUL, trailing spaces dropped.
+std::string Id3v1Field(const std::string& tag, std::size_t at, std::size_t length) {
+  std::string field = tag.substr(at, length);
+  field = field.substr(0, field.find('\0'));
+  field.erase(field.find_last_not_of(' ') + 1);
+  return field;
+}
+
+void CollectId3v1(DiskReadStream* stream, SuggestionPool* pool) {
+  const long length = stream->length();
+  if (length < 128)
+    return;
+  const std::string tag = ReadAt(stream, std::uint64_t(length - 128), 128);
+  if (tag.size() != 128 || tag.compare(0, 3, "TAG") != 0)
+    return;
+  // A zero byte before the last of the comment's 30 bytes marks a track number.
+  const std::size_t commentLength = tag[125] == '\0' && tag[126] != '\0' ? 28 : 30;
+  CollectLatin1Text(Id3v1Field(tag, 3, 30), true, pool);
+  CollectLatin1Text(Id3v1Field(tag, 33, 30), false, pool);
+  CollectLatin1Text(Id3v1Field(tag, 63, 30), false, pool);
+  CollectLatin1Text(Id3v1Field(tag, 97, commentLength), false, pool);
 }
 
 }  // namespace
@@ -37,6 +71,27 @@ void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool is
   pool->highByteCount += high;
 }
 
+void MergePool(SuggestionPool* into, const SuggestionPool& from) {
+  into->texts.insert(into->texts.end(), from.texts.begin(), from.texts.end());
+  into->titles.insert(into->titles.end(), from.titles.begin(), from.titles.end());
+  into->byteCount += from.byteCount;
+  into->highByteCount += from.highByteCount;
+  into->fileCount += from.fileCount;
+  for (std::size_t i = 0; i < into->scriptLetters.size() && i < from.scriptLetters.size(); ++i)
+    into->scriptLetters[i] += from.scriptLetters[i];
+}
+
+void AddEvidenceText(SuggestionPool* pool, const std::wstring& text) {
+  for (wchar_t c : text) {
+    if (unsigned(c) < 0x100)
+      continue;
+    const CharClass kind = Classify(c);
+    const std::size_t script = std::size_t(kind.script);
+    if (kind.kind == Kind::kLetter && script < pool->scriptLetters.size())
+      ++pool->scriptLetters[script];
+  }
+}
+
 void CollectFromFile(const PathString& path, SuggestionPool* pool) {
   const size_t before = pool->texts.size();
   try {
@@ -44,25 +99,8 @@ void CollectFromFile(const PathString& path, SuggestionPool* pool) {
     DiskReadStream stream(path);
     if (!stream.isOpen())
       return;
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!file.isValid())
-      return;
-    if (TagLib::ID3v2::Tag* tag = file.ID3v2Tag(false)) {
-      for (TagLib::ID3v2::Frame* frame : tag->frameList()) {
-        auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
-        if (!text || text->textEncoding() != TagLib::String::Latin1)
-          continue;
-        const bool isTitle = text->frameID() == "TIT2";
-        for (const TagLib::String& field : text->TextIdentificationFrame::fieldList())
-          AddField(pool, field, isTitle);
-      }
-    }
-    if (TagLib::ID3v1::Tag* tag = file.ID3v1Tag(false)) {
-      AddField(pool, tag->title(), true);
-      AddField(pool, tag->artist(), false);
-      AddField(pool, tag->album(), false);
-      AddField(pool, tag->comment(), false);
-    }
+    CollectId3v2(&stream, pool);
+    CollectId3v1(&stream, pool);
   } catch (...) {
     // An unreadable file adds what was read before the failure.
   }

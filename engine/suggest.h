@@ -23,6 +23,9 @@ struct SuggestionPool {
   std::size_t byteCount = 0;        // bytes of all pooled texts
   std::size_t highByteCount = 0;    // bytes at or above 0x80
   std::size_t fileCount = 0;        // files that added text
+  // Letters of real Unicode text (beyond Latin-1) per script, indexed by
+  // Script (engine/suggest-letters.h): evidence of the album's language.
+  std::vector<std::size_t> scriptLetters = std::vector<std::size_t>(16, 0);
 };
 
 // Below this many high bytes no page is called sure.
@@ -30,6 +33,12 @@ constexpr std::size_t kMinimumHighBytes = 40;
 
 // Adds one text; texts without a byte at or above 0x80 are ignored.
 void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool isTitle);
+
+// Adds the text of `from` to `into`.
+void MergePool(SuggestionPool* into, const SuggestionPool& from);
+
+// Counts the letters of real Unicode text (characters beyond U+00FF).
+void AddEvidenceText(SuggestionPool* pool, const std::wstring& text);
 
 // Reads the file read-only and adds the fields of its Latin-1 ID3v2 text
 // frames and of its ID3v1 tag that hold bytes at or above 0x80. Never writes;

@@ -164,13 +164,19 @@ bool OnlyInVersion24(const std::string& id) {
 }  // namespace
 
 bool KeepInVersion23(const Id3v2Layout& stored, const Redecoding& redecoding,
-                     std::vector<OutputFrame>* out) {
+                     const FileReading* reading, std::vector<OutputFrame>* out) {
   bool kept = true;
   for (const Id3v2Frame& original : stored.frames) {
     OutputFrame frame;
     frame.id = original.id;
     frame.frame = original;
-    if (RedecodingChanges(original, FrameIdV24(3, original.id), redecoding))
+    if (reading) {
+      Id3v2Frame repaired;
+      const PlaceRepair result =
+          RepairFramePlaces(original, original.id, 3, *reading, nullptr, &repaired);
+      kept = kept && result != PlaceRepair::kFailed;
+      frame.frame = std::move(repaired);
+    } else if (RedecodingChanges(original, FrameIdV24(3, original.id), redecoding))
       kept = kept && RedecodeFrame(original, original.id, redecoding, nullptr, &frame);
     out->push_back(std::move(frame));
   }

@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "engine/id3v2-layout.h"
+#include "engine/place-reading.h"
 #include "engine/tag-compose.h"
 
 // Which frames of a version 2.2 or 2.3 tag merge into one date; none when
@@ -30,8 +31,10 @@ Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index, con
 // A version 2.3 tag kept as version 2.3 (`stored` read with its chapters'
 // frames as they are): every frame as stored, the re-decoded ones under their
 // own ids. False when a frame cannot be re-decoded.
+// In automatic mode (`reading` given) every frame's places are read
+// through the file's reading instead.
 bool KeepInVersion23(const Id3v2Layout& stored, const Redecoding& redecoding,
-                     std::vector<OutputFrame>* out);
+                     const FileReading* reading, std::vector<OutputFrame>* out);
 
 // The version 2.4 frames of a tag in version 2.3 form, when every one has a
 // form with the same content.

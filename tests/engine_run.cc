@@ -25,6 +25,8 @@ bool Collect(void* context, const Notification& notification) {
       std::unique_ptr<FileOutcome> outcome(reinterpret_cast<FileOutcome*>(notification.payload));
       entry.path = outcome->path;
       entry.issue = outcome->issue;
+      entry.note = outcome->readingNote;
+      entry.changes = outcome->changes;
       break;
     }
     case WM_FIX_ALBUM_DECIDED: {

@@ -1,0 +1,229 @@
+// The learned letter-pair costs of every language, applied to text read
+// through each language's code page: the lower the cost, the more plausible
+// the reading.
+#include "engine/language-costs.h"
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
+#include <string>
+
+namespace {
+
+struct SingleByteModel {
+  const char* name;
+  unsigned codePage;
+  bool western;
+  unsigned size;               // rows and columns of `costs`
+  const unsigned char* map;    // byte value -> symbol
+  const unsigned char* costs;  // cost of each pair, 1/8 bit
+};
+
+struct DoubleByteEntry {
+  unsigned short code;  // lead byte << 8 | trail byte
+  unsigned char cost;
+};
+
+struct DoubleByteModel {
+  const char* name;
+  unsigned codePage;
+  const unsigned char* lead;  // 0 ASCII, 1 a character alone, 2 lead byte, 3 undefined
+  const DoubleByteEntry* entries;
+  std::size_t entryCount;
+  unsigned restCost;  // any other character of the page
+};
+
+#include "engine/language-model.inc"
+
+// Symbols of the byte maps; letters follow from kLetterBase.
+constexpr unsigned char kSeparator = 0, kPunctuation = 1, kSymbol = 2, kUndefined = 3,
+                        kOtherLetter = 4, kLetterBase = 5;
+// Costs in 1/8 bit of what the word lists cannot teach: punctuation and
+// symbols beyond ASCII, and bytes the page does not define.
+constexpr unsigned kPunctuationCost = 6 * 8, kSymbolCost = 12 * 8, kUndefinedCost = 24 * 8;
+
+
+// An ASCII word in the text of any language may be a foreign word; it costs
+// then what English gives it and this much for the switch.
+constexpr unsigned kForeignWordCost = 3 * 8;
+
+// The cost of one word under `model`: every pair, its edges included.
+// Symbols and undefined bytes stand inside words as letters of their own.
+unsigned WordCost(const SingleByteModel& model, const unsigned char* word, std::size_t length) {
+  unsigned total = 0;
+  unsigned previous = 0;  // the word edge
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned char symbol = model.map[word[i]];
+    unsigned index = 1;
+    if (symbol >= kLetterBase)
+      index = symbol - kLetterBase + 2;
+    else if (symbol == kSymbol)
+      total += kSymbolCost;
+    else if (symbol == kUndefined)
+      total += kUndefinedCost;
+    total += model.costs[previous * model.size + index];
+    previous = index;
+  }
+  return total + model.costs[previous * model.size];
+}
+
+const SingleByteModel& English() {
+  for (const SingleByteModel& model : kSingleByteModels) {
+    if (std::string(model.name) == "en")
+      return model;
+  }
+  return kSingleByteModels[0];
+}
+
+unsigned ForeignWordCost(const unsigned char* word, std::size_t length) {
+  return WordCost(English(), word, length) + kForeignWordCost;
+}
+
+bool IsAsciiLetter(unsigned char b) {
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
+}
+
+bool IsAsciiWordByte(unsigned char b) {
+  return IsAsciiLetter(b) || b == '\'';
+}
+
+// A word of a language not written in Latin letters that holds Latin letters
+// too is read as runs of either script: the Latin runs as foreign words,
+// each switch of script costing this much.
+constexpr unsigned kScriptSwitchCost = 12 * 8;
+
+bool WritesLatinLetters(const SingleByteModel& model) {
+  return model.map[static_cast<unsigned char>('a')] >= kLetterBase;
+}
+
+unsigned MixedScriptWordCost(const SingleByteModel& model, const unsigned char* word,
+                             std::size_t length) {
+  unsigned total = 0;
+  std::size_t start = 0;
+  while (start < length) {
+    const bool latin = IsAsciiLetter(word[start]);
+    std::size_t end = start + 1;
+    while (end < length && IsAsciiLetter(word[end]) == latin)
+      ++end;
+    if (start > 0)
+      total += kScriptSwitchCost;
+    total += latin ? ForeignWordCost(word + start, end - start)
+                   : WordCost(model, word + start, end - start);
+    start = end;
+  }
+  return total;
+}
+
+// The whole text counts: its words tell the language apart even where they
+// are plain ASCII, which every page reads the same.
+unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  unsigned total = 0;
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char symbol = model.map[bytes[i]];
+    if (symbol == kSeparator || symbol == kPunctuation) {
+      if (symbol == kPunctuation)
+        total += kPunctuationCost;
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    bool ascii = true;
+    while (end < n && model.map[bytes[end]] != kSeparator &&
+           model.map[bytes[end]] != kPunctuation) {
+      ascii = ascii && bytes[end] < 0x80;
+      ++end;
+    }
+    const unsigned own = WritesLatinLetters(model) || ascii
+                             ? WordCost(model, bytes + i, end - i)
+                             : MixedScriptWordCost(model, bytes + i, end - i);
+    total += ascii ? std::min(own, ForeignWordCost(bytes + i, end - i)) : own;
+    i = end;
+  }
+  return total;
+}
+
+// Characters cost what their frequency says; Latin words inside the text
+// cost as foreign words, and a Latin letter right beside a double-byte
+// character as much as a rare character.
+unsigned DoubleByteCost(const DoubleByteModel& model, const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  unsigned total = 0;
+  bool previousWide = false;
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char b = bytes[i];
+    const unsigned kind = model.lead[b];
+    if (kind == 0) {
+      if (!IsAsciiWordByte(b)) {
+        previousWide = false;
+        ++i;
+        continue;
+      }
+      std::size_t end = i;
+      while (end < n && IsAsciiWordByte(bytes[end]))
+        ++end;
+      total += ForeignWordCost(bytes + i, end - i);
+      if (previousWide || (end < n && model.lead[bytes[end]] >= 2))
+        total += model.restCost;
+      previousWide = false;
+      i = end;
+      continue;
+    }
+    if (kind == 1) {
+      total += model.restCost;
+      previousWide = false;
+      ++i;
+      continue;
+    }
+    const unsigned char trail = i + 1 < n ? bytes[i + 1] : 0;
+    if (kind == 3 || trail < 0x40 || trail == 0x7F || trail == 0xFF) {
+      total += kUndefinedCost;
+      previousWide = false;
+      ++i;
+      continue;
+    }
+    const unsigned code = unsigned(b) << 8 | trail;
+    const DoubleByteEntry* end = model.entries + model.entryCount;
+    const DoubleByteEntry* found = std::lower_bound(
+        model.entries, end, code,
+        [](const DoubleByteEntry& entry, unsigned value) { return entry.code < value; });
+    total += found != end && found->code == code ? found->cost : model.restCost;
+    previousWide = true;
+    i += 2;
+  }
+  return total;
+}
+
+}  // namespace
+
+std::size_t LanguageModelCount() {
+  return std::size(kSingleByteModels) + std::size(kDoubleByteModels);
+}
+
+LanguageModelInfo LanguageModel(std::size_t index) {
+  if (index < std::size(kSingleByteModels)) {
+    const SingleByteModel& model = kSingleByteModels[index];
+    return {model.name, model.western ? kWesternText : model.codePage};
+  }
+  const DoubleByteModel& model = kDoubleByteModels[index - std::size(kSingleByteModels)];
+  return {model.name, model.codePage};
+}
+
+unsigned LanguageCost(std::size_t index, const std::string& bytes) {
+  if (index < std::size(kSingleByteModels))
+    return SingleByteCost(kSingleByteModels[index], bytes);
+  return DoubleByteCost(kDoubleByteModels[index - std::size(kSingleByteModels)], bytes);
+}
+
+double TextCostBits(unsigned codePage, const std::string& bytes) {
+  double best = std::numeric_limits<double>::infinity();
+  for (std::size_t m = 0; m < LanguageModelCount(); ++m) {
+    if (LanguageModel(m).codePage == codePage)
+      best = std::min(best, LanguageCost(m, bytes) / 8.0);
+  }
+  return best;
+}

@@ -1,0 +1,248 @@
+// Reading each place of a file's tag in automatic mode.
+#include "engine/place-reading.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "engine/album.h"
+#include "engine/frame-places.h"
+#include "engine/language-costs.h"
+#include "engine/redecode.h"
+#include "engine/text-shape.h"
+
+namespace {
+
+// A file takes a page of its own, or is left as stored, only when that
+// reads its text this many bits better than the album's page does.
+constexpr double kFileMarginBits = 16;
+// A place is left as stored when that reads it this many bits better than
+// the file's page does.
+constexpr double kPlaceMarginBits = 12;
+
+// A file needs a page of its own only when it reads this many bits better
+// through it than as stored, as an album needs its page.
+constexpr double kOwnPageMarginBits = 24;
+
+// What a file's text costs through each page, in bits, where each of its
+// texts may be left as stored at the place margin (as ReadPlace leaves it);
+// kLeaveText holds the cost of all of it as stored.
+std::map<unsigned, double> FileCosts(const SuggestionPool& file) {
+  std::map<unsigned, double> costs;
+  for (const std::string& text : file.texts) {
+    std::map<unsigned, double> pages;
+    for (std::size_t m = 0; m < LanguageModelCount(); ++m) {
+      const unsigned page = LanguageModel(m).codePage;
+      const double bits = LanguageCost(m, text) / 8.0;
+      auto it = pages.find(page);
+      if (it == pages.end() || bits < it->second)
+        pages[page] = bits;
+    }
+    const double western = pages[kLeaveText];
+    for (const auto& [page, bits] : pages) {
+      if (page == kLeaveText || IsCodePageSupported(page))
+        costs[page] += page == kLeaveText ? bits : std::min(bits, western + kPlaceMarginBits);
+    }
+  }
+  return costs;
+}
+
+// The page, other than the album's, that reads the file best, among
+// `candidates` (every page when null); kLeaveText when there is none.
+unsigned BestOtherPage(const std::map<unsigned, double>& costs, unsigned albumPage,
+                       const std::vector<unsigned>* candidates) {
+  unsigned best = kLeaveText;
+  double bestBits = 0;
+  for (const auto& [page, bits] : costs) {
+    const bool candidate =
+        !candidates ||
+        std::find(candidates->begin(), candidates->end(), page) != candidates->end();
+    if (page == kLeaveText || page == albumPage || !candidate)
+      continue;
+    if (best == kLeaveText || bits < bestBits) {
+      best = page;
+      bestBits = bits;
+    }
+  }
+  return best;
+}
+
+void CollectPlace(const std::wstring& stored, bool isTitle, SuggestionPool* pool) {
+  const TextShape shape = ShapeOf(stored);
+  if (shape.kind == ShapeKind::kBytes)
+    AddSampleText(pool, shape.bytes, isTitle);
+  else if (shape.kind == ShapeKind::kUnicode)
+    AddEvidenceText(pool, stored);
+  else if (shape.kind == ShapeKind::kUtf8)
+    AddEvidenceText(pool, DecodeUtf8(shape.bytes));
+}
+
+void CollectFrame(const std::string& data, const std::string& id, SuggestionPool* pool) {
+  FramePlaces frame;
+  if (!FindTextPlaces(data, id, &frame) || frame.machineWritten)
+    return;
+  for (const TextPlace& place : frame.places)
+    CollectPlace(PlaceText(data, frame, place), id == "TIT2" && !place.description, pool);
+}
+
+void AppendSize(std::string* out, std::uint32_t size, int version) {
+  if (version == 4) {
+    AppendSyncsafe(out, size);
+    return;
+  }
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out->push_back(char((size >> shift) & 0xFF));
+}
+
+// The frames a chapter embeds, each repaired as a frame of its own; frames
+// with flags of their own stay as stored.
+PlaceRepair RepairChapter(const Id3v2Frame& chapter, int version, const FileReading& reading,
+                          std::vector<FrameChange>* changes, Id3v2Frame* out) {
+  std::vector<EmbeddedFrame> inner;
+  if (!ReadEmbeddedFrames(chapter, version, &inner) || inner.empty())
+    return PlaceRepair::kUnchanged;
+  std::string data = chapter.data.substr(0, inner.front().at);
+  bool changed = false;
+  std::vector<FrameChange> innerChanges;
+  for (const EmbeddedFrame& embedded : inner) {
+    Id3v2Frame frame, repaired;
+    frame.id = embedded.id;
+    frame.data = embedded.data;
+    const PlaceRepair result =
+        embedded.flags == 0 ? RepairFramePlaces(frame, embedded.id, version, reading,
+                                                &innerChanges, &repaired)
+                            : PlaceRepair::kUnchanged;
+    if (result == PlaceRepair::kFailed)
+      return result;
+    if (result == PlaceRepair::kUnchanged) {
+      data.append(chapter.data, embedded.at, embedded.length);
+      continue;
+    }
+    changed = true;
+    data += embedded.id;
+    AppendSize(&data, std::uint32_t(repaired.data.size()), version);
+    data += std::string(2, '\0') + repaired.data;
+  }
+  if (!changed)
+    return PlaceRepair::kUnchanged;
+  out->data = std::move(data);
+  if (out->hasDataLength)
+    out->dataLength = std::uint32_t(out->data.size());
+  if (changes) {
+    for (FrameChange& change : innerChanges) {
+      change.frameId = chapter.id + " " + change.frameId;
+      changes->push_back(std::move(change));
+    }
+  }
+  return PlaceRepair::kChanged;
+}
+
+}  // namespace
+
+void CollectFromLayout(const Id3v2Layout& layout, SuggestionPool* pool) {
+  for (const Id3v2Frame& frame : layout.frames) {
+    if (frame.compressed || frame.encrypted || frame.malformed)
+      continue;
+    const std::string id =
+        layout.version == 2 && frame.id == "PIC" ? "PIC" : FrameIdV24(layout.version, frame.id);
+    std::vector<EmbeddedFrame> inner;
+    if ((id == "CHAP" || id == "CTOC") && ReadEmbeddedFrames(frame, 4, &inner)) {
+      for (const EmbeddedFrame& embedded : inner)
+        CollectFrame(embedded.data, embedded.id, pool);
+      continue;
+    }
+    CollectFrame(frame.data, id, pool);
+  }
+}
+
+void CollectLatin1Text(const std::string& bytes, bool isTitle, SuggestionPool* pool) {
+  std::wstring stored;
+  for (char c : bytes)
+    stored.push_back(wchar_t(static_cast<unsigned char>(c)));
+  CollectPlace(stored, isTitle, pool);
+}
+
+FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bool named,
+                              const std::vector<unsigned>& trackPages) {
+  FileReading reading;
+  reading.codePage = albumPage;
+  reading.albumCodePage = albumPage;
+  reading.named = named;
+  if (named || file.texts.empty())
+    return reading;
+  std::map<unsigned, double> costs = FileCosts(file);
+  const double album = costs[albumPage], western = costs[kLeaveText];
+  // A page of its own, clear of the album's page and of Western text; or,
+  // with less text, one the album's other tracks clearly need.
+  const unsigned own = BestOtherPage(costs, albumPage, nullptr);
+  const unsigned track = BestOtherPage(costs, albumPage, &trackPages);
+  if (own != kLeaveText && costs[own] + kFileMarginBits <= album &&
+      costs[own] + kOwnPageMarginBits <= western) {
+    reading.codePage = own;
+  } else if (track != kLeaveText && costs[track] + kFileMarginBits <= album &&
+             costs[track] + kFileMarginBits <= western) {
+    reading.codePage = track;
+  } else if (albumPage != kLeaveText && western + kFileMarginBits <= album) {
+    reading.codePage = kLeaveText;
+  }
+  return reading;
+}
+
+std::wstring ReadPlace(const std::wstring& stored, const FileReading& reading) {
+  const TextShape shape = ShapeOf(stored);
+  if (reading.named && reading.codePage == kLeaveText)
+    return stored;
+  if (shape.kind == ShapeKind::kUtf8)
+    return DecodeUtf8(shape.bytes);
+  if (shape.kind != ShapeKind::kBytes)
+    return stored;
+  if (reading.codePage != kLeaveText) {
+    const std::wstring text = DecodeCodePage(reading.codePage, shape.bytes);
+    const bool clean = ReadsCleanly(shape.bytes, text);
+    const bool better =
+        reading.named || TextCostBits(kLeaveText, shape.bytes) + kPlaceMarginBits >
+                             TextCostBits(reading.codePage, shape.bytes);
+    if (clean && better)
+      return text;
+    if (clean && reading.placesLeft)
+      ++*reading.placesLeft;
+  }
+  if (reading.named || shape.utf8Layers == 0)
+    return stored;
+  return DecodeWestern(shape.bytes);
+}
+
+PlaceRepair RepairFramePlaces(const Id3v2Frame& frame, const std::string& id, int version,
+                              const FileReading& reading, std::vector<FrameChange>* changes,
+                              Id3v2Frame* out) {
+  *out = frame;
+  if (frame.compressed || frame.encrypted || frame.malformed)
+    return PlaceRepair::kUnchanged;
+  if (id == "CHAP" || id == "CTOC")
+    return RepairChapter(frame, version, reading, changes, out);
+  FramePlaces places;
+  if (!FindTextPlaces(frame.data, id, &places) || places.machineWritten)
+    return PlaceRepair::kUnchanged;
+  std::vector<std::optional<std::wstring>> texts(places.places.size());
+  std::vector<std::wstring> before, after;
+  bool changed = false;
+  for (std::size_t i = 0; i < places.places.size(); ++i) {
+    const std::wstring stored = PlaceText(frame.data, places, places.places[i]);
+    std::wstring read = ReadPlace(stored, reading);
+    before.push_back(stored);
+    after.push_back(read);
+    if (read != stored) {
+      texts[i] = std::move(read);
+      changed = true;
+    }
+  }
+  if (!changed)
+    return PlaceRepair::kUnchanged;
+  if (!RewriteTextPlaces(frame.data, id, places, texts, &out->data))
+    return PlaceRepair::kFailed;
+  if (out->hasDataLength)
+    out->dataLength = std::uint32_t(out->data.size());
+  if (changes)
+    changes->push_back(FrameChange{id, DescribeFields(before), DescribeFields(after)});
+  return PlaceRepair::kChanged;
+}

@@ -1,0 +1,105 @@
+// Taking wrong text back to the bytes its first writer had.
+#include "engine/text-shape.h"
+
+#include "engine/album.h"
+#include "engine/platform.h"
+
+namespace {
+
+// Windows-1252's characters for 0x80-0x9F; 0 where it defines none.
+constexpr wchar_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool CollapseChar(wchar_t c, unsigned char* byte) {
+  const unsigned u = unsigned(c);
+  if (u <= 0xFF) {
+    *byte = static_cast<unsigned char>(u);
+    return true;
+  }
+  if (u >= 0xFF80 && u <= 0xFFFF) {
+    *byte = static_cast<unsigned char>(u & 0xFF);
+    return true;
+  }
+  for (unsigned i = 0; i < 32; ++i) {
+    if (kCp1252High[i] && kCp1252High[i] == c) {
+      *byte = static_cast<unsigned char>(0x80 + i);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsAscii(const std::wstring& text) {
+  for (wchar_t c : text) {
+    if (unsigned(c) >= 0x80)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CollapseToBytes(const std::wstring& text, std::string* bytes) {
+  bytes->clear();
+  bytes->reserve(text.size());
+  for (wchar_t c : text) {
+    unsigned char byte = 0;
+    if (!CollapseChar(c, &byte))
+      return false;
+    bytes->push_back(char(byte));
+  }
+  return true;
+}
+
+TextShape ShapeOf(const std::wstring& stored) {
+  TextShape shape;
+  if (IsAscii(stored))
+    return shape;
+  if (!CollapseToBytes(stored, &shape.bytes)) {
+    shape.kind = ShapeKind::kUnicode;
+    shape.bytes.clear();
+    return shape;
+  }
+  // Each layer of UTF-8 is taken off while what it holds can be bytes
+  // again; a layer holding other characters is the text itself.
+  for (;;) {
+    if (!IsMultiByteUtf8(shape.bytes)) {
+      shape.kind = ShapeKind::kBytes;
+      return shape;
+    }
+    std::string inner;
+    if (!CollapseToBytes(DecodeUtf8(shape.bytes), &inner)) {
+      shape.kind = ShapeKind::kUtf8;
+      return shape;
+    }
+    shape.bytes = std::move(inner);
+    ++shape.utf8Layers;
+  }
+}
+
+std::wstring DecodeWestern(const std::string& bytes) {
+  std::wstring text;
+  text.reserve(bytes.size());
+  for (char c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    const bool high = b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80];
+    text.push_back(high ? kCp1252High[b - 0x80] : wchar_t(b));
+  }
+  return text;
+}
+
+bool ReadsCleanly(const std::string& bytes, const std::wstring& text) {
+  std::size_t questionBytes = 0, questionChars = 0;
+  for (char c : bytes)
+    questionBytes += c == '?';
+  // Control characters below 0x20 read the same through every page.
+  for (wchar_t c : text) {
+    const unsigned u = unsigned(c);
+    if ((u >= 0x7F && u < 0xA0) || u == 0xFFFD)
+      return false;
+    questionChars += c == L'?';
+  }
+  return questionChars == questionBytes;
+}
