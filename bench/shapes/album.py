@@ -68,7 +68,8 @@ def track_places(text, extras):
     if "album_artist" in extras:
         out.append(place("TPE2", "text", extras["album_artist"]))
     if "comment" in extras:
-        out.append(place("COMM", "text", extras["comment"], key={"lang": extras["code"]}))
+        # No description: told apart from the iTunNORM and iTunSMPB comments.
+        out.append(place("COMM", "text", extras["comment"], key={"lang": extras["code"], "desc": ""}))
     return out
 
 

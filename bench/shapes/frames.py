@@ -92,18 +92,13 @@ def _matches(frame, key):
 
 
 def locate(tag, place):
-    """The frame of a tag that holds a place, or None."""
-    frames = tag.getall(place["frame"])
+    """The frame of a tag that holds a place; None when there is none, or
+    when several could be it (a tag with a frame twice is no right tag)."""
     key = place.get("key", {})
-    found = [f for f in frames if _matches(f, key)]
-    if len(found) == 1:
-        return found[0]
-    if place["field"] == "desc":
-        # Several candidates: the one whose description reads as expected.
-        for frame in found:
-            if frame.desc == place["expected"]:
-                return frame
-    return found[0] if found else None
+    found = [f for f in tag.getall(place["frame"]) if _matches(f, key)]
+    if len(found) > 1 and place["field"] == "desc":
+        found = [f for f in found if f.desc == place["expected"]]
+    return found[0] if len(found) == 1 else None
 
 
 def _joined(texts):

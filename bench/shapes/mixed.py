@@ -5,10 +5,11 @@ import shapes
 import words
 
 
-def _western_track(rng, folder, number, count, setting):
-    title, lang = setting[0], setting[1]
+def _western_track(rng, folder, number, count, western, version, year):
+    """A right Western track of a compilation: its own artist and album,
+    stored as right Latin-1."""
+    title, lang = western
     w = words.WORDS[lang]
-    version, year = setting[2], setting[3]
     file = al.new_file(folder, number, count, title, ("right-latin1", version, lang, "compilation", year))
     text = {"title": title, "artist": rng.choice(w["artists"]), "album": rng.choice(w["albums"]),
             "genre": rng.choice(w["genres"])}
@@ -34,7 +35,7 @@ def compilation(rng, number, index, tracks=None):
     year, genre, files = rng.randint(1990, 2024), rng.choice(w["genres"]), []
     for n in range(1, count + 1):
         if n in at:
-            files.append(_western_track(rng, folder, n, count, at[n] + (version, year)))
+            files.append(_western_track(rng, folder, n, count, at[n], version, year))
             continue
         title = next(titles)
         file = al.new_file(folder, n, count, title, (form, version, lang, "compilation", year))

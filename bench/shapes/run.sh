@@ -80,7 +80,7 @@ measure() {
   "$here/score.py" "$dir" --before "$tmp/$name.before.json" --show "$show"
 }
 
-echo "songwright: $binary ($("$binary" --version 2>/dev/null | head -n 1)), $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
+echo "songwright: $binary ($(songwright version --version 2>/dev/null | head -n 1)), $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
 echo
 echo "== Generated library: $albums albums, seed $seed"
 "$here/make-library.py" "$tmp/generated" --seed "$seed" --albums "$albums"

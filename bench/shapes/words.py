@@ -74,9 +74,9 @@ _RAW = {
         artists="Kék Madár|Szabó Ákos|Nagy Eszter|Őszi Szél|Kovács Bence|Fekete Rózsa|Tóth Lívia|"
                 "Éjféli Vonat",
         albums="Hazafelé|Tűz és víz|Dalok a szerelemről|Csillagos ég|Őszi napok|Régi utcák",
-        titles="Árvíztűrő tükörfúrógép|Szeretlek|Gyere vissza|Éjszakai út|Fényes csillag|Őszi levél|"
-               "Búcsú|Tavaszi szél|Álmodj velem|Hűség|Könnyek a szélben|Örökké|Nyári eső|"
-               "Szív a kézben|Útközben|Édes otthon",
+        titles="Árvíztűrő tükörfúrógép|Őszi levél|Hűség|Tűzben égő szív|Szőke nő|Esőcseppek|"
+               "Erdő mélyén|Repülő szőnyeg|Emlékező|Fűszál a szélben|Ősz és tavasz|Keserű édes|"
+               "Győzelem|Szerelmes szívű lány|Hűvös hajnal|Nyári eső",
         genres="Rock|Pop|Népzene",
         labels="Hangulat|Borító|Megjegyzés|Együttes oldala|Első fejezet|Dalszöveg|Stúdió Óbuda"),
     "el": dict(
