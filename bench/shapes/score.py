@@ -84,39 +84,54 @@ def detail_key(album, file):
     return "%s %s v2.%d %s" % (album["shape"], file["page"], file["version"], file["form"])
 
 
+def tally_for(result, key):
+    if key in result["totals"]:
+        return result["totals"][key]
+    return result["rows"].setdefault(key, new_tally())
+
+
+def add_file(result, keys, file, outcome):
+    """Counts one scored file in the rows named by keys and in the facts."""
+    right, places_right, wrong, file_facts = outcome
+    for key in keys:
+        tally = tally_for(result, key)
+        count(tally, "files", right)
+        tally["places"][0] += places_right
+        tally["places"][1] += len(file["places"])
+    result["wrong_places"] += wrong
+    facts = result["facts"]
+    facts["right_files"] += int(file["right"])
+    if file["right"] and file_facts["changed"]:
+        facts["right_files_changed"] += 1
+        result["right_files_changed"].append(file["path"])
+    facts["after_tag_changed"] += int(file_facts["after_tag_changed"])
+    facts["unreadable"] += int(file_facts["unreadable"])
+
+
 def score_library(root, before=None, detail=False):
+    """Figures of a library against its manifest (see the module's text);
+    `before` is a snapshot, `detail` adds a row per shape, page, version
+    and form."""
     manifest = tagio.load_manifest(root)
-    rows, totals = {}, {"wrong text": new_tally(), "right text": new_tally(), "all": new_tally()}
-    facts = {"right_files": 0, "right_files_changed": 0, "after_tag_changed": 0, "unreadable": 0}
-    wrong_places, changed = [], []
+    result = {"library": root, "kind": manifest.get("kind"), "rows": {},
+              "totals": {"wrong text": new_tally(), "right text": new_tally(), "all": new_tally()},
+              "facts": {"right_files": 0, "right_files_changed": 0, "after_tag_changed": 0,
+                        "unreadable": 0},
+              "snapshot": before is not None, "wrong_places": [], "right_files_changed": []}
     for album in manifest["albums"]:
-        keys = [album["shape"]]
-        album_right = True
+        album_right, details = True, set()
         for file in album["files"]:
-            right, places_right, wrong, file_facts = score_file(root, file, before)
-            file_keys = keys + ([detail_key(album, file)] if detail else [])
-            file_keys += ["right text" if file["right"] else "wrong text", "all"]
-            for key in file_keys:
-                tally = rows.get(key) or totals.get(key) or rows.setdefault(key, new_tally())
-                count(tally, "files", right)
-                tally["places"][0] += places_right
-                tally["places"][1] += len(file["places"])
-            album_right = album_right and right
-            wrong_places += wrong
-            facts["right_files"] += int(file["right"])
-            if file["right"] and file_facts["changed"]:
-                facts["right_files_changed"] += 1
-                changed.append(file["path"])
-            facts["after_tag_changed"] += int(file_facts["after_tag_changed"])
-            facts["unreadable"] += int(file_facts["unreadable"])
-        for key in [album["shape"], "right text" if album["right"] else "wrong text", "all"]:
-            count(rows.get(key) or totals[key], "albums", album_right)
-        if detail:
-            for key in {detail_key(album, f) for f in album["files"]}:
-                count(rows[key], "albums", album_right)
-    return {"library": root, "kind": manifest.get("kind"), "rows": rows, "totals": totals,
-            "facts": facts, "snapshot": before is not None, "wrong_places": wrong_places,
-            "right_files_changed": changed}
+            outcome = score_file(root, file, before)
+            keys = [album["shape"], "right text" if file["right"] else "wrong text", "all"]
+            if detail:
+                details.add(detail_key(album, file))
+                keys.append(detail_key(album, file))
+            add_file(result, keys, file, outcome)
+            album_right = album_right and outcome[0]
+        keys = [album["shape"], "right text" if album["right"] else "wrong text", "all"]
+        for key in keys + sorted(details):
+            count(tally_for(result, key), "albums", album_right)
+    return result
 
 
 def share(pair):
