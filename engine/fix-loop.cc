@@ -239,6 +239,7 @@ AlbumDecision DecideFromFiles(const FixJob& job, const std::vector<PathString>& 
                               const std::vector<std::size_t>& order, std::size_t first,
                               std::size_t end) {
   SuggestionPool pool;
+  pool.distinctTexts = true;
   std::vector<unsigned> trackPages;
   for (std::size_t i = first;
        i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i) {

@@ -4,9 +4,14 @@
 #include "engine/language-costs.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <string>
+
+#include "engine/codepage.h"
+#include "engine/suggest-letters.h"
 
 namespace {
 
@@ -114,6 +119,47 @@ unsigned MixedScriptWordCost(const SingleByteModel& model, const unsigned char* 
   return total;
 }
 
+// The case of each byte of a single-byte page: 1 a capital, -1 a small
+// letter, 0 anything else; built once for every page.
+const signed char* CaseTable(unsigned codePage) {
+  static const std::map<unsigned, std::array<signed char, 256>> tables = [] {
+    std::map<unsigned, std::array<signed char, 256>> built;
+    for (const SingleByteModel& model : kSingleByteModels) {
+      std::array<signed char, 256>& table = built[model.codePage];
+      for (int b = 0; b < 256; ++b) {
+        const std::wstring c = DecodeCodePage(model.codePage, std::string(1, char(b)));
+        table[std::size_t(b)] =
+            c.size() != 1 ? 0 : IsUpper(c[0]) ? 1 : IsLower(c[0]) ? -1 : 0;
+      }
+    }
+    return built;
+  }();
+  return tables.at(codePage).data();
+}
+
+// The letter pairs know no case, but words do: a capital after a small
+// letter, or a small letter after two capitals, is rare in any language
+// and common in double-byte text read through a single-byte page.
+constexpr unsigned kCaseSwitchCost = 8 * 8;
+
+unsigned CaseCost(unsigned codePage, const unsigned char* word, std::size_t length) {
+  const signed char* cases = CaseTable(codePage);
+  unsigned switches = 0, capitals = 0;
+  bool small = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const signed char c = cases[word[i]];
+    if (c > 0) {
+      switches += small;
+      ++capitals;
+    } else if (c < 0) {
+      switches += capitals >= 2;
+      small = true;
+      capitals = 0;
+    }
+  }
+  return switches * kCaseSwitchCost;
+}
+
 // The whole text counts: its words tell the language apart even where they
 // are plain ASCII, which every page reads the same.
 unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
@@ -139,7 +185,8 @@ unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
     const unsigned own = WritesLatinLetters(model) || ascii
                              ? WordCost(model, bytes + i, end - i)
                              : MixedScriptWordCost(model, bytes + i, end - i);
-    total += ascii ? std::min(own, ForeignWordCost(bytes + i, end - i)) : own;
+    total += ascii ? std::min(own, ForeignWordCost(bytes + i, end - i))
+                   : own + CaseCost(model.codePage, bytes + i, end - i);
     i = end;
   }
   return total;

@@ -17,8 +17,28 @@ namespace {
 // reads its text this many bits better than the album's page does.
 constexpr double kFileMarginBits = 16;
 // A place is left as stored when that reads it this many bits better than
-// the file's page does.
-constexpr double kPlaceMarginBits = 12;
+// the file's page does. The double-byte pages' models know their common
+// characters only and cost a rare one about 32 bits: a short text of rare
+// characters needs more room.
+constexpr double kPlaceMarginBits = 12, kDoubleBytePlaceMarginBits = 32;
+
+bool IsDoubleByte(unsigned codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+double PlaceMargin(unsigned codePage) {
+  return IsDoubleByte(codePage) ? kDoubleBytePlaceMarginBits : kPlaceMarginBits;
+}
+
+// True when every text of the file reads through `codePage` without a byte
+// it leaves undefined.
+bool ReadsAllCleanly(const SuggestionPool& file, unsigned codePage) {
+  for (const std::string& text : file.texts) {
+    if (!ReadsCleanly(text, DecodeCodePage(codePage, text)))
+      return false;
+  }
+  return true;
+}
 
 // A file needs a page of its own only when it reads this many bits better
 // through it than as stored, as an album needs its page.
@@ -41,7 +61,7 @@ std::map<unsigned, double> FileCosts(const SuggestionPool& file) {
     const double western = pages[kLeaveText];
     for (const auto& [page, bits] : pages) {
       if (page == kLeaveText || IsCodePageSupported(page))
-        costs[page] += page == kLeaveText ? bits : std::min(bits, western + kPlaceMarginBits);
+        costs[page] += page == kLeaveText ? bits : std::min(bits, western + PlaceMargin(page));
     }
   }
   return costs;
@@ -170,6 +190,11 @@ FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bo
   reading.named = named;
   if (named || file.texts.empty())
     return reading;
+  // Text that a double-byte page reads whole, pair by pair, is that page's:
+  // the models of other pages are no match for a short text of rare
+  // characters. Its places may still be left as stored (ReadPlace).
+  if (IsDoubleByte(albumPage) && ReadsAllCleanly(file, albumPage))
+    return reading;
   std::map<unsigned, double> costs = FileCosts(file);
   const double album = costs[albumPage], western = costs[kLeaveText];
   // A page of its own, clear of the album's page and of Western text; or,
@@ -200,7 +225,7 @@ std::wstring ReadPlace(const std::wstring& stored, const FileReading& reading) {
     const std::wstring text = DecodeCodePage(reading.codePage, shape.bytes);
     const bool clean = ReadsCleanly(shape.bytes, text);
     const bool better =
-        reading.named || TextCostBits(kLeaveText, shape.bytes) + kPlaceMarginBits >
+        reading.named || TextCostBits(kLeaveText, shape.bytes) + PlaceMargin(reading.codePage) >
                              TextCostBits(reading.codePage, shape.bytes);
     if (clean && better)
       return text;

@@ -246,6 +246,7 @@ bool HoldsMoreLatin1Text(const TagLib::ID3v2::Tag& taglibTag, const Id3v2Layout&
 FileReading ReadingOfFile(const Id3v2Layout& layout, const TagLib::ID3v1::Tag* id3v1,
                           const Redecoding& redecoding, std::size_t* placesLeft) {
   SuggestionPool pool;
+  pool.distinctTexts = true;
   CollectFromLayout(layout, &pool);
   if (id3v1) {
     CollectLatin1Text(id3v1->title().to8Bit(false), true, &pool);

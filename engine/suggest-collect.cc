@@ -64,6 +64,9 @@ void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool is
   const size_t high = CountHighBytes(latin1Bytes);
   if (high == 0)
     return;
+  ++pool->offered;
+  if (pool->distinctTexts && !pool->distinct.insert(latin1Bytes).second)
+    return;
   pool->texts.push_back(latin1Bytes);
   if (isTitle)
     pool->titles.push_back(latin1Bytes);
@@ -72,10 +75,11 @@ void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool is
 }
 
 void MergePool(SuggestionPool* into, const SuggestionPool& from) {
-  into->texts.insert(into->texts.end(), from.texts.begin(), from.texts.end());
-  into->titles.insert(into->titles.end(), from.titles.begin(), from.titles.end());
-  into->byteCount += from.byteCount;
-  into->highByteCount += from.highByteCount;
+  for (const std::string& text : from.texts) {
+    const bool title =
+        std::find(from.titles.begin(), from.titles.end(), text) != from.titles.end();
+    AddSampleText(into, text, title);
+  }
   into->fileCount += from.fileCount;
   for (std::size_t i = 0; i < into->scriptLetters.size() && i < from.scriptLetters.size(); ++i)
     into->scriptLetters[i] += from.scriptLetters[i];
@@ -93,7 +97,7 @@ void AddEvidenceText(SuggestionPool* pool, const std::wstring& text) {
 }
 
 void CollectFromFile(const PathString& path, SuggestionPool* pool) {
-  const size_t before = pool->texts.size();
+  const size_t before = pool->offered;
   try {
     // A stream that only reads, through the disk in use.
     DiskReadStream stream(path);
@@ -104,6 +108,6 @@ void CollectFromFile(const PathString& path, SuggestionPool* pool) {
   } catch (...) {
     // An unreadable file adds what was read before the failure.
   }
-  if (pool->texts.size() > before)
+  if (pool->offered > before)
     ++pool->fileCount;
 }

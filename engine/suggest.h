@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/platform.h"
@@ -18,7 +19,12 @@ struct CodePageGuess {
 
 // The text gathered so far: every text holding a byte at or above 0x80.
 struct SuggestionPool {
-  std::vector<std::string> texts;   // raw bytes as stored
+  // An album's decision counts each text once: an artist or album name that
+  // every file repeats weighs no more than one title.
+  bool distinctTexts = false;
+  std::unordered_set<std::string> distinct;  // the texts, to find repeats
+  std::size_t offered = 0;                   // texts offered, repeats included
+  std::vector<std::string> texts;            // raw bytes as stored
   std::vector<std::string> titles;  // the texts that are song titles
   std::size_t byteCount = 0;        // bytes of all pooled texts
   std::size_t highByteCount = 0;    // bytes at or above 0x80

@@ -39,6 +39,29 @@ bool IsAscii(const std::wstring& text) {
   return true;
 }
 
+// Whole UTF-8 with at least one sequence of two or more bytes, C1 controls
+// allowed.
+bool IsUtf8WithC1(const std::string& bytes) {
+  bool multiByte = false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    char32_t c = 0;
+    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
+    if (length == 0)
+      return false;
+    multiByte = multiByte || length > 1;
+    i += length;
+  }
+  return multiByte;
+}
+
+// UTF-8 holding C1 controls is no text anyone writes, unless it is a layer
+// of UTF-8 encoded twice: bytes 0x80-0x9F read as Latin-1 and encoded again.
+// It counts as a layer when what it holds is UTF-8 again.
+bool HoldsUtf8Again(const std::string& bytes, std::string* inner) {
+  return IsUtf8WithC1(bytes) && CollapseToBytes(DecodeUtf8(bytes), inner) &&
+         IsUtf8WithC1(*inner);
+}
+
 }  // namespace
 
 bool CollapseToBytes(const std::wstring& text, std::string* bytes) {
@@ -65,13 +88,14 @@ TextShape ShapeOf(const std::wstring& stored) {
   // Each layer of UTF-8 is taken off while what it holds can be bytes
   // again; a layer holding other characters is the text itself.
   for (;;) {
-    if (!IsMultiByteUtf8(shape.bytes)) {
-      shape.kind = ShapeKind::kBytes;
-      return shape;
-    }
     std::string inner;
-    if (!CollapseToBytes(DecodeUtf8(shape.bytes), &inner)) {
-      shape.kind = ShapeKind::kUtf8;
+    if (IsMultiByteUtf8(shape.bytes)) {
+      if (!CollapseToBytes(DecodeUtf8(shape.bytes), &inner)) {
+        shape.kind = ShapeKind::kUtf8;
+        return shape;
+      }
+    } else if (!HoldsUtf8Again(shape.bytes, &inner)) {
+      shape.kind = ShapeKind::kBytes;
       return shape;
     }
     shape.bytes = std::move(inner);
@@ -90,16 +114,21 @@ std::wstring DecodeWestern(const std::string& bytes) {
   return text;
 }
 
+// Windows gives '?' for a sequence it cannot map, and code page 932 gives
+// U+30FB, which it also gives for the bytes 0x81 0x45.
 bool ReadsCleanly(const std::string& bytes, const std::wstring& text) {
-  std::size_t questionBytes = 0, questionChars = 0;
-  for (char c : bytes)
-    questionBytes += c == '?';
+  std::size_t questionBytes = 0, questionChars = 0, dotBytes = 0, dotChars = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    questionBytes += bytes[i] == '?';
+    dotBytes += bytes.compare(i, 2, "\x81\x45") == 0;
+  }
   // Control characters below 0x20 read the same through every page.
   for (wchar_t c : text) {
     const unsigned u = unsigned(c);
     if ((u >= 0x7F && u < 0xA0) || u == 0xFFFD)
       return false;
     questionChars += c == L'?';
+    dotChars += u == 0x30FB;
   }
-  return questionChars == questionBytes;
+  return questionChars == questionBytes && dotChars <= dotBytes;
 }

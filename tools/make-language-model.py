@@ -175,22 +175,28 @@ def bucket(word):
     return zlib.crc32(word.lower().encode("utf-8")) % 10
 
 
+def lower(text):
+    # The dotted capital I of Turkish is the small i; Python's own lower()
+    # gives i and a combining dot, which no page holds as one byte.
+    return text.replace("\u0130", "i").lower()
+
+
 def byte_symbol(page, byte, alphabet):
     try:
         c = bytes([byte]).decode(codec(page))
     except UnicodeDecodeError:
         return UNDEFINED
     if byte < 0x80:
-        lower = c.lower()
-        if lower in alphabet:
-            return LETTER_BASE + alphabet.index(lower)
+        small = c.lower()
+        if small in alphabet:
+            return LETTER_BASE + alphabet.index(small)
         return OTHER_LETTER if c.isalpha() else SEPARATOR
     category = unicodedata.category(c)
     if category.startswith("C"):
         return UNDEFINED
-    lower = c.lower()
-    if len(lower) == 1 and lower in alphabet:
-        return LETTER_BASE + alphabet.index(lower)
+    small = lower(c)
+    if len(small) == 1 and small in alphabet:
+        return LETTER_BASE + alphabet.index(small)
     if category.startswith("L") or category.startswith("M"):
         return OTHER_LETTER
     if category.startswith("P") or category.startswith("Z"):
@@ -283,7 +289,7 @@ def main():
     held_out = {8: [], 9: []}
     for name, dictionary, page, western in LANGUAGES:
         words = [t for t in (to_page_text(w, page) for w in read_words(folder, dictionary)) if t]
-        train = [w.lower() for w in words if bucket(w) < 8]
+        train = [lower(w) for w in words if bucket(w) < 8]
         for b in (8, 9):
             # Manual pages give phrases of any length; titles are short.
             chosen = sorted(set(w for w in words if bucket(w) == b and
