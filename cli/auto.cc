@@ -3,17 +3,20 @@
 #include <cmath>
 
 #include "cli/console.h"
+#include "cli/json.h"
+#include "cli/show.h"
 #include "cli/suggest.h"
 
 namespace {
 
-std::string AlbumName(const PathString& folder, const PathString& base) {
+// The folder below `base`, "." for `base` itself, else as it is.
+PathString AlbumName(const PathString& folder, const PathString& base) {
   if (folder == base)
-    return ".";
+    return PATH_TEXT(".");
   if (folder.size() > base.size() && folder.compare(0, base.size(), base) == 0 &&
       folder[base.size()] == kPathSeparator)
-    return PathForDisplay(folder.substr(base.size() + 1));
-  return PathForDisplay(folder);
+    return folder.substr(base.size() + 1);
+  return folder;
 }
 
 bool IsAbsolute(const PathString& folder) {
@@ -55,35 +58,80 @@ PathString ResolveAlbumFolder(const PathString& base, const PathString& folder) 
   return base + kPathSeparator + resolved;
 }
 
-void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base, bool preview) {
-  const std::string name = AlbumName(decision.folder, base);
+namespace {
+
+// The decision as a word: "repair" (through a page decided from the text),
+// "named" (with --album-codepage), "unsure" (left, no page reads it clearly
+// better) or "leave" (left: Western text, or no text of a code page).
+const char* DecisionWord(const AlbumDecision& decision) {
+  if (decision.overridden)
+    return "named";
+  if (decision.codePage != kLeaveText)
+    return "repair";
+  return decision.unsure && decision.highByteCount != 0 ? "unsure" : "leave";
+}
+
+std::string JsonAlbum(const AlbumDecision& decision, const PathString& name) {
+  const std::string word = DecisionWord(decision);
+  std::string line =
+      "{\"type\":\"album\"," + JsonPath("folder", name) + ",\"decision\":" + JsonString(word) +
+      ",\"codepage\":" +
+      (decision.codePage == kLeaveText ? std::string("null") : std::to_string(decision.codePage));
+  if (decision.codePage != kLeaveText)
+    line += ",\"name\":" + JsonString(CodePageName(decision.codePage));
+  if (word == "leave")
+    line +=
+        std::string(",\"reason\":") +
+        (decision.highByteCount == 0 ? "\"no text of a code page\"" : "\"reads as Western text\"");
+  if (word == "unsure")
+    line += ",\"best_codepage\":" + std::to_string(decision.bestCodePage);
+  if (!decision.overridden && !decision.language.empty() && decision.highByteCount != 0)
+    line += ",\"language\":" + JsonString(decision.language);
+  line += ",\"confidence\":" + JsonDecimal(decision.confidence);
+  if (!decision.sample.empty())
+    line += ",\"sample\":" + JsonString(decision.sample);
+  return line + "}\n";
+}
+
+}  // namespace
+
+void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
+                         const AlbumReport& report) {
+  const PathString name = AlbumName(decision.folder, base);
+  const bool unsure = std::string(DecisionWord(decision)) == "unsure";
+  if (report.json) {
+    if (report.preview || !report.quiet || unsure)
+      WriteOut(JsonAlbum(decision, name));
+    return;
+  }
+  const std::string shown = ShowPath(name);
   const std::string sample =
-      decision.sample.empty() ? std::string() : "\t\"" + WideToUtf8(decision.sample) + "\"";
-  if (!preview) {
+      decision.sample.empty() ? std::string() : "\t\"" + ShowText(decision.sample) + "\"";
+  if (!report.preview) {
     if (decision.unsure) {
-      WriteErr("songwright: left as it is, no code page reads it clearly better: " + name +
+      WriteErr("songwright: left as it is, no code page reads it clearly better: " + shown +
                " (best guess " + std::to_string(decision.bestCodePage) + ", confidence " +
-               Decimal(decision.confidence) + "); name one with --album-codepage '" + name +
+               Decimal(decision.confidence) + "); name one with --album-codepage '" + shown +
                "=PAGE'\n");
     }
     return;
   }
-  std::string line = "album\t" + name + "\t";
+  std::string line = "album\t" + shown + "\t";
   if (decision.overridden) {
     line += decision.codePage == kLeaveText
                 ? "leave as it is (named with --album-codepage)"
                 : "cp" + std::to_string(decision.codePage) + " (named with --album-codepage)";
   } else if (decision.codePage != kLeaveText) {
     line += "cp" + std::to_string(decision.codePage) + " (" + CodePageName(decision.codePage) +
-            ", " + decision.language + "), confidence " + Decimal(decision.confidence);
+            ", " + ShowText(decision.language) + "), confidence " + Decimal(decision.confidence);
   } else if (decision.highByteCount == 0) {
     line += "leave as it is: no text of a code page";
   } else if (decision.unsure) {
     line += "leave as it is: not sure (best guess cp" + std::to_string(decision.bestCodePage) +
             ", confidence " + Decimal(decision.confidence) + ")";
   } else {
-    line += "leave as it is: reads as Western text (" + decision.language + "), confidence " +
-            Decimal(decision.confidence);
+    line += "leave as it is: reads as Western text (" + ShowText(decision.language) +
+            "), confidence " + Decimal(decision.confidence);
   }
   WriteOut(line + sample + "\n");
 }

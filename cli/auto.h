@@ -1,5 +1,5 @@
-// `--codepage auto`: the per-album overrides named on the command line and
-// the lines that report each album's decision.
+// The automatic mode (`--codepage auto`, the default): the per-album overrides named on the command
+// line and the lines that report each album's decision.
 #pragma once
 
 #include <string>
@@ -18,6 +18,15 @@ bool SplitAlbumCodePage(const PathString& value, PathString* folder, std::string
 // several paths) a relative folder stays as given, as the scan names it.
 PathString ResolveAlbumFolder(const PathString& base, const PathString& folder);
 
-// A preview prints every album's decision on stdout; a real run prints on
-// stderr only the albums left as they are for want of a sure page.
-void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base, bool preview);
+struct AlbumReport {
+  bool preview = false;
+  bool json = false;
+  bool quiet = false;
+};
+
+// In text, a preview prints every album's decision on stdout and a real run
+// prints on stderr only the albums left as they are for want of a sure page.
+// With --json every album's decision is an object on stdout (with -q in a
+// real run only those left for want of a sure page).
+void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
+                         const AlbumReport& report);

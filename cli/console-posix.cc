@@ -114,12 +114,3 @@ const std::atomic<bool>* InstallStopHandler() {
   signal(SIGPIPE, SIG_IGN);
   return &stopFlag;
 }
-
-std::string DescribeDefaultCodePage() {
-  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value && *value)
-      return std::string("the locale ") + value + " (" + variable + ")";
-  }
-  return "no locale set";
-}

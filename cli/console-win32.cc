@@ -103,7 +103,3 @@ const std::atomic<bool>* InstallStopHandler() {
   SetConsoleCtrlHandler(RequestStop, TRUE);
   return &stopFlag;
 }
-
-std::string DescribeDefaultCodePage() {
-  return "the system's ANSI code page";
-}

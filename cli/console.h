@@ -35,10 +35,6 @@ bool IsExistingFile(const PathString& path);
 // long as the process; the run ends after the file in hand.
 const std::atomic<bool>* InstallStopHandler();
 
-// Where the default code page comes from, for --help ("the locale
-// ru_RU.UTF-8", "the ANSI code page").
-std::string DescribeDefaultCodePage();
-
 // The whole command line: arguments without the program name. Returns the
 // exit status.
 int RunSongwright(const std::vector<PathString>& arguments);

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "cli/console.h"
+#include "cli/json.h"
+#include "cli/show.h"
 #include "engine/engine.h"
 #include "engine/suggest.h"
 
@@ -51,7 +53,7 @@ std::string Padded(std::string text, size_t width) {
 std::string SampleLine(const CodePageGuess& guess) {
   std::string line = "Samples decoded as " + std::to_string(guess.codePage) + ":";
   for (size_t i = 0; i < guess.samples.size(); ++i)
-    line += std::string(i ? ", " : " ") + "\"" + WideToUtf8(guess.samples[i]) + "\"";
+    line += std::string(i ? ", " : " ") + "\"" + ShowText(guess.samples[i]) + "\"";
   return line + "\n";
 }
 
@@ -64,7 +66,7 @@ SuggestionPool CollectFromFiles(const std::vector<PathString>& files) {
 
 }  // namespace
 
-int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage) {
+int RunSuggestion(const std::vector<PathString>& paths, bool json) {
   ScanState scan;
   for (const PathString& path : paths) {
     if (!IsExistingFolder(path)) {
@@ -79,7 +81,7 @@ int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage)
     if (!scan.thread) {
       delete job;
       DestroyNotifyTarget(target);
-      WriteErr("songwright: could not start a thread\n");
+      WriteMessage(json, "error", "could not start a thread");
       return 1;
     }
     RunNotificationLoop(target, HandleScan, &scan);
@@ -90,15 +92,56 @@ int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage)
   const SuggestionPool pool = CollectFromFiles(scan.files);
   const std::vector<CodePageGuess> ranking = RankCodePages(pool);
   const bool sure = IsSure(ranking);
+  // The conclusion, and what a run without -c does instead.
+  std::string conclusion, advice;
+  if (sure) {
+    conclusion = "Suggested: --codepage " + std::to_string(ranking[0].codePage);
+    advice =
+        "That page repairs every file through it; a run without -c (the default, --codepage "
+        "auto) decides the page per album instead, for a library that mixes pages.";
+  } else {
+    conclusion = pool.highByteCount < kMinimumHighBytes
+                     ? "Not sure: too little text to judge (" + std::to_string(pool.highByteCount) +
+                           " bytes at or above 0x80)."
+                     : "Not sure: no code page reads clearly better than the others.";
+    advice =
+        "A run without -c (the default, --codepage auto) decides the page per album and leaves "
+        "an album it is not sure of as it is; or name the page with --codepage.";
+  }
+
+  // The pages worth naming: the first few that read as text at all.
+  constexpr size_t kShown = 6;
+  std::size_t shown = 0;
+  while (shown < ranking.size() && shown < kShown && (shown == 0 || ranking[shown].score > 0))
+    ++shown;
+  if (json) {
+    std::string text;
+    for (size_t i = 0; i < shown; ++i) {
+      const CodePageGuess& guess = ranking[i];
+      text += "{\"type\":\"codepage\",\"codepage\":" + std::to_string(guess.codePage) +
+              ",\"name\":" + JsonString(CodePageName(guess.codePage)) +
+              ",\"score\":" + JsonDecimal(guess.score) +
+              ",\"confidence\":" + JsonDecimal(guess.confidence) + ",\"samples\":[";
+      for (size_t k = 0; k < guess.samples.size(); ++k)
+        text += (k ? "," : "") + JsonString(guess.samples[k]);
+      text += "]}\n";
+    }
+    text += "{\"type\":\"summary\",\"summary\":" + JsonString(conclusion) +
+            ",\"advice\":" + JsonString(advice) + ",\"bytes\":" + std::to_string(pool.byteCount) +
+            ",\"files\":" + std::to_string(pool.fileCount) +
+            ",\"high_bytes\":" + std::to_string(pool.highByteCount) +
+            ",\"suggested\":" + (sure ? std::to_string(ranking[0].codePage) : std::string("null")) +
+            "}\n";
+    WriteOut(text);
+    FlushOut();
+    return 0;
+  }
+
   std::string text = "Code page ranking for " + std::to_string(pool.byteCount) +
                      " bytes of text in " + std::to_string(pool.fileCount) +
                      (pool.fileCount == 1 ? " file" : " files") + ":\n";
-  // The pages worth naming: the first few that read as text at all.
-  constexpr size_t kShown = 6;
-  for (size_t i = 0; i < ranking.size() && i < kShown; ++i) {
+  for (size_t i = 0; i < shown; ++i) {
     const CodePageGuess& guess = ranking[i];
-    if (i > 0 && guess.score <= 0)
-      break;
     text += "  " + Padded(std::to_string(guess.codePage), 4) + "  " +
             Padded("(" + std::string(CodePageName(guess.codePage)) + ")", 23) + "score " +
             Decimal(guess.score);
@@ -110,31 +153,9 @@ int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage)
     if (!ranking[i].samples.empty())
       text += SampleLine(ranking[i]);
   }
-  if (sure) {
-    text += "Suggested: --codepage " + std::to_string(ranking[0].codePage) + "\n";
-    if (RanksClearlyBelow(ranking, localeCodePage)) {
-      text += "The default code page here, " + std::to_string(localeCodePage) +
-              ", reads this library clearly worse.\n";
-    }
-  } else if (pool.highByteCount < kMinimumHighBytes) {
-    text += "Not sure: too little text to judge (" + std::to_string(pool.highByteCount) +
-            " bytes at or above 0x80). Name the page with --codepage.\n";
-  } else {
-    text +=
-        "Not sure: no code page reads clearly better than the others. Name the page with "
-        "--codepage.\n";
-  }
-  WriteOut(text);
+  WriteOut(text + conclusion + "\n" + advice + "\n");
   FlushOut();
   return 0;
-}
-
-std::string CodePageHint(const std::vector<PathString>& files, unsigned localeCodePage) {
-  const std::vector<CodePageGuess> ranking = RankCodePages(CollectFromFiles(files));
-  if (!RanksClearlyBelow(ranking, localeCodePage))
-    return std::string();
-  return "Hint: this library reads better as code page " + std::to_string(ranking[0].codePage) +
-         " than " + std::to_string(localeCodePage) + "; see songwright --suggest.\n";
 }
 
 // Formatted by hand, whatever the locale's decimal point.

@@ -8,12 +8,10 @@
 
 // Finds the files of `paths` as a repair does (folders walked, files taken as
 // they are), reads them read-only and prints the ranking, samples and, when
-// sure, the page to use. Writes no file; returns 0.
-int RunSuggestion(const std::vector<PathString>& paths, unsigned localeCodePage);
-
-// The one-line hint for a run on `files` with the locale's default page, or
-// empty when that page does not rank clearly below another.
-std::string CodePageHint(const std::vector<PathString>& files, unsigned localeCodePage);
+// sure, the page to use, with what the automatic mode (a run without -c)
+// does instead. With `json` each page and the conclusion are objects. Writes
+// no file; returns 0.
+int RunSuggestion(const std::vector<PathString>& paths, bool json = false);
 
 // "0.93": two decimals, whatever the locale's decimal point.
 std::string Decimal(double value);

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/json.h"
+#include "cli/show.h"
 #include "engine/journal.h"
 #include "engine/save.h"
 #include "engine/side-journal.h"
@@ -32,8 +34,37 @@ PathString ShownPath(const JournalRun& run, const PathString& path) {
 std::string JoinedPaths(const JournalRun& run) {
   std::string text;
   for (const PathString& path : run.paths)
-    text += (text.empty() ? "" : ", ") + PathForDisplay(path);
+    text += (text.empty() ? "" : ", ") + ShowPath(path);
   return text;
+}
+
+// {"type":"run",...}: the paths as a list, and their bytes beside them when
+// one is not valid Unicode.
+std::string JsonRun(const JournalRun& run) {
+  std::string paths, hex;
+  bool lossy = false;
+  for (const PathString& path : run.paths) {
+    paths += (paths.empty() ? "" : ",") + JsonString(PathForDisplay(path));
+    hex += std::string(hex.empty() ? "" : ",") + "\"" + PathHex(path) + "\"";
+    lossy = lossy || !IsValidUnicode(path);
+  }
+  return "{\"type\":\"run\",\"id\":" + JsonString(run.id) +
+         ",\"started\":" + JsonString(FormatTime(run.started, "%Y-%m-%dT%H:%M:%SZ")) +
+         ",\"files\":" + std::to_string(run.saveCount) + ",\"paths\":[" + paths + "]" +
+         (lossy ? ",\"paths_bytes\":[" + hex + "]" : std::string()) +
+         ",\"undone\":" + (run.undone ? "true" : "false") + "}\n";
+}
+
+// One file of an undo: restored, or left alone for `reason`.
+void ReportRestore(bool json, const PathString& shown, bool ok, const std::string& reason) {
+  if (json) {
+    WriteOut("{\"type\":\"file\"," + JsonPath("file", shown) + ",\"outcome\":" +
+             (ok ? "\"restored\"" : "\"left alone\",\"issue\":" + JsonString(reason)) + "}\n");
+  } else if (ok) {
+    WriteOut("restored\t" + ShowPath(shown) + "\n");
+  } else {
+    WriteOut("left alone\t" + ShowPath(shown) + "\t" + reason + "\n");
+  }
 }
 
 std::string Plural(std::size_t count, const char* one) {
@@ -44,21 +75,27 @@ std::string Plural(std::size_t count, const char* one) {
 
 // --- Listing and undoing -----------------------------------------------------
 
-int ListRuns(const PathString& stateFolder) {
+int ListRuns(const PathString& stateFolder, bool json) {
   const std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kCount);
+  if (json) {
+    for (const JournalRun& run : runs)
+      WriteOut(JsonRun(run));
+    return 0;
+  }
   if (runs.empty()) {
     WriteOut("No runs recorded\n");
     return 0;
   }
   for (const JournalRun& run : runs) {
-    WriteOut(run.id + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
+    WriteOut(ShowText(run.id) + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
              Plural(run.saveCount, "file") + "  " + JoinedPaths(run) +
              (run.undone ? "  (undone)" : "") + "\n");
   }
   return 0;
 }
 
-int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop) {
+int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop,
+            bool json) {
   // Batches a run left unfinished are finished first.
   RecoverUnfinishedRuns(stateFolder);
   std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kHeader);
@@ -70,8 +107,9 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
   if (run && !ReadJournalRun(run->file, JournalDepth::kFull, run))
     run = nullptr;
   if (!run) {
-    WriteErr(id.empty() ? "songwright: no run to undo (see --list-runs)\n"
-                        : "songwright: no run " + id + " (see --list-runs)\n");
+    WriteMessage(json, "error",
+                 id.empty() ? "no run to undo (see --list-runs)"
+                            : "no run " + (json ? id : ShowText(id)) + " (see --list-runs)");
     return 2;
   }
   std::size_t restored = 0, leftAlone = 0;
@@ -82,7 +120,7 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     if (stop && stop->load())
       break;
     const SaveRecord& record = saved->record;
-    const std::string shown = PathForDisplay(ShownPath(*run, saved->path));
+    const PathString shown = ShownPath(*run, saved->path);
     std::uint64_t size = 0;
     std::uint32_t asRepaired = 0, asOriginal = 0;
     const PathString target = ResolveFileLinks(saved->path);
@@ -91,7 +129,8 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     EditStream stream(saved->path, target);
     NativeFile* file = stream.OriginalFile();
     const bool repaired =
-        ok && file && FileChecksum(file, record.offset, record.repairedLength, &size, &asRepaired) &&
+        ok && file &&
+        FileChecksum(file, record.offset, record.repairedLength, &size, &asRepaired) &&
         size == record.repairedSize && asRepaired == record.repairedChecksum;
     const bool original =
         ok && file && !repaired &&
@@ -112,20 +151,22 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
       ok = false;
       issue = "changed since the run";
     }
-    if (ok) {
-      ++restored;
-      WriteOut("restored\t" + shown + "\n");
-    } else {
-      ++leftAlone;
-      WriteOut("left alone\t" + shown + "\t" + issue + "\n");
-    }
+    ++(ok ? restored : leftAlone);
+    ReportRestore(json, shown, ok, issue);
   }
   EndSideFileIndex();
   const bool stopped = stop && stop->load();
   std::string summary = "Restored " + Plural(restored, "file");
   if (leftAlone)
     summary += ", left " + Plural(leftAlone, "file") + " as they are";
-  WriteOut(summary + "\n");
+  if (json) {
+    WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
+             ",\"run\":" + JsonString(run->id) + ",\"restored\":" + std::to_string(restored) +
+             ",\"left_alone\":" + std::to_string(leftAlone) +
+             ",\"stopped\":" + (stopped ? "true" : "false") + "}\n");
+  } else {
+    WriteOut(summary + "\n");
+  }
   if (stopped)
     return 130;
   if (leftAlone)

@@ -8,9 +8,12 @@
 
 #include "engine/engine.h"
 
-// `--list-runs`: the runs with their id, time, folder and file count.
-int ListRuns(const PathString& stateFolder);
+// `--list-runs`: the runs with their id, time, folder and file count; with
+// `json` one object per run.
+int ListRuns(const PathString& stateFolder, bool json = false);
 
 // `--undo [RUN]`: restores the files of the run (the last one not yet undone
-// when `run` is empty). Files changed since the run are left alone.
-int UndoRun(const PathString& stateFolder, const std::string& run, const std::atomic<bool>* stop);
+// when `run` is empty). Files changed since the run are left alone. With
+// `json` every file and the summary are objects.
+int UndoRun(const PathString& stateFolder, const std::string& run, const std::atomic<bool>* stop,
+            bool json = false);

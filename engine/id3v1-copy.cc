@@ -1,5 +1,8 @@
 // The ID3v1 copy: ID3v1 fields go into ID3v2 fields that are missing or
-// empty; a field that ID3v1 leaves empty (or 0) changes nothing.
+// empty; a field that ID3v1 leaves empty (or 0) changes nothing. Every field
+// copied is a change a preview shows (empty before, the copied text after),
+// whether or not it is re-decoded; only a re-decoded one makes the file need
+// a save.
 #include "engine/id3v1-copy.h"
 
 #include <memory>
@@ -14,15 +17,13 @@ namespace {
 
 // A comment repaired like any copied field, since it is new.
 void RedecodeComment(const TagLib::String& value, const Redecoding& redecoding, bool* changed,
-                     std::vector<FrameChange>* changes, TagLib::ID3v2::CommentsFrame* comment) {
+                     TagLib::ID3v2::CommentsFrame* comment) {
   const TagLib::String redecoded = Redecode(value, redecoding);
   if (value.isAscii() || (redecoding.automatic && redecoded == value))
     return;
   *changed = true;
   comment->setTextEncoding(TagLib::String::UTF16);
   comment->setText(redecoded);
-  if (changes)
-    changes->push_back(FrameChange{"COMM", value.toWString(), comment->text().toWString()});
 }
 
 // A new frame holding an ID3v1 field, re-decoded when it holds code-page
@@ -30,11 +31,13 @@ void RedecodeComment(const TagLib::String& value, const Redecoding& redecoding, 
 bool Id3v1Frame(const std::string& id, const TagLib::String& value, const Redecoding& redecoding,
                 bool* changed, std::vector<FrameChange>* changes, OutputFrame* out) {
   std::unique_ptr<TagLib::ID3v2::Frame> frame;
+  std::wstring copied;  // the text as the new frame holds it
   if (id == "COMM") {
     auto* comment = new TagLib::ID3v2::CommentsFrame(TagLib::String::Latin1);
     frame.reset(comment);
     comment->setText(value);
-    RedecodeComment(value, redecoding, changed, changes, comment);
+    RedecodeComment(value, redecoding, changed, comment);
+    copied = comment->text().toWString();
   } else {
     auto* text = new TagLib::ID3v2::TextIdentificationFrame(
         TagLib::ByteVector(id.data(), static_cast<unsigned int>(id.size())),
@@ -43,8 +46,14 @@ bool Id3v1Frame(const std::string& id, const TagLib::String& value, const Redeco
     text->setText(value);
     TagLib::ID3v2::FrameList list;
     list.append(text);
-    FixTextFrames(list, redecoding, *changed, changes);
+    FixTextFrames(list, redecoding, *changed);
+    std::vector<std::wstring> fields;
+    for (const TagLib::String& field : text->fieldList())
+      fields.push_back(field.toWString());
+    copied = DescribeFields(fields);
   }
+  if (changes)
+    changes->push_back(FrameChange{id, std::wstring(), copied});
   out->kind = OutputFrame::kFromId3v1;
   out->id = id;
   return ReadTagLibFrame(*frame, &out->frame);

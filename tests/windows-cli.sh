@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows command line under Wine: the options, exit codes and output of
-# the Linux one, the ANSI code page as its default, and programs that import
-# nothing but Windows' own DLLs.
+# the Linux one, the automatic mode as its default whatever the ANSI code
+# page, and programs that import nothing but Windows' own DLLs.
 #   windows-cli.sh SONGWRIGHT_EXE MAKE_LIBRARY [OTHER_EXE ...]
 set -uo pipefail
 exe=$1 make_library=$2
@@ -46,13 +46,20 @@ grep -q "^would fix	Z:.*\\\\Mixed\\\\txxx.mp3$" "$work/out" ||
 diff -r "$work/before" "$work/music" >/dev/null || fail "a preview touched files"
 
 expect_status 0 --help
-grep -q "This run uses 1251" "$work/out" || fail "--help does not name the ANSI code page 1251"
+grep -q "This run decides the code page per album unless -c names a page" "$work/out" ||
+  fail "--help does not say that the run decides per album"
 expect_status 0 --version
 
-# Without --codepage the ANSI code page (1251 here) decodes the tags. The
-# truncated tag holds text to repair but cannot be kept whole: reported, and
-# again on the second run, which finds nothing else.
-expect_status 1 "$(windows_path "$work/music")"
+# Without --codepage each album's text decides its page, as on Linux.
+expect_status 0 -n "$(windows_path "$work/music")"
+grep -q "^album	Kino	cp1251 (Cyrillic, " "$work/out" ||
+  fail "the automatic preview does not decide cp1251 for Kino: $(cat "$work/out")"
+grep -q "^album	Broken	leave as it is: not sure" "$work/out" ||
+  fail "the automatic preview does not leave Broken: $(cat "$work/out")"
+
+# -c names the page. The truncated tag holds text to repair but cannot be
+# kept whole: reported, and again on the second run, which finds nothing else.
+expect_status 1 -c 1251 "$(windows_path "$work/music")"
 [ "$(tail -n 1 "$work/out")" = "Successfully fixed 9 files, couldn't fix 1 file" ] ||
   fail "unexpected summary: $(tail -n 1 "$work/out")"
 grep -q "^fixed	Kino\\\\01 no padding.mp3$" "$work/out" || fail "no line for Kino\\01 no padding.mp3"

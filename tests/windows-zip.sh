@@ -33,7 +33,7 @@ grep -q "songwright.exe --undo" "$folder/README.txt" || fail "README.txt does no
 windows_music="Z:${work//\//\\}\\music"
 (cd "$folder" && LC_ALL=ru_RU.UTF-8 wine songwright.exe --version) >"$work/out" 2>&1
 grep -q "^songwright " "$work/out" || fail "songwright.exe --version: $(cat "$work/out")"
-(cd "$folder" && LC_ALL=ru_RU.UTF-8 wine songwright.exe -q "$windows_music") >"$work/out" 2>&1
+(cd "$folder" && LC_ALL=ru_RU.UTF-8 wine songwright.exe -q -c 1251 "$windows_music") >"$work/out" 2>&1
 [ "$(tail -n 1 "$work/out")" = "Successfully fixed 9 files, couldn't fix 1 file" ] ||
   fail "unexpected summary from the unpacked songwright.exe: $(cat "$work/out")"
 
