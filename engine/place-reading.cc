@@ -40,10 +40,6 @@ bool ReadsAllCleanly(const SuggestionPool& file, unsigned codePage) {
   return true;
 }
 
-// A file needs a page of its own only when it reads this many bits better
-// through it than as stored, as an album needs its page.
-constexpr double kOwnPageMarginBits = 24;
-
 // What a file's text costs through each page, in bits, where each of its
 // texts may be left as stored at the place margin (as ReadPlace leaves it);
 // kLeaveText holds the cost of all of it as stored.
@@ -67,16 +63,14 @@ std::map<unsigned, double> FileCosts(const SuggestionPool& file) {
   return costs;
 }
 
-// The page, other than the album's, that reads the file best, among
-// `candidates` (every page when null); kLeaveText when there is none.
+// The page of `candidates`, other than the album's, that reads the file
+// best; kLeaveText when there is none.
 unsigned BestOtherPage(const std::map<unsigned, double>& costs, unsigned albumPage,
-                       const std::vector<unsigned>* candidates) {
+                       const std::vector<unsigned>& candidates) {
   unsigned best = kLeaveText;
   double bestBits = 0;
   for (const auto& [page, bits] : costs) {
-    const bool candidate =
-        !candidates ||
-        std::find(candidates->begin(), candidates->end(), page) != candidates->end();
+    const bool candidate = std::find(candidates.begin(), candidates.end(), page) != candidates.end();
     if (page == kLeaveText || page == albumPage || !candidate)
       continue;
     if (best == kLeaveText || bits < bestBits) {
@@ -197,12 +191,12 @@ FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bo
     return reading;
   std::map<unsigned, double> costs = FileCosts(file);
   const double album = costs[albumPage], western = costs[kLeaveText];
-  // A page of its own, clear of the album's page and of Western text; or,
-  // with less text, one the album's other tracks clearly need.
-  const unsigned own = BestOtherPage(costs, albumPage, nullptr);
-  const unsigned track = BestOtherPage(costs, albumPage, &trackPages);
-  if (own != kLeaveText && costs[own] + kFileMarginBits <= album &&
-      costs[own] + kOwnPageMarginBits <= western) {
+  // A page of its own, which the file's text alone decides as an album's
+  // would be decided, and which reads it clearly better than the album's
+  // page; or, with less text, one the album's other tracks clearly need.
+  const unsigned own = DecideAlbum(file).codePage;
+  const unsigned track = BestOtherPage(costs, albumPage, trackPages);
+  if (own != kLeaveText && own != albumPage && costs[own] + kFileMarginBits <= album) {
     reading.codePage = own;
   } else if (track != kLeaveText && costs[track] + kFileMarginBits <= album &&
              costs[track] + kFileMarginBits <= western) {
