@@ -90,7 +90,25 @@ std::string JsonAlbum(const AlbumDecision& decision, const PathString& name) {
   line += ",\"confidence\":" + JsonDecimal(decision.confidence);
   if (!decision.sample.empty())
     line += ",\"sample\":" + JsonString(decision.sample);
+  std::string tracks;
+  for (unsigned page : decision.trackCodePages) {
+    if (page != decision.codePage && !decision.overridden)
+      tracks += (tracks.empty() ? "" : ",") + std::to_string(page);
+  }
+  if (!tracks.empty())
+    line += ",\"track_codepages\":[" + tracks + "]";
   return line + "}\n";
+}
+
+// "cp1251, cp1250": the pages some of the album's tracks clearly need, when
+// they are not all the album's own.
+std::string TrackPages(const AlbumDecision& decision) {
+  std::string pages;
+  for (unsigned page : decision.trackCodePages) {
+    if (page != decision.codePage)
+      pages += (pages.empty() ? "cp" : ", cp") + std::to_string(page);
+  }
+  return decision.overridden ? std::string() : pages;
 }
 
 }  // namespace
@@ -107,12 +125,14 @@ void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
   const std::string shown = ShowPath(name);
   const std::string sample =
       decision.sample.empty() ? std::string() : "\t\"" + ShowText(decision.sample) + "\"";
+  const std::string tracks = TrackPages(decision);
   if (!report.preview) {
     if (decision.unsure) {
       WriteErr("songwright: left as it is, no code page reads it clearly better: " + shown +
                " (best guess " + std::to_string(decision.bestCodePage) + ", confidence " +
-               Decimal(decision.confidence) + "); name one with --album-codepage '" + shown +
-               "=PAGE'\n");
+               Decimal(decision.confidence) + ")" +
+               (tracks.empty() ? "" : "; tracks that clearly need a page get it (" + tracks + ")") +
+               "; name one with --album-codepage '" + shown + "=PAGE'\n");
     }
     return;
   }
@@ -133,5 +153,7 @@ void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
     line += "leave as it is: reads as Western text (" + ShowText(decision.language) +
             "), confidence " + Decimal(decision.confidence);
   }
+  if (!tracks.empty())
+    line += "; tracks that clearly need their own page: " + tracks;
   WriteOut(line + sample + "\n");
 }

@@ -113,9 +113,13 @@ const char* OutcomeWord(const RunState& run, unsigned message) {
 
 void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) {
   const Options& options = run->options;
+  // A preview names the files it leaves as stored for a reason of their
+  // own (a Western track in a Russian album) beside those it would fix.
+  const bool noted = options.preview && !outcome.readingNote.empty();
   if ((options.quiet && message != WM_FIX_FAILED) ||
-      (!options.verbose && message == WM_FIX_NOT_NEEDED))
+      (!options.verbose && !noted && message == WM_FIX_NOT_NEEDED))
     return;
+  const bool showNote = (options.preview || options.verbose) && !outcome.readingNote.empty();
   ClearProgress(run);
   const std::string word = OutcomeWord(*run, message);
   const PathString shown = ShownPath(*run, outcome.path);
@@ -126,6 +130,8 @@ void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) 
       line += ",\"issue\":" + JsonString(outcome.issue);
     if (!outcome.detail.empty())
       line += ",\"detail\":" + JsonString(outcome.detail);
+    if (showNote)
+      line += ",\"note\":" + JsonString(outcome.readingNote);
     if (options.preview && message == WM_FIX_SUCCEEDED) {
       line += ",\"frames\":[";
       for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
@@ -147,6 +153,10 @@ void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) 
     // With -v, what stood in the way of a save, indented below the file.
     if (options.verbose && !outcome.detail.empty())
       line += "  " + ShowText(outcome.detail) + "\n";
+    // Why the file is not read through its album's page, or some of its
+    // text stays as stored.
+    if (showNote)
+      line += "  (" + ShowText(outcome.readingNote) + ")\n";
     // A preview shows each frame as it reads today and as it would read; a
     // field the repair fills (an ID3v1 copy) was empty.
     for (const FrameChange& change : outcome.changes) {

@@ -65,16 +65,25 @@ struct PageReading {
 // album shows it: letters beyond Latin-1 for the Latin pages.
 Script PageScript(unsigned codePage) {
   switch (codePage) {
-    case 1251: return Script::kCyrillic;
-    case 1253: return Script::kGreek;
-    case 1255: return Script::kHebrew;
-    case 1256: return Script::kArabic;
-    case 874: return Script::kThai;
-    case 949: return Script::kHangul;
-    case 932: return Script::kKana;
+    case 1251:
+      return Script::kCyrillic;
+    case 1253:
+      return Script::kGreek;
+    case 1255:
+      return Script::kHebrew;
+    case 1256:
+      return Script::kArabic;
+    case 874:
+      return Script::kThai;
+    case 949:
+      return Script::kHangul;
+    case 932:
+      return Script::kKana;
     case 936:
-    case 950: return Script::kHan;
-    default: return Script::kLatin;
+    case 950:
+      return Script::kHan;
+    default:
+      return Script::kLatin;
   }
 }
 

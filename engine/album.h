@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/language-costs.h"  // TextCostBits
-#include "engine/path.h"  // FolderOf, which names an album's folder
+#include "engine/path.h"            // FolderOf, which names an album's folder
 #include "engine/platform.h"
 #include "engine/suggest.h"
 
@@ -51,4 +51,3 @@ std::wstring DecodeUtf8(const std::string& bytes);
 
 // Decides from the pooled text; texts that are UTF-8 do not count.
 AlbumDecision DecideAlbum(const SuggestionPool& pool);
-

@@ -47,7 +47,6 @@ constexpr unsigned char kSeparator = 0, kPunctuation = 1, kSymbol = 2, kUndefine
 // symbols beyond ASCII, and bytes the page does not define.
 constexpr unsigned kPunctuationCost = 6 * 8, kSymbolCost = 12 * 8, kUndefinedCost = 24 * 8;
 
-
 // An ASCII word in the text of any language may be a foreign word; it costs
 // then what English gives it and this much for the switch.
 constexpr unsigned kForeignWordCost = 3 * 8;
@@ -128,8 +127,7 @@ const signed char* CaseTable(unsigned codePage) {
       std::array<signed char, 256>& table = built[model.codePage];
       for (int b = 0; b < 256; ++b) {
         const std::wstring c = DecodeCodePage(model.codePage, std::string(1, char(b)));
-        table[std::size_t(b)] =
-            c.size() != 1 ? 0 : IsUpper(c[0]) ? 1 : IsLower(c[0]) ? -1 : 0;
+        table[std::size_t(b)] = c.size() != 1 ? 0 : IsUpper(c[0]) ? 1 : IsLower(c[0]) ? -1 : 0;
       }
     }
     return built;

@@ -70,7 +70,8 @@ unsigned BestOtherPage(const std::map<unsigned, double>& costs, unsigned albumPa
   unsigned best = kLeaveText;
   double bestBits = 0;
   for (const auto& [page, bits] : costs) {
-    const bool candidate = std::find(candidates.begin(), candidates.end(), page) != candidates.end();
+    const bool candidate =
+        std::find(candidates.begin(), candidates.end(), page) != candidates.end();
     if (page == kLeaveText || page == albumPage || !candidate)
       continue;
     if (best == kLeaveText || bits < bestBits) {
@@ -123,9 +124,9 @@ PlaceRepair RepairChapter(const Id3v2Frame& chapter, int version, const FileRead
     frame.id = embedded.id;
     frame.data = embedded.data;
     const PlaceRepair result =
-        embedded.flags == 0 ? RepairFramePlaces(frame, embedded.id, version, reading,
-                                                &innerChanges, &repaired)
-                            : PlaceRepair::kUnchanged;
+        embedded.flags == 0
+            ? RepairFramePlaces(frame, embedded.id, version, reading, &innerChanges, &repaired)
+            : PlaceRepair::kUnchanged;
     if (result == PlaceRepair::kFailed)
       return result;
     if (result == PlaceRepair::kUnchanged) {
@@ -264,4 +265,43 @@ PlaceRepair RepairFramePlaces(const Id3v2Frame& frame, const std::string& id, in
   if (changes)
     changes->push_back(FrameChange{id, DescribeFields(before), DescribeFields(after)});
   return PlaceRepair::kChanged;
+}
+
+FileReading ReadingOfFile(const Id3v2Layout& layout, const std::vector<std::string>& id3v1Fields,
+                          const Redecoding& redecoding, std::size_t* placesLeft) {
+  SuggestionPool pool;
+  pool.distinctTexts = true;
+  CollectFromLayout(layout, &pool);
+  for (std::size_t i = 0; i < id3v1Fields.size(); ++i)
+    CollectLatin1Text(id3v1Fields[i], i == 0, &pool);
+  FileReading reading =
+      DecideFileReading(pool, redecoding.codePage, redecoding.named, redecoding.trackCodePages);
+  reading.placesLeft = placesLeft;
+  return reading;
+}
+
+namespace {
+
+std::wstring PageName(unsigned codePage) {
+  return L"cp" + std::to_wstring(codePage);
+}
+
+}  // namespace
+
+std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft) {
+  const unsigned own = reading.codePage, album = reading.albumCodePage;
+  if (own != album && own == kLeaveText)
+    return L"left as stored: its text reads clearly better so than through " + PageName(album);
+  if (own != album && album == kLeaveText)
+    return L"read through " + PageName(own) + L": its own text needs that page";
+  if (own != album)
+    return L"read through " + PageName(own) + L", not its album's " + PageName(album) +
+           L": its own text reads clearly better so";
+  if (placesLeft == 0)
+    return std::wstring();
+  return placesLeft == 1
+             ? L"1 text left as stored: it reads clearly better so than through " + PageName(own)
+             : std::to_wstring(placesLeft) +
+                   L" texts left as stored: they read clearly better so than through " +
+                   PageName(own);
 }

@@ -49,6 +49,16 @@ void CollectLatin1Text(const std::string& bytes, bool isTitle, SuggestionPool* p
 FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bool named,
                               const std::vector<unsigned>& trackPages);
 
+// The reading of one file from its tag's layout and its ID3v1 fields
+// (title first), in an album read as `redecoding` says; `placesLeft` counts
+// the places left as stored.
+FileReading ReadingOfFile(const Id3v2Layout& layout, const std::vector<std::string>& id3v1Fields,
+                          const Redecoding& redecoding, std::size_t* placesLeft);
+
+// Why the file is not read through its album's page, or how many of its
+// texts stay as stored, for the preview; empty when neither.
+std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft);
+
 // What one place's stored text reads as; the stored text when it stays.
 std::wstring ReadPlace(const std::wstring& stored, const FileReading& reading);
 

@@ -10,6 +10,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
+#include "engine/album.h"
 #include "engine/engine.h"
 #include "engine/id3v1-copy.h"
 #include "engine/id3v2-layout.h"
@@ -19,7 +20,6 @@
 #include "engine/save.h"
 #include "engine/tag-compose.h"
 #include "engine/tag-convert.h"
-#include "engine/album.h"
 
 const wchar_t kIssueCouldNotOpen[] = L"Couldn't open file";
 const wchar_t kIssueCouldNotSave[] = L"Couldn't save changes";
@@ -242,41 +242,6 @@ bool HoldsMoreLatin1Text(const TagLib::ID3v2::Tag& taglibTag, const Id3v2Layout&
   return seen > held;
 }
 
-// The file's own text decides whether it is read through its album's page.
-FileReading ReadingOfFile(const Id3v2Layout& layout, const TagLib::ID3v1::Tag* id3v1,
-                          const Redecoding& redecoding, std::size_t* placesLeft) {
-  SuggestionPool pool;
-  pool.distinctTexts = true;
-  CollectFromLayout(layout, &pool);
-  if (id3v1) {
-    CollectLatin1Text(id3v1->title().to8Bit(false), true, &pool);
-    CollectLatin1Text(id3v1->artist().to8Bit(false), false, &pool);
-    CollectLatin1Text(id3v1->album().to8Bit(false), false, &pool);
-    CollectLatin1Text(id3v1->comment().to8Bit(false), false, &pool);
-  }
-  FileReading reading = DecideFileReading(pool, redecoding.codePage, redecoding.named,
-                                          redecoding.trackCodePages);
-  reading.placesLeft = placesLeft;
-  return reading;
-}
-
-std::wstring PageName(unsigned codePage) {
-  return codePage == kLeaveText ? L"as stored" : L"through " + std::to_wstring(codePage);
-}
-
-std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft) {
-  if (reading.codePage != reading.albumCodePage) {
-    return reading.codePage == kLeaveText
-               ? L"left as stored: its text reads better so than " + PageName(reading.albumCodePage)
-               : L"read " + PageName(reading.codePage) + L", not " +
-                     PageName(reading.albumCodePage) + L" as its album: its text reads better so";
-  }
-  if (placesLeft == 0)
-    return std::wstring();
-  return std::to_wstring(placesLeft) + (placesLeft == 1 ? L" text" : L" texts") +
-         L" left as stored: they read better so than " + PageName(reading.codePage);
-}
-
 // Decides the repair, and for a real run composes and checks the tag it
 // writes. Every frame the repair does not re-decode keeps its stored bytes
 // (in version 2.4 form); TagLib renders each re-decoded frame.
@@ -304,7 +269,13 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
   FileReading reading;
   Redecoding forId3v1 = redecoding;
   if (redecoding.automatic) {
-    reading = ReadingOfFile(tag.layout, id3v1, redecoding, &placesLeft);
+    std::vector<std::string> id3v1Fields;
+    if (id3v1) {
+      for (const TagLib::String& field :
+           {id3v1->title(), id3v1->artist(), id3v1->album(), id3v1->comment()})
+        id3v1Fields.push_back(field.to8Bit(false));
+    }
+    reading = ReadingOfFile(tag.layout, id3v1Fields, redecoding, &placesLeft);
     forId3v1.codePage = reading.codePage;
   }
   bool changed = false;

@@ -76,8 +76,7 @@ void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool is
 
 void MergePool(SuggestionPool* into, const SuggestionPool& from) {
   for (const std::string& text : from.texts) {
-    const bool title =
-        std::find(from.titles.begin(), from.titles.end(), text) != from.titles.end();
+    const bool title = std::find(from.titles.begin(), from.titles.end(), text) != from.titles.end();
     AddSampleText(into, text, title);
   }
   into->fileCount += from.fileCount;

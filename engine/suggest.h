@@ -25,10 +25,10 @@ struct SuggestionPool {
   std::unordered_set<std::string> distinct;  // the texts, to find repeats
   std::size_t offered = 0;                   // texts offered, repeats included
   std::vector<std::string> texts;            // raw bytes as stored
-  std::vector<std::string> titles;  // the texts that are song titles
-  std::size_t byteCount = 0;        // bytes of all pooled texts
-  std::size_t highByteCount = 0;    // bytes at or above 0x80
-  std::size_t fileCount = 0;        // files that added text
+  std::vector<std::string> titles;           // the texts that are song titles
+  std::size_t byteCount = 0;                 // bytes of all pooled texts
+  std::size_t highByteCount = 0;             // bytes at or above 0x80
+  std::size_t fileCount = 0;                 // files that added text
   // Letters of real Unicode text (beyond Latin-1) per script, indexed by
   // Script (engine/suggest-letters.h): evidence of the album's language.
   std::vector<std::size_t> scriptLetters = std::vector<std::size_t>(16, 0);

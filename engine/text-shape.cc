@@ -58,8 +58,7 @@ bool IsUtf8WithC1(const std::string& bytes) {
 // of UTF-8 encoded twice: bytes 0x80-0x9F read as Latin-1 and encoded again.
 // It counts as a layer when what it holds is UTF-8 again.
 bool HoldsUtf8Again(const std::string& bytes, std::string* inner) {
-  return IsUtf8WithC1(bytes) && CollapseToBytes(DecodeUtf8(bytes), inner) &&
-         IsUtf8WithC1(*inner);
+  return IsUtf8WithC1(bytes) && CollapseToBytes(DecodeUtf8(bytes), inner) && IsUtf8WithC1(*inner);
 }
 
 }  // namespace

@@ -394,3 +394,29 @@ TEST(CommandLine, PreviewListsTheId3v1FieldsTheRunCopies) {
   EXPECT_NE(std::string::npos, RunCli({"-n", "-c", "1251", "--id3v2-version", "3", path})
                                    .out.find("  TYER  (empty)  \xE2\x86\x92  2001\n"));
 }
+
+// A compilation: the preview names the Western track it leaves as stored
+// among the Russian ones it would repair, in text and in JSON.
+TEST(CommandLine, PreviewSaysWhyATrackOfAnAlbumIsLeftAsStored) {
+  TempFolder folder;
+  folder.Write("Mix/1.mp3", Russian(kGruppaKrovi));
+  folder.Write("Mix/2.mp3", Russian(kZakroi));
+  folder.Write("Mix/3.mp3", Id3v2Tag({TextFrame("TIT2", "No\xEBl \xE0 Paris"), TextFrame("TPE1",
+                                                                                         "Rid\xED"
+                                                                                         "culo")}) +
+                                MpegFrames(4));
+  const std::string path = folder.path().string();
+  const Result text = RunCli({"-n", path});
+  EXPECT_EQ(0, text.status) << text.err;
+  const std::vector<std::string> lines = Lines(text.out);
+  const auto left = std::find(lines.begin(), lines.end(), "needs nothing\tMix/3.mp3");
+  ASSERT_NE(left, lines.end()) << text.out;
+  ASSERT_NE(left + 1, lines.end());
+  EXPECT_NE((left + 1)->find("left as stored"), std::string::npos) << *(left + 1);
+
+  const Result json = RunCli({"-n", "--json", path});
+  EXPECT_EQ(0, json.status) << json.err;
+  EXPECT_NE(json.out.find("\"file\":\"Mix/3.mp3\",\"outcome\":\"needs nothing\",\"note\":"),
+            std::string::npos)
+      << json.out;
+}

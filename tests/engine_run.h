@@ -11,9 +11,9 @@
 
 struct Received {
   unsigned message = 0;
-  PathString path;     // the found path or the outcome's path
-  std::wstring issue;  // the outcome's issue
-  std::wstring note;   // the outcome's reading note (automatic mode)
+  PathString path;                   // the found path or the outcome's path
+  std::wstring issue;                // the outcome's issue
+  std::wstring note;                 // the outcome's reading note (automatic mode)
   std::vector<FrameChange> changes;  // a preview's frames
   // WM_FIX_ALBUM_DECIDED: the album's folder (in `path`) and decision.
   unsigned codePage = 0;

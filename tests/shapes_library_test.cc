@@ -33,10 +33,8 @@ namespace {
 
 const std::wstring kRussian[] = {L"Звезда по имени Солнце", L"Спокойная ночь", L"Группа крови",
                                  L"Последний герой", L"Кукушка"};
-const std::wstring kPolish[] = {L"Dziwny jest ten świat", L"Czesław Niemen",
-                                L"Przeżyj to sam"};
-const std::wstring kGreek[] = {L"Τα παιδιά του Πειραιά", L"Μελίνα Μερκούρη",
-                               L"Ποτέ την Κυριακή"};
+const std::wstring kPolish[] = {L"Dziwny jest ten świat", L"Czesław Niemen", L"Przeżyj to sam"};
+const std::wstring kGreek[] = {L"Τα παιδιά του Πειραιά", L"Μελίνα Μερκούρη", L"Ποτέ την Κυριακή"};
 
 // How a shape stores a text: the frame's encoding byte and its bytes.
 using Store = std::function<std::string(const std::wstring&)>;
@@ -58,7 +56,9 @@ std::string Utf16Body(const std::wstring& text) {
   return body;
 }
 
-const Store kWidened = [](const std::wstring& t) { return Utf16Body(Widened1252(Encode(1251, t))); };
+const Store kWidened = [](const std::wstring& t) {
+  return Utf16Body(Widened1252(Encode(1251, t)));
+};
 const Store kSignExtended = [](const std::wstring& t) {
   return Utf16Body(SignExtended(Encode(1251, t)));
 };
@@ -196,8 +196,10 @@ void BuildLibrary(Library* library) {
                  {{"TIT2", kRussian[i]}});
   // A Spanish artist beside a Russian title: that one text reads better as stored.
   library->Add("Compilation",
-               {Stored("TIT2", Latin1In(1251), kRussian[4]), {"TPE1", Bytes("\0Rid\xED" "culo")}}, 3,
-               {{"TIT2", kRussian[4]}, {"TPE1", L"Ridículo"}});
+               {Stored("TIT2", Latin1In(1251), kRussian[4]),
+                {"TPE1", Bytes("\0Rid\xED"
+                               "culo")}},
+               3, {{"TIT2", kRussian[4]}, {"TPE1", L"Ridículo"}});
   library->Add("Compilation", {{"TIT2", Bytes("\0No\xEBl \xE0 Paris")}}, 3,
                {{"TIT2", L"Noël à Paris"}}, true);
   library->Add("Compilation", {Stored("TIT2", kUtf16, L"Café Müller")}, 3,
@@ -216,8 +218,10 @@ void BuildLibrary(Library* library) {
                true);
   library->Add("Right", {Stored("TIT2", kUtf8, L"Ça plane pour moi")}, 4,
                {{"TIT2", L"Ça plane pour moi"}}, true);
-  library->Add("Right", {{"TIT2", Bytes("\0Gr\xF6\xDF" "e aus K\xF6ln")}}, 3,
-               {{"TIT2", L"Größe aus Köln"}}, true);
+  library->Add("Right",
+               {{"TIT2", Bytes("\0Gr\xF6\xDF"
+                               "e aus K\xF6ln")}},
+               3, {{"TIT2", L"Größe aus Köln"}}, true);
   library->Add("Right", {Stored("TIT2", kUtf16, kRussian[0]), Stored("TPE1", kUtf8, kGreek[1])}, 4,
                {{"TIT2", kRussian[0]}, {"TPE1", kGreek[1]}}, true);
   library->Add("Right", {Stored("TIT2", kUtf16, L"\u201CQuoted\u201D \u2013 dash")}, 3,

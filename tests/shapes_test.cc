@@ -17,7 +17,8 @@
 using namespace shapes;
 
 TEST(TextShapes, EachWrongShapeComesBackToTheFirstWritersBytes) {
-  const std::string kino = Encode(1251, L"\u041C\u0443\u043C\u0438\u0439 \u0422\u0440\u043E\u043B\u043B\u044C");
+  const std::string kino =
+      Encode(1251, L"\u041C\u0443\u043C\u0438\u0439 \u0422\u0440\u043E\u043B\u043B\u044C");
   const std::string ljubav = Encode(1251, L"\u0409\u0443\u0431\u0430\u0432");  // 0x8A leads
   const std::wstring privet = L"\u041F\u0440\u0438\u0432\u0435\u0442";
   struct Case {
@@ -29,7 +30,8 @@ TEST(TextShapes, EachWrongShapeComesBackToTheFirstWritersBytes) {
   };
   const Case cases[] = {
       {"code-page bytes in Latin-1", Latin1(kino), ShapeKind::kBytes, kino, 0},
-      {"bytes widened as Windows-1252 read them", Widened1252(ljubav), ShapeKind::kBytes, ljubav, 0},
+      {"bytes widened as Windows-1252 read them", Widened1252(ljubav), ShapeKind::kBytes, ljubav,
+       0},
       {"bytes sign-extended", SignExtended(kino), ShapeKind::kBytes, kino, 0},
       {"bytes read as Latin-1, saved as UTF-8", FromUtf8(Utf8(Latin1(kino))), ShapeKind::kBytes,
        kino, 0},
@@ -40,8 +42,8 @@ TEST(TextShapes, EachWrongShapeComesBackToTheFirstWritersBytes) {
       {"Western UTF-8 stored as Latin-1", Latin1("Caf\xC3\xA9"), ShapeKind::kBytes, "Caf\xE9", 1},
       {"right Western text", L"Caf\u00E9 M\u00FCller", ShapeKind::kBytes, "Caf\xE9 M\xFCller", 0},
       {"right Cyrillic text", privet, ShapeKind::kUnicode, "", 0},
-      {"smart quotes beside a Polish letter", L"\u201EZa\u0142o\u017C\u201D",
-       ShapeKind::kUnicode, "", 0},
+      {"smart quotes beside a Polish letter", L"\u201EZa\u0142o\u017C\u201D", ShapeKind::kUnicode,
+       "", 0},
       {"ASCII", L"Kino", ShapeKind::kAscii, "", 0},
   };
   for (const Case& c : cases) {
@@ -87,8 +89,15 @@ TEST(PlaceReading, AFileTakesItsOwnPageOrIsLeftOnlyWhenItsTextSaysSoClearly) {
   AddSampleText(&polish, Encode(1250, L"Dziwny jest ten \u015Bwiat"), true);
   AddSampleText(&polish, Encode(1250, L"Czes\u0142aw Niemen"), false);
   AddSampleText(&western, "No\xEBl \xE0 Paris", true);
-  AddSampleText(&western, "Rid\xED" "culo", false);
-  AddSampleText(&russian, Encode(1251, L"\u0421\u043F\u043E\u043A\u043E\u0439\u043D\u0430\u044F \u043D\u043E\u0447\u044C"), true);
+  AddSampleText(&western,
+                "Rid\xED"
+                "culo",
+                false);
+  AddSampleText(
+      &russian,
+      Encode(1251,
+             L"\u0421\u043F\u043E\u043A\u043E\u0439\u043D\u0430\u044F \u043D\u043E\u0447\u044C"),
+      true);
 
   EXPECT_EQ(DecideFileReading(polish, 1251, false, {}).codePage, 1250u);
   EXPECT_EQ(DecideFileReading(western, 1251, false, {}).codePage, kLeaveText);
@@ -118,9 +127,8 @@ std::vector<std::wstring> Texts(const std::string& data, const std::string& id,
 }  // namespace
 
 TEST(FramePlaces, EveryKindOfFrameGivesItsTextPlacesAndKeepsItsOtherBytes) {
-  const std::string sylt = Bytes("\0eng\x02\x01") + "desc" + std::string(1, '\0') +
-                           "one" + Bytes("\0\0\0\0\x10") + "two" +
-                           Bytes("\0\0\0\x01\x20");
+  const std::string sylt = Bytes("\0eng\x02\x01") + "desc" + std::string(1, '\0') + "one" +
+                           Bytes("\0\0\0\0\x10") + "two" + Bytes("\0\0\0\x01\x20");
   struct Case {
     const char* id;
     std::string data;
@@ -129,14 +137,27 @@ TEST(FramePlaces, EveryKindOfFrameGivesItsTextPlacesAndKeepsItsOtherBytes) {
   const Case cases[] = {
       {"TIT2", Bytes("\0a\0b"), {L"a", L"b"}},
       {"TXXX", Bytes("\0d\0v\0"), {L"d", L"v"}},
-      {"COMM", Bytes("\0rus" "d\0t"), {L"d", L"t"}},
+      {"COMM",
+       Bytes("\0rus"
+             "d\0t"),
+       {L"d", L"t"}},
       {"USLT", Bytes("\0rus\0lyrics"), {L"", L"lyrics"}},
       {"SYLT", sylt, {L"desc", L"one", L"two"}},
-      {"APIC", Bytes("\0image/png\0\x03" "cover\0\x89PNG"), {L"cover"}},
-      {"PIC", Bytes("\0PNG\x03" "cover\0\x89PNG"), {L"cover"}},
+      {"APIC",
+       Bytes("\0image/png\0\x03"
+             "cover\0\x89PNG"),
+       {L"cover"}},
+      {"PIC",
+       Bytes("\0PNG\x03"
+             "cover\0\x89PNG"),
+       {L"cover"}},
       {"WXXX", Bytes("\0site\0http://x"), {L"site"}},
       {"GEOB", Bytes("\0text/plain\0f.txt\0about\0data"), {L"f.txt", L"about"}},
-      {"TIT2", Bytes("\x01\xFF\xFE" "a\0\0\0\xFF\xFE" "b\0"), {L"a", L"b"}},
+      {"TIT2",
+       Bytes("\x01\xFF\xFE"
+             "a\0\0\0\xFF\xFE"
+             "b\0"),
+       {L"a", L"b"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
@@ -162,20 +183,31 @@ TEST(FramePlaces, EveryKindOfFrameGivesItsTextPlacesAndKeepsItsOtherBytes) {
 TEST(FramePlaces, UnchangedPlacesKeepTheirBytesAndBrokenFramesHaveNone) {
   // P2: a UTF-8 frame keeps its encoding and the bytes of the place that
   // does not change.
-  const std::string data = Bytes("\x03" "eng") + "\xC3\x89t\xC3\xA9" +
-                           std::string(1, '\0') + "x";
+  const std::string data = Bytes(
+                               "\x03"
+                               "eng") +
+                           "\xC3\x89t\xC3\xA9" + std::string(1, '\0') + "x";
   FramePlaces places;
   ASSERT_TRUE(FindTextPlaces(data, "COMM", &places));
   std::string out;
   ASSERT_TRUE(RewriteTextPlaces(data, "COMM", places, {std::nullopt, L"\u044F"}, &out));
-  EXPECT_EQ(out, Bytes("\x03" "eng\xC3\x89t\xC3\xA9") + std::string(1, '\0') +
-                     "\xD1\x8F");
+  EXPECT_EQ(out, Bytes("\x03"
+                       "eng\xC3\x89t\xC3\xA9") +
+                     std::string(1, '\0') + "\xD1\x8F");
   // A description without its terminator, an unknown encoding, a frame with
   // no text: no places at all.
-  EXPECT_FALSE(FindTextPlaces(Bytes("\0eng" "desc"), "COMM", &places));
-  EXPECT_FALSE(FindTextPlaces(Bytes("\x07" "abc"), "TIT2", &places));
-  EXPECT_FALSE(FindTextPlaces(Bytes("\0" "abc"), "PRIV", &places));
+  EXPECT_FALSE(FindTextPlaces(Bytes("\0eng"
+                                    "desc"),
+                              "COMM", &places));
+  EXPECT_FALSE(FindTextPlaces(Bytes("\x07"
+                                    "abc"),
+                              "TIT2", &places));
+  EXPECT_FALSE(FindTextPlaces(Bytes("\0"
+                                    "abc"),
+                              "PRIV", &places));
   // R3: text a program wrote for itself.
-  ASSERT_TRUE(FindTextPlaces(Bytes("\0eng" "iTunNORM\0 0000"), "COMM", &places));
+  ASSERT_TRUE(FindTextPlaces(Bytes("\0eng"
+                                   "iTunNORM\0 0000"),
+                             "COMM", &places));
   EXPECT_TRUE(places.machineWritten);
 }
