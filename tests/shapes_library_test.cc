@@ -21,6 +21,7 @@
 #include <taglib/urllinkframe.h>
 
 #include "engine/path.h"
+#include "engine/repair.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 #include "tests/shapes_fixtures.h"
@@ -280,4 +281,30 @@ TEST(ShapesLibrary, EveryShapeInEveryPlaceReadsRightAndRightTextIsNeverWritten) 
   // A second run finds nothing to do.
   for (const Received& entry : RunAutoFix(files))
     EXPECT_NE(entry.message, unsigned(WM_FIX_SUCCEEDED)) << entry.path << " repaired twice";
+}
+
+// A version 2.3 tag kept as version 2.3 (--id3v2-version 3) has every place
+// read as well, its chapters' frames in their version 2.3 form.
+TEST(ShapesLibrary, AVersion23TagKeptAsVersion23IsReadInEveryPlace) {
+  TempFolder folder;
+  const fs::path song =
+      folder.Write("Places/1.mp3", Id3v2Tag(PlacesFrames(), 64, 3) + MpegFrames(2));
+  RepairOptions options;
+  options.redecoding.automatic = true;
+  options.redecoding.codePage = 1251;
+  options.id3v2Version = 3;
+  FileOutcome outcome;
+  ASSERT_EQ(FixFile(song.native(), options, &outcome), unsigned(WM_FIX_SUCCEEDED))
+      << outcome.detail;
+  const std::string after = ReadFile(song);
+  EXPECT_EQ(after.substr(0, 4), "ID3\x03");
+  TagLib::MPEG::File file(song.c_str());
+  ASSERT_TRUE(file.ID3v2Tag(false));
+  for (const auto& [place, text] :
+       std::map<std::string, std::wstring>{{"TIT2", kRussian[0]},
+                                           {"COMM", L"Комментарий к песне"},
+                                           {"SYLT 1", L"Два"},
+                                           {"GEOB file", L"заметки.txt"},
+                                           {"CHAP", L"Глава первая"}})
+    EXPECT_EQ(TagLibText(file.ID3v2Tag(false), place), text) << place;
 }
