@@ -74,17 +74,8 @@ std::string ShowUtf8(const std::string& bytes, bool escapeBackslash) {
 std::string ShowWide(const std::wstring& text, bool escapeBackslash) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = static_cast<char32_t>(text[i]);
-    if (sizeof(wchar_t) == 2)
-      c &= 0xFFFF;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-      const char32_t low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = WideCharAt(text, &i);
     if (c >= 0xD800 && c <= 0xDFFF) {
       AppendEscape(&out, 'u', unsigned(c), 4);
     } else if (c > 0x10FFFF) {

@@ -3,7 +3,7 @@
 #include "engine/album.h"
 #include "engine/platform.h"
 
-bool IsMultiByteUtf8(const std::string& bytes) {
+bool IsMultiByteUtf8(const std::string& bytes, bool allowC1) {
   bool multiByte = false;
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t c = 0;
@@ -11,7 +11,7 @@ bool IsMultiByteUtf8(const std::string& bytes) {
     if (length == 0)
       return false;
     // C1 controls are no text anyone writes.
-    if (c >= 0x80 && c < 0xA0)
+    if (!allowC1 && c >= 0x80 && c < 0xA0)
       return false;
     multiByte = multiByte || length > 1;
     i += length;

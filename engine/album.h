@@ -46,7 +46,9 @@ struct AlbumCodePage {
 
 // Text counts as UTF-8 when all of it is valid UTF-8 and it holds at least
 // one sequence of two or more bytes.
-bool IsMultiByteUtf8(const std::string& bytes);
+// `allowC1` lets C1 controls count too, as a layer of UTF-8 encoded twice
+// holds them.
+bool IsMultiByteUtf8(const std::string& bytes, bool allowC1 = false);
 std::wstring DecodeUtf8(const std::string& bytes);
 
 // Decides from the pooled text; texts that are UTF-8 do not count.

@@ -2,6 +2,7 @@
 #include "engine/frame-places.h"
 
 #include "engine/id3v2-layout.h"
+#include "engine/platform.h"
 
 namespace {
 
@@ -126,21 +127,6 @@ void AppendUtf8(std::string* out, char32_t c) {
   }
 }
 
-// The characters of wide text, surrogate pairs joined where wchar_t holds
-// UTF-16.
-std::u32string CodePoints(const std::wstring& text) {
-  std::u32string points;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = char32_t(unsigned(text[i]));
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && unsigned(text[i + 1]) >= 0xDC00 &&
-        unsigned(text[i + 1]) < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unsigned(text[++i]) - 0xDC00);
-    }
-    points.push_back(c);
-  }
-  return points;
-}
-
 // `text` in `encoding` (1 with a little-endian byte-order mark, 2 big-endian,
 // 3 UTF-8); empty text is no bytes at all.
 std::string EncodeText(const std::wstring& text, int encoding) {
@@ -149,7 +135,8 @@ std::string EncodeText(const std::wstring& text, int encoding) {
     return out;
   if (encoding == 1)
     out += "\xFF\xFE";
-  for (char32_t c : CodePoints(text)) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = WideCharAt(text, &i);
     if (encoding == 3) {
       AppendUtf8(&out, c);
     } else if (c >= 0x10000) {

@@ -117,6 +117,9 @@ std::string SanitizeUtf8(const std::string& bytes);
 // Appends a character to wide text: as one unit where wchar_t holds every
 // character, as a surrogate pair where it holds UTF-16.
 void AppendWide(std::wstring* out, char32_t c);
+// The character of wide text at `*i`, a surrogate pair joined where wchar_t
+// holds UTF-16 (a lone surrogate is given as it is); `*i` moves past it.
+char32_t WideCharAt(const std::wstring& text, std::size_t* i);
 
 // Most of the engine needs all three, so for now this header also brings in
 // the files and folders (disk.h) and the code pages (codepage.h); a file

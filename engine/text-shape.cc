@@ -39,26 +39,12 @@ bool IsAscii(const std::wstring& text) {
   return true;
 }
 
-// Whole UTF-8 with at least one sequence of two or more bytes, C1 controls
-// allowed.
-bool IsUtf8WithC1(const std::string& bytes) {
-  bool multiByte = false;
-  for (std::size_t i = 0; i < bytes.size();) {
-    char32_t c = 0;
-    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    if (length == 0)
-      return false;
-    multiByte = multiByte || length > 1;
-    i += length;
-  }
-  return multiByte;
-}
-
 // UTF-8 holding C1 controls is no text anyone writes, unless it is a layer
 // of UTF-8 encoded twice: bytes 0x80-0x9F read as Latin-1 and encoded again.
 // It counts as a layer when what it holds is UTF-8 again.
 bool HoldsUtf8Again(const std::string& bytes, std::string* inner) {
-  return IsUtf8WithC1(bytes) && CollapseToBytes(DecodeUtf8(bytes), inner) && IsUtf8WithC1(*inner);
+  return IsMultiByteUtf8(bytes, true) && CollapseToBytes(DecodeUtf8(bytes), inner) &&
+         IsMultiByteUtf8(*inner, true);
 }
 
 }  // namespace

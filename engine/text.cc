@@ -30,17 +30,8 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::string WideToUtf8(const std::wstring& text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = static_cast<char32_t>(text[i]);
-    if (sizeof(wchar_t) == 2)
-      c &= 0xFFFF;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-      const char32_t low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
+  for (size_t i = 0; i < text.size();) {
+    char32_t c = WideCharAt(text, &i);
     if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
       c = kReplacement;
     AppendUtf8(&out, c);
@@ -93,6 +84,21 @@ std::string SanitizeUtf8(const std::string& bytes) {
     }
   }
   return out;
+}
+
+char32_t WideCharAt(const std::wstring& text, std::size_t* i) {
+  char32_t c = static_cast<char32_t>(text[*i]);
+  if (sizeof(wchar_t) == 2)
+    c &= 0xFFFF;
+  ++*i;
+  if (c >= 0xD800 && c <= 0xDBFF && *i < text.size()) {
+    const char32_t low = static_cast<char32_t>(text[*i]) & 0xFFFF;
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      ++*i;
+    }
+  }
+  return c;
 }
 
 void AppendWide(std::wstring* out, char32_t c) {

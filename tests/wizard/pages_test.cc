@@ -62,7 +62,10 @@ TEST_F(FolderPage, EmptyFieldKeepsThePageAndFocusesTheField) {
 // --- Results page ------------------------------------------------------------
 
 FileOutcome* Outcome(const wchar_t* path, const wchar_t* issue) {
-  return new FileOutcome{path, issue};
+  auto* outcome = new FileOutcome;
+  outcome->path = path;
+  outcome->issue = issue;
+  return outcome;
 }
 
 struct ResultsPage : ::testing::Test {
