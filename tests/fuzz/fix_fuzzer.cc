@@ -107,9 +107,15 @@ void CheckNothingBeside() {
     Fail("a file was left beside the input");
 }
 
-unsigned CheckedFix() {
+// Inputs of odd length are repaired in the automatic mode (every text
+// place of the tag read in every shape, cp1251 as the album's page), the
+// others through cp1251 alone.
+unsigned CheckedFix(bool automatic) {
   FileOutcome outcome;
-  const unsigned message = FixFile(path, 1251, &outcome);
+  RepairOptions options;
+  options.redecoding.codePage = 1251;
+  options.redecoding.automatic = automatic;
+  const unsigned message = FixFile(path, options, &outcome);
   if (outcome.path != path)
     Fail("the outcome names another path");
   switch (message) {
@@ -143,7 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     close(fd);
   }
 
-  const unsigned message = CheckedFix();
+  const bool automatic = size % 2 == 1;
+  const unsigned message = CheckedFix(automatic);
   CheckNothingBeside();
   if (message != WM_FIX_SUCCEEDED) {
     if (ReadBack() != input)
@@ -153,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A second pass over the repaired file gives one outcome again and, when it
   // repairs nothing, writes nothing.
   const std::string repaired = ReadBack();
-  const unsigned again = CheckedFix();
+  const unsigned again = CheckedFix(automatic);
   CheckNothingBeside();
   if (again == WM_FIX_SUCCEEDED) {
     if (idempotent)
