@@ -275,7 +275,7 @@ TEST(CommandLine, JsonPrintsOnlyObjectsInEveryMode) {
       << runs.out;
   const Result undo = RunCli({"--json", "--undo"}, environment);
   EXPECT_EQ(0, undo.status) << undo.err;
-  EXPECT_EQ((std::vector<std::string>{"file", "summary"}), JsonTypes(undo.out)) << undo.out;
+  EXPECT_EQ((std::vector<std::string>{"run", "file", "summary"}), JsonTypes(undo.out)) << undo.out;
   EXPECT_EQ("", undo.err);
 
   const Result suggest = RunCli({"--json", "--suggest", path}, environment);
