@@ -247,7 +247,7 @@ void ReportUndo(const JournalRun& run, const UndoCounts& counts, bool stopped, b
     WriteOut(summary + "\n");
     return;
   }
-  const char* state = stopped ? "done" : counts.left ? "partly undone" : "undone";
+  const char* state = stopped ? RunState(run) : counts.left ? "partly undone" : "undone";
   WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
            ",\"run\":" + JsonString(run.id) + ",\"restored\":" + std::to_string(counts.restored) +
            ",\"left_alone\":" + std::to_string(counts.left + counts.gone) + ",\"already\":" +
