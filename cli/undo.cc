@@ -9,7 +9,9 @@
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/show.h"
+#include "engine/disk.h"
 #include "engine/journal.h"
+#include "engine/path.h"
 #include "engine/save.h"
 #include "engine/side-journal.h"
 
@@ -38,8 +40,22 @@ std::string JoinedPaths(const JournalRun& run) {
   return text;
 }
 
+// "done", "undone" or "partly undone".
+const char* RunState(const JournalRun& run) {
+  return run.partlyUndone ? "partly undone" : run.undone ? "undone" : "done";
+}
+
+// "ID, 2026-12-08 14:15:02 UTC, FOLDER": the run as a message names it.
+std::string RunLabel(const JournalRun& run, bool json) {
+  std::string paths;
+  for (const PathString& path : run.paths)
+    paths += (paths.empty() ? "" : ", ") + MessagePath(json, path);
+  return (json ? run.id : ShowText(run.id)) + ", " +
+         FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + ", " + paths;
+}
+
 // {"type":"run",...}: the paths as a list, and their bytes beside them when
-// one is not valid Unicode.
+// one is not valid Unicode. `files` counts the files the run changed.
 std::string JsonRun(const JournalRun& run) {
   std::string paths, hex;
   bool lossy = false;
@@ -50,25 +66,110 @@ std::string JsonRun(const JournalRun& run) {
   }
   return "{\"type\":\"run\",\"id\":" + JsonString(run.id) +
          ",\"started\":" + JsonString(FormatTime(run.started, "%Y-%m-%dT%H:%M:%SZ")) +
-         ",\"files\":" + std::to_string(run.saveCount) + ",\"paths\":[" + paths + "]" +
+         ",\"files\":" + std::to_string(run.changedCount) + ",\"paths\":[" + paths + "]" +
          (lossy ? ",\"paths_bytes\":[" + hex + "]" : std::string()) +
-         ",\"undone\":" + (run.undone ? "true" : "false") + "}\n";
-}
-
-// One file of an undo: restored, or left alone for `reason`.
-void ReportRestore(bool json, const PathString& shown, bool ok, const std::string& reason) {
-  if (json) {
-    WriteOut("{\"type\":\"file\"," + JsonPath("file", shown) + ",\"outcome\":" +
-             (ok ? "\"restored\"" : "\"left alone\",\"issue\":" + JsonString(reason)) + "}\n");
-  } else if (ok) {
-    WriteOut("restored\t" + ShowPath(shown) + "\n");
-  } else {
-    WriteOut("left alone\t" + ShowPath(shown) + "\t" + reason + "\n");
-  }
+         ",\"undone\":" + (run.undone ? "true" : "false") + ",\"state\":\"" + RunState(run) +
+         "\"}\n";
 }
 
 std::string Plural(std::size_t count, const char* one) {
   return std::to_string(count) + " " + one + (count == 1 ? "" : "s");
+}
+
+// --- One file ------------------------------------------------------------------
+
+// How the undo left one file.
+enum class Restore {
+  kRestored,  // put back as it was before the run
+  kAlready,   // already as before the run (an undo cut short, or by hand)
+  kGone,      // deleted since the run: nothing to put back
+  kLeft,      // left as it is: changed since the run, or not writable
+};
+
+struct UndoCounts {
+  std::size_t restored = 0, already = 0, gone = 0, left = 0;
+};
+
+// True when `path` is not in its folder's listing (or the folder is gone):
+// the file was deleted, rather than kept from being opened.
+bool DeletedSince(const PathString& path) {
+  FolderIdentity identity;
+  DirectoryListing* listing = OpenDirectoryListing(FolderOf(path), &identity);
+  if (!listing)
+    return true;
+  const PathString name = path.substr(NameStartOf(path));
+  bool found = false;
+  DirectoryEntry entry;
+  while (!found && NextDirectoryEntry(listing, &entry))
+    found = entry.name == name;
+  CloseDirectoryListing(listing);
+  return !found;
+}
+
+// Puts one save's file back, byte for byte, when it is as the run left it;
+// `reason` says why a file was left.
+Restore RestoreSave(const JournalSave& saved, std::string* reason) {
+  const SaveRecord& record = saved.record;
+  std::uint64_t size = 0;
+  std::uint32_t asRepaired = 0, asOriginal = 0;
+  const PathString target = ResolveFileLinks(saved.path);
+  *reason = "Couldn't open file";
+  if (!RecoverInterruptedSave(target))
+    return Restore::kLeft;
+  // One open serves the checksums and the save that puts the file back.
+  EditStream stream(saved.path, target);
+  NativeFile* file = stream.OriginalFile();
+  if (!file) {
+    if (!DeletedSince(target))
+      return Restore::kLeft;
+    *reason = "deleted since the run";
+    return Restore::kGone;
+  }
+  const bool repaired =
+      FileChecksum(file, record.offset, record.repairedLength, &size, &asRepaired) &&
+      size == record.repairedSize && asRepaired == record.repairedChecksum;
+  const bool original =
+      !repaired &&
+      FileChecksum(file, record.offset, record.originalBytes.size(), &size, &asOriginal) &&
+      size == record.originalSize && asOriginal == record.originalChecksum;
+  if (original)
+    return Restore::kAlready;
+  if (!repaired) {
+    *reason = "changed since the run";
+    return Restore::kLeft;
+  }
+  stream.insert(
+      TagLib::ByteVector(record.originalBytes.data(), unsigned(record.originalBytes.size())),
+      static_cast<unsigned long>(record.offset), static_cast<unsigned long>(record.repairedLength));
+  *reason = "Couldn't save changes";
+  return stream.CommitEdits() ? Restore::kRestored : Restore::kLeft;
+}
+
+// One file of an undo, as it was left.
+void ReportRestore(bool json, const PathString& shown, Restore how, const std::string& reason) {
+  static const char* const kWords[] = {"restored", "already as before", "left alone", "left alone"};
+  const char* word = kWords[int(how)];
+  const bool left = how == Restore::kGone || how == Restore::kLeft;
+  if (json) {
+    WriteOut("{\"type\":\"file\"," + JsonPath("file", shown) + ",\"outcome\":\"" + word + "\"" +
+             (left ? ",\"issue\":" + JsonString(reason) : std::string()) + "}\n");
+  } else {
+    WriteOut(std::string(word) + "\t" + ShowPath(shown) + (left ? "\t" + reason : "") + "\n");
+  }
+}
+
+// "Restored 3 files, 1 already as before, left 2 files as they are (1
+// deleted since the run)".
+std::string UndoSummary(const UndoCounts& counts) {
+  std::string summary = "Restored " + Plural(counts.restored, "file");
+  if (counts.already)
+    summary += ", " + std::to_string(counts.already) + " already as before";
+  if (counts.left + counts.gone) {
+    summary += ", left " + Plural(counts.left + counts.gone, "file") + " as they are";
+    if (counts.gone)
+      summary += " (" + std::to_string(counts.gone) + " deleted since the run)";
+  }
+  return summary;
 }
 
 }  // namespace
@@ -88,20 +189,22 @@ int ListRuns(const PathString& stateFolder, bool json) {
   }
   for (const JournalRun& run : runs) {
     WriteOut(ShowText(run.id) + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
-             Plural(run.saveCount, "file") + "  " + JoinedPaths(run) +
-             (run.undone ? "  (undone)" : "") + "\n");
+             Plural(run.changedCount, "file") + "  " + JoinedPaths(run) + "  (" + RunState(run) +
+             ")\n");
   }
   return 0;
 }
 
-int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop,
-            bool json) {
-  // Batches a run left unfinished are finished first.
-  RecoverUnfinishedRuns(stateFolder);
-  std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kHeader);
+namespace {
+
+// The run `--undo` takes: the one named, or the last recorded. Null (with
+// the message said) when there is none.
+JournalRun* ChooseRun(std::vector<JournalRun>* runs, const std::string& id, bool json) {
   JournalRun* run = nullptr;
-  for (auto it = runs.rbegin(); it != runs.rend() && !run; ++it) {
-    if (id.empty() ? !it->undone : it->id == id)
+  if (id.empty() && !runs->empty())
+    run = &runs->back();
+  for (auto it = runs->rbegin(); it != runs->rend() && !run && !id.empty(); ++it) {
+    if (it->id == id)
       run = &*it;
   }
   if (run && !ReadJournalRun(run->file, JournalDepth::kFull, run))
@@ -110,68 +213,90 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     WriteMessage(json, "error",
                  id.empty() ? "no run to undo (see --list-runs)"
                             : "no run " + (json ? id : ShowText(id)) + " (see --list-runs)");
-    return 2;
   }
-  std::size_t restored = 0, leftAlone = 0;
+  return run;
+}
+
+// Restores every file the run changed, last save first (a file saved twice
+// goes back one save at a time); false when stopped.
+bool RestoreRun(const JournalRun& run, const std::atomic<bool>* stop, bool json,
+                UndoCounts* counts) {
   // Side journals are looked for by listing each folder once.
   BeginSideFileIndex();
-  // Last save first: a file saved twice goes back one save at a time.
-  for (auto saved = run->saves.rbegin(); saved != run->saves.rend(); ++saved) {
+  for (auto saved = run.saves.rbegin(); saved != run.saves.rend(); ++saved) {
     if (stop && stop->load())
       break;
-    const SaveRecord& record = saved->record;
-    const PathString shown = ShownPath(*run, saved->path);
-    std::uint64_t size = 0;
-    std::uint32_t asRepaired = 0, asOriginal = 0;
-    const PathString target = ResolveFileLinks(saved->path);
-    bool ok = RecoverInterruptedSave(target);
-    // One open serves the checksums and the save that puts the file back.
-    EditStream stream(saved->path, target);
-    NativeFile* file = stream.OriginalFile();
-    const bool repaired =
-        ok && file &&
-        FileChecksum(file, record.offset, record.repairedLength, &size, &asRepaired) &&
-        size == record.repairedSize && asRepaired == record.repairedChecksum;
-    const bool original =
-        ok && file && !repaired &&
-        FileChecksum(file, record.offset, record.originalBytes.size(), &size, &asOriginal) &&
-        size == record.originalSize && asOriginal == record.originalChecksum;
-    ok = ok && file;
-    std::string issue = "Couldn't open file";
-    if (original) {
-      // Already as it was (an undo cut short, or undone by hand).
-    } else if (repaired) {
-      stream.insert(
-          TagLib::ByteVector(record.originalBytes.data(), unsigned(record.originalBytes.size())),
-          static_cast<unsigned long>(record.offset),
-          static_cast<unsigned long>(record.repairedLength));
-      ok = stream.CommitEdits();
-      issue = "Couldn't save changes";
-    } else if (ok) {
-      ok = false;
-      issue = "changed since the run";
-    }
-    ++(ok ? restored : leftAlone);
-    ReportRestore(json, shown, ok, issue);
+    // A save whose file could not be written changed nothing to put back.
+    if (!saved->saved)
+      continue;
+    std::string reason;
+    const Restore how = RestoreSave(*saved, &reason);
+    ++(how == Restore::kRestored  ? counts->restored
+       : how == Restore::kAlready ? counts->already
+       : how == Restore::kGone    ? counts->gone
+                                  : counts->left);
+    ReportRestore(json, ShownPath(run, saved->path), how, reason);
   }
   EndSideFileIndex();
-  const bool stopped = stop && stop->load();
-  std::string summary = "Restored " + Plural(restored, "file");
-  if (leftAlone)
-    summary += ", left " + Plural(leftAlone, "file") + " as they are";
-  if (json) {
-    WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
-             ",\"run\":" + JsonString(run->id) + ",\"restored\":" + std::to_string(restored) +
-             ",\"left_alone\":" + std::to_string(leftAlone) +
-             ",\"stopped\":" + (stopped ? "true" : "false") + "}\n");
-  } else {
+  return !(stop && stop->load());
+}
+
+void ReportUndo(const JournalRun& run, const UndoCounts& counts, bool stopped, bool json) {
+  const std::string summary = UndoSummary(counts);
+  if (!json) {
     WriteOut(summary + "\n");
+    return;
   }
-  if (stopped)
+  const char* state = stopped ? RunState(run) : counts.left ? "partly undone" : "undone";
+  WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
+           ",\"run\":" + JsonString(run.id) + ",\"restored\":" + std::to_string(counts.restored) +
+           ",\"left_alone\":" + std::to_string(counts.left + counts.gone) + ",\"already\":" +
+           std::to_string(counts.already) + ",\"deleted\":" + std::to_string(counts.gone) +
+           ",\"stopped\":" + (stopped ? "true" : "false") + ",\"state\":\"" + state + "\"}\n");
+}
+
+}  // namespace
+
+int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop,
+            bool json) {
+  // Batches a run left unfinished are finished first.
+  RecoverUnfinishedRuns(stateFolder);
+  std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kHeader);
+  JournalRun* run = ChooseRun(&runs, id, json);
+  if (!run)
+    return 2;
+  if (json)
+    WriteOut(JsonRun(*run));
+  // The last run is undone once; an older one is undone only by its id.
+  if (id.empty() && run->undone) {
+    WriteMessage(json, "error",
+                 "The last run (" + RunLabel(*run, json) + ") was already " +
+                     (run->partlyUndone ? "partly undone; try its files left as they are again "
+                                          "with --undo " +
+                                              (json ? run->id : ShowText(run->id)) + ", or name"
+                                        : "undone; name") +
+                     " an older one with --undo ID (see --list-runs)");
+    return 3;
+  }
+  if (run->undone && !run->partlyUndone) {
+    if (json) {
+      WriteOut("{\"type\":\"summary\",\"summary\":\"Nothing to restore\",\"run\":" +
+               JsonString(run->id) +
+               ",\"restored\":0,\"already_undone\":true,\"state\":\"undone\"}\n");
+    } else {
+      WriteOut("Run " + RunLabel(*run, false) + " was already undone; nothing to restore\n");
+    }
+    return 0;
+  }
+  if (!json)
+    WriteOut("Undoing run " + RunLabel(*run, false) + "\n");
+  UndoCounts counts;
+  const bool finished = RestoreRun(*run, stop, json, &counts);
+  ReportUndo(*run, counts, !finished, json);
+  if (!finished)
     return 130;
-  if (leftAlone)
-    return 1;
-  // Fully undone: it is not offered again as the last run.
-  MarkJournalRunUndone(*run);
-  return 0;
+  // Every file restored or reported: the run is not offered again by
+  // itself. Files left as they are (not deleted ones) make it partly undone.
+  MarkJournalRunUndone(*run, counts.left > 0);
+  return counts.left ? 1 : 0;
 }

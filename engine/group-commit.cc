@@ -191,10 +191,20 @@ void WriteBatch(const FixJob& job, RunWrites* run, std::vector<Staged>* batch) {
       FailStaged(staged);
   }
   MakeRenamesDurable(renamed);
-  for (Staged& staged : *batch)
+  // The saves that failed are told to the journal by their places among
+  // the batch's records, so that the run is not said to have changed them.
+  std::vector<std::size_t> unsaved;
+  std::size_t recordIndex = 0;
+  for (Staged& staged : *batch) {
     CloseWriter(&staged);
+    if (!staged.stream)
+      continue;
+    if (!staged.ok)
+      unsaved.push_back(recordIndex);
+    ++recordIndex;
+  }
   if (!writes.unsettled)
-    JournalCommit(job.journal);
+    JournalCommit(job.journal, unsaved);
 }
 
 void PostOutcomes(const FixJob& job, std::vector<Staged>* batch) {

@@ -43,6 +43,14 @@ std::string CommitMarkRecord() {
   return data;
 }
 
+std::string UnsavedRecord(std::uint64_t index) {
+  std::string payload(1, kUnsavedMark);
+  PutNumber(&payload, index, 8);
+  std::string data;
+  PutChecked(&data, payload);
+  return data;
+}
+
 std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathString>& paths) {
   std::string header;
   PutNumber(&header, std::uint64_t(started), 8);

@@ -6,7 +6,9 @@
 // paths their native bytes, and every payload carries its length before it
 // and an FNV-1a check after it, so that a torn end is recognised. SWR1
 // journals hold save records only, each of them durable before its save;
-// SWR2 journals tag every record with its kind.
+// SWR2 journals tag every record with its kind: a save, a commit mark, or
+// the mark of a save of the batch before that commit mark that could not
+// be written.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +24,10 @@ inline constexpr char kOldHeaderMagic[] = "SWR1";
 inline constexpr char kHeaderMagic[] = "SWR2";
 constexpr char kSaveRecord = 'S';
 constexpr char kCommitMark = 'C';
+constexpr char kUnsavedMark = 'N';
 inline constexpr PathChar kJournalSuffix[] = PATH_TEXT(".journal");
 inline constexpr PathChar kUndoneSuffix[] = PATH_TEXT(".undone");
+inline constexpr PathChar kPartlyUndoneSuffix[] = PATH_TEXT(".partly-undone");
 inline constexpr PathChar kScratchSuffix[] = PATH_TEXT(".scratch");
 
 // --- Encoding ----------------------------------------------------------------
@@ -42,6 +46,9 @@ std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathStri
 std::string EncodeSave(const JournalSave& save);
 // One checked commit mark: every batch before it is finished.
 std::string CommitMarkRecord();
+// One checked record that the save at `index` (counted from the journal's
+// first save) was not written.
+std::string UnsavedRecord(std::uint64_t index);
 
 // --- Decoding ----------------------------------------------------------------
 
@@ -77,8 +84,9 @@ std::vector<PathString> JournalFiles(const PathString& stateFolder,
 // `count` bytes from `offset`; true at once when `count` is 0.
 bool ReadAt(NativeFile* file, std::uint64_t offset, std::uint64_t count, std::string* out);
 
-// Every save of a journal in order, and how many of the first were covered
-// by a commit mark (all of them in an SWR1 journal).
+// Every save of a journal in order (each marked unsaved when its file could
+// not be written), and how many of the first were covered by a commit mark
+// (all of them in an SWR1 journal).
 struct JournalContent {
   bool tagged = false;
   std::vector<JournalSave> saves;

@@ -24,25 +24,34 @@ void DecodeHeader(const std::string& header, JournalRun* run) {
 void NameRun(const PathString& file, JournalRun* run) {
   const std::size_t name = NameStartOf(file);
   run->file = file;
-  run->undone = HasSuffix(file, kUndoneSuffix);
+  run->partlyUndone = HasSuffix(file, kPartlyUndoneSuffix);
+  run->undone = run->partlyUndone || HasSuffix(file, kUndoneSuffix);
   run->id = PathForDisplay(file.substr(name, SuffixStart(file) - name));
 }
 
 // The save records from `at` to the end of the file, counted record by
-// record by their lengths and kinds alone.
-std::size_t CountSaveRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size,
-                             bool tagged) {
-  std::size_t count = 0;
+// record by their lengths and kinds alone: all of them, and those of
+// finished batches that reached their files.
+void CountSaveRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, bool tagged,
+                      JournalRun* run) {
+  std::size_t saves = 0, committed = 0, unsaved = 0;
   std::string head;
   while (at + 5 <= size && ReadAt(handle, at, 5, &head)) {
     const std::uint64_t next = at + 4 + Reader{head}.Number(4) + 8;
     if (next > size)
       break;
     if (!tagged || head[4] == kSaveRecord)
-      ++count;
+      ++saves;
+    else if (head[4] == kCommitMark)
+      committed = saves;
+    else if (head[4] == kUnsavedMark)
+      ++unsaved;
     at = next;
   }
-  return count;
+  run->saveCount = saves;
+  if (!tagged)
+    committed = saves;
+  run->changedCount = committed > unsaved ? committed - unsaved : 0;
 }
 
 // Every record after the header, up to the end or the first torn or
@@ -55,6 +64,12 @@ void DecodeRecords(Reader* reader, bool tagged, JournalContent* content) {
       const char kind = char(saved.Number(1));
       if (kind == kCommitMark) {
         content->committed = content->saves.size();
+        continue;
+      }
+      if (kind == kUnsavedMark) {
+        const std::uint64_t index = saved.Number(8);
+        if (saved.ok && index < content->saves.size())
+          content->saves[std::size_t(index)].saved = false;
         continue;
       }
       if (kind != kSaveRecord)
@@ -107,14 +122,18 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
   DecodeHeader(header, run);
   NameRun(file, run);
   if (depth == JournalDepth::kCount)
-    run->saveCount += CountSaveRecords(handle, reader.at, size, tagged);
+    CountSaveRecords(handle, reader.at, size, tagged, run);
   CloseNativeFile(handle);
   if (depth == JournalDepth::kFull)
     DecodeRecords(&reader, tagged, content);
   if (!tagged)
     content->committed = content->saves.size();
-  if (depth == JournalDepth::kFull)
+  if (depth == JournalDepth::kFull) {
     run->saveCount = content->saves.size();
+    run->changedCount = std::size_t(std::count_if(
+        content->saves.begin(), content->saves.begin() + std::ptrdiff_t(content->committed),
+        [](const JournalSave& save) { return save.saved; }));
+  }
   return true;
 }
 
@@ -152,7 +171,8 @@ bool ReadJournalRun(const PathString& file, JournalDepth depth, JournalRun* run)
 
 std::vector<JournalRun> ReadJournalRuns(const PathString& stateFolder, JournalDepth depth) {
   std::vector<JournalRun> runs;
-  for (const PathString& file : JournalFiles(stateFolder, {kJournalSuffix, kUndoneSuffix})) {
+  for (const PathString& file :
+       JournalFiles(stateFolder, {kJournalSuffix, kUndoneSuffix, kPartlyUndoneSuffix})) {
     JournalRun run;
     if (ReadJournalRun(file, depth, &run))
       runs.push_back(std::move(run));
@@ -166,7 +186,8 @@ std::vector<JournalRun> ReadJournalRuns(const PathString& stateFolder, JournalDe
   return runs;
 }
 
-bool MarkJournalRunUndone(const JournalRun& run) {
-  const PathString undone = run.file.substr(0, SuffixStart(run.file)) + kUndoneSuffix;
-  return RenameOver(undone, run.file);
+bool MarkJournalRunUndone(const JournalRun& run, bool partly) {
+  const PathString undone =
+      run.file.substr(0, SuffixStart(run.file)) + (partly ? kPartlyUndoneSuffix : kUndoneSuffix);
+  return undone == run.file || RenameOver(undone, run.file);
 }

@@ -147,6 +147,8 @@ struct RunJournal {
   std::uint64_t length = 0;
   bool failed = false;
   bool commitUnflushed = false;
+  std::size_t recorded = 0;    // save records written
+  std::size_t batchStart = 0;  // the index of the last batch's first save
 };
 
 RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<PathString>& paths,
@@ -223,13 +225,20 @@ bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
   }
   journal->length += data.size();
   journal->commitUnflushed = false;
+  journal->batchStart = journal->recorded;
+  journal->recorded += saves.size();
   return true;
 }
 
-bool JournalCommit(RunJournal* journal) {
+bool JournalCommit(RunJournal* journal, const std::vector<std::size_t>& unsaved) {
   if (journal->failed || !journal->file)
     return false;
-  const std::string mark = CommitMarkRecord();
+  // The saves that did not happen go before the mark, in the same write:
+  // a mark read back always has them.
+  std::string mark;
+  for (std::size_t index : unsaved)
+    mark += UnsavedRecord(journal->batchStart + index);
+  mark += CommitMarkRecord();
   if (!WriteFileAt(journal->file, journal->length, mark.data(), mark.size())) {
     journal->failed = true;
     return false;

@@ -21,16 +21,23 @@ struct RunJournal;
 struct JournalSave {
   PathString path;  // absolute
   SaveRecord record;
+  // False when the save was recorded but its file could not be written
+  // (the run reported it failed): the run did not change that file.
+  bool saved = true;
 };
 
 // A recorded run.
 struct JournalRun {
-  PathString file;  // the journal
-  std::string id;   // its name: time, and a counter within one second
-  bool undone = false;
+  PathString file;            // the journal
+  std::string id;             // its name: time, and a counter within one second
+  bool undone = false;        // every file restored or reported
+  bool partlyUndone = false;  // undone, but some files were left as they are
   std::int64_t started = 0;
-  std::vector<PathString> paths;   // the paths the run was given, absolute
-  std::size_t saveCount = 0;       // filled by kCount and kFull
+  std::vector<PathString> paths;  // the paths the run was given, absolute
+  std::size_t saveCount = 0;      // saves recorded; filled by kCount and kFull
+  // Saves of finished batches that reached their files: what the run
+  // changed. Filled by kCount and kFull.
+  std::size_t changedCount = 0;
   std::vector<JournalSave> saves;  // filled by kFull
 };
 
@@ -42,8 +49,10 @@ enum class JournalDepth { kHeader, kCount, kFull };
 // by the counter within that second).
 std::vector<JournalRun> ReadJournalRuns(const PathString& stateFolder, JournalDepth depth);
 bool ReadJournalRun(const PathString& file, JournalDepth depth, JournalRun* run);
-// Marks a run fully undone, so that it is not offered again as the last.
-bool MarkJournalRunUndone(const JournalRun& run);
+// Marks a run undone once its undo restored or reported every file:
+// `partly` when some files were left as they are (changed since the run,
+// or not writable). A run marked either way is not undone again by itself.
+bool MarkJournalRunUndone(const JournalRun& run, bool partly = false);
 
 // Brings every file of a batch left unfinished by a run that was cut short
 // to its original or its complete repair, then marks the batch finished;
@@ -65,8 +74,11 @@ void EndRunJournal(RunJournal* journal);
 // batch's first write. Paths are taken as absolute.
 bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves);
 // Marks every batch journaled so far finished (its files durable). Flushed
-// with the next batch, or when the journal ends.
-bool JournalCommit(RunJournal* journal);
+// with the next batch, or when the journal ends. `unsaved` holds the places,
+// within the last batch's saves, of those whose files could not be written:
+// they are recorded as such before the mark, so that the run is not said to
+// have changed them.
+bool JournalCommit(RunJournal* journal, const std::vector<std::size_t>& unsaved = {});
 
 // The path from the root: the current folder joined in front of a relative
 // path, without "." steps.

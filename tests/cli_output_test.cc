@@ -275,8 +275,15 @@ TEST(CommandLine, JsonPrintsOnlyObjectsInEveryMode) {
       << runs.out;
   const Result undo = RunCli({"--json", "--undo"}, environment);
   EXPECT_EQ(0, undo.status) << undo.err;
-  EXPECT_EQ((std::vector<std::string>{"file", "summary"}), JsonTypes(undo.out)) << undo.out;
+  EXPECT_EQ((std::vector<std::string>{"run", "file", "summary"}), JsonTypes(undo.out)) << undo.out;
   EXPECT_EQ("", undo.err);
+  const Result undone = RunCli({"--json", "--list-runs"}, environment);
+  EXPECT_NE(std::string::npos, undone.out.find("\"undone\":true,\"state\":\"undone\"}"))
+      << undone.out;
+  const Result again = RunCli({"--json", "--undo"}, environment);
+  EXPECT_EQ(3, again.status);
+  EXPECT_EQ(std::vector<std::string>{"run"}, JsonTypes(again.out));
+  EXPECT_EQ(std::vector<std::string>{"error"}, JsonTypes(again.err));
 
   const Result suggest = RunCli({"--json", "--suggest", path}, environment);
   EXPECT_EQ(0, suggest.status);

@@ -190,10 +190,13 @@ void ExpectExactly(const fs::path& root, const std::map<std::string, std::string
     EXPECT_TRUE(now.count(relative) && now.at(relative) == bytes) << when << ": " << relative;
 }
 
-// Undoes every recorded run, last first, as `--undo` run again and again,
-// until one fails or none is left.
+// Undoes every recorded run, last first, as `--undo ID` run for each in
+// turn (a plain `--undo` takes the last run only), until one fails.
 void UndoAll(const fs::path& state) {
-  while (UndoRun(state.native(), "", nullptr) == 0) {
+  const std::vector<JournalRun> runs = ReadJournalRuns(state.native(), JournalDepth::kHeader);
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    if (UndoRun(state.native(), run->id, nullptr) != 0)
+      return;
   }
 }
 
