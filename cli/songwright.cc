@@ -51,7 +51,8 @@ struct RunState {
   RunJournal* journal = nullptr;
   // A folder of --album-codepage where the scan found no file: the run ends
   // with a usage error before the fix starts.
-  bool albumNotFound = false;
+  bool refusedToStart = false;      // a usage error found once the scan was done
+  bool withoutStateFolder = false;  // --no-journal with a state folder it cannot write
   bool showProgress = false;
   bool progressShown = false;
   std::chrono::steady_clock::time_point lastDrawn;
@@ -270,16 +271,38 @@ bool ScanNextPaths(RunState* run) {
   return false;
 }
 
+// A run that records its saves needs a state folder it can write: without
+// one it stops before any file is touched. With --no-journal it goes on,
+// each file saved by itself (crash-safe beside the file, not undoable).
+bool StateFolderReady(RunState* run) {
+  const PathString folder = StateFolder();
+  if (folder.empty() || StateFolderWritable(folder))
+    return true;
+  if (!run->options.journal) {
+    run->withoutStateFolder = true;
+    return true;
+  }
+  ClearProgress(run);
+  WriteMessage(run->options.json, "error",
+               "cannot write the state folder " + QuotedPath(folder) +
+                   ", where a run is recorded so that --undo can take it back; make it "
+                   "writable, or run with --no-journal (the run then cannot be undone)");
+  run->refusedToStart = true;
+  return false;
+}
+
 bool StartFix(RunState* run) {
   if (!CheckNamedAlbums(run)) {
-    run->albumNotFound = true;
+    run->refusedToStart = true;
     return false;
   }
   // What each save replaces is recorded first, so that the run can be undone
   // and a run cut short finished; without recording the journal lives only
   // for the run. It begins (and finishes what an earlier run left) only once
   // the run is sure to start.
-  if (!run->options.preview)
+  if (!run->options.preview && !StateFolderReady(run))
+    return false;
+  if (!run->options.preview && !run->withoutStateFolder)
     run->journal = BeginRunJournal(StateFolder(), run->options.paths, run->options.journal);
   if (run->options.verbose) {
     ClearProgress(run);
@@ -426,7 +449,7 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   if (!ScanNextPaths(run.get()) && (run->threadFailed || !StartFix(run.get()))) {
     DestroyNotifyTarget(run->target);
     EndRunJournal(run->journal);
-    if (run->albumNotFound)
+    if (run->refusedToStart)
       return kExitUsage;
     WriteMessage(options.json, "error", "could not start a thread");
     return kExitSomeFailed;
@@ -438,7 +461,7 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   EndRunJournal(run->journal);
 
   ClearProgress(run.get());
-  if (run->albumNotFound)
+  if (run->refusedToStart)
     return kExitUsage;
   if (run->threadFailed)
     WriteMessage(options.json, "error", "could not start a thread");

@@ -151,6 +151,29 @@ struct RunJournal {
   std::size_t batchStart = 0;  // the index of the last batch's first save
 };
 
+bool StateFolderWritable(const PathString& stateFolder) {
+  if (stateFolder.empty())
+    return false;
+  const PathString folder = RunsFolder(stateFolder);
+  if (!CreateFolders(folder))
+    return false;
+  // A name no journal listing takes up, made new so that the probe of
+  // another run starting now is never written over.
+  const std::string stamp = "write-probe-" + std::to_string(Now());
+  for (int attempt = 1; attempt < 100; ++attempt) {
+    const std::string name = stamp + "-" + std::to_string(attempt) + ".probe";
+    const PathString probe = JoinPath(folder, PathString(name.begin(), name.end()));
+    NativeFile* file = CreateNewFile(probe);
+    if (!file)
+      continue;
+    const bool written = WriteFileAt(file, 0, "-", 1);
+    CloseNativeFile(file);
+    RemoveFileIfPresent(probe);
+    return written;
+  }
+  return false;
+}
+
 RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<PathString>& paths,
                             bool keep) {
   if (stateFolder.empty())

@@ -61,6 +61,11 @@ bool MarkJournalRunUndone(const JournalRun& run, bool partly = false);
 // batch stays unfinished, for the next time).
 bool RecoverUnfinishedRuns(const PathString& stateFolder);
 
+// True when a journal can be written in the state folder (made when it is
+// missing): checked before a run touches any file, so that a run that could
+// not record its saves stops before it begins.
+bool StateFolderWritable(const PathString& stateFolder);
+
 // Recovers unfinished runs, makes way for a new run's journal (drops kept
 // journals older than 30 days and all but the newest 19) and returns one;
 // the file itself is created with the first batch. `keep` false: a scratch

@@ -224,3 +224,23 @@ TEST(UndoBookkeeping, ARunCountsAndUndoesOnlyTheFilesItChanged) {
   for (const PathString& file : files)
     EXPECT_EQ(Needing(), ReadFile(file));
 }
+
+// A state folder that cannot be written (a regular file stands where it
+// would be made) stops a recorded run before any file is touched, naming
+// the folder and --no-journal; with --no-journal the run goes on.
+TEST(UndoBookkeeping, AStateFolderThatCannotBeWrittenStopsTheRunBeforeItBegins) {
+  TempFolder folder, state;
+  const fs::path blocked = state.Write("state", "a file where the state folder would be");
+  const fs::path song = folder.Write("Kino/1.mp3", Needing());
+  const std::map<std::string, std::string> environment = {{"XDG_STATE_HOME", blocked.string()}};
+
+  const Result refused = RunCli({"-c", "1251", folder.path().string()}, environment);
+  EXPECT_EQ(2, refused.status);
+  EXPECT_NE(std::string::npos, refused.err.find(blocked.string())) << refused.err;
+  EXPECT_NE(std::string::npos, refused.err.find("--no-journal")) << refused.err;
+  EXPECT_EQ(Needing(), ReadFile(song));
+
+  const Result alone = RunCli({"-c", "1251", "--no-journal", folder.path().string()}, environment);
+  EXPECT_EQ(0, alone.status) << alone.err;
+  EXPECT_NE(Needing(), ReadFile(song));
+}
