@@ -362,3 +362,42 @@ PathString CurrentFolder() {
   free(current);
   return folder;
 }
+
+// --- Why an operation failed ---------------------------------------------------
+
+void ResetSystemError() {
+  errno = 0;
+}
+
+std::wstring SystemErrorReason() {
+  const int code = errno;
+  switch (code) {
+    case 0:
+      return std::wstring();
+    case EACCES:
+    case EPERM:
+      return L"permission denied";
+    case EROFS:
+      return L"read-only file system";
+    case ENOSPC:
+      return L"no space left on the device";
+    case EDQUOT:
+      return L"disk quota exceeded";
+    case ENOENT:
+      return L"no such file or folder";
+    case EFBIG:
+      return L"file too large";
+    case EIO:
+      return L"input/output error";
+    case ETXTBSY:
+    case EBUSY:
+      return L"in use";
+    default:
+      break;
+  }
+  const char* text = std::strerror(code);
+  std::wstring reason;
+  for (const char* c = text; *c; ++c)
+    reason.push_back(wchar_t(static_cast<unsigned char>(*c)));
+  return reason;
+}

@@ -248,3 +248,32 @@ PathString CurrentFolder() {
   folder.resize(written);
   return folder;
 }
+
+// --- Why an operation failed ---------------------------------------------------
+
+void ResetSystemError() {
+  SetLastError(ERROR_SUCCESS);
+}
+
+std::wstring SystemErrorReason() {
+  const DWORD code = GetLastError();
+  switch (code) {
+    case ERROR_SUCCESS:
+      return std::wstring();
+    case ERROR_ACCESS_DENIED:
+      return L"permission denied";
+    case ERROR_WRITE_PROTECT:
+      return L"read-only file system";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return L"no space left on the device";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return L"no such file or folder";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return L"in use by another program";
+    default:
+      return L"system error " + std::to_wstring(code);
+  }
+}

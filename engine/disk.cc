@@ -18,16 +18,44 @@ DiskInterface& Disk() {
 
 }  // namespace
 
+namespace {
+
+// The reason of the last failure this thread noted.
+thread_local std::wstring lastFailure;
+
+// Notes the system's reason when `result` says the operation failed.
+template <typename Result>
+Result Noted(Result result) {
+  if (!result) {
+    const std::wstring reason = SystemErrorReason();
+    if (!reason.empty())
+      lastFailure = reason;
+  }
+  return result;
+}
+
+}  // namespace
+
+std::wstring LastDiskFailure() {
+  return lastFailure;
+}
+
+void ClearDiskFailure() {
+  lastFailure.clear();
+}
+
 void UseDiskInterface(DiskInterface* disk) {
   diskInUse.store(disk, std::memory_order_release);
 }
 
 NativeFile* OpenExistingFile(const PathString& path, bool forWriting) {
-  return Disk().OpenExisting(path, forWriting);
+  ResetSystemError();
+  return Noted(Disk().OpenExisting(path, forWriting));
 }
 
 NativeFile* CreateNewFile(const PathString& path) {
-  return Disk().CreateNew(path);
+  ResetSystemError();
+  return Noted(Disk().CreateNew(path));
 }
 
 void CloseNativeFile(NativeFile* file) {
@@ -40,24 +68,29 @@ bool ReadFileAt(NativeFile* file, std::uint64_t offset, void* buffer, std::size_
 }
 
 bool WriteFileAt(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) {
-  return Disk().Write(file, offset, data, count);
+  ResetSystemError();
+  return Noted(Disk().Write(file, offset, data, count));
 }
 
 bool CopyFileRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
                    std::uint64_t toOffset, std::uint64_t count) {
-  return Disk().CopyRange(from, fromOffset, to, toOffset, count);
+  ResetSystemError();
+  return Noted(Disk().CopyRange(from, fromOffset, to, toOffset, count));
 }
 
 bool TruncateNativeFile(NativeFile* file, std::uint64_t size) {
-  return Disk().Truncate(file, size);
+  ResetSystemError();
+  return Noted(Disk().Truncate(file, size));
 }
 
 bool FlushNativeFile(NativeFile* file) {
-  return Disk().Flush(file);
+  ResetSystemError();
+  return Noted(Disk().Flush(file));
 }
 
 bool ReplaceFileAtomically(const PathString& target, const PathString& replacement) {
-  return Disk().Replace(target, replacement);
+  ResetSystemError();
+  return Noted(Disk().Replace(target, replacement));
 }
 
 bool RemoveFileIfPresent(const PathString& path) {
@@ -93,7 +126,8 @@ bool FlushFileSystemOf(NativeFile* file) {
 }
 
 bool RenameOver(const PathString& target, const PathString& replacement) {
-  return Disk().Rename(target, replacement);
+  ResetSystemError();
+  return Noted(Disk().Rename(target, replacement));
 }
 
 bool CreateFolder(const PathString& folder) {

@@ -112,6 +112,20 @@ bool FlushFileSystemOf(NativeFile* file);
 // it so.
 bool RenameOver(const PathString& target, const PathString& replacement);
 
+// --- Why an operation failed ---------------------------------------------------
+
+// The system's reason for the last failed open, creation, write, copy,
+// truncation, flush or rename through the seam on this thread, in words
+// ("permission denied", "no space left on the device", ...); empty when none
+// was noted since ClearDiskFailure. A failure that gives no reason keeps
+// the one before.
+std::wstring LastDiskFailure();
+void ClearDiskFailure();
+// The platform's side (disk-posix.cc, disk-win32.cc): forgets the system's
+// error code, and gives its reason in words; empty when it holds none.
+void ResetSystemError();
+std::wstring SystemErrorReason();
+
 // --- Folders, through the seam -----------------------------------------------
 
 // Opens `folder` for listing and tells which folder it is; null when it

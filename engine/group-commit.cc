@@ -50,6 +50,7 @@ bool TryInsert(Staged* staged, BatchWrites* writes) {
   if (step == StepResult::kUntouched) {
     writes->cannotInsert.insert(staged->device);
     CloseWriter(staged);
+    ClearDiskFailure();  // no failure: another way is taken
     return false;
   }
   staged->strategy = Strategy::kInsert;
@@ -62,6 +63,7 @@ bool TryInsert(Staged* staged, BatchWrites* writes) {
 // place is taken back at once where it can be; what cannot stays for
 // recovery.
 void WriteStaged(Staged* staged, BatchWrites* writes) {
+  ClearDiskFailure();  // a failure below says its own reason
   EditStream& stream = *staged->stream;
   const SaveRecord& record = staged->record;
   if (TryInsert(staged, writes))
@@ -227,6 +229,8 @@ void PostOutcomes(const FixJob& job, std::vector<Staged>* batch) {
 void FailStaged(Staged* staged) {
   staged->message = WM_FIX_FAILED;
   staged->outcome->issue = kIssueCouldNotSave;
+  if (staged->outcome->detail.empty())
+    staged->outcome->detail = LastDiskFailure();
   staged->ok = false;
 }
 

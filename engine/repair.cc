@@ -251,6 +251,7 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
   auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
   if (!file || !file->isOpen()) {
     outcome->issue = kIssueCouldNotOpen;
+    outcome->detail = LastDiskFailure();
     return WM_FIX_FAILED;
   }
   // TagLib's own reading of the frames is a second opinion: a frame it
@@ -316,6 +317,9 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
   const PathString target = ResolveFileLinks(path);
   if (!preview && !RecoverInterruptedSave(target)) {
     outcome->issue = kIssueCouldNotOpen;
+    outcome->detail = L"an earlier save of it could not be finished";
+    if (!LastDiskFailure().empty())
+      outcome->detail += L": " + LastDiskFailure();
     return WM_FIX_FAILED;
   }
   auto rendered = std::make_unique<EditStream>(path, target);
@@ -342,6 +346,7 @@ unsigned RepairFile(const PathString& path, const RepairOptions& options, FileOu
     return message;
   if (!stream->CommitEdits()) {
     outcome->issue = kIssueCouldNotSave;
+    outcome->detail = LastDiskFailure();
     return WM_FIX_FAILED;
   }
   return WM_FIX_SUCCEEDED;
@@ -353,6 +358,8 @@ void ClearOutcome(const PathString& path, FileOutcome* outcome) {
   outcome->detail.clear();
   outcome->changes.clear();
   outcome->readingNote.clear();
+  // The reason of a failure is that of this file's own operations.
+  ClearDiskFailure();
 }
 
 }  // namespace

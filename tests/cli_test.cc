@@ -371,7 +371,9 @@ TEST(CommandLine, QuietKeepsFailuresAndTheSummaryVerboseAddsFilesThatNeedNothing
   EXPECT_EQ(1, verbose.status);
   std::vector<std::string> lines = Lines(verbose.out);
   std::sort(lines.begin(), lines.end());
-  EXPECT_EQ((std::vector<std::string>{"Successfully fixed 1 file, couldn't fix 1 file",
+  // With -v a failure says why, indented below it.
+  EXPECT_EQ((std::vector<std::string>{"  no such file or folder",
+                                      "Successfully fixed 1 file, couldn't fix 1 file",
                                       "failed\tbroken.mp3\tCouldn't open file", "fixed\tfix.mp3",
                                       "not needed\tplain.mp3"}),
             lines);

@@ -26,6 +26,7 @@ bool Collect(void* context, const Notification& notification) {
       entry.path = outcome->path;
       entry.issue = outcome->issue;
       entry.note = outcome->readingNote;
+      entry.detail = outcome->detail;
       entry.changes = outcome->changes;
       break;
     }

@@ -14,6 +14,7 @@ struct Received {
   PathString path;                   // the found path or the outcome's path
   std::wstring issue;                // the outcome's issue
   std::wstring note;                 // the outcome's reading note (automatic mode)
+  std::wstring detail;               // what stood in the way of a failed file
   std::vector<FrameChange> changes;  // a preview's frames
   // WM_FIX_ALBUM_DECIDED: the album's folder (in `path`) and decision.
   unsigned codePage = 0;

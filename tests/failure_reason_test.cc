@@ -1,0 +1,95 @@
+// A file that cannot be saved says why: the system's reason for the failed
+// operation reaches the outcome's detail, through the single-file save and
+// the batched one alike, and a file that was not saved keeps its bytes.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/journal.h"
+#include "tests/cli_run.h"
+#include "tests/engine_run.h"
+#include "tests/fixtures.h"
+#include "tests/pass_through_disk.h"
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+using namespace cli_run;
+
+namespace {
+
+// A disk on which files whose names hold "locked" cannot be written (as a
+// file the user may not write) and, once full, nothing can be written.
+class FailingDisk : public PassThroughDisk {
+ public:
+  bool full = false;
+
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override {
+    if (forWriting && Locked(path))
+      return Refuse<NativeFile*>(EACCES, nullptr);
+    return Real().OpenExisting(path, forWriting);
+  }
+  NativeFile* CreateNew(const PathString& path) override {
+    if (Locked(path))
+      return Refuse<NativeFile*>(EACCES, nullptr);
+    return Real().CreateNew(path);
+  }
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override {
+    return full ? Refuse(ENOSPC, false) : Real().Write(file, offset, data, count);
+  }
+  bool Rename(const PathString& target, const PathString& replacement) override {
+    return Locked(target) ? Refuse(EACCES, false) : Real().Rename(target, replacement);
+  }
+  bool Replace(const PathString& target, const PathString& replacement) override {
+    return Locked(target) ? Refuse(EACCES, false) : Real().Replace(target, replacement);
+  }
+
+ private:
+  template <typename Result>
+  static Result Refuse(int code, Result result) {
+    errno = code;
+    return result;
+  }
+  static bool Locked(const PathString& path) {
+    return path.find(PATH_TEXT("locked")) != PathString::npos;
+  }
+};
+
+struct DiskInUse {
+  explicit DiskInUse(DiskInterface* disk) { UseDiskInterface(disk); }
+  ~DiskInUse() { UseDiskInterface(nullptr); }
+};
+
+}  // namespace
+
+TEST(FailureReasons, ASaveThatFailsSaysWhyInEveryRoute) {
+  TempFolder folder, state;
+  const fs::path locked = folder.Write("locked.mp3", Needing());
+  const fs::path other = folder.Write("other.mp3", Needing());
+  FailingDisk disk;
+  DiskInUse inUse(&disk);
+
+  // The single-file save.
+  FileOutcome outcome;
+  EXPECT_EQ(unsigned(WM_FIX_FAILED), FixFile(locked.native(), 1251, &outcome));
+  EXPECT_EQ(std::wstring(kIssueCouldNotSave), outcome.issue);
+  EXPECT_EQ(L"permission denied", outcome.detail);
+  disk.full = true;
+  EXPECT_EQ(unsigned(WM_FIX_FAILED), FixFile(other.native(), 1251, &outcome));
+  EXPECT_EQ(L"no space left on the device", outcome.detail);
+  disk.full = false;
+
+  // The batched save under a run journal.
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+  const std::vector<Received> received = RunFix({locked.native(), other.native()}, 1251, journal);
+  EndRunJournal(journal);
+  ASSERT_EQ(3u, received.size());
+  EXPECT_EQ(unsigned(WM_FIX_FAILED), received[0].message);
+  EXPECT_EQ(L"permission denied", received[0].detail);
+  EXPECT_EQ(unsigned(WM_FIX_SUCCEEDED), received[1].message);
+  EXPECT_EQ(L"", received[1].detail) << "the reason of another file's failure";
+  EXPECT_EQ(Needing(), ReadFile(locked));
+}
