@@ -52,5 +52,6 @@ echo
 echo "== A second run: $songwright $sample"
 "$songwright" "$sample"
 echo
-echo "The Western album (folder 4) was left as it is. To repair your own music:"
+echo "The Western album (folder 4) was left as it is; $songwright --undo puts"
+echo "the sample back as it was. To repair your own music:"
 echo "  $songwright --dry-run PATH    (a preview), then $songwright PATH"
