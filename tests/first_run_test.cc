@@ -35,9 +35,9 @@ TEST(FirstRun, WithoutMusicFolderTheMessageNamesTheDefaultAndHowToNameOne) {
   Result result = RunCli({}, HomeWithoutConfig(home.path()));
   EXPECT_EQ(2, result.status);
   EXPECT_EQ("", result.out);
-  EXPECT_EQ("songwright: no music folder at '" + music + "'" + kFolderHint +
-                " (see songwright --help)\n",
-            result.err);
+  EXPECT_EQ(
+      "songwright: no music folder at '" + music + "'" + kFolderHint + " (see songwright --help)\n",
+      result.err);
 
   // A preview and --suggest stop the same way, before anything is read.
   EXPECT_EQ(result.err, RunCli({"--dry-run"}, HomeWithoutConfig(home.path())).err);
@@ -56,7 +56,8 @@ TEST(FirstRun, WithoutMusicFolderTheMessageNamesTheDefaultAndHowToNameOne) {
 
   result = RunCli({"--json"}, HomeWithoutConfig(home.path()));
   EXPECT_EQ(2, result.status);
-  EXPECT_EQ(0u, result.err.find("{\"type\":\"error\",\"message\":\"no music folder at ")) << result.err;
+  EXPECT_EQ(0u, result.err.find("{\"type\":\"error\",\"message\":\"no music folder at "))
+      << result.err;
 
   // A PATH that is missing keeps its own message: it is not the default.
   result = RunCli({(home.path() / "missing").string()}, HomeWithoutConfig(home.path()));
@@ -91,7 +92,7 @@ TEST(FirstRun, FoldersWithoutMp3FilesSaySoAndExitWithZero) {
             both.out);
 }
 
-TEST(FirstRun, FilesThatAreFoundButNeedNothingAreNotMissingFiles) {
+TEST(FirstRun, FilesThatAreNotMpegAudioAreNeverWrittenAndReportedByTheirName) {
   TempFolder folder;
   folder.Write("empty.mp3", "");
   folder.Write("text.mp3", "these are words, not MPEG audio");
@@ -101,6 +102,22 @@ TEST(FirstRun, FilesThatAreFoundButNeedNothingAreNotMissingFiles) {
   EXPECT_TRUE(Holds(result.out, "not needed\ttext.mp3\n")) << result.out;
   EXPECT_TRUE(Holds(result.out, "No files needed fixing\n")) << result.out;
   EXPECT_EQ("these are words, not MPEG audio", ReadFile(folder.path() / "text.mp3"));
+
+  // Named on the command line: a name ending in .mp3 is read as MP3 whatever
+  // it holds; any other name is read by its bytes.
+  const fs::path text = folder.path() / "text.mp3";
+  result = RunCli({"-v", text.string()});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("not needed\t" + text.string() + "\nNo files needed fixing\n", result.out);
+  const fs::path notes = folder.Write("notes.txt", "these are words, not MPEG audio");
+  result = RunCli({notes.string()});
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ("failed\t" + notes.string() + "\tCouldn't open file\nCouldn't fix 1 file\n",
+            result.out);
+  const fs::path copy = folder.Write("song.bak", Needing());
+  result = RunCli({"-c", "1251", copy.string()});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("fixed\t" + copy.string() + "\nSuccessfully fixed 1 file\n", result.out);
 }
 
 // --- The sample library -------------------------------------------------------
@@ -145,7 +162,8 @@ TEST(FirstRun, SampleLibraryIsRepairedAndItsWesternAlbumLeftByteForByte) {
     const bool western = Holds(path.string(), "4 right Western text");
     EXPECT_EQ(western, bytes == after.at(path)) << path;
     // The audio, the last 8,340 bytes, stays as it was.
-    EXPECT_EQ(bytes.substr(bytes.size() - 8340), after.at(path).substr(after.at(path).size() - 8340));
+    EXPECT_EQ(bytes.substr(bytes.size() - 8340),
+              after.at(path).substr(after.at(path).size() - 8340));
   }
   const fs::path album = library.path() / "1 cp1251 in Latin-1 frames";
   EXPECT_TRUE(Holds(after.at(album / "01.mp3"), Utf16Le(u"Утро над рекой")));
@@ -159,9 +177,10 @@ TEST(FirstRun, SampleLibraryIsRepairedAndItsWesternAlbumLeftByteForByte) {
 TEST(FirstRun, ScriptPreviewsTheMusicFolderOrElseRepairsTheSample) {
   TempFolder home;
   const std::string sample = (home.path() / "sample").string();
-  const std::vector<std::string> script = {"/bin/bash",
-                                           SONGWRIGHT_SOURCE_DIR "/scripts/first-run.sh",
-                                           "--built", SONGWRIGHT_BUILD_DIR, "--sample", sample};
+  const std::vector<std::string> script = {
+      "/bin/bash", SONGWRIGHT_SOURCE_DIR "/scripts/first-run.sh",
+      "--built",   SONGWRIGHT_BUILD_DIR,
+      "--sample",  sample};
   auto inHome = [&home] {
     setenv("HOME", home.path().c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");

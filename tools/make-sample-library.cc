@@ -50,10 +50,10 @@ std::string EncodeUtf8(const std::vector<char32_t>& text) {
 
 // cp1252's characters for 0x80-0x9F; the five bytes it leaves undefined
 // read as the C1 control of the same value, as Windows' converter gives them.
-const char32_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const char32_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::vector<char32_t> ReadAsCp1252(const std::string& bytes) {
   std::vector<char32_t> out;
@@ -141,8 +141,8 @@ std::string SizeBytes(unsigned size, bool syncsafe) {
 std::string Id3v2Tag(const std::vector<Frame>& frames, int version) {
   std::string body;
   for (const Frame& frame : frames)
-    body += frame.id + SizeBytes(unsigned(frame.body.size()), version == 4) +
-            std::string(2, '\0') + frame.body;
+    body += frame.id + SizeBytes(unsigned(frame.body.size()), version == 4) + std::string(2, '\0') +
+            frame.body;
   body.append(256, '\0');
   return std::string("ID3") + char(version) + std::string(2, '\0') +
          SizeBytes(unsigned(body.size()), true) + body;
@@ -197,16 +197,30 @@ Frame StoreLatin1(const std::string& id, const std::string& text) {
 
 const std::vector<Album>& Albums() {
   static const std::vector<Album> albums = {
-      {"1 cp1251 in Latin-1 frames", "Белые ночи", "Песни о городе",
-       {"Утро над рекой", "Дорога домой", "Последний трамвай", "Зимний вечер"}, StoreCp1251, 3},
-      {"2 cp1250 widened into UTF-16", "Złote Liście", "Jesienne piosenki",
+      {"1 cp1251 in Latin-1 frames",
+       "Белые ночи",
+       "Песни о городе",
+       {"Утро над рекой", "Дорога домой", "Последний трамвай", "Зимний вечер"},
+       StoreCp1251,
+       3},
+      {"2 cp1250 widened into UTF-16",
+       "Złote Liście",
+       "Jesienne piosenki",
        {"Między nami", "Gwiazdy nad miastem", "Pożegnanie lata", "Żółta łódź"},
-       StoreWidenedCp1250, 3},
-      {"3 UTF-8 read as cp1252 twice", "Modrá řeka", "Písně z údolí",
+       StoreWidenedCp1250,
+       3},
+      {"3 UTF-8 read as cp1252 twice",
+       "Modrá řeka",
+       "Písně z údolí",
        {"Příliš daleko", "Večerní světla", "Růže a trny", "Ticho před bouří"},
-       StoreUtf8TwiceThroughCp1252, 4},
-      {"4 right Western text", "Les Fenêtres", "Été à Paris",
-       {"Café de la gare", "Où est la mer", "Chanson d'hiver", "Déjà demain"}, StoreLatin1, 3},
+       StoreUtf8TwiceThroughCp1252,
+       4},
+      {"4 right Western text",
+       "Les Fenêtres",
+       "Été à Paris",
+       {"Café de la gare", "Où est la mer", "Chanson d'hiver", "Déjà demain"},
+       StoreLatin1,
+       3},
   };
   return albums;
 }
