@@ -181,10 +181,22 @@ std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) 
   return "Preview: " + summary + "; nothing was written";
 }
 
+// A run whose folders hold no MP3 file says so rather than "No files needed
+// fixing", which would suggest that files were read.
+std::string NothingFoundSummary(const RunState& run) {
+  std::string folders;
+  for (const RunPath& path : run.paths)
+    folders += (folders.empty() ? "" : ", ") + ShowPath(path.path);
+  const std::string found = "MP3 files found in " + folders;
+  return run.options.preview ? "Preview: no " + found + "; nothing was written" : "No " + found;
+}
+
 void ReportSummary(const RunState& run, bool stopped) {
-  const std::string summary = run.options.preview
-                                  ? PreviewSummary(run.fixedCount, run.failedCount)
-                                  : WideToUtf8(ComposeSummary(run.fixedCount, run.failedCount));
+  std::string summary = run.options.preview
+                            ? PreviewSummary(run.fixedCount, run.failedCount)
+                            : WideToUtf8(ComposeSummary(run.fixedCount, run.failedCount));
+  if (run.foundFiles.empty() && !stopped)
+    summary = NothingFoundSummary(run);
   if (!run.options.json) {
     WriteOut(summary + "\n");
     return;
@@ -429,10 +441,13 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     return UndoRun(StateFolder(), options.undoRun, InstallStopHandler(), options.json);
   if (options.paths.empty()) {
     const PathString music = DefaultMusicFolder();
+    // Say which folder was tried and that it is only the default, so that a
+    // first run on a machine without one shows how to go on.
     if (music.empty())
-      return UsageError("no music folder found; name a PATH");
+      return UsageError("no music folder found (no home folder); name a folder: songwright PATH");
     if (!IsExistingFolder(music))
-      return UsageError(QuotedPath(music) + " is not a folder");
+      return UsageError("no music folder at " + QuotedPath(music) +
+                        " (the default when no PATH is given); name a folder: songwright PATH");
     options.paths.push_back(music);
   }
   if (!CheckPaths(options.paths, &run->paths, &status))
