@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -115,9 +116,14 @@ void ExpectRecoverable(const fs::path& folder, const std::map<fs::path, std::str
     }
   }
   EXPECT_EQ(kFiles, files);
-  // Undoing the next run and the stopped one gives every original back.
-  while (RunCli({"--undo"}).status == 0) {
-  }
+  // Undoing the next run and the stopped one, newest first, each by its id
+  // (a plain --undo takes the last run only), gives every original back.
+  std::vector<std::string> ids;
+  std::istringstream runs(RunCli({"--list-runs"}).out);
+  for (std::string line; std::getline(runs, line);)
+    ids.push_back(line.substr(0, line.find(' ')));
+  for (auto id = ids.rbegin(); id != ids.rend(); ++id)
+    EXPECT_EQ(0, RunCli({"--undo", *id}).status) << *id;
   for (const auto& [path, bytes] : songs)
     EXPECT_EQ(bytes, ReadFile(path)) << path;
 }
