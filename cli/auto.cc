@@ -85,6 +85,8 @@ std::string JsonAlbum(const AlbumDecision& decision, const PathString& name) {
         (decision.highByteCount == 0 ? "\"no text of a code page\"" : "\"reads as Western text\"");
   if (word == "unsure")
     line += ",\"best_codepage\":" + std::to_string(decision.bestCodePage);
+  if (decision.utf8TextCount != 0)
+    line += ",\"utf8_texts\":" + std::to_string(decision.utf8TextCount);
   if (!decision.overridden && !decision.language.empty() && decision.highByteCount != 0)
     line += ",\"language\":" + JsonString(decision.language);
   line += ",\"confidence\":" + JsonDecimal(decision.confidence);
@@ -146,6 +148,8 @@ void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
             ", " + ShowText(decision.language) + "), confidence " + Decimal(decision.confidence);
   } else if (decision.highByteCount == 0) {
     line += "leave as it is: no text of a code page";
+    if (decision.utf8TextCount != 0)
+      line += " (text stored as UTF-8 is read as UTF-8)";
   } else if (decision.unsure) {
     line += "leave as it is: not sure (best guess cp" + std::to_string(decision.bestCodePage) +
             ", confidence " + Decimal(decision.confidence) + ")";

@@ -180,6 +180,7 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   const std::string* sample = FirstLegacyText(pool.titles);
   if (!sample)
     sample = FirstLegacyText(pool.texts);
+  decision.utf8TextCount = pool.utf8Texts;
   if (decision.highByteCount == 0) {
     decision.readsWestern = true;
     decision.confidence = 1;

@@ -32,7 +32,8 @@ struct AlbumDecision {
   double confidence = 0;      // 0 to 1, of the decision taken
   double marginBits = 0;      // how much better the best page reads than Western text
   std::size_t highByteCount = 0;
-  std::wstring sample;  // a title as the decision would leave it
+  std::size_t utf8TextCount = 0;  // texts read as UTF-8 whatever the page
+  std::wstring sample;            // a title as the decision would leave it
   // Pages that read some of the album's files clearly on their own: an
   // album of tracks in two pages gets each track its page.
   std::vector<unsigned> trackCodePages;

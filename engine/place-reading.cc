@@ -88,8 +88,10 @@ void CollectPlace(const std::wstring& stored, bool isTitle, SuggestionPool* pool
     AddSampleText(pool, shape.bytes, isTitle);
   else if (shape.kind == ShapeKind::kUnicode)
     AddEvidenceText(pool, stored);
-  else if (shape.kind == ShapeKind::kUtf8)
+  else if (shape.kind == ShapeKind::kUtf8) {
     AddEvidenceText(pool, DecodeUtf8(shape.bytes));
+    ++pool->utf8Texts;
+  }
 }
 
 void CollectFrame(const std::string& data, const std::string& id, SuggestionPool* pool) {

@@ -80,6 +80,7 @@ void MergePool(SuggestionPool* into, const SuggestionPool& from) {
     AddSampleText(into, text, title);
   }
   into->fileCount += from.fileCount;
+  into->utf8Texts += from.utf8Texts;
   for (std::size_t i = 0; i < into->scriptLetters.size() && i < from.scriptLetters.size(); ++i)
     into->scriptLetters[i] += from.scriptLetters[i];
 }

@@ -32,6 +32,8 @@ struct SuggestionPool {
   // Letters of real Unicode text (beyond Latin-1) per script, indexed by
   // Script (engine/suggest-letters.h): evidence of the album's language.
   std::vector<std::size_t> scriptLetters = std::vector<std::size_t>(16, 0);
+  // Texts that are UTF-8 of real text: read as UTF-8 whatever the page.
+  std::size_t utf8Texts = 0;
 };
 
 // Below this many high bytes no page is called sure.

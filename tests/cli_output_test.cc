@@ -427,3 +427,19 @@ TEST(CommandLine, PreviewSaysWhyATrackOfAnAlbumIsLeftAsStored) {
             std::string::npos)
       << json.out;
 }
+
+// An album whose only wrong text is UTF-8 stored as Latin-1 has no text of a
+// code page to decide on, and its line says that such text is read anyway.
+TEST(CommandLine, AnAlbumOfUtf8TextSaysItIsReadAsUtf8) {
+  TempFolder folder;
+  folder.Write("Utf8/1.mp3", Id3v2Tag({TextFrame("TIT2", "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE")}) +
+                                 MpegFrames(4));  // "Кино" as UTF-8 bytes
+  const Result text = RunCli({"-n", folder.path().string()});
+  EXPECT_EQ(0, text.status) << text.err;
+  EXPECT_NE(std::string::npos, text.out.find("no text of a code page (text stored as UTF-8 is "
+                                             "read as UTF-8)"))
+      << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("would fix\tUtf8/1.mp3")) << text.out;
+  const Result json = RunCli({"-n", "--json", folder.path().string()});
+  EXPECT_NE(std::string::npos, json.out.find("\"utf8_texts\":1")) << json.out;
+}
