@@ -120,18 +120,9 @@ bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24) {
 
 bool RedecodingChanges(const Id3v2Frame& original, const std::string& idV24,
                        const Redecoding& redecoding) {
-  if (!IsRedecodable(original, idV24))
-    return false;
-  if (!redecoding.automatic)
-    return true;
-  TagLib::StringList stored;
-  if (!StoredValues(original, idV24, &stored))
-    return true;  // reported as unreadable text by RedecodeFrame
-  for (const TagLib::String& before : stored) {
-    if (Redecode(before, redecoding) != before)
-      return true;
-  }
-  return false;
+  // In automatic mode every place of the frame is read by the file's
+  // reading (engine/place-reading.h) instead.
+  return !redecoding.automatic && IsRedecodable(original, idV24);
 }
 
 // The values are set on a new UTF-16 frame that TagLib renders; what the

@@ -25,8 +25,8 @@ std::wstring DescribeFields(const std::vector<std::wstring>& fields);
 // repair re-decodes; `idV24` is the frame's version 2.4 id.
 bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24);
 
-// True when re-decoding changes the frame's text; in automatic mode an album
-// left as it is (or a value that reads the same) keeps its frame as stored.
+// True when the frame is re-decoded through a named page; never in automatic
+// mode, where the file's reading takes every place (engine/place-reading.h).
 bool RedecodingChanges(const Id3v2Frame& original, const std::string& idV24,
                        const Redecoding& redecoding);
 

@@ -157,7 +157,7 @@ unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecodi
     const Id3v2Frame& original = layout.frames[i];
     const std::string idV24 = FrameIdV24(layout.version, original.id);
     OutputFrame out;
-    if (!redecoding.automatic && RedecodingChanges(original, idV24, redecoding)) {
+    if (RedecodingChanges(original, idV24, redecoding)) {
       *changed = true;
       if (!RedecodeFrame(original, idV24, redecoding, &outcome->changes, &out))
         return Refuse(outcome, Widen(original.id) + L" cannot be read as text");
