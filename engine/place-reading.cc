@@ -82,7 +82,9 @@ unsigned BestOtherPage(const std::map<unsigned, double>& costs, unsigned albumPa
   return best;
 }
 
-void CollectPlace(const std::wstring& stored, bool isTitle, SuggestionPool* pool) {
+}  // namespace
+
+void CollectPlaceText(const std::wstring& stored, bool isTitle, SuggestionPool* pool) {
   const TextShape shape = ShapeOf(stored);
   if (shape.kind == ShapeKind::kBytes)
     AddSampleText(pool, shape.bytes, isTitle);
@@ -94,12 +96,14 @@ void CollectPlace(const std::wstring& stored, bool isTitle, SuggestionPool* pool
   }
 }
 
+namespace {
+
 void CollectFrame(const std::string& data, const std::string& id, SuggestionPool* pool) {
   FramePlaces frame;
   if (!FindTextPlaces(data, id, &frame) || frame.machineWritten)
     return;
   for (const TextPlace& place : frame.places)
-    CollectPlace(PlaceText(data, frame, place), id == "TIT2" && !place.description, pool);
+    CollectPlaceText(PlaceText(data, frame, place), id == "TIT2" && !place.description, pool);
 }
 
 void AppendSize(std::string* out, std::uint32_t size, int version) {
@@ -176,7 +180,7 @@ void CollectLatin1Text(const std::string& bytes, bool isTitle, SuggestionPool* p
   std::wstring stored;
   for (char c : bytes)
     stored.push_back(wchar_t(static_cast<unsigned char>(c)));
-  CollectPlace(stored, isTitle, pool);
+  CollectPlaceText(stored, isTitle, pool);
 }
 
 FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bool named,

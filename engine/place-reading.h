@@ -39,6 +39,9 @@ struct FileReading {
 // Adds the text of every place of the layout's frames, chapters' frames
 // included: code-page bytes as texts to decide on, real Unicode as evidence.
 void CollectFromLayout(const Id3v2Layout& layout, SuggestionPool* pool);
+// Adds one place's text as it is stored (each character one of the
+// frame's): code-page bytes to decide on, or real Unicode as evidence.
+void CollectPlaceText(const std::wstring& stored, bool isTitle, SuggestionPool* pool);
 // The same for one Latin-1 text (an ID3v1 field).
 void CollectLatin1Text(const std::string& bytes, bool isTitle, SuggestionPool* pool);
 
