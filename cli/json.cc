@@ -116,3 +116,11 @@ void WriteMessage(bool json, const char* type, const std::string& message) {
 std::string MessagePath(bool json, const PathString& path) {
   return json ? PathForDisplay(path) : ShowPath(path);
 }
+
+int BusyError(bool json, const PathString& path) {
+  WriteMessage(json, "error",
+               "another run of songwright is working on '" + MessagePath(json, path) +
+                   "' (on it, on a folder that holds it, or on one inside it); nothing was "
+                   "touched; try again once that run has finished");
+  return kExitBusy;
+}

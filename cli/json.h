@@ -39,3 +39,9 @@ void WriteMessage(bool json, const char* type, const std::string& message);
 // A path inside a message: as ShowPath shows it in text, as it is in JSON
 // (where JsonString escapes it).
 std::string MessagePath(bool json, const PathString& path);
+
+// Another run (or undo) is working on the same files.
+constexpr int kExitBusy = 4;
+// Says that another run holds `path` (or a folder over or in it); returns
+// kExitBusy.
+int BusyError(bool json, const PathString& path);

@@ -10,6 +10,7 @@
 
 constexpr int kExitUsage = 2;
 
+
 struct Options {
   bool help = false;
   bool version = false;

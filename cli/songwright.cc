@@ -19,6 +19,7 @@
 #include "cli/undo.h"
 #include "engine/engine.h"
 #include "engine/journal.h"
+#include "engine/run-lock.h"
 #include "engine/path.h"
 
 namespace {
@@ -457,6 +458,16 @@ int RunSongwright(const std::vector<PathString>& arguments) {
 
   if (options.suggest)
     return RunSuggestion(options.paths, options.json);
+
+  // A run that writes holds its paths until it ends, so that a second run
+  // over the same files refuses instead of saving them too.
+  std::unique_ptr<RunLocks, void (*)(RunLocks*)> locks(nullptr, UnlockRunPaths);
+  if (!options.preview) {
+    PathString busy;
+    locks.reset(LockRunPaths(options.paths, &busy));
+    if (!locks)
+      return BusyError(options.json, busy);
+  }
 
   run->stop = InstallStopHandler();
   run->showProgress = ErrIsTerminal() && !options.quiet && !options.json;

@@ -11,6 +11,7 @@
 #include "cli/show.h"
 #include "engine/disk.h"
 #include "engine/journal.h"
+#include "engine/run-lock.h"
 #include "engine/path.h"
 #include "engine/save.h"
 #include "engine/side-journal.h"
@@ -288,6 +289,12 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     }
     return 0;
   }
+  // The run's files are not undone while another run works on them.
+  PathString busy;
+  std::unique_ptr<RunLocks, void (*)(RunLocks*)> locks(LockRunPaths(run->paths, &busy),
+                                                       UnlockRunPaths);
+  if (!locks)
+    return BusyError(json, busy);
   if (!json)
     WriteOut("Undoing run " + RunLabel(*run, false) + "\n");
   UndoCounts counts;
