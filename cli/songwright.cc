@@ -49,6 +49,7 @@ struct RunState {
   std::uint32_t fixedCount = 0;
   std::uint32_t failedCount = 0;
   std::size_t outcomeCount = 0;
+  std::size_t unreadableFolders = 0;
   RunJournal* journal = nullptr;
   // A folder of --album-codepage where the scan found no file: the run ends
   // with a usage error before the fix starts.
@@ -170,6 +171,30 @@ void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) 
   WriteOut(line);
 }
 
+// A folder the scan could not list: listed with -v and in the JSON; a PATH
+// given that cannot be listed is an error, and the run's failure.
+void ReportUnreadableFolder(RunState* run, const ScanProblem& problem) {
+  const Options& options = run->options;
+  ++run->unreadableFolders;
+  bool given = false;
+  for (const RunPath& path : run->paths)
+    given = given || (path.isFolder && path.path == problem.folder);
+  if (given)
+    ++run->failedCount;
+  const std::string reason =
+      problem.reason.empty() ? std::string("cannot be listed") : WideToUtf8(problem.reason);
+  if (options.json) {
+    WriteOut("{\"type\":\"folder\"," + JsonPath("folder", ShownPath(*run, problem.folder)) +
+             ",\"outcome\":\"unreadable\",\"reason\":" + JsonString(reason) + "}\n");
+  } else if (given) {
+    WriteMessage(false, "error", "cannot read the folder " + QuotedPath(problem.folder) + ": " +
+                                     ShowText(reason));
+  } else if (options.verbose) {
+    WriteOut("unreadable\t" + ShowPath(ShownPath(*run, problem.folder)) + "\t" +
+             ShowText(reason) + "\n");
+  }
+}
+
 // The summary a real run would give, worded as a preview.
 std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) {
   std::string summary = WideToUtf8(ComposeSummary(fixedCount, failedCount));
@@ -207,7 +232,9 @@ void ReportSummary(const RunState& run, bool stopped) {
            ",\"preview\":" + (run.options.preview ? "true" : "false") + ",\"found\":" +
            std::to_string(run.foundFiles.size()) + ",\"fixed\":" + std::to_string(run.fixedCount) +
            ",\"failed\":" + std::to_string(run.failedCount) + ",\"not_needed\":" +
-           std::to_string(notNeeded) + ",\"stopped\":" + (stopped ? "true" : "false") + "}\n");
+           std::to_string(notNeeded) + ",\"unreadable_folders\":" +
+           std::to_string(run.unreadableFolders) + ",\"stopped\":" +
+           (stopped ? "true" : "false") + "}\n");
 }
 
 // With -v: the code page, the tag version and what the run is.
@@ -272,6 +299,7 @@ bool ScanNextPaths(RunState* run) {
     auto* job = new ScanJob;
     job->window = run->target;
     job->folder = next.path;
+    job->reportUnreadable = true;
     job->stopRequested = run->stop;
     run->scanThread = StartWorkerThread(ScanThreadProc, job);
     if (!run->scanThread) {
@@ -349,6 +377,12 @@ bool HandleNotification(void* context, const Notification& notification) {
       std::unique_ptr<PathString> path(reinterpret_cast<PathString*>(notification.payload));
       run->foundFiles.push_back(std::move(*path));
       DrawProgress(run, false);
+      return true;
+    }
+    case WM_SCAN_FOLDER_UNREADABLE: {
+      std::unique_ptr<ScanProblem> problem(reinterpret_cast<ScanProblem*>(notification.payload));
+      ClearProgress(run);
+      ReportUnreadableFolder(run, *problem);
       return true;
     }
     case WM_SCAN_COMPLETE:

@@ -102,7 +102,8 @@ void FlushFolder(const PathString& folder) {
 }
 
 DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity) {
-  return Disk().OpenListing(folder, identity);
+  ResetSystemError();
+  return Noted(Disk().OpenListing(folder, identity));
 }
 
 bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry) {

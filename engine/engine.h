@@ -14,6 +14,8 @@
 // All are posted with wParam 0.
 constexpr unsigned WM_SCAN_FILE_FOUND = 0x8000 + 100;  // lParam: new PathString
 constexpr unsigned WM_SCAN_COMPLETE = 0x8000 + 101;    // lParam: 0
+// Posted only when the scan job asks for it (ScanJob::reportUnreadable).
+constexpr unsigned WM_SCAN_FOLDER_UNREADABLE = 0x8000 + 102;  // lParam: new ScanProblem
 constexpr unsigned WM_FIX_SUCCEEDED = 0x8000 + 200;    // lParam: new FileOutcome
 constexpr unsigned WM_FIX_NOT_NEEDED = 0x8000 + 201;   // lParam: new FileOutcome
 constexpr unsigned WM_FIX_FAILED = 0x8000 + 202;       // lParam: new FileOutcome
@@ -77,10 +79,22 @@ struct SaveRecord {
   std::uint32_t repairedChecksum = 0;
 };
 
+// A folder the scan could not list, and the system's reason.
+struct ScanProblem {
+  PathString folder;
+  std::wstring reason;
+};
+
 // Starts the scan thread, which frees it after posting WM_SCAN_COMPLETE.
 struct ScanJob {
   NotifyTarget window = NotifyTarget();
   PathString folder;
+  // Every audio format the engine repairs (engine/format.h), and playlists;
+  // else MP3 files only.
+  bool allFormats = false;
+  // Folders that cannot be listed are posted (WM_SCAN_FOLDER_UNREADABLE);
+  // else they are passed over.
+  bool reportUnreadable = false;
   // Set by the receiver to end the walk early; checked between entries.
   const std::atomic<bool>* stopRequested = nullptr;
 };
@@ -123,7 +137,8 @@ ThreadResult THREAD_CALL ScanThreadProc(void* job);
 ThreadResult THREAD_CALL FixThreadProc(void* job);
 
 // Walks `folder` depth first and reports every file whose path ends in
-// ".mp3" in any letter case.
+// ".mp3" in any letter case (with `allFormats`, every file of a format the
+// engine repairs).
 void ScanFolder(const ScanJob& job, const PathString& folder);
 void ReportMp3File(const ScanJob& job, const PathString& path);
 

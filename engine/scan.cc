@@ -5,7 +5,9 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "engine/disk.h"
 #include "engine/engine.h"
+#include "engine/format.h"
 
 namespace {
 
@@ -17,14 +19,28 @@ bool StopRequested(const ScanJob& job) {
   return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
 }
 
+void ReportUnreadable(const ScanJob& job, const PathString& folder) {
+  if (!job.reportUnreadable)
+    return;
+  auto problem = std::make_unique<ScanProblem>();
+  problem->folder = folder;
+  problem->reason = LastDiskFailure();
+  if (PostNotification(job.window, WM_SCAN_FOLDER_UNREADABLE,
+                       reinterpret_cast<std::intptr_t>(problem.get())))
+    problem.release();  // the receiver owns it now
+}
+
 // `ancestors` holds the folders now being walked, outermost first, so that a
 // link leading back to one of them is not entered again.
 void WalkFolder(const ScanJob& job, const PathString& folder,
                 std::vector<FolderIdentity>* ancestors) {
   FolderIdentity identity;
+  ClearDiskFailure();
   DirectoryListing* listing = OpenDirectoryListing(folder, &identity);
-  if (!listing)
+  if (!listing) {
+    ReportUnreadable(job, folder);
     return;
+  }
   if (identity.known) {
     for (const FolderIdentity& ancestor : *ancestors) {
       if (ancestor.known && ancestor.device == identity.device &&
@@ -63,7 +79,9 @@ void ScanFolder(const ScanJob& job, const PathString& folder) {
 void ReportMp3File(const ScanJob& job, const PathString& path) {
   // The classic locale: only a-z and A-Z fold, whatever the user's locale.
   static const std::locale classic = std::locale::classic();
-  if (!boost::algorithm::iends_with(path, PATH_TEXT(".mp3"), classic))
+  const bool wanted = job.allFormats ? FormatOfPath(path) != AudioFormat::kNone
+                                     : boost::algorithm::iends_with(path, PATH_TEXT(".mp3"), classic);
+  if (!wanted)
     return;
   auto found = std::make_unique<PathString>(path);
   if (PostNotification(job.window, WM_SCAN_FILE_FOUND,

@@ -19,6 +19,12 @@ bool Collect(void* context, const Notification& notification) {
       entry.path = *path;
       break;
     }
+    case WM_SCAN_FOLDER_UNREADABLE: {
+      std::unique_ptr<ScanProblem> problem(reinterpret_cast<ScanProblem*>(notification.payload));
+      entry.path = problem->folder;
+      entry.detail = problem->reason;
+      break;
+    }
     case WM_FIX_SUCCEEDED:
     case WM_FIX_NOT_NEEDED:
     case WM_FIX_FAILED: {
@@ -58,11 +64,13 @@ std::vector<Received> Run(ThreadProc proc, void* job, NotifyTarget target, unsig
 
 }  // namespace
 
-std::vector<Received> RunScan(const PathString& folder) {
+std::vector<Received> RunScan(const PathString& folder, bool reportUnreadable, bool allFormats) {
   NotifyTarget target = CreateNotifyTarget();
   auto* job = new ScanJob;
   job->window = target;
   job->folder = folder;
+  job->reportUnreadable = reportUnreadable;
+  job->allFormats = allFormats;
   return Run(ScanThreadProc, job, target, WM_SCAN_COMPLETE);
 }
 

@@ -23,8 +23,10 @@ struct Received {
 };
 
 // Scans `folder` on the scan thread and returns the notifications up to and
-// including WM_SCAN_COMPLETE.
-std::vector<Received> RunScan(const PathString& folder);
+// including WM_SCAN_COMPLETE. A folder it cannot list arrives, when asked
+// for, with the folder in `path` and the reason in `detail`.
+std::vector<Received> RunScan(const PathString& folder, bool reportUnreadable = false,
+                              bool allFormats = false);
 
 // Repairs `files` on the fix thread and returns the notifications up to and
 // including WM_FIX_COMPLETE.

@@ -113,6 +113,15 @@ TEST_F(Unprivileged, FolderWithoutPermissionIsSkipped) {
   const std::vector<PathString> found = FoundPaths(RunScan(folder.path().native()));
   ASSERT_EQ(1u, found.size());
   EXPECT_EQ((folder.path() / "open" / "a.mp3").native(), found[0]);
+  // Asked for, the folder passed over is told with the system's reason.
+  std::vector<Received> told;
+  for (const Received& entry : RunScan(folder.path().native(), true)) {
+    if (entry.message == WM_SCAN_FOLDER_UNREADABLE)
+      told.push_back(entry);
+  }
+  ASSERT_EQ(1u, told.size());
+  EXPECT_EQ((folder.path() / "closed").native(), told[0].path);
+  EXPECT_EQ(std::wstring(L"permission denied"), told[0].detail);
 }
 
 TEST(ScanNames, ANamedPipeCalledMp3FailsToOpenInsteadOfBlocking) {

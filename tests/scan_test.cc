@@ -88,6 +88,32 @@ TEST(ScanFolder, FoldersThatCannotBeListedEndTheScanNormally) {
   }
 }
 
+TEST(ScanFolder, AFolderThatCannotBeListedIsToldWhenAskedWithItsReason) {
+  TempFolder folder;
+  folder.Write("a/1.mp3", "");
+  const fs::path missing = folder.path() / "gone";
+  // Asked for: the missing folder is told once, with the system's reason,
+  // and the scan ends as usual.
+  const std::vector<Received> told = RunScan(missing.native(), true);
+  ASSERT_EQ(2u, told.size());
+  EXPECT_EQ(WM_SCAN_FOLDER_UNREADABLE, told[0].message);
+  EXPECT_EQ(missing.native(), told[0].path);
+  EXPECT_EQ(std::wstring(L"no such file or folder"), told[0].detail);
+  EXPECT_EQ(WM_SCAN_COMPLETE, told[1].message);
+  // Not asked for (the wizard): nothing but the files.
+  EXPECT_EQ(1u, RunScan(missing.native()).size());
+}
+
+TEST(ScanFolder, EveryFormatIsFoundWhenAskedAndOnlyMp3Otherwise) {
+  TempFolder folder;
+  for (const char* name : {"a.mp3", "b.FLAC", "c.ogg", "d.Opus", "e.oga", "f.wav", "g.AIFF",
+                           "h.aif", "i.m4a", "j.M4B", "k.mp4", "l.wma", "m.asf", "n.ape", "o.WV",
+                           "p.txt", "q.flac.bak", "r.m4", "wav"})
+    folder.Write(name, "");
+  EXPECT_EQ(15u, FoundPaths(RunScan(folder.path().native(), false, true)).size());
+  EXPECT_EQ(1u, FoundPaths(RunScan(folder.path().native())).size());
+}
+
 TEST(ScanFolder, AFolderWithATrailingSeparatorGetsOneMoreSeparator) {
   TempFolder folder;
   folder.Write("x.mp3", "");
