@@ -14,7 +14,9 @@
 //       Unicode text and ASCII stay byte for byte (R1 of place-reading.h).
 //   C2. A UTF-8 field whose bytes are not valid UTF-8 (code-page bytes
 //       written raw) always comes back valid UTF-8, through the file's page
-//       or else as Western text, unless the user named "leave".
+//       or else as Western text, unless the user named "leave". UTF-8 text
+//       with a few stray bytes keeps its UTF-8 and only the strays are
+//       read so, so that a second run finds nothing more to change.
 //   C3. With a page named by the user, a UTF-8 field that is valid UTF-8
 //       changes only when it is UTF-8 encoded twice or more: text that a
 //       player already shows as Latin letters may be right.

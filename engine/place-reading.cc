@@ -11,8 +11,6 @@
 #include "engine/redecode.h"
 #include "engine/text-shape.h"
 
-namespace {
-
 // A file takes a page of its own, or is left as stored, only when that
 // reads its text this many bits better than the album's page does.
 constexpr double kFileMarginBits = 16;
@@ -25,6 +23,8 @@ constexpr double kPlaceMarginBits = 12, kDoubleBytePlaceMarginBits = 32;
 bool IsDoubleByte(unsigned codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
 }
+
+namespace {
 
 double PlaceMargin(unsigned codePage) {
   return IsDoubleByte(codePage) ? kDoubleBytePlaceMarginBits : kPlaceMarginBits;

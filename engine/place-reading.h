@@ -27,6 +27,9 @@
 #include "engine/id3v2-layout.h"
 #include "engine/suggest.h"
 
+// The pages of two bytes to a character (932, 936, 949, 950).
+bool IsDoubleByte(unsigned codePage);
+
 struct FileReading {
   unsigned codePage = 0;       // kLeaveText: code-page bytes stay as stored
   bool named = false;          // the page was named by the user (R4)
