@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr std::uint64_t kRoomBlock = 4096;
+
 struct OggHeaders {
   bool opus = false;
   std::uint32_t serial = 0;
@@ -168,7 +170,8 @@ bool RenumberLaterPages(TagLib::IOStream* file, const OggHeaders& headers, std::
 // and the first `headerPages` of the stream hold exactly the header packets,
 // the comment as repaired.
 bool VerifyPages(const std::string& bytes, const OggHeaders& headers, std::size_t headerPages,
-                 const std::vector<std::string>& packets, const VorbisComment& repaired) {
+                 const std::vector<std::string>& packets, const VorbisComment& repaired,
+                 const std::string& expectedTail) {
   std::vector<OggPage> own;
   std::size_t at = 0;
   OggPage page;
@@ -192,7 +195,58 @@ bool VerifyPages(const std::string& bytes, const OggHeaders& headers, std::size_
   VorbisComment comment;
   return !unfinished && back == packets &&
          ParseCommentPacket(back[0], headers.opus, &prefix, &comment, &tail) &&
-         SameVorbisComment(comment, repaired) && tail == headers.tail;
+         SameVorbisComment(comment, repaired) && tail == expectedTail;
+}
+
+// True when what follows the comment (after a Vorbis comment's framing
+// byte) is zeros, padding that may take another length.
+bool HoldsPadding(const OggHeaders& headers) {
+  const std::size_t from = headers.opus ? 0 : 1;
+  return headers.tail.find_first_not_of('\0', from) == std::string::npos;
+}
+
+std::size_t Segments(std::size_t size) { return size / 255 + 1; }
+
+// The comment packet padded with zeros so that the stream's header pages
+// after the first take `size` bytes in `pageCount` pages, the setup packet
+// (Vorbis) with it; false when no padding does.
+bool PadToSize(const std::string& unpadded, const std::string& setup, std::size_t pageCount,
+               std::uint64_t size, std::string* packet) {
+  const std::uint64_t fixed =
+      27 * std::uint64_t(pageCount) + (setup.empty() ? 0 : setup.size() + Segments(setup.size()));
+  if (size < fixed)
+    return false;
+  const std::uint64_t bytes = size - fixed;  // the comment's and its lacing's
+  const std::uint64_t guess = bytes * 255 / 256;
+  for (std::uint64_t c = guess > 2 ? guess - 2 : 0; c <= guess + 2; ++c) {
+    const std::size_t segments = Segments(c) + (setup.empty() ? 0 : Segments(setup.size()));
+    if (c >= unpadded.size() && c + Segments(c) == bytes && segments <= 255 * pageCount &&
+        segments >= pageCount) {
+      *packet = unpadded + std::string(std::size_t(c - unpadded.size()), '\0');
+      return true;
+    }
+  }
+  return false;
+}
+
+// F4: the comment packet resized in its padding so that the header pages
+// keep their number and their length, or else grow by whole room blocks;
+// `*grown` is given the growth. False when the stream has no padding or
+// none fits.
+bool FitPadding(const OggHeaders& headers, const std::string& rendered, std::string* packet,
+                std::uint64_t* grown) {
+  if (!HoldsPadding(headers))
+    return false;
+  const std::string unpadded = rendered + headers.tail.substr(0, headers.opus ? 0 : 1);
+  const std::string setup = headers.opus ? std::string() : headers.packets[2];
+  std::uint64_t size = 0;
+  for (std::size_t i = 1; i < headers.ownPages.size(); ++i)
+    size += headers.Own(i).bytes.size();
+  const std::size_t pageCount = headers.ownPages.size() - 1;
+  for (*grown = 0; *grown <= unpadded.size() + 2 * kRoomBlock; *grown += kRoomBlock)
+    if (PadToSize(unpadded, setup, pageCount, size + *grown, packet))
+      return true;
+  return false;
 }
 
 }  // namespace
@@ -217,7 +271,10 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   for (std::size_t i = 1; i < headers.ownPages.size(); ++i)
     if (!OggCrcRight(headers.Own(i)))
       return Refuse(outcome, L"an Ogg header page does not match its CRC");
-  std::vector<std::string> packets{headers.prefix + RenderVorbisComment(repaired) + headers.tail};
+  const std::string rendered = headers.prefix + RenderVorbisComment(repaired);
+  std::vector<std::string> packets{rendered + headers.tail};
+  std::uint64_t grown = 0;
+  const bool padded = FitPadding(headers, rendered, &packets[0], &grown);
   if (!headers.opus)
     packets.push_back(headers.packets[2]);
   const std::size_t oldCount = headers.ownPages.size() - 1;
@@ -229,7 +286,9 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
                                : L"the Ogg comment could not be laid out in pages");
   const std::vector<std::string> pages = ComposeHeaderPages(headers, laid);
   // The new bytes: the stream's header pages replaced, other pages as stored.
-  std::string bytes;
+  std::string bytes = grown ? ReadStreamAt(file, 0, std::size_t(headers.Own(1).offset)) : "";
+  if (bytes.size() != (grown ? headers.Own(1).offset : 0))
+    return Refuse(outcome, L"the Ogg file could not be read");
   std::size_t next = 0;
   for (std::size_t w = headers.ownPages[1]; w < headers.walked.size(); ++w) {
     const bool own = headers.walked[w].serial == headers.serial;
@@ -248,10 +307,13 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
     if (!RenumberLaterPages(file, headers, shift, &bytes, &end))
       return Refuse(outcome, L"the Ogg stream's pages are interleaved with another stream's");
   }
-  if (!VerifyPages(bytes, headers, laid.size(), packets, repaired))
+  const std::size_t from = grown ? std::size_t(headers.Own(1).offset) : 0;
+  if (!VerifyPages(bytes.substr(from), headers, laid.size(), packets, repaired,
+                   packets[0].substr(rendered.size())) ||
+      (padded && end - headers.Own(1).offset + grown != bytes.size() - from))
     return Refuse(outcome, L"the repaired Ogg pages did not read back as written");
   edit->recorded = true;
-  edit->offset = headers.Own(1).offset;
+  edit->offset = grown ? 0 : headers.Own(1).offset;
   edit->replaced = end - edit->offset;
   edit->bytes = std::move(bytes);
   outcome->changes.insert(outcome->changes.end(), changes.begin(), changes.end());

@@ -158,6 +158,35 @@ TEST(OggRepair, APageMoreRenumbersEveryLaterPage) {
   ExpectAudioKept(file, result.after, 2, 1);
 }
 
+TEST(OggRepair, F4_PaddingTakesTheChangeOrTheStreamGrowsByWholeBlocksFromTheStart) {
+  for (const char* name : {"tone.ogg", "tone.opus"}) {
+    SCOPED_TRACE(name);
+    const formats::OggTone tone = formats::ReadOggTone(name);
+    const bool opus = std::string(name) == "tone.opus";
+    auto packet = [&](const std::string& title, std::size_t padding) {
+      const std::vector<std::string> entries{"TITLE=" + title, "ARTIST=Band"};
+      return opus ? OpusPacket(entries, std::string(padding, '\0'))
+                  : VorbisPacket(entries, "\x01" + std::string(padding, '\0'));
+    };
+    // Room in the padding: the same length, the padding shorter.
+    const std::string fits = formats::OggWithComment(tone, packet(formats::Cp1251(L"Кино"), 300));
+    formats::Result result = formats::Repair(formats::kOgg, fits, formats::Named());
+    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+    EXPECT_EQ(result.after.size(), fits.size());
+    EXPECT_EQ(Title(result.after, opus), WideToUtf8(L"Кино"));
+    ExpectAudioKept(fits, result.after, 2, 0);
+    // No room: whole blocks more, in an edit from the start.
+    const std::string title = formats::Cp1251(std::wstring(5000, L'ж'));
+    const std::string grows = formats::OggWithComment(tone, packet(title, 10));
+    result = formats::Repair(formats::kOgg, grows, formats::Named());
+    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+    EXPECT_EQ(result.edit.offset, 0u);
+    EXPECT_EQ(result.after.size(), grows.size() + 8192);
+    EXPECT_EQ(Title(result.after, opus), WideToUtf8(std::wstring(5000, L'ж')));
+    ExpectAudioKept(grows, result.after, 2, 0);
+  }
+}
+
 TEST(OggRepair, OpusTagsRepairedWithTheirTrailingBytes) {
   const formats::OggTone tone = formats::ReadOggTone("tone.opus");
   const std::string file = formats::OggWithComment(
