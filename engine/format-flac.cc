@@ -7,7 +7,6 @@
 // PADDING block shrinks it and keeps the file's length; one that does not
 // grows the metadata by whole 4096-byte blocks of padding, in one edit from
 // the file's start, so that room opens without moving the audio.
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
