@@ -60,7 +60,6 @@ bool ParseVorbisComment(const std::string& bytes, std::size_t at, VorbisComment*
     return false;
   if (count > (bytes.size() - at) / 4)  // each entry takes at least its length
     return false;
-  comment->entries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     std::string entry;
     if (!ReadString(bytes, &at, &entry))
