@@ -1,5 +1,6 @@
 #include "tests/format_builders.h"
 
+#include <algorithm>
 #include <map>
 
 #include <taglib/tbytevectorstream.h>
