@@ -4,7 +4,10 @@
 // The header pages after the first (the comment packet and, for Vorbis, the
 // setup packet that shares its last page) are laid out again with the
 // repaired comment, filling pages up to 255 segments so that their number
-// stays the same: the edit then covers those pages only. When the number
+// stays the same: the edit then covers those pages only. When zeros follow
+// the comment (padding, after a Vorbis comment's framing bit), they are
+// resized so that the pages keep their length, or else grow by whole
+// 4096-byte blocks in an edit from the file's start. When the number
 // changes, every later page of the stream is renumbered with a new CRC, and
 // the edit covers through the stream's last page; a stream whose pages are
 // interleaved with another's (a video stream beside the sound) is left
