@@ -21,6 +21,8 @@ struct CodePageInfo {
 };
 
 constexpr CodePageInfo kCodePages[] = {
+    {437, "IBM437", 0x003F, {}},
+    {866, "CP866", 0x003F, {}},
     {874, "CP874", 0x003F, {}},
     {1250, "CP1250", 0x003F, {}},
     {1251, "CP1251", 0x003F, {}},
