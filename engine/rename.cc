@@ -152,34 +152,35 @@ Below PlanFolder(const PathString& folder, Walk* walk) {
     for (unsigned page : own->second)
       ++below.pages[page];
   }
-  std::vector<std::size_t> files, folders;
-  std::map<unsigned, std::size_t> folderNamePages;
+  std::vector<std::size_t> files;
+  std::map<std::size_t, Below> inner;  // per folder entry
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!entries[i].isFolder) {
       files.push_back(i);
       continue;
     }
-    folders.push_back(i);
-    const Below inner = PlanFolder(JoinPath(folder, entries[i].name), walk);
-    for (const auto& [page, count] : inner.pages)
+    inner[i] = PlanFolder(JoinPath(folder, entries[i].name), walk);
+    for (const auto& [page, count] : inner[i].pages)
       below.pages[page] += count;
-    if (inner.namePage)
-      ++folderNamePages[inner.namePage];
   }
   std::vector<NameShape> shapes;
   for (const Entry& entry : entries)
     shapes.push_back(ShapeOfName(entry.name));
   std::vector<PathString> repaired(entries.size());
-  const std::vector<unsigned> tagPages = EvidenceOrder(below.pages, walk->evidence.page);
   std::map<unsigned, std::size_t> namePages;
+  const std::vector<unsigned> tagPages = EvidenceOrder(below.pages, walk->evidence.page);
   if (const unsigned page = RepairPool(files, shapes, tagPages, &repaired))
     namePages[page] += files.size();
-  std::vector<unsigned> folderEvidence = EvidenceOrder(folderNamePages, 0);
-  folderEvidence.insert(folderEvidence.end(), tagPages.begin(), tagPages.end());
-  if (const unsigned page = RepairPool(folders, shapes, folderEvidence, &repaired))
-    namePages[page] += folders.size();
-  for (const auto& [page, count] : folderNamePages)
-    namePages[page] += count;
+  // Each folder's name by itself: folders side by side come from anywhere.
+  for (const auto& [i, within] : inner) {
+    std::vector<unsigned> evidence = EvidenceOrder(within.pages, walk->evidence.page);
+    if (within.namePage)
+      evidence.insert(evidence.begin(), within.namePage);
+    if (const unsigned page = RepairPool({i}, shapes, evidence, &repaired))
+      ++namePages[page];
+    if (within.namePage)
+      ++namePages[within.namePage];
+  }
   below.namePage = MostCommon(namePages);
   PlanEntries(folder, entries, repaired, walk->plan);
   return below;
