@@ -136,3 +136,23 @@ TEST(RenamePlan, PlannedPathAppliesTheFoldersAboveAndTheNameItself) {
   EXPECT_EQ(root + "Кино/plain.txt", PlannedPath(plan, root + "\xCA\xE8\xED\xEE/plain.txt"));
   EXPECT_EQ(root + "other.txt", PlannedPath(plan, root + "other.txt"));
 }
+
+// The tags of a run are saved under the old names and the names changed
+// after them; an undo gives the names back first, then the tags by the
+// paths they were saved under.
+TEST(RenameTree, TagsAndNamesOfOneRunAreUndoneTogether) {
+  TempFolder folder;
+  const std::string song = cli_run::Needing();
+  const fs::path old = folder.Write("\xCA\xE8\xED\xEE/\xC3\xF0\xF3\xEF\xEF\xE0.mp3", song);
+  const ProgramResult run = RunCli({"--rename", "-c", "1251", folder.path().string()});
+  EXPECT_EQ(0, run.status) << run.out << run.err;
+  const fs::path renamed = folder.path() / "Кино" / "Группа.mp3";
+  ASSERT_TRUE(fs::exists(renamed)) << run.out;
+  EXPECT_TRUE(song != fixtures::ReadFile(renamed)) << "the tag was not repaired";
+  EXPECT_NE(std::string::npos, run.out.find("fixed\t")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("Renamed 2 files and folders")) << run.out;
+  const ProgramResult undo = RunCli({"--undo"});
+  EXPECT_EQ(0, undo.status) << undo.out << undo.err;
+  EXPECT_FALSE(fs::exists(folder.path() / "Кино"));
+  EXPECT_TRUE(song == fixtures::ReadFile(old)) << undo.out;
+}
