@@ -67,11 +67,11 @@ std::string JsonRun(const JournalRun& run) {
   }
   return "{\"type\":\"run\",\"id\":" + JsonString(run.id) +
          ",\"started\":" + JsonString(FormatTime(run.started, "%Y-%m-%dT%H:%M:%SZ")) +
-         ",\"files\":" + std::to_string(run.changedCount) +
-         ",\"renames\":" + std::to_string(run.renameCount) + ",\"paths\":[" + paths + "]" +
+         ",\"files\":" + std::to_string(run.changedCount) + ",\"paths\":[" + paths + "]" +
          (lossy ? ",\"paths_bytes\":[" + hex + "]" : std::string()) +
-         ",\"undone\":" + (run.undone ? "true" : "false") + ",\"state\":\"" + RunState(run) +
-         "\"}\n";
+         ",\"undone\":" + (run.undone ? "true" : "false") + ",\"state\":\"" + RunState(run) + "\"" +
+         (run.renameCount ? ",\"renames\":" + std::to_string(run.renameCount) : std::string()) +
+         "}\n";
 }
 
 std::string Plural(std::size_t count, const char* one) {
@@ -304,9 +304,12 @@ void ReportUndo(const JournalRun& run, const UndoCounts& counts, bool stopped, b
            ",\"run\":" + JsonString(run.id) + ",\"restored\":" + std::to_string(counts.restored) +
            ",\"left_alone\":" + std::to_string(counts.left + counts.gone) + ",\"already\":" +
            std::to_string(counts.already) + ",\"deleted\":" + std::to_string(counts.gone) +
-           ",\"names_back\":" + std::to_string(counts.namesBack) +
-           ",\"names_left\":" + std::to_string(counts.namesLeft) +
-           ",\"stopped\":" + (stopped ? "true" : "false") + ",\"state\":\"" + state + "\"}\n");
+
+           ",\"stopped\":" + (stopped ? "true" : "false") + ",\"state\":\"" + state + "\"" +
+           (run.renames.empty() ? std::string()
+                                : ",\"names_back\":" + std::to_string(counts.namesBack) +
+                                      ",\"names_left\":" + std::to_string(counts.namesLeft)) +
+           "}\n");
 }
 
 }  // namespace

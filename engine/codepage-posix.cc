@@ -180,6 +180,10 @@ unsigned AnsiCodePage() {
 }
 
 bool IsCodePageSupported(unsigned codePage) {
+  return codePage != 866 && codePage != 437 && FindCodePage(codePage) != nullptr;
+}
+
+bool CanDecodeCodePage(unsigned codePage) {
   return FindCodePage(codePage) != nullptr;
 }
 

@@ -11,9 +11,14 @@ unsigned AnsiCodePage() {
 // The same pages as on every other platform, so that a command line means the
 // same everywhere.
 bool IsCodePageSupported(unsigned codePage) {
-  const bool listed = codePage == 437 || codePage == 866 || codePage == 874 || (codePage >= 1250 && codePage <= 1258) ||
+  const bool listed = codePage == 874 || (codePage >= 1250 && codePage <= 1258) ||
                       codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
   return listed && IsValidCodePage(codePage) != FALSE;
+}
+
+bool CanDecodeCodePage(unsigned codePage) {
+  return IsCodePageSupported(codePage) ||
+         ((codePage == 866 || codePage == 437) && IsValidCodePage(codePage) != FALSE);
 }
 
 std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes) {

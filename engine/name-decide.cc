@@ -51,14 +51,49 @@ constexpr unsigned kOemPages[][2] = {{866, 1251}, {437, 1252}};
 constexpr double kEvidenceBits = 6;
 constexpr double kOemMarginBits = 4;
 
-// Text a layer gives back looks like names: letters and the punctuation
-// titles hold, no symbol of the Latin-1 range a wrong layer leaves.
-bool LooksLikeText(const std::wstring& text) {
+// True when every character of `text` past ASCII is a letter of the
+// alphabets the pages write (Latin, Greek, Cyrillic, Hebrew, Arabic) or the
+// punctuation titles hold; `letters` counts them.
+bool InLetterBlocks(const std::wstring& text, std::size_t* letters) {
   for (wchar_t c : text) {
-    if (c >= 0x80 && c < 0xC0 && c != 0xAB && c != 0xBB && c != 0xA0)
+    if (c < 0x80)
+      continue;
+    ++*letters;
+    const bool letter = (c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7) ||
+                        (c >= 0x370 && c <= 0x3FF) || (c >= 0x400 && c <= 0x45F) ||
+                        (c >= 0x5D0 && c <= 0x5EA) || (c >= 0x620 && c <= 0x64A);
+    const bool punctuation = c == 0xA0 || c == 0xAB || c == 0xBB || (c >= 0x2013 && c <= 0x201E) ||
+                             c == 0x2026 || c == 0x2116;
+    if (!letter && !punctuation)
       return false;
   }
   return true;
+}
+
+// The cost per byte of `text` in the most plausible language of a Windows
+// page that can write it; infinite when none can.
+double CostPerByte(const std::wstring& text) {
+  double best = std::numeric_limits<double>::infinity();
+  for (unsigned page : {1251u, 1250u, 1253u, 1252u, 1254u, 1257u}) {
+    std::string bytes;
+    if (EncodeToPage(page, text, &bytes) && !bytes.empty())
+      best = std::min(best, TextCostBits(page == 1252 ? kWesternText : page, bytes) / bytes.size());
+  }
+  return best;
+}
+
+// True when `inner`, what taking a layer off `outer` gives, is the name
+// rather than `outer`: letters only, and reading better than `outer` does
+// (a right name that happens to be whole UTF-8 in some page, "сад" in 866,
+// gives a character of another script, or reads worse).
+bool LayerPlausible(const std::wstring& outer, const std::wstring& inner) {
+  std::size_t letters = 0;
+  if (!InLetterBlocks(inner, &letters) || letters == 0)
+    return false;
+  const double innerCost = CostPerByte(inner);
+  if (innerCost == std::numeric_limits<double>::infinity())
+    return letters >= 2;
+  return innerCost < CostPerByte(outer);
 }
 
 // Takes every layer of UTF-8 encoded twice off `text`; true when one came
@@ -84,7 +119,7 @@ bool TakeOffLayers(std::wstring* text, std::string* legacy) {
       if (!EncodeToPage(page, *text, &bytes) || !IsMultiByteUtf8(bytes, true))
         continue;
       const std::wstring inner = DecodeUtf8(bytes);
-      if (!LooksLikeText(inner) && ShapeOf(inner).kind != ShapeKind::kUtf8)
+      if (ShapeOf(inner).kind != ShapeKind::kUtf8 && !LayerPlausible(*text, inner))
         continue;
       *text = inner;
       found = layered = true;
@@ -188,7 +223,7 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
   double best = std::numeric_limits<double>::infinity(), bestWindows = best, bestOem = best;
   unsigned bestPage = 0, bestOemPage = 0;
   for (unsigned page : pages) {
-    if (!IsCodePageSupported(page))
+    if (!CanDecodeCodePage(page))
       continue;
     double cost = PageCost(page, legacyNames);
     if (IsOemPage(page)) {

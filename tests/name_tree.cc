@@ -86,7 +86,7 @@ NameTree WriteNameTree(const fs::path& root) {
   // Right names never change.
   b.Folder("right", "right");
   for (const char* name : {"Песня.txt", "Café del Mar.txt", "Ελλάδα.txt", "plain ascii.txt",
-                           "Żółć.txt", "Ïåñíÿ.txt"})
+                           "Żółć.txt", "Ïåñíÿ.txt", "чай.txt", "сад", "Ті.txt", "Вё.txt"})
     b.File(std::string("right/") + name, std::string("right/") + name);
   // Two names that read as one, and a name whose right twin is there.
   b.Folder("collide", "collide");
