@@ -7,6 +7,7 @@
 
 #include "cli/undo.h"
 #include "engine/journal.h"
+#include "engine/album.h"
 #include "engine/name-decide.h"
 #include "engine/rename.h"
 #include "tests/cli_run.h"
@@ -155,4 +156,47 @@ TEST(RenameTree, TagsAndNamesOfOneRunAreUndoneTogether) {
   EXPECT_EQ(0, undo.status) << undo.out << undo.err;
   EXPECT_FALSE(fs::exists(folder.path() / "Кино"));
   EXPECT_TRUE(song == fixtures::ReadFile(old)) << undo.out;
+}
+
+namespace {
+
+std::string InPage(unsigned page, const char* utf8) {
+  std::string bytes;
+  EXPECT_TRUE(EncodeToPage(page, DecodeUtf8(utf8), &bytes)) << utf8;
+  return bytes;
+}
+
+}  // namespace
+
+// The page of a folder's legacy names: what the names read as first, the
+// pages of the tags only where the names alone are too short to tell (N2,
+// N3).
+TEST(NameDecide, TheNamesDecideAndTheTagPagesTipOnlyShortNames) {
+  EXPECT_EQ(1251u, DecideNamePage({InPage(1251, "Кот")}, {}));
+  EXPECT_EQ(1250u, DecideNamePage({InPage(1251, "Кот")}, {1250}));
+  EXPECT_EQ(1251u, DecideNamePage({InPage(1251, "Река"), InPage(1251, "Звезда по имени Солнце")},
+                                  {1250}));
+  // The OEM pages, where their reading is clearly the better one.
+  EXPECT_EQ(866u, DecideNamePage({InPage(866, "Песня о друге"), InPage(866, "Кони")}, {1251}));
+  EXPECT_EQ(1251u, DecideNamePage({InPage(1251, "Песня о друге"), InPage(1251, "Кони")}, {}));
+  EXPECT_EQ(437u, DecideNamePage({InPage(437, "Déjà vu à Noël"), InPage(437, "Über die Brücke")},
+                                 {}));
+  EXPECT_EQ(0u, DecideNamePage({}, {1251}));
+}
+
+// N1: right names that are whole UTF-8 in some page once more ("чай" in
+// 866 is a CJK character) and Western text that collapses to bytes keep
+// their names; names encoded twice through 1251, 866 or Latin-1 come back.
+TEST(NameDecide, RightNamesStayAndLayersComeOff) {
+  for (const char* right : {"чай", "сад", "Ті", "Вё", "Café", "Ïåñíÿ", "naïve", "Ελλάδα"}) {
+    PathString repaired;
+    EXPECT_FALSE(RepairedName(ShapeOfName(right), 1251, &repaired)) << right << " -> " << repaired;
+  }
+  const auto fromLayer = [](const std::string& outer) {
+    PathString repaired;
+    return RepairedName(ShapeOfName(outer), 0, &repaired) ? repaired : std::string("(kept)");
+  };
+  EXPECT_EQ("Песня", fromLayer("РџРµСЃРЅСЏ"));
+  EXPECT_EQ("Песня", fromLayer("╨Я╨╡╤Б╨╜╤П"));
+  EXPECT_EQ("Ночь", fromLayer("Ð\u009dÐ¾Ñ\u0087Ñ\u008c"));
 }
