@@ -77,6 +77,10 @@ NameTree WriteNameTree(const fs::path& root) {
   b.Folder(archive, "Высоцкий");
   for (const char* song : {"Песня о друге", "Кони привередливые", "Охота на волков"})
     b.File(archive + "/" + InPage(866, song) + ".txt", std::string("Высоцкий/") + song + ".txt");
+  // An archive from a Western DOS system: cp437.
+  b.Folder("dos", "dos");
+  for (const char* song : {"Déjà vu", "Über die Brücke", "Noël à Paris", "Mañana"})
+    b.File("dos/" + InPage(437, song) + ".txt", std::string("dos/") + song + ".txt");
   // UTF-8 read through a page and stored as UTF-8 again.
   b.Folder("twice", "twice");
   b.File("twice/" + Twice(1251, "Песня") + ".txt", "twice/Песня.txt");
