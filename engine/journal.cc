@@ -250,6 +250,10 @@ bool JournalRecords(RunJournal* journal, const std::string& data) {
   return true;
 }
 
+bool JournalSettled(const RunJournal* journal) {
+  return !journal->failed && (journal->recorded == 0 || journal->commitUnflushed);
+}
+
 bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
   std::string data;
   for (const JournalSave& save : saves) {

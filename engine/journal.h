@@ -91,6 +91,10 @@ bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves);
 // Appends encoded records and flushes them, creating the journal file
 // first when the run has not written one yet.
 bool JournalRecords(RunJournal* journal, const std::string& records);
+// True when every batch journaled so far has its commit mark and the
+// journal has not failed: what a run checks before it records anything
+// after its saves, whose mark would otherwise cover a batch left unfinished.
+bool JournalSettled(const RunJournal* journal);
 // Records the renames a run is about to do and flushes them (and every
 // commit mark before them): on disk before the first rename. A commit mark
 // (JournalCommit) follows once the renames are durable.

@@ -236,6 +236,13 @@ bool CarryOutRenames(const RenamePlan& plan, RunJournal* journal, const std::ato
   outcomes->assign(count, RenameOutcome());
   if (count == 0)
     return true;
+  // A batch of tag saves left without its mark stays for recovery: a mark
+  // after the renames would cover it.
+  if (journal && !JournalSettled(journal)) {
+    for (RenameOutcome& outcome : *outcomes)
+      outcome.reason = "a save of this run was left unfinished, so no name was changed";
+    return false;
+  }
   if (journal) {
     std::vector<JournalRename> records;
     for (const auto& [from, to] : plan.renames)

@@ -25,6 +25,9 @@
 //       first rename, and a commit mark follows once the folders holding
 //       them are flushed; a crash between leaves every entry with its old
 //       name or its new one (recovery leaves both as they are).
+//   M7  Nothing is renamed after a batch of tag saves left without its
+//       commit mark (JournalSettled), so that the renames' mark never covers
+//       saves that recovery must still bring back.
 //   M6  Right names (see engine/name-decide.h, N1) are never in a plan.
 #pragma once
 

@@ -200,3 +200,29 @@ TEST(NameDecide, RightNamesStayAndLayersComeOff) {
   EXPECT_EQ("Песня", fromLayer("╨Я╨╡╤Б╨╜╤П"));
   EXPECT_EQ("Ночь", fromLayer("Ð\u009dÐ¾Ñ\u0087Ñ\u008c"));
 }
+
+// M7: a batch of saves without its commit mark keeps every name as it is,
+// and its save stays for recovery (the journal gets no mark from the
+// renames).
+TEST(RenameJournal, NoRenameAfterABatchLeftWithoutItsMark) {
+  TempFolder folder, state;
+  const fs::path legacy = folder.Write("\xCA\xE8\xED\xEE.txt", "x");
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+  ASSERT_TRUE(JournalSettled(journal));
+  JournalSave save;
+  save.path = (folder.path() / "song.mp3").native();
+  ASSERT_TRUE(JournalBatch(journal, {save}));
+  EXPECT_FALSE(JournalSettled(journal));
+  const RenamePlan plan = PlanRenames({folder.path().native()}, NameEvidence(), nullptr);
+  ASSERT_EQ(1u, plan.renames.size());
+  std::vector<RenameOutcome> outcomes;
+  EXPECT_FALSE(CarryOutRenames(plan, journal, nullptr, &outcomes));
+  EXPECT_FALSE(outcomes[0].renamed);
+  EXPECT_TRUE(fs::exists(legacy));
+  ASSERT_TRUE(JournalCommit(journal));
+  EXPECT_TRUE(JournalSettled(journal));
+  EXPECT_TRUE(CarryOutRenames(plan, journal, nullptr, &outcomes));
+  EXPECT_TRUE(outcomes[0].renamed);
+  EXPECT_TRUE(fs::exists(folder.path() / "Кино.txt"));
+  EndRunJournal(journal);
+}
