@@ -128,3 +128,40 @@ TEST(RenameCrash, ARenameRunStoppedAtAnyOperationLeavesOriginalOrRepairAndUndoes
   std::printf("rename crash points tried: %zu (%llu operations, 3 modes)\n", tried,
               static_cast<unsigned long long>(total));
 }
+
+// An undo of the names stopped at any operation: the next undo gives back
+// the rest, every name byte for byte.
+TEST(RenameCrash, AnUndoOfNamesStoppedAtAnyOperationIsFinishedByTheNextUndo) {
+  std::uint64_t total = 0;
+  {
+    TempFolder folder, state;
+    const name_tree::NameTree tree = WriteSmallTree(folder.path());
+    RenameRun(folder.path(), state.path());
+    CrashDisk counter;
+    {
+      DiskInUse use(&counter);
+      UndoRun(state.path().native(), "", nullptr);
+    }
+    total = counter.operations();
+    ASSERT_EQ(tree.original, ReadTree(folder.path()));
+  }
+  ASSERT_GT(total, 4u);
+  for (CrashMode mode : {CrashMode::kKill, CrashMode::kPowerLoss}) {
+    for (std::uint64_t point = 1; point <= total; ++point) {
+      const std::string when =
+          std::string(CrashModeName(mode)) + " at operation " + std::to_string(point);
+      TempFolder folder, state;
+      const name_tree::NameTree tree = WriteSmallTree(folder.path());
+      RenameRun(folder.path(), state.path());
+      CrashDisk disk(point, mode);
+      {
+        DiskInUse use(&disk);
+        UndoRun(state.path().native(), "", nullptr);
+      }
+      ASSERT_TRUE(disk.crashed()) << when;
+      ExpectOriginalOrRepaired(tree, ReadTree(folder.path()), when);
+      EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr)) << when;
+      ASSERT_EQ(tree.original, ReadTree(folder.path())) << when << ", undone again";
+    }
+  }
+}
