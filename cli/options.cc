@@ -201,6 +201,10 @@ const OptionRule kOptionRules[] = {
     {'\0', "suggest", Takes::kNothing, "",
      "rank the code pages the tags may be written in,\nfrom the text itself; writes nothing",
      [](Options* o, const PathString&) { return SetFlag(&o->suggest); }},
+    {'\0', "rename", Takes::kNothing, "",
+     "also repair the names of the files and folders\nbelow the paths (legacy bytes, UTF-8 "
+     "encoded\ntwice); never replaces an existing name",
+     [](Options* o, const PathString&) { return SetFlag(&o->rename); }},
     {'\0', "no-journal", Takes::kNothing, "", "do not record this run (it cannot be undone\nthen)",
      [](Options* o, const PathString&) {
        o->journal = false;

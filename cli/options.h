@@ -22,6 +22,7 @@ struct Options {
   bool listRuns = false;
   bool suggest = false;
   bool undo = false;
+  bool rename = false;  // also repair the names of files and folders
   std::string undoRun;        // empty: the last run
   unsigned codePage = 0;      // 0: automatic, one page per album
   unsigned id3v2Version = 4;  // the version a saved tag is written in

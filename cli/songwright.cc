@@ -14,6 +14,7 @@
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/options.h"
+#include "cli/rename.h"
 #include "cli/show.h"
 #include "cli/suggest.h"
 #include "cli/undo.h"
@@ -51,6 +52,7 @@ struct RunState {
   std::size_t outcomeCount = 0;
   std::size_t unreadableFolders = 0;
   RunJournal* journal = nullptr;
+  NameEvidence nameEvidence;  // --rename: the pages decided per folder
   // A folder of --album-codepage where the scan found no file: the run ends
   // with a usage error before the fix starts.
   bool refusedToStart = false;      // a usage error found once the scan was done
@@ -416,6 +418,10 @@ bool HandleNotification(void* context, const Notification& notification) {
       report.json = run->options.json;
       report.quiet = run->options.quiet;
       ReportAlbumDecision(*decision, AlbumBase(*run), report);
+      std::vector<unsigned>& pages = run->nameEvidence.folderPages[decision->folder];
+      if (decision->codePage != kLeaveText)
+        pages.push_back(decision->codePage);
+      pages.insert(pages.end(), decision->trackCodePages.begin(), decision->trackCodePages.end());
       return true;
     }
     case WM_FIX_COMPLETE:
@@ -450,6 +456,33 @@ bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath>* chec
     checked->push_back(std::move(entry));
   }
   return true;
+}
+
+RenameReport NameReport(const RunState& run) {
+  RenameReport report;
+  report.preview = run.options.preview;
+  report.json = run.options.json;
+  report.quiet = run.options.quiet;
+  report.base = AlbumBase(run);
+  return report;
+}
+
+// --rename: the names below the folders of the run, with the pages its
+// albums were decided (or named) in as evidence.
+RenameCounts RenameBelow(RunState& run, const RenameReport& report) {
+  std::vector<PathString> folders;
+  for (const RunPath& path : run.paths) {
+    if (path.isFolder)
+      folders.push_back(path.path);
+  }
+  NameEvidence& evidence = run.nameEvidence;
+  if (!run.options.automatic)
+    evidence.page = run.options.codePage;
+  for (const AlbumCodePage& named : run.options.albumCodePages) {
+    if (named.codePage != kLeaveText)
+      evidence.folderPages[named.folder].push_back(named.codePage);
+  }
+  return RunRenames(folders, evidence, run.journal, run.stop, report);
 }
 
 }  // namespace
@@ -518,6 +551,12 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   JoinWorkerThread(run->scanThread);
   JoinWorkerThread(run->fixThread);
   DestroyNotifyTarget(run->target);
+  // Names come after every tag save of the run is committed, under the
+  // same journal, so that an undo takes the names back before the tags.
+  RenameCounts renames;
+  const RenameReport renameReport = NameReport(*run);
+  if (options.rename && !run->refusedToStart && !run->threadFailed && !run->stop->load())
+    renames = RenameBelow(*run, renameReport);
   EndRunJournal(run->journal);
 
   ClearProgress(run.get());
@@ -527,6 +566,8 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     WriteMessage(options.json, "error", "could not start a thread");
   const bool stopped = run->stop->load();
   ReportSummary(*run, stopped);
+  if (options.rename && !stopped)
+    ReportRenameSummary(renames, renameReport);
   FlushOut();
   if (stopped) {
     WriteMessage(options.json, "notice", "stopped; files not reached were left as they are");
@@ -534,5 +575,5 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   }
   if (run->threadFailed)
     return kExitSomeFailed;
-  return run->failedCount ? kExitSomeFailed : kExitOk;
+  return run->failedCount || renames.left ? kExitSomeFailed : kExitOk;
 }

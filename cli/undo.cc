@@ -13,6 +13,7 @@
 #include "engine/journal.h"
 #include "engine/run-lock.h"
 #include "engine/path.h"
+#include "engine/rename.h"
 #include "engine/save.h"
 #include "engine/side-journal.h"
 
@@ -69,8 +70,9 @@ std::string JsonRun(const JournalRun& run) {
          ",\"started\":" + JsonString(FormatTime(run.started, "%Y-%m-%dT%H:%M:%SZ")) +
          ",\"files\":" + std::to_string(run.changedCount) + ",\"paths\":[" + paths + "]" +
          (lossy ? ",\"paths_bytes\":[" + hex + "]" : std::string()) +
-         ",\"undone\":" + (run.undone ? "true" : "false") + ",\"state\":\"" + RunState(run) +
-         "\"}\n";
+         ",\"undone\":" + (run.undone ? "true" : "false") + ",\"state\":\"" + RunState(run) + "\"" +
+         (run.renameCount ? ",\"renames\":" + std::to_string(run.renameCount) : std::string()) +
+         "}\n";
 }
 
 std::string Plural(std::size_t count, const char* one) {
@@ -89,6 +91,7 @@ enum class Restore {
 
 struct UndoCounts {
   std::size_t restored = 0, already = 0, gone = 0, left = 0;
+  std::size_t namesBack = 0, namesLeft = 0;  // renames of the run
 };
 
 // True when `path` is not in its folder's listing (or the folder is gone):
@@ -170,6 +173,10 @@ std::string UndoSummary(const UndoCounts& counts) {
     if (counts.gone)
       summary += " (" + std::to_string(counts.gone) + " deleted since the run)";
   }
+  if (counts.namesBack)
+    summary += ", gave " + Plural(counts.namesBack, "name") + " back";
+  if (counts.namesLeft)
+    summary += ", left " + Plural(counts.namesLeft, "name") + " as they are";
   return summary;
 }
 
@@ -189,9 +196,10 @@ int ListRuns(const PathString& stateFolder, bool json) {
     return 0;
   }
   for (const JournalRun& run : runs) {
+    const std::string names = run.renameCount ? ", " + Plural(run.renameCount, "name") : "";
     WriteOut(ShowText(run.id) + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
-             Plural(run.changedCount, "file") + "  " + JoinedPaths(run) + "  (" + RunState(run) +
-             ")\n");
+             Plural(run.changedCount, "file") + names + "  " + JoinedPaths(run) + "  (" +
+             RunState(run) + ")\n");
   }
   return 0;
 }
@@ -218,10 +226,52 @@ JournalRun* ChooseRun(std::vector<JournalRun>* runs, const std::string& id, bool
   return run;
 }
 
+// One name of an undo: "renamed back<TAB>name now<TAB>name before the run",
+// or "left alone" and why.
+void ReportName(const JournalRun& run, bool json, const JournalRename& rename, NameRestore how,
+                const std::string& reason) {
+  const bool left = how == NameRestore::kGone || how == NameRestore::kLeft;
+  const char* word = how == NameRestore::kRestored ? "renamed back"
+                     : how == NameRestore::kAlready ? "already as before"
+                                                     : "left alone";
+  if (how == NameRestore::kAlready)
+    return;  // nothing the run left to undo
+  const PathString now = ShownPath(run, rename.to), before = ShownPath(run, rename.from);
+  if (json) {
+    WriteOut("{\"type\":\"rename\"," + JsonPath("old", before) + "," + JsonPath("new", now) +
+             ",\"outcome\":\"" + word + "\"" +
+             (left ? ",\"issue\":" + JsonString(reason) : std::string()) + "}\n");
+    return;
+  }
+  WriteOut(std::string(word) + "\t" + ShowPath(now) + "\t" +
+           ShowPath(before.substr(NameStartOf(before))) + (left ? "\t" + reason : "") + "\n");
+}
+
+// Gives every name the run changed its old name back, last rename first
+// (a folder's own name before the names inside it); false when stopped.
+bool RestoreNames(const JournalRun& run, const std::atomic<bool>* stop, bool json,
+                  UndoCounts* counts) {
+  for (auto rename = run.renames.rbegin(); rename != run.renames.rend(); ++rename) {
+    if (stop && stop->load())
+      return false;
+    std::string reason;
+    const NameRestore how = UndoRename(*rename, &reason);
+    if (how == NameRestore::kRestored)
+      ++counts->namesBack;
+    else if (how == NameRestore::kLeft)
+      ++counts->namesLeft;
+    ReportName(run, json, *rename, how, reason);
+  }
+  return true;
+}
+
 // Restores every file the run changed, last save first (a file saved twice
-// goes back one save at a time); false when stopped.
+// goes back one save at a time); false when stopped. The names go back
+// first: the saves were recorded under the names before the run.
 bool RestoreRun(const JournalRun& run, const std::atomic<bool>* stop, bool json,
                 UndoCounts* counts) {
+  if (!RestoreNames(run, stop, json, counts))
+    return false;
   // Side journals are looked for by listing each folder once.
   BeginSideFileIndex();
   for (auto saved = run.saves.rbegin(); saved != run.saves.rend(); ++saved) {
@@ -248,12 +298,19 @@ void ReportUndo(const JournalRun& run, const UndoCounts& counts, bool stopped, b
     WriteOut(summary + "\n");
     return;
   }
-  const char* state = stopped ? RunState(run) : counts.left ? "partly undone" : "undone";
+  const char* state = stopped                             ? RunState(run)
+                      : counts.left + counts.namesLeft > 0 ? "partly undone"
+                                                           : "undone";
   WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
            ",\"run\":" + JsonString(run.id) + ",\"restored\":" + std::to_string(counts.restored) +
            ",\"left_alone\":" + std::to_string(counts.left + counts.gone) + ",\"already\":" +
            std::to_string(counts.already) + ",\"deleted\":" + std::to_string(counts.gone) +
-           ",\"stopped\":" + (stopped ? "true" : "false") + ",\"state\":\"" + state + "\"}\n");
+
+           ",\"stopped\":" + (stopped ? "true" : "false") + ",\"state\":\"" + state + "\"" +
+           (run.renames.empty() ? std::string()
+                                : ",\"names_back\":" + std::to_string(counts.namesBack) +
+                                      ",\"names_left\":" + std::to_string(counts.namesLeft)) +
+           "}\n");
 }
 
 }  // namespace
@@ -304,6 +361,7 @@ int UndoRun(const PathString& stateFolder, const std::string& id, const std::ato
     return 130;
   // Every file restored or reported: the run is not offered again by
   // itself. Files left as they are (not deleted ones) make it partly undone.
-  MarkJournalRunUndone(*run, counts.left > 0);
-  return counts.left ? 1 : 0;
+  const bool left = counts.left + counts.namesLeft > 0;
+  MarkJournalRunUndone(*run, left);
+  return left ? 1 : 0;
 }

@@ -21,6 +21,8 @@ struct CodePageInfo {
 };
 
 constexpr CodePageInfo kCodePages[] = {
+    {437, "IBM437", 0x003F, {}},
+    {866, "CP866", 0x003F, {}},
     {874, "CP874", 0x003F, {}},
     {1250, "CP1250", 0x003F, {}},
     {1251, "CP1251", 0x003F, {}},
@@ -178,6 +180,10 @@ unsigned AnsiCodePage() {
 }
 
 bool IsCodePageSupported(unsigned codePage) {
+  return codePage != 866 && codePage != 437 && FindCodePage(codePage) != nullptr;
+}
+
+bool CanDecodeCodePage(unsigned codePage) {
   return FindCodePage(codePage) != nullptr;
 }
 

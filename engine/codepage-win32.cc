@@ -16,6 +16,11 @@ bool IsCodePageSupported(unsigned codePage) {
   return listed && IsValidCodePage(codePage) != FALSE;
 }
 
+bool CanDecodeCodePage(unsigned codePage) {
+  return IsCodePageSupported(codePage) ||
+         ((codePage == 866 || codePage == 437) && IsValidCodePage(codePage) != FALSE);
+}
+
 std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes) {
   if (bytes.empty())
     return std::wstring();

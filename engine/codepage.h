@@ -14,8 +14,12 @@ unsigned AnsiCodePage();
 // more characters than there are bytes. Code page 0 is the ANSI code page.
 std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes);
 
-// True when `codePage` can be decoded here.
+// True when `codePage` can be decoded here and named for tags: the ANSI
+// pages of Windows.
 bool IsCodePageSupported(unsigned codePage);
+// True when `codePage` can be decoded here: the supported pages and the OEM
+// pages 866 and 437, which names of files from ZIP archives are written in.
+bool CanDecodeCodePage(unsigned codePage);
 
 // The ANSI code page Windows gives the language of a POSIX locale name such
 // as "ru_RU.UTF-8"; 1252 for C, POSIX and languages without one of their own.

@@ -8,10 +8,12 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -39,6 +41,7 @@ struct PosixDisk final : DiskInterface {
   bool FlushFileSystem(NativeFile* file) override;
   bool Rename(const PathString& target, const PathString& replacement) override;
   bool CreateFolder(const PathString& folder) override;
+  bool RenameNoReplace(const PathString& from, const PathString& to) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -352,6 +355,38 @@ bool PosixDisk::CreateFolder(const PathString& folder) {
     return true;
   struct stat info;
   return errno == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// renameat2 refuses atomically to replace; file systems that lack the flag
+// say EINVAL (and old kernels ENOSYS). A file then gets its new name as a
+// hard link, which fails rather than replace, before the old name goes; a
+// folder cannot be linked and is refused.
+#if defined(__linux__) && !defined(RENAME_NOREPLACE)
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+bool PosixDisk::RenameNoReplace(const PathString& from, const PathString& to) {
+#if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
+  if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS)
+    return false;
+#endif
+  struct stat info;
+  if (lstat(from.c_str(), &info) != 0)
+    return false;
+  if (S_ISDIR(info.st_mode)) {
+    errno = EOPNOTSUPP;
+    return false;
+  }
+  if (link(from.c_str(), to.c_str()) != 0)
+    return false;
+  if (unlink(from.c_str()) == 0)
+    return true;
+  const int reason = errno;
+  unlink(to.c_str());  // one name, the old, as before
+  errno = reason;
+  return false;
 }
 
 PathString CurrentFolder() {

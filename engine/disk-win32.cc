@@ -30,6 +30,7 @@ struct Win32Disk final : DiskInterface {
   bool FlushFileSystem(NativeFile*) override { return false; }
   bool Rename(const PathString& target, const PathString& replacement) override;
   bool CreateFolder(const PathString& folder) override;
+  bool RenameNoReplace(const PathString& from, const PathString& to) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -226,6 +227,12 @@ bool Win32Disk::Rename(const PathString& target, const PathString& replacement) 
     return MoveFileExW(replacement.c_str(), target.c_str(), 0) != FALSE;
   }
   return Replace(target, replacement);
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists, file or
+// folder alike.
+bool Win32Disk::RenameNoReplace(const PathString& from, const PathString& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
 }
 
 // --- Folders and paths -------------------------------------------------------

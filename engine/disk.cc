@@ -131,6 +131,11 @@ bool RenameOver(const PathString& target, const PathString& replacement) {
   return Noted(Disk().Rename(target, replacement));
 }
 
+bool RenameWithoutReplacing(const PathString& from, const PathString& to) {
+  ResetSystemError();
+  return Noted(Disk().RenameNoReplace(from, to));
+}
+
 bool CreateFolder(const PathString& folder) {
   return Disk().CreateFolder(folder);
 }

@@ -64,6 +64,7 @@ struct DiskInterface {
   virtual bool FlushFileSystem(NativeFile* file) = 0;
   virtual bool Rename(const PathString& target, const PathString& replacement) = 0;
   virtual bool CreateFolder(const PathString& folder) = 0;
+  virtual bool RenameNoReplace(const PathString& from, const PathString& to) = 0;
 };
 
 // The platform's own file operations.
@@ -111,6 +112,12 @@ bool FlushFileSystemOf(NativeFile* file);
 // exist; not yet durable: a flush of the folder or of the file system makes
 // it so.
 bool RenameOver(const PathString& target, const PathString& replacement);
+// Gives the file or folder `from` the name `to`, which must not exist: an
+// entry already there is never replaced (false, both left as they are). Not
+// yet durable: a flush of both folders makes it so. Where the file system
+// cannot refuse atomically, a file is linked under the new name and then
+// unlinked under the old; a folder is then not renamed at all.
+bool RenameWithoutReplacing(const PathString& from, const PathString& to);
 
 // --- Why an operation failed ---------------------------------------------------
 

@@ -81,6 +81,15 @@ std::string EncodeSave(const JournalSave& save) {
   return data;
 }
 
+std::string EncodeRename(const JournalRename& rename) {
+  std::string payload(1, kRenameRecord);
+  PutBytes(&payload, PathBytes(rename.from));
+  PutBytes(&payload, PathBytes(rename.to));
+  std::string data;
+  PutChecked(&data, payload);
+  return data;
+}
+
 // --- Decoding ----------------------------------------------------------------
 
 std::uint64_t Reader::Number(int bytes) {
@@ -131,6 +140,12 @@ bool DecodeSave(Reader* saved, JournalSave* entry) {
   entry->record.repairedChecksum = std::uint32_t(saved->Number(4));
   entry->record.originalBytes = saved->Bytes(saved->Number(8));
   return saved->ok;
+}
+
+bool DecodeRename(Reader* record, JournalRename* entry) {
+  entry->from = PathFromBytes(record->Bytes(record->Number(8)));
+  entry->to = PathFromBytes(record->Bytes(record->Number(8)));
+  return record->ok && !entry->from.empty() && !entry->to.empty();
 }
 
 // --- Names -------------------------------------------------------------------

@@ -6,9 +6,9 @@
 // paths their native bytes, and every payload carries its length before it
 // and an FNV-1a check after it, so that a torn end is recognised. SWR1
 // journals hold save records only, each of them durable before its save;
-// SWR2 journals tag every record with its kind: a save, a commit mark, or
-// the mark of a save of the batch before that commit mark that could not
-// be written.
+// SWR2 journals tag every record with its kind: a save, a commit mark, the
+// mark of a save of the batch before that commit mark that could not be
+// written, or a rename of a file or folder (after every save of its run).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,7 @@ inline constexpr char kHeaderMagic[] = "SWR2";
 constexpr char kSaveRecord = 'S';
 constexpr char kCommitMark = 'C';
 constexpr char kUnsavedMark = 'N';
+constexpr char kRenameRecord = 'R';
 inline constexpr PathChar kJournalSuffix[] = PATH_TEXT(".journal");
 inline constexpr PathChar kUndoneSuffix[] = PATH_TEXT(".undone");
 inline constexpr PathChar kPartlyUndoneSuffix[] = PATH_TEXT(".partly-undone");
@@ -44,6 +45,8 @@ void PutChecked(std::string* out, const std::string& payload);
 std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathString>& paths);
 // One checked save record.
 std::string EncodeSave(const JournalSave& save);
+// One checked rename record: the old path's bytes, then the new path's.
+std::string EncodeRename(const JournalRename& rename);
 // One checked commit mark: every batch before it is finished.
 std::string CommitMarkRecord();
 // One checked record that the save at `index` (counted from the journal's
@@ -68,6 +71,8 @@ struct Reader {
 PathString PathFromBytes(const std::string& bytes);
 // The fields of a save record after its kind.
 bool DecodeSave(Reader* saved, JournalSave* entry);
+// The fields of a rename record after its kind.
+bool DecodeRename(Reader* record, JournalRename* entry);
 
 // --- Files of the runs folder ------------------------------------------------
 
@@ -91,6 +96,9 @@ struct JournalContent {
   bool tagged = false;
   std::vector<JournalSave> saves;
   std::size_t committed = 0;
+  // Renames in order, and how many of the first a commit mark covered.
+  std::vector<JournalRename> renames;
+  std::size_t renamesCommitted = 0;
 };
 
 // Reads a journal's header into `run` and, as deep as `depth` asks, its

@@ -34,7 +34,7 @@ void NameRun(const PathString& file, JournalRun* run) {
 // finished batches that reached their files.
 void CountSaveRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, bool tagged,
                       JournalRun* run) {
-  std::size_t saves = 0, committed = 0, unsaved = 0;
+  std::size_t saves = 0, committed = 0, unsaved = 0, renames = 0;
   std::string head;
   while (at + 5 <= size && ReadAt(handle, at, 5, &head)) {
     const std::uint64_t next = at + 4 + Reader{head}.Number(4) + 8;
@@ -46,9 +46,12 @@ void CountSaveRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, 
       committed = saves;
     else if (head[4] == kUnsavedMark)
       ++unsaved;
+    else if (head[4] == kRenameRecord)
+      ++renames;
     at = next;
   }
   run->saveCount = saves;
+  run->renameCount = renames;
   if (!tagged)
     committed = saves;
   run->changedCount = committed > unsaved ? committed - unsaved : 0;
@@ -64,6 +67,14 @@ void DecodeRecords(Reader* reader, bool tagged, JournalContent* content) {
       const char kind = char(saved.Number(1));
       if (kind == kCommitMark) {
         content->committed = content->saves.size();
+        content->renamesCommitted = content->renames.size();
+        continue;
+      }
+      if (kind == kRenameRecord) {
+        JournalRename rename;
+        if (!DecodeRename(&saved, &rename))
+          break;
+        content->renames.push_back(std::move(rename));
         continue;
       }
       if (kind == kUnsavedMark) {
@@ -130,6 +141,7 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
     content->committed = content->saves.size();
   if (depth == JournalDepth::kFull) {
     run->saveCount = content->saves.size();
+    run->renameCount = content->renames.size();
     run->changedCount = std::size_t(std::count_if(
         content->saves.begin(), content->saves.begin() + std::ptrdiff_t(content->committed),
         [](const JournalSave& save) { return save.saved; }));
@@ -166,6 +178,7 @@ bool ReadJournalRun(const PathString& file, JournalDepth depth, JournalRun* run)
   if (!ReadJournalFile(file, depth, run, &content))
     return false;
   run->saves = std::move(content.saves);
+  run->renames = std::move(content.renames);
   return true;
 }
 

@@ -87,6 +87,9 @@ bool RecoverJournal(const PathString& file) {
     RemoveFileIfPresent(file);
     return true;
   }
+  // Renames after the last commit mark are left as they are: each entry
+  // holds its old name or its new one, never both nor neither, and either
+  // is original or repair; --undo puts back the new ones it finds.
   bool recovered = true;
   for (std::size_t i = content.saves.size(); i > content.committed; --i) {
     const JournalSave& save = content.saves[i - 1];
@@ -99,7 +102,8 @@ bool RecoverJournal(const PathString& file) {
   } else if (scratch) {
     unlock();
     RemoveFileIfPresent(file);
-  } else if (content.tagged && content.committed < content.saves.size()) {
+  } else if (content.tagged && (content.committed < content.saves.size() ||
+                                 content.renamesCommitted < content.renames.size())) {
     marked = AppendAndFlush(file, CommitMarkRecord());
   }
   unlock();
@@ -230,17 +234,12 @@ bool CreateJournalFile(RunJournal* journal) {
 
 }  // namespace
 
-bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
+bool JournalRecords(RunJournal* journal, const std::string& data) {
   if (journal->failed || (!journal->file && !CreateJournalFile(journal))) {
     journal->failed = true;
     return false;
   }
-  std::string data;
-  for (const JournalSave& save : saves) {
-    JournalSave absolute{AbsolutePath(save.path), save.record};
-    data += EncodeSave(absolute);
-  }
-  // On disk before the first save it covers.
+  // On disk before the first change it covers.
   if (!WriteFileAt(journal->file, journal->length, data.data(), data.size()) ||
       !FlushNativeFile(journal->file)) {
     journal->failed = true;
@@ -248,6 +247,21 @@ bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
   }
   journal->length += data.size();
   journal->commitUnflushed = false;
+  return true;
+}
+
+bool JournalSettled(const RunJournal* journal) {
+  return !journal->failed && (journal->recorded == 0 || journal->commitUnflushed);
+}
+
+bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
+  std::string data;
+  for (const JournalSave& save : saves) {
+    JournalSave absolute{AbsolutePath(save.path), save.record};
+    data += EncodeSave(absolute);
+  }
+  if (!JournalRecords(journal, data))
+    return false;
   journal->batchStart = journal->recorded;
   journal->recorded += saves.size();
   return true;

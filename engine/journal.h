@@ -26,6 +26,14 @@ struct JournalSave {
   bool saved = true;
 };
 
+// One rename as the journal holds it: the entry `from` was given the name
+// `to` in the same folder (both absolute, the folders above as they were
+// when the run renamed it: deepest entries are renamed first).
+struct JournalRename {
+  PathString from;
+  PathString to;
+};
+
 // A recorded run.
 struct JournalRun {
   PathString file;            // the journal
@@ -39,6 +47,8 @@ struct JournalRun {
   // changed. Filled by kCount and kFull.
   std::size_t changedCount = 0;
   std::vector<JournalSave> saves;  // filled by kFull
+  std::size_t renameCount = 0;     // renames recorded; filled by kCount and kFull
+  std::vector<JournalRename> renames;  // in the order done; filled by kFull
 };
 
 // How much of a journal to read: pruning needs the header, a listing the
@@ -78,6 +88,18 @@ void EndRunJournal(RunJournal* journal);
 // Appends the records of one batch and flushes them: on disk before the
 // batch's first write. Paths are taken as absolute.
 bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves);
+// Appends encoded records and flushes them, creating the journal file
+// first when the run has not written one yet.
+bool JournalRecords(RunJournal* journal, const std::string& records);
+// True when every batch journaled so far has its commit mark and the
+// journal has not failed: what a run checks before it records anything
+// after its saves, whose mark would otherwise cover a batch left unfinished.
+bool JournalSettled(const RunJournal* journal);
+// Records the renames a run is about to do and flushes them (and every
+// commit mark before them): on disk before the first rename. A commit mark
+// (JournalCommit) follows once the renames are durable.
+bool JournalRenames(RunJournal* journal, const std::vector<JournalRename>& renames);
+
 // Marks every batch journaled so far finished (its files durable). Flushed
 // with the next batch, or when the journal ends. `unsaved` holds the places,
 // within the last batch's saves, of those whose files could not be written:

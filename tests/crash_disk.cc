@@ -478,6 +478,20 @@ bool CrashDisk::Rename(const PathString& target, const PathString& replacement) 
   return true;
 }
 
+bool CrashDisk::RenameNoReplace(const PathString& from, const PathString& to) {
+  const Hold hold(&mutex_);
+  if (!Proceed() || !Real().RenameNoReplace(from, to))
+    return false;
+  if (mode_ != CrashMode::kKill) {
+    Pending renamed;
+    renamed.kind = Pending::kRenamed;
+    renamed.path = to;
+    renamed.from = from;
+    pending_.push_back(std::move(renamed));
+  }
+  return true;
+}
+
 bool CrashDisk::CreateFolder(const PathString& folder) {
   const Hold hold(&mutex_);
   return Proceed() && Real().CreateFolder(folder);

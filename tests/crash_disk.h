@@ -82,6 +82,8 @@ class CrashDisk final : public DiskInterface {
   // Counted; a folder once created survives a crash in every mode (the run
   // journal flushes the folder that holds its own before it writes there).
   bool CreateFolder(const PathString& folder) override;
+  // Counted; lost with a power loss until its folder is flushed.
+  bool RenameNoReplace(const PathString& from, const PathString& to) override;
   // Asking changes nothing: passed through uncounted.
 
   // Flushes of a whole file system and of single files seen so far.

@@ -48,6 +48,9 @@ class PassThroughDisk : public DiskInterface {
     return Real().Rename(target, replacement);
   }
   bool CreateFolder(const PathString& folder) override { return Real().CreateFolder(folder); }
+  bool RenameNoReplace(const PathString& from, const PathString& to) override {
+    return Real().RenameNoReplace(from, to);
+  }
 
  protected:
   static DiskInterface& Real() { return PlatformDisk(); }

@@ -343,6 +343,9 @@ class CountingDisk final : public DiskInterface {
     return Note(Real().Rename(target, replacement));
   }
   bool CreateFolder(const PathString& folder) override { return Note(Real().CreateFolder(folder)); }
+  bool RenameNoReplace(const PathString& from, const PathString& to) override {
+    return Note(Real().RenameNoReplace(from, to));
+  }
 
  private:
   static DiskInterface& Real() { return PlatformDisk(); }

@@ -4,7 +4,7 @@ _songwright() {
   local current=${COMP_WORDS[COMP_CWORD]}
   local previous=${COMP_WORDS[COMP_CWORD-1]}
   local options="-n --dry-run -c --codepage --album-codepage --id3v2-version -j --jobs -q --quiet -v --verbose
-    --json --undo --list-runs --suggest --no-journal -h --help -V --version --"
+    --json --undo --list-runs --suggest --rename --no-journal -h --help -V --version --"
   local codepages="auto 874 1250 1251 1252 1253 1254 1255 1256 1257 1258 932 936 949 950"
   # Readline splits "--codepage=12" at the "=".
   if [ "$previous" = "=" ] && [ "$COMP_CWORD" -ge 2 ]; then

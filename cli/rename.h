@@ -1,0 +1,32 @@
+// --rename on the command line: the names below the run's folders repaired
+// after its tags, one line (or JSON object) per name, and a summary line.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/rename.h"
+
+struct RenameReport {
+  bool preview = false;
+  bool json = false;
+  bool quiet = false;
+  PathString base;  // paths show below it; empty: as they are
+};
+
+struct RenameCounts {
+  std::size_t renamed = 0;
+  std::size_t left = 0;  // not renamed: in the way of another, too long, or failed
+};
+
+// Plans the renames below `folders`, reports each and, unless previewing,
+// carries them out under `journal` (null: not recorded).
+RenameCounts RunRenames(const std::vector<PathString>& folders, const NameEvidence& evidence,
+                        RunJournal* journal, const std::atomic<bool>* stop,
+                        const RenameReport& report);
+
+// The line after the run's summary: "Renamed 3 files and folders", or in
+// JSON an object of type "rename_summary".
+void ReportRenameSummary(const RenameCounts& counts, const RenameReport& report);

@@ -1,0 +1,273 @@
+// Names of files and folders: their shapes, the page a folder's legacy names
+// read through, and the repaired name.
+#include "engine/name-decide.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <map>
+#include <mutex>
+
+#include "engine/album.h"
+#include "engine/codepage.h"
+#include "engine/language-costs.h"
+#include "engine/text-shape.h"
+
+namespace {
+
+// A name as UTF-8 or the bytes POSIX stores, and back: the overload of the
+// platform's PathString is the one used.
+[[maybe_unused]] std::string NameBytesOf(const std::string& name) {
+  return name;
+}
+[[maybe_unused]] std::string NameBytesOf(const std::wstring& name) {
+  return WideToUtf8(name);
+}
+[[maybe_unused]] void NameFromUtf8(const std::string& utf8, std::string* name) {
+  *name = utf8;
+}
+[[maybe_unused]] void NameFromUtf8(const std::string& utf8, std::wstring* name) {
+  *name = DecodeUtf8(utf8);
+}
+
+bool IsValidUtf8(const std::string& bytes) {
+  char32_t c = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
+    if (length == 0)
+      return false;
+    i += length;
+  }
+  return true;
+}
+
+// Pages a layer of UTF-8 encoded twice is taken off through, besides the
+// Windows-1252/Latin-1 reading ShapeOf takes off itself.
+constexpr unsigned kLayerPages[] = {1251, 1250, 1253, 1254, 1257, 866, 437};
+// OEM pages for legacy names, scored as the same text in a Windows page.
+constexpr unsigned kOemPages[][2] = {{866, 1251}, {437, 1252}};
+// Per legacy name: what a page decided for the tags is worth, and how much
+// better an OEM page must read than every Windows page.
+constexpr double kEvidenceBits = 6;
+constexpr double kOemMarginBits = 4;
+
+// True when every character of `text` past ASCII is a letter of the
+// alphabets the pages write (Latin, Greek, Cyrillic, Hebrew, Arabic) or the
+// punctuation titles hold; `letters` counts them.
+bool InLetterBlocks(const std::wstring& text, std::size_t* letters) {
+  for (wchar_t c : text) {
+    if (c < 0x80)
+      continue;
+    ++*letters;
+    const bool letter = (c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7) ||
+                        (c >= 0x370 && c <= 0x3FF) || (c >= 0x400 && c <= 0x45F) ||
+                        (c >= 0x5D0 && c <= 0x5EA) || (c >= 0x620 && c <= 0x64A);
+    const bool punctuation = c == 0xA0 || c == 0xAB || c == 0xBB || (c >= 0x2013 && c <= 0x201E) ||
+                             c == 0x2026 || c == 0x2116;
+    if (!letter && !punctuation)
+      return false;
+  }
+  return true;
+}
+
+// The cost per byte of `text` in the most plausible language of a Windows
+// page that can write it; infinite when none can.
+double CostPerByte(const std::wstring& text) {
+  double best = std::numeric_limits<double>::infinity();
+  for (unsigned page : {1251u, 1250u, 1253u, 1252u, 1254u, 1257u}) {
+    std::string bytes;
+    if (EncodeToPage(page, text, &bytes) && !bytes.empty())
+      best = std::min(best, TextCostBits(page == 1252 ? kWesternText : page, bytes) / bytes.size());
+  }
+  return best;
+}
+
+// True when `inner`, what taking a layer off `outer` gives, is the name
+// rather than `outer`: letters only, and reading better than `outer` does
+// (a right name that happens to be whole UTF-8 in some page, "сад" in 866,
+// gives a character of another script, or reads worse).
+bool LayerPlausible(const std::wstring& outer, const std::wstring& inner) {
+  std::size_t letters = 0;
+  if (!InLetterBlocks(inner, &letters) || letters == 0)
+    return false;
+  const double innerCost = CostPerByte(inner);
+  if (innerCost == std::numeric_limits<double>::infinity())
+    return letters >= 2;
+  return innerCost < CostPerByte(outer);
+}
+
+// Takes every layer of UTF-8 encoded twice off `text`; true when one came
+// off. `legacy` is set when what is left is legacy bytes under the layers.
+bool TakeOffLayers(std::wstring* text, std::string* legacy) {
+  bool layered = false;
+  for (int layer = 0; layer < 4; ++layer) {
+    const TextShape shape = ShapeOf(*text);
+    if (shape.kind == ShapeKind::kUtf8 && shape.bytes != WideToUtf8(*text)) {
+      *text = DecodeUtf8(shape.bytes);
+      layered = true;
+      continue;
+    }
+    if (shape.kind == ShapeKind::kBytes && shape.utf8Layers > 0) {
+      *legacy = shape.bytes;
+      return true;
+    }
+    if (shape.kind != ShapeKind::kUnicode)
+      return layered;
+    bool found = false;
+    for (unsigned page : kLayerPages) {
+      std::string bytes;
+      if (!EncodeToPage(page, *text, &bytes) || !IsMultiByteUtf8(bytes, true))
+        continue;
+      const std::wstring inner = DecodeUtf8(bytes);
+      if (ShapeOf(inner).kind != ShapeKind::kUtf8 && !LayerPlausible(*text, inner))
+        continue;
+      *text = inner;
+      found = layered = true;
+      break;
+    }
+    if (!found)
+      return layered;
+  }
+  return layered;
+}
+
+// The cost of `names` read through `page`; infinite when one of them does
+// not read cleanly.
+double PageCost(unsigned page, const std::vector<std::string>& names) {
+  double total = 0;
+  for (const std::string& bytes : names) {
+    unsigned scored = page;
+    std::string scoredBytes = bytes;
+    for (const auto& oem : kOemPages) {
+      if (page != oem[0])
+        continue;
+      if (!EncodeToPage(oem[1], DecodeCodePage(page, bytes), &scoredBytes))
+        return std::numeric_limits<double>::infinity();
+      scored = oem[1];
+    }
+    const std::wstring text = DecodeCodePage(page, bytes);
+    if (!ReadsCleanly(bytes, text))
+      return std::numeric_limits<double>::infinity();
+    total += TextCostBits(scored == 1252 ? kWesternText : scored, scoredBytes);
+  }
+  return total;
+}
+
+bool IsOemPage(unsigned page) {
+  return page == 866 || page == 437;
+}
+
+}  // namespace
+
+bool EncodeToPage(unsigned codePage, const std::wstring& text, std::string* bytes) {
+  static std::mutex mutex;
+  static std::map<unsigned, std::map<wchar_t, char>> tables;
+  std::map<wchar_t, char>* table = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    auto [at, added] = tables.try_emplace(codePage);
+    table = &at->second;
+    for (int b = 0; added && b < 256; ++b) {
+      const std::wstring c = DecodeCodePage(codePage, std::string(1, char(b)));
+      if (c.size() == 1)
+        table->emplace(c[0], char(b));
+    }
+  }
+  // Filled once under the lock and only read after: no lock needed here.
+  bytes->clear();
+  for (wchar_t c : text) {
+    const auto it = table->find(c);
+    if (it == table->end())
+      return false;
+    bytes->push_back(it->second);
+  }
+  return true;
+}
+
+std::string NameUtf8(const PathString& name) {
+  return NameBytesOf(name);
+}
+
+NameShape ShapeOfName(const PathString& name) {
+  NameShape shape;
+  shape.bytes = NameBytesOf(name);
+  if (!IsValidUtf8(shape.bytes)) {
+    shape.legacy = true;
+    return shape;
+  }
+  std::wstring text = DecodeUtf8(shape.bytes);
+  std::string legacy;
+  if (!TakeOffLayers(&text, &legacy))
+    return shape;
+  shape.layered = true;
+  shape.legacy = !legacy.empty();
+  shape.bytes = shape.legacy ? legacy : WideToUtf8(text);
+  return shape;
+}
+
+unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
+                        const std::vector<unsigned>& evidence) {
+  if (legacyNames.empty())
+    return 0;
+  std::vector<unsigned> pages;
+  for (std::size_t m = 0; m < LanguageModelCount(); ++m) {
+    const unsigned page = LanguageModel(m).codePage;
+    pages.push_back(page == kWesternText ? 1252 : page);
+  }
+  pages.insert(pages.end(), evidence.begin(), evidence.end());
+  pages.push_back(866);
+  pages.push_back(437);
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  const double count = double(legacyNames.size());
+  double best = std::numeric_limits<double>::infinity(), bestWindows = best, bestOem = best;
+  unsigned bestPage = 0, bestOemPage = 0;
+  for (unsigned page : pages) {
+    if (!CanDecodeCodePage(page))
+      continue;
+    double cost = PageCost(page, legacyNames);
+    if (IsOemPage(page)) {
+      if (cost < bestOem) {
+        bestOem = cost;
+        bestOemPage = page;
+      }
+      continue;
+    }
+    // The page with most weight counts twice.
+    if (std::find(evidence.begin(), evidence.end(), page) != evidence.end())
+      cost -= kEvidenceBits * count * (page == evidence.front() ? 2 : 1);
+    if (cost < bestWindows) {
+      bestWindows = cost;
+      bestPage = page;
+    }
+  }
+  best = bestWindows;
+  if (bestOemPage && bestOem + kOemMarginBits * count < best)
+    bestPage = bestOemPage;
+  return bestPage;
+}
+
+bool RepairedName(const NameShape& shape, unsigned page, PathString* repaired) {
+  std::wstring text;
+  if (shape.legacy) {
+    if (page == 0)
+      return false;
+    text = DecodeCodePage(page, shape.bytes);
+    if (!ReadsCleanly(shape.bytes, text))
+      return false;
+  } else if (shape.layered) {
+    text = DecodeUtf8(shape.bytes);
+  } else {
+    return false;
+  }
+  if (text.empty())
+    return false;
+  for (wchar_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == L'/' || c == 0xFFFD)
+      return false;
+    if (c == L'\\' && shape.bytes.find('\\') == std::string::npos)
+      return false;
+  }
+  NameFromUtf8(WideToUtf8(text), repaired);
+  return true;
+}

@@ -1,0 +1,59 @@
+// The names of files and folders as a legacy writer left them, and what they
+// read as: the same shapes tag text takes, decided per folder.
+//
+// A name is one of:
+//   - right: ASCII, or UTF-8 text that reads as it stands (Cyrillic, Greek,
+//     Western, ...); it never changes;
+//   - UTF-8 encoded twice (or more): UTF-8 bytes read through a code page
+//     (Windows-1252/Latin-1 as tag text shows it, or Windows-1251, 1250,
+//     1253, 866, 437) and encoded again; each layer is taken off while the
+//     whole name gives back valid UTF-8 of two or more bytes a sequence;
+//   - legacy bytes: a name that is not UTF-8 at all (only POSIX stores one),
+//     read through the page its folder decides.
+//
+// Calling sequence: for each folder, ReadNames over its entries' names, then
+// DecideNamePage with the folder's evidence (the pages decided for the tags
+// below it), then RepairedName for each entry.
+//
+// Invariants:
+//   N1  A name that is valid UTF-8 and no layer of UTF-8 encoded twice comes
+//       out unchanged, whatever the page.
+//   N2  Legacy bytes change only through a page that reads every legacy name
+//       of the folder cleanly (no undefined byte, no control character).
+//   N3  Code pages 866 and 437, which no tag page decides, read a folder's
+//       names only when they read them clearly better than every Windows
+//       page (scored as the same text in 1251 and 1252).
+//   N4  The result is never a name with a separator, a control character or
+//       an empty name; such a reading leaves the name as it is.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+// What one name is, before the folder's page is known.
+struct NameShape {
+  bool legacy = false;  // bytes to read through the folder's page
+  std::string bytes;    // legacy: the bytes; else the name as UTF-8
+  bool layered = false;  // UTF-8 encoded twice: `bytes` is the name taken back
+};
+
+NameShape ShapeOfName(const PathString& name);
+
+// The page a folder's legacy names read best through; 0 when it has none or
+// no page reads them all cleanly. `evidence` holds the pages decided for the
+// tags in and below the folder, most weight first.
+unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
+                        const std::vector<unsigned>& evidence);
+
+// The name `shape` reads as through `page` (0: only layers come off); false
+// when it stays as it is.
+bool RepairedName(const NameShape& shape, unsigned page, PathString* repaired);
+
+// The bytes of `text` in single-byte `codePage`; false when a character has
+// no byte there.
+bool EncodeToPage(unsigned codePage, const std::wstring& text, std::string* bytes);
+
+// The UTF-8 form of a name: its length is what file systems limit to 255.
+std::string NameUtf8(const PathString& name);
