@@ -2,6 +2,8 @@
 // keys, cue sheet commands.
 #include "engine/playlist-lines.h"
 
+#include <algorithm>
+
 #include "engine/path.h"
 
 namespace {
@@ -31,7 +33,7 @@ std::size_t SkipBlanks(const std::string& line, std::size_t at) {
 // `parts` with its run from `start` to `end`, blanks around it left out.
 LineParts Run(LineRole role, const std::string& line, std::size_t start, std::size_t end,
               std::string field) {
-  start = SkipBlanks(line, start);
+  start = std::min(SkipBlanks(line, start), end);
   while (end > start && IsBlank(line[end - 1]))
     --end;
   LineParts parts;

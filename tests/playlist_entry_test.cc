@@ -156,3 +156,15 @@ TEST(PlaylistEntries, L5NewNamesThatBreakALineAreRefused) {
     }
   }
 }
+
+TEST(PlaylistEntries, RenamedPathFollowsFoldersAndFiles) {
+  PlaylistRenames renames;
+  AddPlaylistRename(&renames, "/m/old", "/m/New");
+  AddPlaylistRename(&renames, "/m/old/a.mp3", "/m/New/b.mp3");
+  PathString renamed;
+  ASSERT_TRUE(RenamedPath(renames, "/m/old/a.mp3", &renamed));
+  EXPECT_EQ(renamed, "/m/New/b.mp3");
+  ASSERT_TRUE(RenamedPath(renames, "/m/old/sub/c.mp3", &renamed));
+  EXPECT_EQ(renamed, "/m/New/sub/c.mp3");
+  EXPECT_FALSE(RenamedPath(renames, "/m/older/a.mp3", &renamed));
+}

@@ -162,6 +162,9 @@ TEST(PlaylistRepair, L1RightTextStaysAndDoubleEncodedLinesAreRepaired) {
   EXPECT_EQ(Repair("#EXTINF:1,Caf\xE9 M\xFCller\nCaf\xE9.mp3\n", PlaylistKind::kM3u, kLeaveText)
                 .message,
             WM_FIX_NOT_NEEDED);
+  // Lines cut short or empty where a value would be.
+  EXPECT_EQ(Repair("FILE   \nTITLE\nFILE \"\nREM\n#EXTINF:\n", PlaylistKind::kCue, 1251).message,
+            WM_FIX_NOT_NEEDED);
   // Not text at all.
   EXPECT_EQ(Repair("\xFF\xFE#\0E\0", PlaylistKind::kM3u, 1251).message, WM_FIX_NOT_NEEDED);
 
