@@ -266,7 +266,8 @@ bool BuildEntry(const EntryForm& form, const EntryContext& context,
 }  // namespace
 
 void AddPlaylistRename(PlaylistRenames* renames, const PathString& from, const PathString& to) {
-  const PathString current = CurrentFolder();
+  const PathString current =
+      IsAbsolutePath(from) && IsAbsolutePath(to) ? PathString() : CurrentFolder();
   renames->paths[AbsolutePathFrom(current, from)] = AbsolutePathFrom(current, to);
 }
 
