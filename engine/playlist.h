@@ -20,10 +20,12 @@
 //       its bytes, and a playlist whose text needs nothing and whose entries
 //       name nothing renamed is NOT_NEEDED.
 //   L2. Code-page text read through a page comes back as UTF-8, the whole
-//       file with it; line breaks (CRLF, LF, CR), a missing final break and
-//       an existing byte-order mark are kept exactly. A .m3u, .pls or .cue of
-//       code-page text that no page reads better than Western text is right
-//       as it is (its format allows the ANSI page) and stays.
+//       file with it, and a converted .m3u or .cue starts with a UTF-8
+//       byte-order mark (a .m3u8 or .pls gets none); line breaks (CRLF, LF,
+//       CR), a missing final break and an existing mark are kept exactly.
+//       A .m3u, .pls or .cue of code-page text that no page reads better
+//       than Western text is right as it is (its format allows the ANSI
+//       page) and stays; a .m3u8 of code-page bytes always becomes UTF-8.
 //   L3. An entry naming a renamed file, or a file below a renamed folder,
 //       is rewritten to the new name in the same form: relative stays
 //       relative, absolute absolute, a file:// URL a URL with the same
