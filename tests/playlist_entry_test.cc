@@ -109,6 +109,13 @@ TEST(PlaylistEntries, L4CodePageNamesOnDisk) {
   EXPECT_EQ(renamed.bytes, kMark + "#EXTM3U\r\n#EXTINF:1," + Utf8(kArtist + L" - " + kSong) +
                                "\r\n" + Utf8(kArtist) + "\\" + kSongUtf8 + ".mp3\r\n");
 
+  // Western text beside a renamed entry: the new name needs UTF-8, which
+  // the rest of the playlist then reads as Western text.
+  const std::string western = "#EXTINF:1,Caf\xE9\r\n" + folder + "\\" + file + "\r\n";
+  const Repaired followed = Repair(western, PlaylistKind::kM3u, &both, music + "/list.m3u");
+  EXPECT_EQ(followed.bytes, kMark + "#EXTINF:1,Caf\xC3\xA9\r\n" + Utf8(kArtist) + "\\" +
+                                kSongUtf8 + ".mp3\r\n");
+
   // Not renamed, or the folder not renamed: UTF-8 cannot name the file.
   PlaylistRenames fileOnly;
   AddPlaylistRename(&fileOnly, music + "/" + folder + "/" + file,

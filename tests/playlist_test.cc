@@ -162,6 +162,9 @@ TEST(PlaylistRepair, L1RightTextStaysAndDoubleEncodedLinesAreRepaired) {
   EXPECT_EQ(Repair("#EXTINF:1,Caf\xE9 M\xFCller\nCaf\xE9.mp3\n", PlaylistKind::kM3u, kLeaveText)
                 .message,
             WM_FIX_NOT_NEEDED);
+  // A .m3u8 says UTF-8: code-page bytes in it never are (C2).
+  EXPECT_EQ(Repair("#EXTINF:1,Caf\xE9\n", PlaylistKind::kM3u8, kLeaveText).bytes,
+            "#EXTINF:1,Caf\xC3\xA9\n");
   // Lines cut short or empty where a value would be.
   EXPECT_EQ(Repair("FILE   \nTITLE\nFILE \"\nREM\n#EXTINF:\n", PlaylistKind::kCue, 1251).message,
             WM_FIX_NOT_NEEDED);
