@@ -5,7 +5,8 @@ A manifest entry: path, format, shape, lang, page, right (its text needs
 nothing), expected {field id: right text} (the only fields a repair may
 change, see fields.py for ids), stored {field id: hex of the bytes as
 written}, kept {field id: sha256 of its value} (every other field, which
-must keep its bytes), audio (sha256 of the audio bytes, audio.py).
+must keep its bytes), audio (sha256 of the audio bytes, audio.py), sha256
+(of the whole file as made).
 """
 import hashlib
 import os
@@ -76,7 +77,12 @@ def entry_of(root, rel, fmt, right, expected):
     return {"path": rel, "format": fmt, "right": right, "expected": expected,
             "stored": {k: found[k][1].hex() for k in expected if k in found},
             "kept": {k: sha(v[1]) for k, v in sorted(found.items()) if k not in expected},
-            "audio": audio.audio_sha256(path, fmt)}
+            "audio": audio.audio_sha256(path, fmt), "sha256": file_sha256(path)}
+
+
+def file_sha256(path):
+    with open(path, "rb") as src:
+        return sha(src.read())
 
 
 def make_file(root, rel, tone, fmt, shape, lang, texts, number, version=4):
