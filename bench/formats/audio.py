@@ -76,7 +76,7 @@ HEADER_PACKETS = ((b"\x01vorbis", 3), (b"OpusHead", 2), (b"\x80theora", 3), (b"\
 def ogg_audio(data):
     """The packets after each stream's header packets, stream by stream."""
     src, streams = io.BytesIO(data), {}
-    while src.tell() < len(data):
+    while data[src.tell():src.tell() + 4] == b"OggS":  # junk after the last page is not audio
         page = OggPage(src)
         streams.setdefault(page.serial, []).append(page)
     out = hashlib.sha256()
@@ -151,6 +151,8 @@ _AUDIO = {"flac": flac_audio, "ogg": ogg_audio, "opus": ogg_audio, "m4a": mp4_au
 
 
 def audio_sha256(path, fmt):
+    if fmt not in _AUDIO:
+        return None
     with open(path, "rb") as src:
         data = src.read()
     try:

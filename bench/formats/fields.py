@@ -79,7 +79,7 @@ def flac_fields(data, fields):
 
 def ogg_fields(data, fields):
     src, streams = io.BytesIO(data), {}
-    while src.tell() < len(data):
+    while data[src.tell():src.tell() + 4] == b"OggS":  # junk after the last page is not audio
         page = OggPage(src)
         streams.setdefault(page.serial, []).append(page)
     for serial in sorted(streams):
@@ -139,23 +139,31 @@ def mp4_fields(data, fields):
             _add(fields, "mp4:", key, _utf8(value) if texty else None, value)
 
 
-def ape_fields(data, fields):
+def ape_items(data):
+    """(tag start, tag end, [(key, flags, value)]) of the APEv2 tag at the
+    end of data (before an ID3v1 tag), or None without one."""
     end = len(data)
     if end >= 128 and data[end - 128:end - 125] == b"TAG":
         end -= 128
     if end < 32 or data[end - 32:end - 24] != b"APETAGEX":
-        return
-    size, count = struct.unpack("<II", data[end - 20:end - 12])
-    pos = end - size
+        return None
+    size, count, flags = struct.unpack("<III", data[end - 20:end - 8])
+    pos, items = end - size, []
     for _ in range(count):
-        length, flags = struct.unpack("<II", data[pos:pos + 8])
+        length, item_flags = struct.unpack("<II", data[pos:pos + 8])
         zero = data.index(b"\x00", pos + 8)
-        key = data[pos + 8:zero].decode("ascii").upper()
         value = data[zero + 1:zero + 1 + length]
         if len(value) != length:
             raise ValueError("an APE item runs past its tag")
+        items.append((data[pos + 8:zero].decode("ascii"), item_flags, value))
         pos = zero + 1 + length
-        _add(fields, "ape:", key, _utf8(value) if (flags >> 1) & 3 == 0 else None, value)
+    return end - size - (32 if flags & 0x80000000 else 0), end, items
+
+
+def ape_fields(data, fields):
+    found = ape_items(data)
+    for key, flags, value in found[2] if found else ():
+        _add(fields, "ape:", key.upper(), _utf8(value) if (flags >> 1) & 3 == 0 else None, value)
 
 
 def id3_frames(tag, fields):
@@ -206,6 +214,8 @@ def asf_fields(path, fields):
 def read_fields(path, fmt):
     """({field id: (text, value bytes)}, problem) of one file."""
     fields, problem = {}, None
+    if fmt not in FORMAT_OF_EXTENSION.values():
+        return fields, None
     with open(path, "rb") as src:
         data = src.read()
     steps = {"flac": [lambda: flac_fields(data, fields)],
@@ -226,9 +236,9 @@ def read_fields(path, fmt):
 
 
 FORMAT_OF_EXTENSION = {".flac": "flac", ".ogg": "ogg", ".oga": "ogg", ".opus": "opus",
-                       ".wav": "wav", ".aif": "aiff", ".aiff": "aiff", ".aifc": "aiff",
+                       ".wav": "wav", ".aif": "aiff", ".aiff": "aiff",
                        ".m4a": "m4a", ".mp4": "m4a", ".m4b": "m4a", ".wma": "wma", ".asf": "wma",
-                       ".ape": "ape", ".wv": "wv", ".mp3": "mp3"}
+                       ".ape": "ape", ".wv": "wv", ".mp3": "mp3"}  # .aifc is not scanned
 
 
 def format_of(path):

@@ -162,10 +162,10 @@ def write_asf(path, texts, number):
 
 
 def ape_tag(items):
-    """An APEv2 tag with header and footer; items: [(key, kind, bytes)]
-    (kind 0 text, 1 binary)."""
-    body = b"".join(struct.pack("<II", len(value), kind << 1) + key.encode("ascii") + b"\x00" + value
-                    for key, kind, value in items)
+    """An APEv2 tag with header and footer; items: [(key, flags, bytes)]
+    (flags 0 text, 2 binary)."""
+    body = b"".join(struct.pack("<II", len(value), flags) + key.encode("ascii") + b"\x00" + value
+                    for key, flags, value in items)
     size = len(body) + 32
 
     def frame(flags):
@@ -176,7 +176,7 @@ def ape_tag(items):
 def ape_items(texts, number):
     return ([(APE_KEYS[role], 0, stored) for role, stored in texts] +
             [("Track", 0, str(number).encode()),
-             ("Cover Art (Front)", 1, b"front.png\x00" + picture_bytes(number))])
+             ("Cover Art (Front)", 2, b"front.png\x00" + picture_bytes(number))])
 
 
 def write_ape(path, texts, number):
