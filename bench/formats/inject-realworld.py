@@ -19,7 +19,7 @@ import os
 import sys
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shapes"))
+sys.path.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shapes"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import inject  # noqa: E402

@@ -21,7 +21,7 @@ import sys
 import tempfile
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shapes"))
+sys.path.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shapes"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import audio  # noqa: E402
@@ -79,12 +79,16 @@ def generate(root, seed, albums):
     kinds = plan.kinds()
     order = list(range(len(kinds) - 1))
     rng.shuffle(order)
-    # the mixed folder comes once per 25 albums, from the tenth on
-    made, seen = [], {}
+    # the mixed folder comes once per 25 albums, from the tenth on; the
+    # others take every kind in turn
+    made, seen, turn = [], {}, 0
     with tempfile.TemporaryDirectory() as tmp:
         tones = audio.make_tones(tmp)
         for number in range(1, albums + 1):
-            kind = kinds[-1] if number % 25 == 10 else kinds[order[(number - 1) % len(order)]]
+            if number % 25 == 10:
+                kind = kinds[-1]
+            else:
+                kind, turn = kinds[order[turn % len(order)]], turn + 1
             made.append(make_album(root, rng, number, kind, seen.get(kind, 0), tones))
             seen[kind] = seen.get(kind, 0) + 1
     write_manifest(root, {"format": FORMAT, "kind": "generated", "seed": seed, "albums": made})

@@ -19,7 +19,9 @@ AIFF: id3-latin1, right-id3-utf16. MP3 with an APEv2 tag appended:
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shapes"))
+# forms and words of bench/shapes; appended, so that this folder's own
+# score.py comes before the one there
+sys.path.append(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shapes"))
 
 import forms  # noqa: E402
 import words  # noqa: E402
