@@ -27,7 +27,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import audio  # noqa: E402
 import library  # noqa: E402
 import plan  # noqa: E402
-import words  # noqa: E402
 
 MANIFEST = "manifest.json"
 FORMAT = 1
