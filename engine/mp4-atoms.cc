@@ -5,6 +5,10 @@
 
 namespace {
 
+// A file of more top-level atoms than this is not walked on: no song has
+// them, and a broken file of tiny atoms would take long.
+constexpr std::size_t kMostTopAtoms = 100000;
+
 // Reads the header at `at` from `head` (its first 16 bytes, or fewer where
 // the range ends); false when it does not fit before `end`.
 bool ReadHeader(const std::string& head, std::uint64_t at, std::uint64_t end, bool topLevel,
@@ -38,6 +42,8 @@ bool ReadHeader(const std::string& head, std::uint64_t at, std::uint64_t end, bo
 bool ReadTopAtoms(TagLib::IOStream* file, std::vector<Mp4Atom>* atoms) {
   const std::uint64_t length = StreamLength(file);
   for (std::uint64_t at = 0; at < length;) {
+    if (atoms->size() >= kMostTopAtoms)
+      return false;
     Mp4Atom atom;
     if (!ReadHeader(ReadStreamAt(file, at, 16), at, length, true, &atom))
       return false;

@@ -7,6 +7,9 @@
 
 namespace {
 
+// A form of more chunks than this is not walked on (W1: the walk ends).
+constexpr std::size_t kMostChunks = 100000;
+
 // Reads bytes of the file, or of a buffer standing for the file's start.
 struct Source {
   TagLib::IOStream* file = nullptr;
@@ -62,7 +65,7 @@ bool Walk(const Source& source, RiffFile* riff) {
   riff->whole = true;
   for (std::uint64_t at = 12; at < end;) {
     const std::string header = source.Read(at, 8);
-    if (header.size() < 8 || end - at < 8) {
+    if (header.size() < 8 || end - at < 8 || riff->chunks.size() >= kMostChunks) {
       riff->whole = false;
       break;
     }

@@ -32,6 +32,9 @@ Run RunModule(const Module& module, const std::string& bytes, const Redecoding& 
 // The album read through cp1251 in automatic mode, or named (not automatic).
 Redecoding Automatic(unsigned codePage = 1251);
 Redecoding Named(unsigned codePage);
+// Automatic mode with the page decided from the file's own text, as for an
+// album of this one file.
+Redecoding DecidedAlone(const Module& module, const std::string& bytes);
 
 // A file of tests/data/formats (made by scripts/make-format-samples.py).
 std::string Sample(const std::string& name);
@@ -39,8 +42,8 @@ std::string Sample(const std::string& name);
 // The new text of the change of `frameId`; "(none)" when there is none.
 std::wstring ChangedTo(const FileOutcome& outcome, const std::string& frameId);
 
-// The MD5 of the decoded audio as ffmpeg gives it, after a decode that must
-// report no error; empty when ffmpeg is not installed.
+// The MD5 of the decoded audio as ffmpeg gives it, with how a whole decode
+// ended and how many errors it reported; empty when ffmpeg is not installed.
 bool HaveFfmpeg();
 std::string AudioMd5(const std::filesystem::path& path);
 
