@@ -7,7 +7,8 @@
 //   O1. Every object and field a read gives lies whole inside the object
 //       that holds it, and every object inside the Header Object; sizes are
 //       never trusted past the bytes read.
-//   O2. The fields come in the order their values are stored.
+//   O2. The fields come object by object: the Header Object's children in
+//       their order, then the children of its Header Extension.
 #pragma once
 
 #include <cstdint>

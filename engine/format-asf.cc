@@ -10,6 +10,7 @@
 // Properties object's file size follows. A Padding Object takes up the
 // change when it can; else the header grows by whole 4096-byte blocks, a
 // Padding Object (new, or the old one grown) filling the rest.
+#include <algorithm>
 #include <map>
 
 #include "engine/asf-objects.h"
@@ -42,16 +43,22 @@ void Grow(std::string* bytes, std::uint64_t at, std::int64_t change) {
 bool SpliceValues(const AsfHeader& header, const std::map<std::size_t, std::string>& values,
                   std::string* out) {
   *out = header.bytes;
-  // From the last value back: every length and size field lies before the
-  // values it counts, so earlier positions stay right.
-  for (auto it = values.rbegin(); it != values.rend(); ++it) {
-    const AsfField& field = header.fields[it->first];
-    const std::int64_t change = std::int64_t(it->second.size()) - std::int64_t(field.length);
+  // From the last value in the header back (the Header Extension's fields
+  // may lie before others): every length and size field lies before the
+  // values it counts, so the positions still to be used stay right.
+  std::vector<std::pair<std::uint64_t, std::size_t>> order;
+  for (const auto& [index, value] : values)
+    order.emplace_back(header.fields[index].at, index);
+  std::sort(order.rbegin(), order.rend());
+  for (const auto& [at, index] : order) {
+    const AsfField& field = header.fields[index];
+    const std::string& value = values.at(index);
+    const std::int64_t change = std::int64_t(value.size()) - std::int64_t(field.length);
     const std::uint64_t widest = field.lengthWidth == 2 ? 0xFFFF : 0xFFFFFFFFu;
-    if (it->second.size() > widest)
+    if (value.size() > widest)
       return false;
-    out->replace(std::size_t(field.at), std::size_t(field.length), it->second);
-    PutLittleEndian(out, std::size_t(field.lengthAt), it->second.size(), field.lengthWidth);
+    out->replace(std::size_t(at), std::size_t(field.length), value);
+    PutLittleEndian(out, std::size_t(field.lengthAt), value.size(), field.lengthWidth);
     const AsfObject& object = header.objects[std::size_t(field.object)];
     Grow(out, object.at, change);
     if (object.parent >= 0) {

@@ -8,7 +8,7 @@ import struct
 import subprocess
 import tempfile
 
-from mutagen.asf import ASF
+from mutagen.asf import ASF, ASFUnicodeAttribute
 from mutagen.aiff import AIFF
 from mutagen.id3 import COMM, TALB, TCON, TIT2, TPE1
 from mutagen.mp4 import MP4, MP4FreeForm
@@ -121,6 +121,10 @@ def main():
     tags["WM/Genre"] = "Шансон"
     tags["WM/Composer"] = twice("Высоцкий")
     tags["WM/TrackNumber"] = 3
+    # A stream makes a Metadata object's record, a language a Metadata
+    # Library's; both sit in the Header Extension.
+    tags["WM/Writer"] = [ASFUnicodeAttribute(widened("Высоцкий"), stream=1)]
+    tags["WM/Mood"] = [ASFUnicodeAttribute(widened("Грусть"), language=1)]
     tags.save()
     path = os.path.join(OUT, "right.wma")
     tone(path, ["-c:a", "wmav2", "-b:a", "32k"])

@@ -48,6 +48,8 @@ TEST(AsfFormat, WidenedAndTwiceEncodedTextBecomeRight_F1_F2_F4) {
   EXPECT_EQ(ChangedTo(run.outcome, "Author"), L"Владимир Высоцкий");
   EXPECT_EQ(ChangedTo(run.outcome, "WM/AlbumTitle"), L"Лучшие песни");
   EXPECT_EQ(ChangedTo(run.outcome, "WM/Composer"), L"Высоцкий");
+  EXPECT_EQ(ChangedTo(run.outcome, "WM/Writer"), L"Высоцкий");  // Metadata object
+  EXPECT_EQ(ChangedTo(run.outcome, "WM/Mood"), L"Грусть");      // Metadata Library
   EXPECT_EQ(ChangedTo(run.outcome, "WM/Genre"), L"(none)");
   // The edit is the Header Object, from the file's start; the file keeps
   // its length or grows by whole blocks.
@@ -70,6 +72,8 @@ TEST(AsfFormat, WidenedAndTwiceEncodedTextBecomeRight_F1_F2_F4) {
   EXPECT_EQ(Attribute(file.tag(), "WM/AlbumTitle"), L"Лучшие песни");
   EXPECT_EQ(Attribute(file.tag(), "WM/Genre"), L"Шансон");
   EXPECT_EQ(Attribute(file.tag(), "WM/Composer"), L"Высоцкий");
+  EXPECT_EQ(Attribute(file.tag(), "WM/Writer"), L"Высоцкий");
+  EXPECT_EQ(Attribute(file.tag(), "WM/Mood"), L"Грусть");
   EXPECT_EQ(file.tag()->attribute("WM/TrackNumber").front().toUInt(), 3u);
   EXPECT_EQ(formats::AudioMd5(original), formats::AudioMd5(repaired));
   EXPECT_EQ(RunModule(kAsf, run.after, formats::Automatic()).result, WM_FIX_NOT_NEEDED);

@@ -148,6 +148,22 @@ TEST(Mp4Format, MoovAfterTheAudioGrowsWithoutMovingIt) {
   EXPECT_EQ(read.artist, L"Владимир Высоцкий");
 }
 
+// A free atom right after moov takes up its growth: the edit covers both
+// and the file keeps its length.
+TEST(Mp4Format, FreeAtomAfterMoovTakesUpTheGrowth_F4) {
+  const std::string before =
+      Sample("cp1251-moov-last.m4a") + std::string("\0\0\0\x40" "free", 8) + std::string(56, 'x');
+  const formats::Run run = RunModule(kMp4, before, formats::Automatic());
+  ASSERT_EQ(run.result, WM_FIX_SUCCEEDED);
+  EXPECT_EQ(run.after.size(), before.size());
+  const std::vector<TopAtom> atoms = TopAtoms(run.after);
+  ASSERT_FALSE(atoms.empty());
+  EXPECT_EQ(atoms.back().type, "free");
+  EXPECT_EQ(atoms.back().at + atoms.back().size, run.after.size());
+  fixtures::TempFolder folder;
+  EXPECT_EQ(ReadWithTagLib(folder.Write("a.m4a", run.after)).title, L"Песня о друге");
+}
+
 // A fragment after moov holds offsets of its own: a repair that would move
 // it is refused (F3), one that keeps moov's length is not.
 TEST(Mp4Format, FragmentAfterMoovRefusesOnlyAGrowingMoov_F3) {
