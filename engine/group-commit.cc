@@ -38,6 +38,38 @@ void CloseWriter(Staged* staged) {
   staged->writer = nullptr;
 }
 
+// True when `file`, opened by the file's name now, is the file that was
+// read: another program may have put a new file in its place since.
+bool SameFileAsRead(const Staged& staged, NativeFile* file) {
+  std::uint64_t device = 0, index = 0;
+  return file && IdentifyFile(file, &device, &index) && device == staged.device &&
+         index == staged.index;
+}
+
+// True when another program changed the file read since (its size is
+// another), or put another file in its place (asked here only when
+// `checkName`; the writes in place ask their own writable open).
+bool ChangedSinceRead(const Staged& staged, bool checkName) {
+  std::uint64_t size = 0;
+  if (!FileSizeOf(staged.stream->OriginalFile(), &size) || size != staged.record.originalSize)
+    return true;
+  if (!checkName)
+    return false;
+  NativeFile* now = OpenExistingFile(staged.stream->target(), false);
+  const bool same = SameFileAsRead(staged, now);
+  CloseNativeFile(now);
+  return !same;
+}
+
+// Its record describes bytes that are no longer there, so nothing of it is
+// written (I11).
+void FailChanged(Staged* staged) {
+  CloseNativeFile(staged->writer);
+  staged->writer = nullptr;
+  staged->outcome->detail = L"the file changed during the run";
+  FailStaged(staged);
+}
+
 // Room before the tag, and the tag in it: false when the file system cannot
 // open room here (the file is as it was, and another way is taken).
 bool TryInsert(Staged* staged, BatchWrites* writes) {
@@ -46,6 +78,10 @@ bool TryInsert(Staged* staged, BatchWrites* writes) {
   staged->writer = OpenExistingFile(staged->stream->target(), true);
   if (!staged->writer)
     return false;
+  if (!SameFileAsRead(*staged, staged->writer)) {
+    FailChanged(staged);
+    return true;
+  }
   const StepResult step = OpenRoomAndWriteTag(staged->writer, *staged->stream, staged->record);
   if (step == StepResult::kUntouched) {
     writes->cannotInsert.insert(staged->device);
@@ -66,6 +102,10 @@ void WriteStaged(Staged* staged, BatchWrites* writes) {
   ClearDiskFailure();  // a failure below says its own reason
   EditStream& stream = *staged->stream;
   const SaveRecord& record = staged->record;
+  if (ChangedSinceRead(*staged, false)) {
+    FailChanged(staged);
+    return;
+  }
   if (TryInsert(staged, writes))
     return;
   if (record.repairedSize == record.originalSize) {
@@ -73,6 +113,10 @@ void WriteStaged(Staged* staged, BatchWrites* writes) {
     staged->writer = OpenExistingFile(stream.target(), true);
     if (!staged->writer) {
       FailStaged(staged);
+      return;
+    }
+    if (!SameFileAsRead(*staged, staged->writer)) {
+      FailChanged(staged);
       return;
     }
     const StepResult step =
@@ -85,6 +129,10 @@ void WriteStaged(Staged* staged, BatchWrites* writes) {
   // A file with several names keeps them, and one whose owner a copy cannot
   // take keeps it: such files fall back to the single-file commit.
   if (!HasSeveralLinks(stream.OriginalFile())) {
+    if (ChangedSinceRead(*staged, true)) {
+      FailChanged(staged);
+      return;
+    }
     staged->strategy = Strategy::kCopy;
     staged->copyPath = CopyPathFor(stream.target());
     bool secured = true;

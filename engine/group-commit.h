@@ -77,6 +77,10 @@
 //     last batch without its commit mark are. The next run or --undo brings
 //     each back to its original or its repair (I6, I7).
 // I10. A batch whose run is still going is never recovered by another run.
+// I11. A file that another program changed or replaced between its reading
+//      and its batch's writes is not written: its size and its identity
+//      behind its name are checked first, and it is reported as changed
+//      during the run.
 #pragma once
 
 #include <cstdint>

@@ -221,6 +221,12 @@ unsigned ComposeEdit(const StoredTag& tag, const std::vector<OutputFrame>& frame
   edit->offset = tag.present ? tag.start : 0;
   edit->replaced = !tag.present ? 0 : layout.audioStart ? layout.audioStart : layout.extent;
   edit->tag = ComposeTag(frames, tag.present ? &layout : nullptr, edit->replaced, version);
+  // An ID3v2 tag's size has 28 bits: a larger one cannot be written.
+  constexpr std::uint64_t kLargestTag = 10 + ((1u << 28) - 1);
+  if (edit->tag.size() > kLargestTag)
+    return Refuse(outcome, L"tag too large: the repaired ID3v2 tag would be " +
+                               std::to_wstring(edit->tag.size() >> 20) +
+                               L" MB, over the 256 MB an ID3v2 tag can hold");
   std::wstring detail;
   if (!VerifyTag(edit->tag, frames, &detail))
     return Refuse(outcome, detail);

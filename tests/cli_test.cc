@@ -402,7 +402,7 @@ TEST(CommandLine, JsonGivesOneValidObjectPerLineWithNamesEscaped) {
           "\xC3\xA2\",\"after\":\"\xD0\x90\xD0\xB1\xD0\xB2\"}]}\n"
           "{\"type\":\"summary\",\"summary\":\"Preview: would fix 1 file; nothing was written\","
           "\"preview\":true,\"found\":2,\"fixed\":1,\"failed\":0,\"not_needed\":1,"
-          "\"stopped\":false}\n",
+          "\"unreadable_folders\":0,\"stopped\":false}\n",
       preview.out);
 
   const Result real = RunCli({"--json", "-v", "-c", "1251", path});

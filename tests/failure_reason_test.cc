@@ -5,6 +5,7 @@
 
 #include <errno.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,26 @@ class FailingDisk : public PassThroughDisk {
   }
 };
 
+// A disk on which another program appends to `changed`, or puts a new file
+// in its place, when a run flushes its journal records: between the
+// reading of the file and its batch's writes.
+class MeddlingDisk : public PassThroughDisk {
+ public:
+  fs::path changed;
+  bool replace = false;
+
+  bool Flush(NativeFile* file) override {
+    if (!changed.empty()) {
+      const std::string bytes = ReadFile(changed);
+      if (replace)
+        fs::remove(changed);
+      std::ofstream(changed, std::ios::binary) << bytes << (replace ? "" : "appended");
+      changed.clear();
+    }
+    return Real().Flush(file);
+  }
+};
+
 struct DiskInUse {
   explicit DiskInUse(DiskInterface* disk) { UseDiskInterface(disk); }
   ~DiskInUse() { UseDiskInterface(nullptr); }
@@ -92,4 +113,24 @@ TEST(FailureReasons, ASaveThatFailsSaysWhyInEveryRoute) {
   EXPECT_EQ(unsigned(WM_FIX_SUCCEEDED), received[1].message);
   EXPECT_EQ(L"", received[1].detail) << "the reason of another file's failure";
   EXPECT_EQ(Needing(), ReadFile(locked));
+}
+
+// I11: a file changed by another program while the run held it is left as
+// that program made it, and said to have changed during the run.
+TEST(FailureReasons, I11_AFileChangedDuringTheRunIsNotWritten) {
+  for (const bool replace : {false, true}) {
+    TempFolder folder, state;
+    const fs::path song = folder.Write("song.mp3", Needing());
+    MeddlingDisk disk;
+    disk.changed = song;
+    disk.replace = replace;
+    DiskInUse inUse(&disk);
+    RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+    const std::vector<Received> received = RunFix({song.native()}, 1251, journal);
+    EndRunJournal(journal);
+    ASSERT_EQ(2u, received.size());
+    EXPECT_EQ(unsigned(WM_FIX_FAILED), received[0].message) << replace;
+    EXPECT_EQ(L"the file changed during the run", received[0].detail);
+    EXPECT_EQ(Needing() + (replace ? "" : "appended"), ReadFile(song));
+  }
 }
