@@ -128,11 +128,10 @@ void AppendUtf8(std::string* out, char32_t c) {
 }
 
 // `text` in `encoding` (1 with a little-endian byte-order mark, 2 big-endian,
-// 3 UTF-8); empty text is no bytes at all.
+// 3 UTF-8). Empty text in encoding 1 keeps its mark too: readers that expect
+// one before every string (libavformat) drop the whole frame without it.
 std::string EncodeText(const std::wstring& text, int encoding) {
   std::string out;
-  if (text.empty())
-    return out;
   if (encoding == 1)
     out += "\xFF\xFE";
   for (std::size_t i = 0; i < text.size();) {

@@ -1,0 +1,93 @@
+// Running the container modules over bytes in memory.
+#include "tests/formats_fixtures.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+#include <taglib/tbytevectorstream.h>
+
+#include "engine/album.h"
+#include "engine/container-text.h"
+#include "engine/format.h"
+#include "tests/fixtures.h"
+
+namespace formats {
+
+const Module kMp4{CollectMp4Text, RenderMp4Repair};
+const Module kAsf{CollectAsfText, RenderAsfRepair};
+const Module kRiff{CollectRiffText, RenderRiffRepair};
+
+Run RunModule(const Module& module, const std::string& bytes, const Redecoding& redecoding) {
+  TagLib::ByteVectorStream stream(
+      TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size())));
+  SuggestionPool pool;
+  pool.distinctTexts = true;
+  module.collect(&stream, &pool);
+  const FileReading reading = ReadingOfTexts(pool, redecoding, nullptr);
+  Run run;
+  run.result = module.render(&stream, reading, &run.outcome, &run.edit);
+  run.after = bytes;
+  if (run.result == WM_FIX_SUCCEEDED) {
+    EXPECT_TRUE(run.edit.recorded);
+    EXPECT_LE(run.edit.offset + run.edit.replaced, bytes.size());
+    run.after.replace(std::size_t(run.edit.offset), std::size_t(run.edit.replaced),
+                      run.edit.bytes);
+  }
+  return run;
+}
+
+Redecoding Automatic(unsigned codePage) {
+  Redecoding redecoding;
+  redecoding.automatic = true;
+  redecoding.codePage = codePage;
+  return redecoding;
+}
+
+Redecoding Named(unsigned codePage) {
+  Redecoding redecoding;
+  redecoding.codePage = codePage;
+  return redecoding;
+}
+
+Redecoding DecidedAlone(const Module& module, const std::string& bytes) {
+  TagLib::ByteVectorStream stream(
+      TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size())));
+  SuggestionPool pool;
+  pool.distinctTexts = true;
+  module.collect(&stream, &pool);
+  return Automatic(DecideAlbum(pool).codePage);
+}
+
+std::string Sample(const std::string& name) {
+  return fixtures::ReadFile(std::filesystem::path(SONGWRIGHT_SOURCE_DIR) / "tests" / "data" /
+                            "formats" / name);
+}
+
+std::wstring ChangedTo(const FileOutcome& outcome, const std::string& frameId) {
+  for (const FrameChange& change : outcome.changes) {
+    if (change.frameId == frameId)
+      return change.after;
+  }
+  return L"(none)";
+}
+
+bool HaveFfmpeg() {
+  return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+}
+
+std::string AudioMd5(const std::filesystem::path& path) {
+  if (!HaveFfmpeg())
+    return std::string();
+  const std::string in = "\"" + path.string() + "\"";
+  const std::string out = path.string() + ".md5", err = path.string() + ".err";
+  // How the decode ended and how many error lines it reported go with the
+  // checksum, so that a repair that breaks the decoding of a file shows.
+  const int status = std::system(("ffmpeg -v error -i " + in + " -map 0:a -f md5 - >\"" + out +
+                                  "\" 2>\"" + err + "\"").c_str());
+  const std::string errors = fixtures::ReadFile(err);
+  return fixtures::ReadFile(out) + "status " + std::to_string(status) + ", error lines " +
+         std::to_string(std::count(errors.begin(), errors.end(), '\n'));
+}
+
+}  // namespace formats

@@ -1,0 +1,190 @@
+// The WAV and AIFF module: code-page text in INFO items and AIFF text
+// chunks gets a new ID3v2 chunk, ID3 chunks are repaired as an MP3's tag
+// is, the INFO bytes and the audio never change.
+#include <gtest/gtest.h>
+#include <taglib/aifffile.h>
+#include <taglib/commentsframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/wavfile.h>
+
+#include "engine/container-bytes.h"
+#include "tests/fixtures.h"
+#include "tests/formats_fixtures.h"
+
+namespace {
+
+using formats::ChangedTo;
+using formats::kRiff;
+using formats::RunModule;
+using formats::Sample;
+
+struct Chunk {
+  std::string id, data;
+};
+
+// The chunks of a WAV or AIFF file, walked here on their own.
+std::vector<Chunk> Chunks(const std::string& file) {
+  const bool big = file.compare(0, 4, "FORM") == 0;
+  std::vector<Chunk> chunks;
+  for (std::size_t at = 12; at + 8 <= file.size();) {
+    const std::size_t size =
+        std::size_t(big ? GetBigEndian(file, at + 4, 4) : GetLittleEndian(file, at + 4, 4));
+    chunks.push_back(Chunk{file.substr(at, 4), file.substr(at + 8, size)});
+    at += 8 + size + (size & 1);
+  }
+  return chunks;
+}
+
+std::string ChunkData(const std::string& file, const std::string& id) {
+  for (const Chunk& chunk : Chunks(file)) {
+    if (chunk.id == id)
+      return chunk.data;
+  }
+  return "(none)";
+}
+
+std::vector<std::string> ChunkIds(const std::string& file) {
+  std::vector<std::string> ids;
+  for (const Chunk& chunk : Chunks(file))
+    ids.push_back(chunk.id);
+  return ids;
+}
+
+std::wstring Frame(TagLib::ID3v2::Tag* tag, const char* id) {
+  const TagLib::ID3v2::FrameList list = tag->frameList(id);
+  return list.isEmpty() ? L"(none)" : list.front()->toString().toWString();
+}
+
+// Checks what every repair of these files keeps: the form's size, the
+// audio (decoded too), the bytes of every chunk but the tag's; and that a
+// grown file grew by whole blocks from its start (F4).
+void CheckKept(const std::string& before, const formats::Run& run, const std::string& audioId) {
+  ASSERT_EQ(run.result, WM_FIX_SUCCEEDED)
+      << std::string(run.outcome.detail.begin(), run.outcome.detail.end());
+  const bool big = before.compare(0, 4, "FORM") == 0;
+  EXPECT_EQ(big ? GetBigEndian(run.after, 4, 4) : GetLittleEndian(run.after, 4, 4),
+            run.after.size() - 8);
+  if (run.after.size() != before.size()) {
+    EXPECT_EQ(run.edit.offset, 0u);
+    EXPECT_EQ((run.after.size() - before.size()) % 4096, 0u);
+  }
+  for (const Chunk& chunk : Chunks(before)) {
+    if (chunk.id != "id3 " && chunk.id != "ID3 ") {
+      EXPECT_EQ(ChunkData(run.after, chunk.id), chunk.data) << chunk.id;
+    }
+  }
+  EXPECT_NE(ChunkData(run.after, audioId), "(none)");
+  fixtures::TempFolder folder;
+  EXPECT_EQ(formats::AudioMd5(folder.Write("before", before)),
+            formats::AudioMd5(folder.Write("after", run.after)));
+  EXPECT_EQ(RunModule(kRiff, run.after, formats::Automatic()).result, WM_FIX_NOT_NEEDED);
+}
+
+// A WAV file of a few samples with `chunks` after fmt and data.
+std::string Wave(const std::string& before, const std::string& after) {
+  std::string fmt = std::string("\x01\x00\x01\x00\x40\x1F\x00\x00\x80\x3E\x00\x00\x02\x00\x10\x00", 16);
+  std::string body = "WAVEfmt " + LittleEndianBytes(16, 4) + fmt + before + "data" +
+                     LittleEndianBytes(8, 4) + "\x01\x02\x03\x04\x05\x06\x07\x08" + after;
+  return "RIFF" + LittleEndianBytes(body.size(), 4) + body;
+}
+
+std::string TagChunk(const std::string& tag) {
+  return "id3 " + LittleEndianBytes(tag.size(), 4) + tag + (tag.size() % 2 ? "\0" : "");
+}
+
+}  // namespace
+
+TEST(RiffFormat, InfoItemsGetANewTagChunkBeforeTheAudio_F1_F4) {
+  const std::string before = Sample("info-cp1251.wav");
+  const formats::Run run = RunModule(kRiff, before, formats::Automatic());
+  CheckKept(before, run, "data");
+  EXPECT_EQ(ChangedTo(run.outcome, "INAM"), L"Песня о друге");
+  EXPECT_EQ(ChangedTo(run.outcome, "ISFT"), L"(none)");
+  const std::vector<std::string> ids = ChunkIds(run.after);
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_EQ(ids[ids.size() - 2], "id3 ");
+  EXPECT_EQ(ids.back(), "data");
+  fixtures::TempFolder folder;
+  TagLib::RIFF::WAV::File file(folder.Write("a.wav", run.after).c_str());
+  ASSERT_TRUE(file.hasID3v2Tag());
+  TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
+  EXPECT_EQ(tag->title().toWString(), L"Песня о друге");
+  EXPECT_EQ(tag->artist().toWString(), L"Владимир Высоцкий");
+  EXPECT_EQ(tag->album().toWString(), L"Лучшие песни");
+  EXPECT_EQ(tag->comment().toWString(), L"Запись 1968 года");
+  EXPECT_EQ(tag->year(), 1968u);
+  EXPECT_EQ(Frame(tag, "TSSE"), L"Recorder 2.1");  // all items, so the tag is whole
+}
+
+TEST(RiffFormat, Id3ChunkRepairedAsAnMp3Tag_InfoKept) {
+  const std::string before = Sample("id3-cp1251.wav");
+  const formats::Run run = RunModule(kRiff, before, formats::Automatic());
+  CheckKept(before, run, "data");
+  EXPECT_EQ(run.after.size(), before.size());  // the tag fits its padding
+  EXPECT_EQ(ChangedTo(run.outcome, "TIT2"), L"Песня о друге");
+  fixtures::TempFolder folder;
+  TagLib::RIFF::WAV::File file(folder.Write("a.wav", run.after).c_str());
+  TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
+  EXPECT_EQ(tag->title().toWString(), L"Песня о друге");
+  EXPECT_EQ(tag->genre().toWString(), L"Шансон");
+  EXPECT_EQ(tag->comment().toWString(), L"Запись 1968 года");
+}
+
+TEST(RiffFormat, AiffTextChunksAndId3Chunks) {
+  const std::string named = Sample("name-cp1251.aiff");
+  const formats::Run run = RunModule(kRiff, named, formats::Automatic());
+  CheckKept(named, run, "SSND");
+  fixtures::TempFolder folder;
+  {
+    TagLib::RIFF::AIFF::File file(folder.Write("a.aiff", run.after).c_str());
+    ASSERT_TRUE(file.hasID3v2Tag());
+    EXPECT_EQ(file.tag()->title().toWString(), L"Песня о друге");
+    EXPECT_EQ(file.tag()->artist().toWString(), L"Владимир Высоцкий");
+  }
+  const std::string tagged = Sample("id3-cp1251.aiff");
+  const formats::Run repaired = RunModule(kRiff, tagged, formats::Automatic());
+  CheckKept(tagged, repaired, "SSND");
+  TagLib::RIFF::AIFF::File file(folder.Write("b.aiff", repaired.after).c_str());
+  EXPECT_EQ(file.tag()->album().toWString(), L"Лучшие песни");
+}
+
+// A tag that fills its chunk grows when its Latin-1 frames become UTF-16:
+// before the audio by whole blocks from the start, after it refused (the
+// form's size would be a second range).
+TEST(RiffFormat, GrowingTagBeforeAudioGrowsByBlocksAfterAudioIsRefused_F3_F4) {
+  const std::string tag =
+      fixtures::Id3v2Tag({fixtures::TextFrame("TIT2", "\xCF\xE5\xF1\xED\xFF \xEE \xE4\xF0\xF3\xE3\xE5")});
+  const std::string first = Wave(TagChunk(tag), "");
+  const formats::Run grown = RunModule(kRiff, first, formats::Automatic());
+  CheckKept(first, grown, "data");
+  EXPECT_GT(grown.after.size(), first.size());
+  EXPECT_EQ(ChangedTo(grown.outcome, "TIT2"), L"Песня о друге");
+
+  const formats::Run last = RunModule(kRiff, Wave("", TagChunk(tag)), formats::Automatic());
+  EXPECT_EQ(last.result, WM_FIX_FAILED);
+  EXPECT_EQ(last.outcome.detail, L"the tag is too large for its chunk");
+
+  // With room in the chunk, the tag after the audio is written in place.
+  const std::string roomy = fixtures::Id3v2Tag(
+      {fixtures::TextFrame("TIT2", "\xCF\xE5\xF1\xED\xFF \xEE \xE4\xF0\xF3\xE3\xE5")}, 101);
+  const std::string after = Wave("", TagChunk(roomy));
+  const formats::Run inPlace = RunModule(kRiff, after, formats::Automatic());
+  CheckKept(after, inPlace, "data");
+  EXPECT_EQ(inPlace.after.size(), after.size());
+  EXPECT_EQ(inPlace.after.back(), '\0');  // the pad byte of the odd chunk
+}
+
+TEST(RiffFormat, Rf64IsWrittenOnlyWithoutASizeChange) {
+  std::string rf64 = Sample("info-cp1251.wav");
+  rf64.replace(0, 4, "RF64");
+  const formats::Run run = RunModule(kRiff, rf64, formats::Automatic());
+  EXPECT_EQ(run.result, WM_FIX_FAILED);
+  EXPECT_EQ(run.outcome.issue, kIssueCouldNotSave);
+}
+
+TEST(RiffFormat, RightTextIsNotNeeded_C1) {
+  EXPECT_EQ(RunModule(kRiff, Sample("right.wav"), formats::Automatic()).result,
+            WM_FIX_NOT_NEEDED);
+  EXPECT_EQ(RunModule(kRiff, Sample("right.wav"), formats::Automatic(1252)).result,
+            WM_FIX_NOT_NEEDED);
+}
