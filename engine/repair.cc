@@ -11,6 +11,7 @@
 #include <taglib/textidentificationframe.h>
 
 #include "engine/album.h"
+#include "engine/container-repair.h"
 #include "engine/engine.h"
 #include "engine/id3v1-copy.h"
 #include "engine/id3v2-layout.h"
@@ -313,6 +314,39 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
   return ComposeEdit(tag, frames, version, outcome, edit);
 }
 
+// The repair of a file of any format as one edit. An MP3 file's first ID3v2
+// tag is repaired, and when it needs nothing an APEv2 tag at its end; other
+// formats go to their modules (engine/container-repair.h).
+unsigned RenderAnyFormat(const PathString& path, EditStream* stream, const Redecoding& redecoding,
+                         unsigned id3v2Version, FileOutcome* outcome, Edit* edit) {
+  const AudioFormat format = FormatOfPath(path);
+  if (format != AudioFormat::kMp3 && format != AudioFormat::kNone)
+    return RenderContainerRepair(stream, format, redecoding, outcome, edit);
+  TagEdit tagEdit;
+  const unsigned message = RenderRepair(stream, redecoding, id3v2Version, outcome, &tagEdit);
+  if (message == WM_FIX_NOT_NEEDED) {
+    const std::wstring note = outcome->readingNote;
+    const unsigned ape = RenderContainerRepair(stream, AudioFormat::kApe, redecoding, outcome, edit);
+    if (ape == WM_FIX_NOT_NEEDED)
+      outcome->readingNote = note;
+    return ape;
+  }
+  if (message == WM_FIX_SUCCEEDED) {
+    edit->offset = tagEdit.offset;
+    edit->replaced = tagEdit.replaced;
+    edit->bytes = std::move(tagEdit.tag);
+    // One edit per save: an APEv2 tag at the end that needs a repair too
+    // waits for the next run, which finds the ID3v2 tag repaired.
+    FileOutcome apeOutcome;
+    Edit apeEdit;
+    if (RenderContainerRepair(stream, AudioFormat::kApe, redecoding, &apeOutcome, &apeEdit) ==
+        WM_FIX_SUCCEEDED)
+      outcome->readingNote += std::wstring(outcome->readingNote.empty() ? L"" : L"; ") +
+                              L"its APEv2 tag needs a repair too, which the next run makes";
+  }
+  return message;
+}
+
 // Renders the repair of one file; on WM_FIX_SUCCEEDED of a real run
 // `stream` holds what the save will write.
 unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsigned id3v2Version,
@@ -329,17 +363,17 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
     return WM_FIX_FAILED;
   }
   auto rendered = std::make_unique<EditStream>(path, target);
-  TagEdit edit;
-  const unsigned message = RenderRepair(rendered.get(), redecoding, id3v2Version, outcome, &edit);
+  Edit edit;
+  const unsigned message = RenderAnyFormat(path, rendered.get(), redecoding, id3v2Version,
+                                           outcome, &edit);
   if (!preview)
     outcome->changes.clear();
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
-  // Only the first ID3v2 tag is replaced; whatever precedes or follows it
-  // (junk, a second tag, the audio, APE and ID3v1) stays byte for byte.
-  rendered->insert(TagLib::ByteVector(edit.tag.data(), static_cast<unsigned int>(edit.tag.size())),
-                   static_cast<unsigned long>(edit.offset),
-                   static_cast<unsigned long>(edit.replaced));
+  // Only the one edit is made; every byte before and after it stays.
+  rendered->insert(
+      TagLib::ByteVector(edit.bytes.data(), static_cast<unsigned int>(edit.bytes.size())),
+      static_cast<unsigned long>(edit.offset), static_cast<unsigned long>(edit.replaced));
   *stream = std::move(rendered);
   return message;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "engine/container-repair.h"
 #include "engine/disk-stream.h"
 #include "engine/id3v2-layout.h"
 #include "engine/place-reading.h"
@@ -103,8 +104,14 @@ void CollectFromFile(const PathString& path, SuggestionPool* pool) {
     DiskReadStream stream(path);
     if (!stream.isOpen())
       return;
-    CollectId3v2(&stream, pool);
-    CollectId3v1(&stream, pool);
+    const AudioFormat format = FormatOfPath(path);
+    if (format == AudioFormat::kMp3 || format == AudioFormat::kNone) {
+      CollectId3v2(&stream, pool);
+      CollectId3v1(&stream, pool);
+      CollectContainerText(&stream, AudioFormat::kApe, pool);
+    } else {
+      CollectContainerText(&stream, format, pool);
+    }
   } catch (...) {
     // An unreadable file adds what was read before the failure.
   }

@@ -1,0 +1,56 @@
+// Each format's module behind one door, and the per-file reading they share.
+#include "engine/container-repair.h"
+
+#include "engine/container-text.h"
+#include "engine/place-reading.h"
+
+namespace {
+
+using Collect = void (*)(TagLib::IOStream*, SuggestionPool*);
+using Render = unsigned (*)(TagLib::IOStream*, const FileReading&, FileOutcome*, Edit*);
+
+struct Module {
+  AudioFormat format;
+  Collect collect;
+  Render render;
+};
+
+constexpr Module kModules[] = {
+    {AudioFormat::kFlac, CollectFlacText, RenderFlacRepair},
+    {AudioFormat::kOgg, CollectOggText, RenderOggRepair},
+    {AudioFormat::kApe, CollectApeText, RenderApeRepair},
+    {AudioFormat::kMp4, CollectMp4Text, RenderMp4Repair},
+    {AudioFormat::kAsf, CollectAsfText, RenderAsfRepair},
+    {AudioFormat::kRiff, CollectRiffText, RenderRiffRepair},
+};
+
+const Module* ModuleFor(AudioFormat format) {
+  for (const Module& module : kModules) {
+    if (module.format == format)
+      return &module;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void CollectContainerText(TagLib::IOStream* file, AudioFormat format, SuggestionPool* pool) {
+  if (const Module* module = ModuleFor(format))
+    module->collect(file, pool);
+}
+
+unsigned RenderContainerRepair(TagLib::IOStream* file, AudioFormat format,
+                               const Redecoding& redecoding, FileOutcome* outcome, Edit* edit) {
+  const Module* module = ModuleFor(format);
+  if (!module)
+    return WM_FIX_NOT_NEEDED;
+  SuggestionPool own;
+  own.distinctTexts = true;
+  module->collect(file, &own);
+  std::size_t placesLeft = 0;
+  const FileReading reading = ReadingOfTexts(own, redecoding, &placesLeft);
+  const unsigned message = module->render(file, reading, outcome, edit);
+  if (redecoding.automatic && message != WM_FIX_FAILED)
+    outcome->readingNote = ReadingNote(reading, placesLeft);
+  return message;
+}

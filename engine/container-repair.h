@@ -1,0 +1,19 @@
+// The repair of a file of another format than MP3 (engine/format.h): its
+// own text pooled, its reading decided as an MP3's is, and its format's
+// module asked for the one edit.
+#pragma once
+
+#include <taglib/tiostream.h>
+
+#include "engine/edit.h"
+#include "engine/engine.h"
+#include "engine/format.h"
+#include "engine/suggest.h"
+
+// Adds the text of every field of the file (of `format`) to `pool`.
+void CollectContainerText(TagLib::IOStream* file, AudioFormat format, SuggestionPool* pool);
+
+// Decides and renders the repair of a file of `format` (not kMp3): the
+// message, the outcome's changes and note, and on WM_FIX_SUCCEEDED the edit.
+unsigned RenderContainerRepair(TagLib::IOStream* file, AudioFormat format,
+                               const Redecoding& redecoding, FileOutcome* outcome, Edit* edit);
