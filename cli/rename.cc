@@ -50,9 +50,11 @@ void ReportName(const RenameReport& report, const char* word, const PathString& 
 
 RenameCounts RunRenames(const std::vector<PathString>& folders, const NameEvidence& evidence,
                         RunJournal* journal, const std::atomic<bool>* stop,
-                        const RenameReport& report) {
+                        const RenameReport& report,
+                        const std::function<void(const RenamePlan&)>& beforeRenames) {
   RenameCounts counts;
   const RenamePlan plan = PlanRenames(folders, evidence, stop);
+  beforeRenames(plan);
   for (const RenameProblem& problem : plan.problems) {
     ReportName(report, "not renamed", problem.path, problem.to, problem.reason, problem.other);
     ++counts.left;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,14 @@ struct RenameCounts {
   std::size_t left = 0;  // not renamed: in the way of another, too long, or failed
 };
 
-// Plans the renames below `folders`, reports each and, unless previewing,
-// carries them out under `journal` (null: not recorded).
+// Plans the renames below `folders`, hands the plan to `beforeRenames`
+// (what must follow the new names is done there, before any name changes),
+// reports each rename and, unless previewing, carries them out under
+// `journal` (null: not recorded).
 RenameCounts RunRenames(const std::vector<PathString>& folders, const NameEvidence& evidence,
                         RunJournal* journal, const std::atomic<bool>* stop,
-                        const RenameReport& report);
+                        const RenameReport& report,
+                        const std::function<void(const RenamePlan&)>& beforeRenames);
 
 // The line after the run's summary: "Renamed 3 files and folders", or in
 // JSON an object of type "rename_summary".

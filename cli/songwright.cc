@@ -20,6 +20,8 @@
 #include "cli/undo.h"
 #include "engine/engine.h"
 #include "engine/journal.h"
+#include "engine/format.h"
+#include "engine/playlist.h"
 #include "engine/run-lock.h"
 #include "engine/path.h"
 
@@ -53,6 +55,10 @@ struct RunState {
   std::size_t unreadableFolders = 0;
   RunJournal* journal = nullptr;
   NameEvidence nameEvidence;  // --rename: the pages decided per folder
+  // --rename: the playlists and cue sheets found, repaired once the names
+  // are decided so that their entries follow them.
+  std::vector<PathString> playlists;
+  bool playlistPhase = false;  // their albums were told with the audio
   // A folder of --album-codepage where the scan found no file: the run ends
   // with a usage error before the fix starts.
   bool refusedToStart = false;      // a usage error found once the scan was done
@@ -209,13 +215,13 @@ std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) 
   return "Preview: " + summary + "; nothing was written";
 }
 
-// A run whose folders hold no MP3 file says so rather than "No files needed
+// A run whose folders hold no music file says so rather than "No files needed
 // fixing", which would suggest that files were read.
 std::string NothingFoundSummary(const RunState& run) {
   std::string folders;
   for (const RunPath& path : run.paths)
     folders += (folders.empty() ? "" : ", ") + ShowPath(path.path);
-  const std::string found = "MP3 files found in " + folders;
+  const std::string found = "music files found in " + folders;
   return run.options.preview ? "Preview: no " + found + "; nothing was written" : "No " + found;
 }
 
@@ -284,7 +290,7 @@ bool CheckNamedAlbums(RunState* run) {
     return true;
   ClearProgress(run);
   UsageError("--album-codepage names " + missing +
-             ", where the scan found no MP3 file directly in the folder");
+             ", where the scan found no music file directly in the folder");
   return false;
 }
 
@@ -334,6 +340,21 @@ bool StateFolderReady(RunState* run) {
   return false;
 }
 
+FixJob* NewFixJob(const RunState& run, const std::vector<PathString>* files) {
+  auto* job = new FixJob;
+  job->window = run.target;
+  job->files = files;
+  job->codePage = run.options.codePage;
+  job->id3v2Version = run.options.id3v2Version;
+  job->automatic = run.options.automatic;
+  job->albumCodePages = &run.options.albumCodePages;
+  job->preview = run.options.preview;
+  job->journal = run.journal;
+  job->jobs = run.options.jobs ? run.options.jobs : ProcessorCount();
+  job->stopRequested = run.stop;
+  return job;
+}
+
 bool StartFix(RunState* run) {
   if (!CheckNamedAlbums(run)) {
     run->refusedToStart = true;
@@ -351,17 +372,7 @@ bool StartFix(RunState* run) {
     ClearProgress(run);
     DescribeRun(*run);
   }
-  auto* job = new FixJob;
-  job->window = run->target;
-  job->files = &run->foundFiles;
-  job->codePage = run->options.codePage;
-  job->id3v2Version = run->options.id3v2Version;
-  job->automatic = run->options.automatic;
-  job->albumCodePages = &run->options.albumCodePages;
-  job->preview = run->options.preview;
-  job->journal = run->journal;
-  job->jobs = run->options.jobs ? run->options.jobs : ProcessorCount();
-  job->stopRequested = run->stop;
+  FixJob* job = NewFixJob(*run, &run->foundFiles);
   run->fixThread = StartWorkerThread(FixThreadProc, job);
   if (!run->fixThread) {
     delete job;
@@ -377,7 +388,9 @@ bool HandleNotification(void* context, const Notification& notification) {
   switch (notification.message) {
     case WM_SCAN_FILE_FOUND: {
       std::unique_ptr<PathString> path(reinterpret_cast<PathString*>(notification.payload));
-      run->foundFiles.push_back(std::move(*path));
+      const bool playlist = FormatOfPath(*path) == AudioFormat::kPlaylist;
+      (run->options.rename && playlist ? run->playlists : run->foundFiles)
+          .push_back(std::move(*path));
       DrawProgress(run, false);
       return true;
     }
@@ -412,6 +425,8 @@ bool HandleNotification(void* context, const Notification& notification) {
     case WM_FIX_ALBUM_DECIDED: {
       std::unique_ptr<AlbumDecision> decision(
           reinterpret_cast<AlbumDecision*>(notification.payload));
+      if (run->playlistPhase)
+        return true;
       ClearProgress(run);
       AlbumReport report;
       report.preview = run->options.preview;
@@ -467,6 +482,40 @@ RenameReport NameReport(const RunState& run) {
   return report;
 }
 
+// --rename: the playlists and cue sheets, once the names are decided and
+// before they change, so that their entries name the files' new names. An
+// album decided with the audio reads its playlists through the same page.
+void RepairPlaylists(RunState* run, const RenamePlan& plan) {
+  if (run->playlists.empty() || run->stop->load())
+    return;
+  PlaylistRenames renames;
+  for (const auto& [from, to] : plan.renames)
+    AddPlaylistRename(&renames, from, to);
+  std::vector<AlbumCodePage> decided = run->options.albumCodePages;
+  for (const auto& [folder, pages] : run->nameEvidence.folderPages) {
+    if (!pages.empty())
+      decided.push_back(AlbumCodePage{folder, pages.front()});
+  }
+  run->playlistPhase = true;
+  run->target = CreateNotifyTarget();
+  FixJob* job = NewFixJob(*run, &run->playlists);
+  job->albumCodePages = &decided;
+  job->playlistRenames = &renames;
+  run->fixThread = StartWorkerThread(FixThreadProc, job);
+  if (run->fixThread) {
+    RunNotificationLoop(run->target, HandleNotification, run);
+    JoinWorkerThread(run->fixThread);
+    run->fixThread = nullptr;
+  } else {
+    delete job;
+    run->threadFailed = true;
+  }
+  DestroyNotifyTarget(run->target);
+  run->target = nullptr;
+  // Counted with the files the run found.
+  run->foundFiles.insert(run->foundFiles.end(), run->playlists.begin(), run->playlists.end());
+}
+
 // --rename: the names below the folders of the run, with the pages its
 // albums were decided (or named) in as evidence.
 RenameCounts RenameBelow(RunState& run, const RenameReport& report) {
@@ -482,7 +531,8 @@ RenameCounts RenameBelow(RunState& run, const RenameReport& report) {
     if (named.codePage != kLeaveText)
       evidence.folderPages[named.folder].push_back(named.codePage);
   }
-  return RunRenames(folders, evidence, run.journal, run.stop, report);
+  return RunRenames(folders, evidence, run.journal, run.stop, report,
+                    [&run](const RenamePlan& plan) { RepairPlaylists(&run, plan); });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "engine/container-text.h"
 #include "engine/place-reading.h"
+#include "engine/playlist.h"
 
 namespace {
 
@@ -37,6 +38,21 @@ const Module* ModuleFor(AudioFormat format) {
 void CollectContainerText(TagLib::IOStream* file, AudioFormat format, SuggestionPool* pool) {
   if (const Module* module = ModuleFor(format))
     module->collect(file, pool);
+}
+
+void CollectPlaylistFile(TagLib::IOStream* file, const PathString& path, SuggestionPool* pool) {
+  CollectPlaylistText(file, PlaylistKindOfPath(path), pool);
+}
+
+unsigned RenderPlaylistFile(TagLib::IOStream* file, const PathString& path,
+                            const Redecoding& redecoding, FileOutcome* outcome, Edit* edit) {
+  SuggestionPool own;
+  own.distinctTexts = true;
+  const PlaylistKind kind = PlaylistKindOfPath(path);
+  CollectPlaylistText(file, kind, &own);
+  std::size_t placesLeft = 0;
+  const FileReading reading = ReadingOfTexts(own, redecoding, &placesLeft);
+  return RenderPlaylistRepair(file, kind, reading, redecoding.renames, path, outcome, edit);
 }
 
 unsigned RenderContainerRepair(TagLib::IOStream* file, AudioFormat format,

@@ -13,6 +13,12 @@
 // Adds the text of every field of the file (of `format`) to `pool`.
 void CollectContainerText(TagLib::IOStream* file, AudioFormat format, SuggestionPool* pool);
 
+// The same for a playlist or cue sheet found at `path`, its entries
+// following the renames `redecoding` holds.
+void CollectPlaylistFile(TagLib::IOStream* file, const PathString& path, SuggestionPool* pool);
+unsigned RenderPlaylistFile(TagLib::IOStream* file, const PathString& path,
+                            const Redecoding& redecoding, FileOutcome* outcome, Edit* edit);
+
 // Decides and renders the repair of a file of `format` (not kMp3): the
 // message, the outcome's changes and note, and on WM_FIX_SUCCEEDED the edit.
 unsigned RenderContainerRepair(TagLib::IOStream* file, AudioFormat format,

@@ -28,6 +28,7 @@ extern const wchar_t kIssueCouldNotOpen[];  // "Couldn't open file"
 extern const wchar_t kIssueCouldNotSave[];  // "Couldn't save changes"
 
 struct AlbumCodePage;
+struct PlaylistRenames;
 
 // How the frame pass reads a Latin-1 field that holds a byte at or above 0x80.
 struct Redecoding {
@@ -42,6 +43,9 @@ struct Redecoding {
   // Automatic mode: pages that read some of the album's files clearly on
   // their own; a file its own text does not decide may take one of them.
   std::vector<unsigned> trackCodePages;
+  // Playlists: the renames of the run, which their entries follow; null
+  // when names are not repaired.
+  const PlaylistRenames* renames = nullptr;
 };
 
 // One frame a repair re-decodes, as a preview shows it.
@@ -114,6 +118,8 @@ struct FixJob {
   // albums in the order their first file comes in the list.
   bool automatic = false;
   const std::vector<AlbumCodePage>* albumCodePages = nullptr;  // optional
+  // The renames the run's playlists follow (engine/playlist.h); optional.
+  const PlaylistRenames* playlistRenames = nullptr;
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
   bool preview = false;

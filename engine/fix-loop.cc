@@ -283,6 +283,7 @@ void FixAlbums(Outcomes* outcomes) {
     redecoding.codePage = decision->codePage;
     redecoding.named = decision->overridden;
     redecoding.trackCodePages = decision->trackCodePages;
+    redecoding.renames = job.playlistRenames;
     HandleDecision(outcomes, std::move(decision));
     for (std::size_t i = first; i < end && !StopRequested(job); ++i)
       HandleFile(outcomes, files[order[i]], redecoding);
@@ -308,6 +309,7 @@ void FixFiles(const FixJob& job) {
   } else {
     Redecoding redecoding;
     redecoding.codePage = job.codePage;
+    redecoding.renames = job.playlistRenames;
     for (const PathString& path : *job.files) {
       if (StopRequested(job))
         break;

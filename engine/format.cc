@@ -1,5 +1,6 @@
 // Telling a file's format by its extension.
 #include "engine/format.h"
+#include "engine/playlist.h"
 
 #include <locale>
 
@@ -26,5 +27,6 @@ AudioFormat FormatOfPath(const PathString& path) {
     if (boost::algorithm::iends_with(path, extension.text, classic))
       return extension.format;
   }
-  return AudioFormat::kNone;
+  return PlaylistKindOfPath(path) != PlaylistKind::kNone ? AudioFormat::kPlaylist
+                                                         : AudioFormat::kNone;
 }

@@ -52,9 +52,11 @@ enum class AudioFormat {
   kMp4,   // .m4a .mp4 .m4b
   kAsf,   // .wma .asf
   kApe,   // .ape .wv: an APEv2 tag at the end
+  kPlaylist,  // .m3u .m3u8 .pls .cue: playlists and cue sheets (engine/playlist.h)
 };
 
-// The format a path names by its extension, in any letter case.
+// The format a path names by its extension, in any letter case; playlists
+// and cue sheets are found with the audio files they name.
 AudioFormat FormatOfPath(const PathString& path);
 
 void CollectFlacText(TagLib::IOStream* file, SuggestionPool* pool);

@@ -225,6 +225,13 @@ unsigned RenderPlaylistRepair(TagLib::IOStream* file, PlaylistKind kind, const F
       context.utf8Out = false;
     }
   }
+  // Without renames its entries name files whose names stay in the code
+  // page: the playlist stays with them, which is no failure (L4).
+  if (!planned && !renames) {
+    outcome->readingNote = L"left as it is: " + LineLabel(plan.brokenLine) + L": " + plan.why +
+                           L" (--rename repairs the names and the playlist together)";
+    return WM_FIX_NOT_NEEDED;
+  }
   if (!planned)
     return Failed(outcome, kIssueCouldNotSave,
                   LineLabel(plan.brokenLine) + L": " + plan.why + L"; the playlist is left as it is");

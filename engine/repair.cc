@@ -320,6 +320,8 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
 unsigned RenderAnyFormat(const PathString& path, EditStream* stream, const Redecoding& redecoding,
                          unsigned id3v2Version, FileOutcome* outcome, Edit* edit) {
   const AudioFormat format = FormatOfPath(path);
+  if (format == AudioFormat::kPlaylist)
+    return RenderPlaylistFile(stream, path, redecoding, outcome, edit);
   if (format != AudioFormat::kMp3 && format != AudioFormat::kNone)
     return RenderContainerRepair(stream, format, redecoding, outcome, edit);
   TagEdit tagEdit;

@@ -109,6 +109,8 @@ void CollectFromFile(const PathString& path, SuggestionPool* pool) {
       CollectId3v2(&stream, pool);
       CollectId3v1(&stream, pool);
       CollectContainerText(&stream, AudioFormat::kApe, pool);
+    } else if (format == AudioFormat::kPlaylist) {
+      CollectPlaylistFile(&stream, path, pool);
     } else {
       CollectContainerText(&stream, format, pool);
     }

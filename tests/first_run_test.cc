@@ -74,21 +74,21 @@ TEST(FirstRun, FoldersWithoutMp3FilesSaySoAndExitWithZero) {
     const std::string path = folder->path().string();
     Result result = RunCli({path});
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ("No MP3 files found in " + path + "\n", result.out);
+    EXPECT_EQ("No music files found in " + path + "\n", result.out);
 
     result = RunCli({"--dry-run", path});
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ("Preview: no MP3 files found in " + path + "; nothing was written\n", result.out);
+    EXPECT_EQ("Preview: no music files found in " + path + "; nothing was written\n", result.out);
 
     result = RunCli({"--json", path});
     EXPECT_EQ(0, result.status);
-    EXPECT_TRUE(Holds(result.out, "\"summary\":\"No MP3 files found in " + path +
+    EXPECT_TRUE(Holds(result.out, "\"summary\":\"No music files found in " + path +
                                       "\",\"preview\":false,\"found\":0,\"fixed\":0"))
         << result.out;
   }
   // Every folder of the run is named.
   const Result both = RunCli({empty.path().string(), notes.path().string()});
-  EXPECT_EQ("No MP3 files found in " + empty.path().string() + ", " + notes.path().string() + "\n",
+  EXPECT_EQ("No music files found in " + empty.path().string() + ", " + notes.path().string() + "\n",
             both.out);
 }
 
