@@ -44,6 +44,8 @@ void PutChecked(std::string* out, const std::string& payload);
 std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathString>& paths);
 // One checked save record.
 std::string EncodeSave(const JournalSave& save);
+// The same appended to `out`, its original bytes copied once.
+void AppendSave(std::string* out, const PathString& path, const SaveRecord& record);
 // One checked commit mark: every batch before it is finished.
 std::string CommitMarkRecord();
 // One checked record that the save at `index` (counted from the journal's

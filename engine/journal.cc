@@ -235,18 +235,26 @@ bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
     journal->failed = true;
     return false;
   }
+  // Written as encoded, a few records at a time, so that a batch of large
+  // tags is not held a second time; flushed once, on disk before the first
+  // save it covers.
+  constexpr std::size_t kWrittenAtOnce = 1024 * 1024;
   std::string data;
-  for (const JournalSave& save : saves) {
-    JournalSave absolute{AbsolutePath(save.path), save.record};
-    data += EncodeSave(absolute);
+  std::uint64_t length = journal->length;
+  bool written = true;
+  for (std::size_t i = 0; i < saves.size() && written; ++i) {
+    AppendSave(&data, AbsolutePath(saves[i].path), saves[i].record);
+    if (data.size() >= kWrittenAtOnce || i + 1 == saves.size()) {
+      written = WriteFileAt(journal->file, length, data.data(), data.size());
+      length += data.size();
+      data.clear();
+    }
   }
-  // On disk before the first save it covers.
-  if (!WriteFileAt(journal->file, journal->length, data.data(), data.size()) ||
-      !FlushNativeFile(journal->file)) {
+  if (!written || !FlushNativeFile(journal->file)) {
     journal->failed = true;
     return false;
   }
-  journal->length += data.size();
+  journal->length = length;
   journal->commitUnflushed = false;
   journal->batchStart = journal->recorded;
   journal->recorded += saves.size();
