@@ -58,7 +58,9 @@ one=$(peak -c 1251 "$dir/work")
 fresh
 all=$(peak -c 1251 "$dir/work")
 undo=$(peak --undo)
-cmp -s "$dir/source/01.mp3" "$dir/work/01.mp3" || { echo "undo did not restore 01.mp3" >&2; exit 1; }
+for song in "$dir"/source/*.mp3; do
+  cmp -s "$song" "$dir/work/${song##*/}" || { echo "undo did not restore ${song##*/}" >&2; exit 1; }
+done
 fresh
 single=$(peak -c 1251 -j1 "$dir/work")
 fresh

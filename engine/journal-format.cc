@@ -133,7 +133,7 @@ PathString PathFromBytes(const std::string& bytes) {
   return path;
 }
 
-bool DecodeSave(Reader* saved, JournalSave* entry) {
+bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes) {
   entry->path = PathFromBytes(saved->Bytes(saved->Number(8)));
   entry->record.offset = saved->Number(8);
   entry->record.repairedLength = saved->Number(8);
@@ -141,7 +141,14 @@ bool DecodeSave(Reader* saved, JournalSave* entry) {
   entry->record.repairedSize = saved->Number(8);
   entry->record.originalChecksum = std::uint32_t(saved->Number(4));
   entry->record.repairedChecksum = std::uint32_t(saved->Number(4));
-  entry->record.originalBytes = saved->Bytes(saved->Number(8));
+  const std::uint64_t count = saved->Number(8);
+  if (withBytes) {
+    entry->record.originalBytes = saved->Bytes(count);
+  } else if (!saved->ok || count > saved->data.size() - saved->at) {
+    saved->ok = false;
+  } else {
+    saved->at += std::size_t(count);
+  }
   return saved->ok;
 }
 

@@ -68,8 +68,9 @@ struct Reader {
 };
 
 PathString PathFromBytes(const std::string& bytes);
-// The fields of a save record after its kind.
-bool DecodeSave(Reader* saved, JournalSave* entry);
+// The fields of a save record after its kind; its original bytes are
+// passed over unless `withBytes`.
+bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes = true);
 
 // --- Files of the runs folder ------------------------------------------------
 

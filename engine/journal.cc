@@ -80,7 +80,7 @@ bool RecoverJournal(const PathString& file) {
   }
   JournalRun run;
   JournalContent content;
-  if (!ReadJournalFile(file, JournalDepth::kFull, &run, &content)) {
+  if (!ReadJournalFile(file, JournalDepth::kIndex, &run, &content)) {
     // No header: the journal was torn before any record, so before any
     // save it would cover.
     unlock();
@@ -88,9 +88,10 @@ bool RecoverJournal(const PathString& file) {
     return true;
   }
   bool recovered = true;
+  // Each save's original bytes are read as its file is recovered.
   for (std::size_t i = content.saves.size(); i > content.committed; --i) {
-    const JournalSave& save = content.saves[i - 1];
-    if (!RecoverRecordedSave(save.path, save.record))
+    JournalSave save = content.saves[i - 1];
+    if (!ReadJournalSave(file, save.recordAt, &save) || !RecoverRecordedSave(save.path, save.record))
       recovered = false;
   }
   bool marked = true;
