@@ -232,8 +232,9 @@ bool RestoreRun(const JournalRun& run, const std::atomic<bool>* stop, bool json,
     // One save's original bytes at a time, read from the journal.
     JournalSave save = *saved;
     std::string reason = "its record in the run's journal cannot be read";
-    const Restore how =
-        ReadJournalSave(run.file, saved->recordAt, &save) ? RestoreSave(save, &reason) : Restore::kLeft;
+    const Restore how = ReadJournalSave(run.file, saved->recordAt, &save)
+                            ? RestoreSave(save, &reason)
+                            : Restore::kLeft;
     ++(how == Restore::kRestored  ? counts->restored
        : how == Restore::kAlready ? counts->already
        : how == Restore::kGone    ? counts->gone

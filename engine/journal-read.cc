@@ -83,8 +83,8 @@ struct RecordWindow {
 
 // The checked record at `at`: its payload's place in the window, and where
 // the next record starts. False at the end or at a torn record.
-bool NextRecord(RecordWindow* window, std::uint64_t at, std::size_t* payload,
-                std::size_t* length, std::uint64_t* next) {
+bool NextRecord(RecordWindow* window, std::uint64_t at, std::size_t* payload, std::size_t* length,
+                std::uint64_t* next) {
   std::size_t offset = 0;
   if (!window->Hold(at, 4, &offset))
     return false;
@@ -100,9 +100,8 @@ bool NextRecord(RecordWindow* window, std::uint64_t at, std::size_t* payload,
 
 // Decodes one checked payload: a save into `content` (with its original
 // bytes when `withBytes`), or a mark. False at an unknown or broken one.
-bool DecodeRecord(const std::string& bytes, std::size_t payload, std::size_t length,
-                  bool tagged, bool withBytes, std::uint64_t recordAt,
-                  JournalContent* content) {
+bool DecodeRecord(const std::string& bytes, std::size_t payload, std::size_t length, bool tagged,
+                  bool withBytes, std::uint64_t recordAt, JournalContent* content) {
   Reader saved{bytes, payload};
   if (tagged) {
     const char kind = char(saved.Number(1));
@@ -165,8 +164,8 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
     return false;
   std::uint64_t size = 0;
   std::string data;
-  bool read = FileSizeOf(handle, &size) &&
-              ReadAt(handle, 0, std::min<std::uint64_t>(size, 65536), &data);
+  bool read =
+      FileSizeOf(handle, &size) && ReadAt(handle, 0, std::min<std::uint64_t>(size, 65536), &data);
   // A header longer than the first read (a run given many paths) is read
   // whole.
   if (read && data.size() >= 8) {

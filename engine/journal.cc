@@ -91,7 +91,8 @@ bool RecoverJournal(const PathString& file) {
   // Each save's original bytes are read as its file is recovered.
   for (std::size_t i = content.saves.size(); i > content.committed; --i) {
     JournalSave save = content.saves[i - 1];
-    if (!ReadJournalSave(file, save.recordAt, &save) || !RecoverRecordedSave(save.path, save.record))
+    if (!ReadJournalSave(file, save.recordAt, &save) ||
+        !RecoverRecordedSave(save.path, save.record))
       recovered = false;
   }
   bool marked = true;

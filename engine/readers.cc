@@ -254,8 +254,7 @@ ThreadResult THREAD_CALL ReaderThreadProc(void* param) {
 
 bool TakerMayGo(const Readers& readers) {
   const std::size_t ready = ReadyAtFront(readers);
-  return ready >= readers.wanted ||
-         (readers.waitingForRoom && (ready > 0 || readers.takerHolds));
+  return ready >= readers.wanted || (readers.waitingForRoom && (ready > 0 || readers.takerHolds));
 }
 
 // Forgets the batches handed to commit before any file still to be taken

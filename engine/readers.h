@@ -25,8 +25,8 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
-#include <string>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
