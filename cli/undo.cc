@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "cli/console.h"
@@ -111,9 +112,10 @@ bool DeletedSince(const PathString& path) {
 }
 
 // Puts one save's file back, byte for byte, when it is as the run left it;
-// `reason` says why a file was left.
-Restore RestoreSave(const JournalSave& saved, std::string* reason) {
-  const SaveRecord& record = saved.record;
+// `reason` says why a file was left. The original bytes are moved into the
+// restoring edit.
+Restore RestoreSave(JournalSave& saved, std::string* reason) {
+  SaveRecord& record = saved.record;
   std::uint64_t size = 0;
   std::uint32_t asRepaired = 0, asOriginal = 0;
   const PathString target = ResolveFileLinks(saved.path);
@@ -142,9 +144,7 @@ Restore RestoreSave(const JournalSave& saved, std::string* reason) {
     *reason = "changed since the run";
     return Restore::kLeft;
   }
-  stream.insert(
-      TagLib::ByteVector(record.originalBytes.data(), unsigned(record.originalBytes.size())),
-      static_cast<unsigned long>(record.offset), static_cast<unsigned long>(record.repairedLength));
+  stream.Replace(record.offset, record.repairedLength, std::move(record.originalBytes));
   *reason = "Couldn't save changes";
   return stream.CommitEdits() ? Restore::kRestored : Restore::kLeft;
 }
@@ -216,7 +216,7 @@ JournalRun* ChooseRun(std::vector<JournalRun>* runs, const std::string& id, bool
     if (it->id == id)
       run = &*it;
   }
-  if (run && !ReadJournalRun(run->file, JournalDepth::kFull, run))
+  if (run && !ReadJournalRun(run->file, JournalDepth::kIndex, run))
     run = nullptr;
   if (!run) {
     WriteMessage(json, "error",
@@ -280,8 +280,12 @@ bool RestoreRun(const JournalRun& run, const std::atomic<bool>* stop, bool json,
     // A save whose file could not be written changed nothing to put back.
     if (!saved->saved)
       continue;
-    std::string reason;
-    const Restore how = RestoreSave(*saved, &reason);
+    // One save's original bytes at a time, read from the journal.
+    JournalSave save = *saved;
+    std::string reason = "its record in the run's journal cannot be read";
+    const Restore how = ReadJournalSave(run.file, saved->recordAt, &save)
+                            ? RestoreSave(save, &reason)
+                            : Restore::kLeft;
     ++(how == Restore::kRestored  ? counts->restored
        : how == Restore::kAlready ? counts->already
        : how == Restore::kGone    ? counts->gone

@@ -88,9 +88,18 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   record->originalSize = originalLength_;
   record->repairedSize = newLength;
   record->repairedLength = newEnd - from;
-  if (!KeepHeadUpTo(oldEnd + kChecksumEdge))
-    return false;
-  record->originalBytes = head_.substr(std::size_t(from), std::size_t(oldEnd - from));
+  // A large tag (a picture of many megabytes) is read once, straight into
+  // the record, rather than kept in the head as well.
+  constexpr std::uint64_t kMostKeptInHead = 1024 * 1024;
+  if (oldEnd + kChecksumEdge <= kMostKeptInHead) {
+    if (!KeepHeadUpTo(oldEnd + kChecksumEdge))
+      return false;
+    record->originalBytes = head_.substr(std::size_t(from), std::size_t(oldEnd - from));
+  } else {
+    record->originalBytes.assign(std::size_t(oldEnd - from), '\0');
+    if (oldEnd > from && !ReadOriginal(from, std::size_t(oldEnd - from), &record->originalBytes[0]))
+      return false;
+  }
   const RangeReader original = [this](std::uint64_t offset, std::uint64_t count, std::string* out) {
     out->assign(std::size_t(count), '\0');
     return count == 0 || ReadOriginal(offset, std::size_t(count), &(*out)[0]);

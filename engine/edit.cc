@@ -14,6 +14,7 @@ constexpr std::uint64_t kCloneBlock = 4096;
 struct HandedFile {
   const PathString* path = nullptr;
   NativeFile* file = nullptr;
+  std::string head;
 };
 
 thread_local HandedFile handed;
@@ -24,14 +25,16 @@ NativeFile* OpenOrTakeHandedOver(const PathString& path, const PathString& targe
     handed.file = nullptr;
     return file;
   }
+  handed.head.clear();  // not this file's
   return OpenExistingFile(target, false);
 }
 
 }  // namespace
 
-HandOver::HandOver(const PathString& path, NativeFile* file) {
+HandOver::HandOver(const PathString& path, NativeFile* file, std::string head) {
   handed.path = &path;
   handed.file = file;
+  handed.head = file ? std::move(head) : std::string();
 }
 
 HandOver::~HandOver() {
@@ -43,6 +46,11 @@ EditStream::EditStream(const PathString& path, const PathString& target)
     : path_(path), target_(target), file_(OpenOrTakeHandedOver(path, target)) {
   if (file_ && !FileSizeOf(file_, &originalLength_))
     originalLength_ = 0;
+  head_.swap(handed.head);
+  // Bytes handed over are the file's first ones only while it still has
+  // them all.
+  if (head_.size() != std::min(kChecksumEdge, originalLength_))
+    head_.clear();
 }
 
 EditStream::~EditStream() {
@@ -76,15 +84,21 @@ TagLib::ByteVector EditStream::readBlock(unsigned long length) {
   const std::uint64_t total = NewLength();
   const std::uint64_t start = std::min(position_, total);
   const std::uint64_t count = std::min<std::uint64_t>(length, total - start);
-  std::string bytes;
-  if (!ReadContent(start, count, &bytes))
+  // Read straight into the block TagLib keeps: a tag of many megabytes is
+  // not held twice.
+  TagLib::ByteVector bytes(static_cast<unsigned int>(count), '\0');
+  if (count && !ReadContent(start, count, bytes.data()))
     bytes.clear();
   position_ = start + bytes.size();
-  return TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size()));
+  return bytes;
 }
 
 void EditStream::insert(const TagLib::ByteVector& data, unsigned long start,
                         unsigned long replace) {
+  Replace(start, replace, std::string(data.data(), data.size()));
+}
+
+void EditStream::Replace(std::uint64_t start, std::uint64_t replace, std::string bytes) {
   if (edit_.recorded || start > originalLength_) {
     Fail();
     return;
@@ -92,7 +106,7 @@ void EditStream::insert(const TagLib::ByteVector& data, unsigned long start,
   edit_.recorded = true;
   edit_.offset = start;
   edit_.replaced = std::min<std::uint64_t>(replace, originalLength_ - start);
-  edit_.bytes.assign(data.data(), data.size());
+  edit_.bytes = std::move(bytes);
 }
 
 void EditStream::writeBlock(const TagLib::ByteVector&) {
@@ -152,21 +166,30 @@ bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out
 bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const {
   if (!file_ || start + count > NewLength())
     return false;
+  const std::size_t at = out->size();
+  out->resize(at + std::size_t(count));
+  if (count == 0 || ReadContent(start, count, &(*out)[at]))
+    return true;
+  out->resize(at);
+  return false;
+}
+
+bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, char* to) const {
+  if (!file_ || start + count > NewLength())
+    return false;
   const std::uint64_t editStart = edit_.recorded ? edit_.offset : originalLength_;
   const std::uint64_t editEnd = editStart + edit_.bytes.size();
   const std::uint64_t end = start + count;
   const auto original = [&](std::uint64_t from, std::uint64_t until, std::uint64_t shift) {
-    if (from >= until)
-      return true;
-    const std::size_t at = out->size();
-    out->resize(at + std::size_t(until - from));
-    return ReadOriginal(from + shift, std::size_t(until - from), &(*out)[at]);
+    return from >= until ||
+           ReadOriginal(from + shift, std::size_t(until - from), to + (from - start));
   };
   if (!original(start, std::min(end, editStart), 0))
     return false;
   const std::uint64_t from = std::max(start, editStart), until = std::min(end, editEnd);
   if (from < until)
-    out->append(edit_.bytes, std::size_t(from - editStart), std::size_t(until - from));
+    std::memcpy(to + (from - start), edit_.bytes.data() + (from - editStart),
+                std::size_t(until - from));
   return original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd);
 }
 

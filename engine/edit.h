@@ -24,9 +24,11 @@ struct Edit {
 // Hands a file already open (to tell which file it is) to the next
 // EditStream this thread makes for `path`, which then reads it instead of
 // opening the file again. What is not taken is closed with the hand-over.
+// `head`, when given, is the file's first bytes already read (up to 64 KiB,
+// as far as the file goes); the stream keeps them instead of reading them.
 class HandOver {
  public:
-  HandOver(const PathString& path, NativeFile* file);
+  HandOver(const PathString& path, NativeFile* file, std::string head = std::string());
   ~HandOver();
   HandOver(const HandOver&) = delete;
   HandOver& operator=(const HandOver&) = delete;
@@ -47,6 +49,8 @@ class EditStream : public TagLib::IOStream {
   // made by surprise must never be committed as if it were the repair.
   void insert(const TagLib::ByteVector& data, unsigned long start = 0,
               unsigned long replace = 0) override;
+  // The same for the repair's own edit, taking its bytes without a copy.
+  void Replace(std::uint64_t start, std::uint64_t replace, std::string bytes);
   void writeBlock(const TagLib::ByteVector& data) override;
   void removeBlock(unsigned long start = 0, unsigned long length = 0) override;
   void truncate(long length) override;
@@ -80,8 +84,10 @@ class EditStream : public TagLib::IOStream {
 
   // The content from `start` up to `end`, written to `to` at `at`.
   bool WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end, std::uint64_t at) const;
-  // `count` bytes of the content from `start` (appended to `out`).
+  // `count` bytes of the content from `start` (appended to `out`, or
+  // written to `to`).
   bool ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const;
+  bool ReadContent(std::uint64_t start, std::uint64_t count, char* to) const;
   // The file being read (links followed), and its path.
   NativeFile* OriginalFile() const { return file_; }
   const PathString& target() const { return target_; }

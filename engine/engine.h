@@ -105,6 +105,15 @@ struct ScanJob {
 
 struct RunJournal;  // engine/journal.h
 
+// What the tags of files read and not yet committed held at most: read
+// ahead, in the batch gathered and in the batch committing (their original
+// bytes and new bytes); for tests of the byte limit (engine/readers.h).
+struct HeldBytesTally {
+  std::uint64_t mostHeld = 0;     // all of them at once
+  std::uint64_t mostInBatch = 0;  // one batch
+  std::uint64_t largestFile = 0;  // one file
+};
+
 // Starts the fix thread, which frees the record (never the list) after
 // posting WM_FIX_COMPLETE.
 struct FixJob {
@@ -126,10 +135,13 @@ struct FixJob {
   // With a journal, saves go in batches: the batch's records are journaled
   // and flushed once, its files written, made durable together and marked
   // committed; outcomes are posted once their batch is. A batch holds at
-  // most `batchFiles` saves and `batchBytes` bytes of tags.
+  // most `batchFiles` saves and `batchBytes` bytes of tags (the original
+  // and the new tag of each save), beyond one file's own; files read ahead
+  // and the batch committing count against the same `batchBytes`.
   RunJournal* journal = nullptr;
   std::size_t batchFiles = 256;
   std::uint64_t batchBytes = 64ull << 20;
+  HeldBytesTally* heldBytes = nullptr;  // optional, for tests
   // Threads for a batched run: with 2 or more, the next files are read and
   // rendered while a batch commits; with 1, each batch waits for the other.
   unsigned jobs = 1;

@@ -50,12 +50,13 @@ struct CommitWork {
   Readers* readers;
   RunWrites* writes;
   std::vector<Staged> batch;
+  std::uint64_t bytes = 0;  // what its saves hold, given back once committed
 };
 
 ThreadResult THREAD_CALL CommitThreadProc(void* param) {
   std::unique_ptr<CommitWork> work(static_cast<CommitWork*>(param));
   CommitBatch(*work->job, work->writes, &work->batch);
-  EndWriting(work->readers);
+  EndWriting(work->readers, work->bytes);
   return 0;
 }
 
@@ -79,6 +80,7 @@ void Commit(Outcomes* outcomes, bool last = false) {
     work->job = &outcomes->job;
     work->readers = readers;
     work->writes = &outcomes->writes;
+    work->bytes = outcomes->bytes;
     work->batch = std::move(outcomes->batch);
     outcomes->batch.clear();
     CommitWork* handed = work.get();
@@ -87,11 +89,11 @@ void Commit(Outcomes* outcomes, bool last = false) {
       work.release();  // the commit thread owns it now
     } else {
       CommitBatch(outcomes->job, &outcomes->writes, &work->batch);  // no thread: in turn
-      EndWriting(readers);
+      EndWriting(readers, work->bytes);
     }
   } else {
     CommitBatch(outcomes->job, &outcomes->writes, &outcomes->batch);
-    EndWriting(readers);
+    EndWriting(readers, outcomes->bytes);
   }
   outcomes->inBatch.clear();
   outcomes->saves = 0;
@@ -112,6 +114,8 @@ void Accept(Outcomes* outcomes, const PathString& path, const Redecoding& redeco
   // once the first is saved.
   const bool stale = read && ReadBeforeItsSave(outcomes->readers, *read);
   if (stale || (staged.stream && outcomes->inBatch.count({staged.device, staged.index}))) {
+    if (read)
+      ReleaseBytes(outcomes->readers, HeldBytes(staged));
     staged.stream.reset();
     Commit(outcomes);
     WaitForCommit(outcomes);
@@ -128,8 +132,11 @@ void Accept(Outcomes* outcomes, const PathString& path, const Redecoding& redeco
   if (staged.stream) {
     outcomes->inBatch.insert({staged.device, staged.index});
     ++outcomes->saves;
-    // The journal holds about the old and the new tag.
-    outcomes->bytes += 2 * staged.stream->NewBytes();
+    outcomes->bytes += HeldBytes(staged);
+    if (HeldBytesTally* tally = outcomes->job.heldBytes) {
+      tally->mostInBatch = std::max(tally->mostInBatch, outcomes->bytes);
+      tally->largestFile = std::max(tally->largestFile, HeldBytes(staged));
+    }
   }
   Hold(outcomes, std::move(staged));
 }
@@ -137,7 +144,7 @@ void Accept(Outcomes* outcomes, const PathString& path, const Redecoding& redeco
 // Takes every file read so far into the batch, in order, once `wanted` at
 // the front are read.
 void TakeReady(Outcomes* outcomes, std::size_t wanted) {
-  for (Pending& item : TakeReadyFiles(outcomes->readers, wanted)) {
+  for (Pending& item : TakeReadyFiles(outcomes->readers, wanted, outcomes->saves > 0)) {
     if (item.state == Pending::State::kSkipped)
       continue;
     if (item.staged.decision)
@@ -145,6 +152,10 @@ void TakeReady(Outcomes* outcomes, std::size_t wanted) {
     else
       Accept(outcomes, item.path, item.redecoding, std::move(item.staged), &item);
   }
+  // A reader waits for room that the batch holds: the batch is committed
+  // now rather than once it is full.
+  if (outcomes->saves && RoomWanted(outcomes->readers))
+    Commit(outcomes);
 }
 
 void Submit(Outcomes* outcomes, Pending item) {

@@ -197,14 +197,22 @@ void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
 // file was read), journaled and flushed. False when nothing is to be
 // written.
 bool RecordBatch(const FixJob& job, std::vector<Staged>* batch) {
+  // The records are lent to the journal and given back, not copied: they
+  // hold the batch's original tags.
   std::vector<JournalSave> saves;
   for (Staged& staged : *batch) {
     if (staged.stream)
-      saves.push_back(JournalSave{staged.outcome->path, staged.record});
+      saves.push_back(JournalSave{staged.outcome->path, std::move(staged.record)});
   }
   if (saves.empty())
     return false;
-  if (JournalBatch(job.journal, saves))
+  const bool recorded = JournalBatch(job.journal, saves);
+  std::size_t lent = 0;
+  for (Staged& staged : *batch) {
+    if (staged.stream)
+      staged.record = std::move(saves[lent++].record);
+  }
+  if (recorded)
     return true;
   for (Staged& staged : *batch) {
     if (staged.stream)

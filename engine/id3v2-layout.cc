@@ -1,6 +1,7 @@
 #include "engine/id3v2-layout.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -131,7 +132,8 @@ bool ReadFrameBody(int version, bool tagUnsynchronised, std::uint16_t flags, std
       frame->dataLength = SyncSafeOrPlain(stored, at - 4);
     }
   }
-  frame->data = stored.substr(at);
+  stored.erase(0, at);  // the frame keeps the bytes it was given, not a copy
+  frame->data = std::move(stored);
   return true;
 }
 

@@ -65,19 +65,31 @@ std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathStri
   return data;
 }
 
+void AppendSave(std::string* out, const PathString& path, const SaveRecord& record) {
+  // Encoded in place, the original bytes copied once: its length, the
+  // payload, then the check of the payload.
+  const std::size_t start = out->size();
+  const std::string pathBytes = PathBytes(path);
+  out->reserve(start + 4 + 1 + 8 + pathBytes.size() + 40 + 8 + record.originalBytes.size() + 8);
+  PutNumber(out, 0, 4);
+  out->push_back(kSaveRecord);
+  PutBytes(out, pathBytes);
+  PutNumber(out, record.offset, 8);
+  PutNumber(out, record.repairedLength, 8);
+  PutNumber(out, record.originalSize, 8);
+  PutNumber(out, record.repairedSize, 8);
+  PutNumber(out, record.originalChecksum, 4);
+  PutNumber(out, record.repairedChecksum, 4);
+  PutBytes(out, record.originalBytes);
+  const std::size_t length = out->size() - start - 4;
+  for (int i = 0; i < 4; ++i)
+    (*out)[start + std::size_t(i)] = char((std::uint64_t(length) >> (8 * i)) & 0xFF);
+  PutNumber(out, Fnv1a64(out->data() + start + 4, length), 8);
+}
+
 std::string EncodeSave(const JournalSave& save) {
-  const SaveRecord& record = save.record;
-  std::string payload(1, kSaveRecord);
-  PutBytes(&payload, PathBytes(save.path));
-  PutNumber(&payload, record.offset, 8);
-  PutNumber(&payload, record.repairedLength, 8);
-  PutNumber(&payload, record.originalSize, 8);
-  PutNumber(&payload, record.repairedSize, 8);
-  PutNumber(&payload, record.originalChecksum, 4);
-  PutNumber(&payload, record.repairedChecksum, 4);
-  PutBytes(&payload, record.originalBytes);
   std::string data;
-  PutChecked(&data, payload);
+  AppendSave(&data, save.path, save.record);
   return data;
 }
 
@@ -130,7 +142,7 @@ PathString PathFromBytes(const std::string& bytes) {
   return path;
 }
 
-bool DecodeSave(Reader* saved, JournalSave* entry) {
+bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes) {
   entry->path = PathFromBytes(saved->Bytes(saved->Number(8)));
   entry->record.offset = saved->Number(8);
   entry->record.repairedLength = saved->Number(8);
@@ -138,7 +150,14 @@ bool DecodeSave(Reader* saved, JournalSave* entry) {
   entry->record.repairedSize = saved->Number(8);
   entry->record.originalChecksum = std::uint32_t(saved->Number(4));
   entry->record.repairedChecksum = std::uint32_t(saved->Number(4));
-  entry->record.originalBytes = saved->Bytes(saved->Number(8));
+  const std::uint64_t count = saved->Number(8);
+  if (withBytes) {
+    entry->record.originalBytes = saved->Bytes(count);
+  } else if (!saved->ok || count > saved->data.size() - saved->at) {
+    saved->ok = false;
+  } else {
+    saved->at += std::size_t(count);
+  }
   return saved->ok;
 }
 

@@ -47,6 +47,8 @@ std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathStri
 std::string EncodeSave(const JournalSave& save);
 // One checked rename record: the old path's bytes, then the new path's.
 std::string EncodeRename(const JournalRename& rename);
+// The same appended to `out`, its original bytes copied once.
+void AppendSave(std::string* out, const PathString& path, const SaveRecord& record);
 // One checked commit mark: every batch before it is finished.
 std::string CommitMarkRecord();
 // One checked record that the save at `index` (counted from the journal's
@@ -69,8 +71,9 @@ struct Reader {
 };
 
 PathString PathFromBytes(const std::string& bytes);
-// The fields of a save record after its kind.
-bool DecodeSave(Reader* saved, JournalSave* entry);
+// The fields of a save record after its kind; its original bytes are
+// passed over unless `withBytes`.
+bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes = true);
 // The fields of a rename record after its kind.
 bool DecodeRename(Reader* record, JournalRename* entry);
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "engine/disk.h"
+#include "engine/hash.h"
 #include "engine/journal-format.h"
 #include "engine/path.h"
 
@@ -57,40 +58,97 @@ void CountSaveRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, 
   run->changedCount = committed > unsaved ? committed - unsaved : 0;
 }
 
-// Every record after the header, up to the end or the first torn or
-// unknown one: saves in order, and where the last commit mark stood.
-void DecodeRecords(Reader* reader, bool tagged, JournalContent* content) {
-  std::string payload;
-  while (reader->at < reader->data.size() && reader->Checked(&payload)) {
-    Reader saved{payload};
-    if (tagged) {
-      const char kind = char(saved.Number(1));
-      if (kind == kCommitMark) {
-        content->committed = content->saves.size();
-        content->renamesCommitted = content->renames.size();
-        continue;
+// A journal's bytes read a stretch at a time: small records come many to
+// a read, a large one (a tag holding a picture) alone.
+struct RecordWindow {
+  NativeFile* handle = nullptr;
+  std::uint64_t size = 0;
+  std::string bytes;
+  std::uint64_t start = 0;
+  std::uint64_t stretch = 1024 * 1024;  // read at least this much at once
+
+  // Where `count` bytes at `at` begin in `bytes`, read when they are not
+  // there; false past the end of the file or when the read fails.
+  bool Hold(std::uint64_t at, std::uint64_t count, std::size_t* offset) {
+    if (at > size || count > size - at)
+      return false;
+    if (at < start || at + count > start + bytes.size()) {
+      if (!ReadAt(handle, at, std::min(size - at, std::max(count, stretch)), &bytes)) {
+        bytes.clear();
+        return false;
       }
-      if (kind == kRenameRecord) {
-        JournalRename rename;
-        if (!DecodeRename(&saved, &rename))
-          break;
-        content->renames.push_back(std::move(rename));
-        continue;
-      }
-      if (kind == kUnsavedMark) {
-        const std::uint64_t index = saved.Number(8);
-        if (saved.ok && index < content->saves.size())
-          content->saves[std::size_t(index)].saved = false;
-        continue;
-      }
-      if (kind != kSaveRecord)
-        break;
+      start = at;
     }
-    JournalSave entry;
-    if (!DecodeSave(&saved, &entry))
-      break;
-    content->saves.push_back(std::move(entry));
+    *offset = std::size_t(at - start);
+    return true;
   }
+};
+
+// The checked record at `at`: its payload's place in the window, and where
+// the next record starts. False at the end or at a torn record.
+bool NextRecord(RecordWindow* window, std::uint64_t at, std::size_t* payload, std::size_t* length,
+                std::uint64_t* next) {
+  std::size_t offset = 0;
+  if (!window->Hold(at, 4, &offset))
+    return false;
+  Reader field{window->bytes, offset};
+  *length = std::size_t(field.Number(4));
+  if (!window->Hold(at, 4 + std::uint64_t(*length) + 8, &offset))
+    return false;
+  *payload = offset + 4;
+  Reader check{window->bytes, *payload + *length};
+  *next = at + 4 + *length + 8;
+  return check.Number(8) == Fnv1a64(window->bytes.data() + *payload, *length);
+}
+
+// Decodes one checked payload: a save into `content` (with its original
+// bytes when `withBytes`), or a mark. False at an unknown or broken one.
+bool DecodeRecord(const std::string& bytes, std::size_t payload, std::size_t length, bool tagged,
+                  bool withBytes, std::uint64_t recordAt, JournalContent* content) {
+  Reader saved{bytes, payload};
+  if (tagged) {
+    const char kind = char(saved.Number(1));
+    if (kind == kCommitMark) {
+      content->committed = content->saves.size();
+      content->renamesCommitted = content->renames.size();
+      return true;
+    }
+    if (kind == kRenameRecord) {
+      JournalRename rename;
+      if (!DecodeRename(&saved, &rename) || saved.at > payload + length)
+        return false;
+      content->renames.push_back(std::move(rename));
+      return true;
+    }
+    if (kind == kUnsavedMark) {
+      const std::uint64_t index = saved.Number(8);
+      if (saved.ok && index < content->saves.size())
+        content->saves[std::size_t(index)].saved = false;
+      return true;
+    }
+    if (kind != kSaveRecord)
+      return false;
+  }
+  JournalSave entry;
+  entry.recordAt = recordAt;
+  if (!DecodeSave(&saved, &entry, withBytes) || saved.at > payload + length)
+    return false;
+  content->saves.push_back(std::move(entry));
+  return true;
+}
+
+// Every record from `at` on, up to the end or the first torn or unknown
+// one: saves in order, and where the last commit mark stood.
+void DecodeRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, bool tagged,
+                   bool withBytes, JournalContent* content) {
+  RecordWindow window;
+  window.handle = handle;
+  window.size = size;
+  std::size_t payload = 0, length = 0;
+  std::uint64_t next = 0;
+  while (NextRecord(&window, at, &payload, &length, &next) &&
+         DecodeRecord(window.bytes, payload, length, tagged, withBytes, at, content))
+    at = next;
 }
 
 // The counter of an id within its second: "20261208-141500-10" is the
@@ -117,10 +175,15 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
     return false;
   std::uint64_t size = 0;
   std::string data;
-  const bool read =
-      FileSizeOf(handle, &size) &&
-      ReadAt(handle, 0, depth == JournalDepth::kFull ? size : std::min<std::uint64_t>(size, 65536),
-             &data);
+  bool read =
+      FileSizeOf(handle, &size) && ReadAt(handle, 0, std::min<std::uint64_t>(size, 65536), &data);
+  // A header longer than the first read (a run given many paths) is read
+  // whole.
+  if (read && data.size() >= 8) {
+    const std::uint64_t headerEnd = 4 + 4 + Reader{data, 4}.Number(4) + 8;
+    if (headerEnd > data.size() && headerEnd <= size)
+      read = ReadAt(handle, 0, headerEnd, &data);
+  }
   Reader reader{data};
   std::string header;
   const bool tagged = data.compare(0, 4, kHeaderMagic) == 0;
@@ -134,18 +197,44 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
   NameRun(file, run);
   if (depth == JournalDepth::kCount)
     CountSaveRecords(handle, reader.at, size, tagged, run);
+  const bool records = depth == JournalDepth::kIndex || depth == JournalDepth::kFull;
+  if (records)
+    DecodeRecords(handle, reader.at, size, tagged, depth == JournalDepth::kFull, content);
   CloseNativeFile(handle);
-  if (depth == JournalDepth::kFull)
-    DecodeRecords(&reader, tagged, content);
   if (!tagged)
     content->committed = content->saves.size();
-  if (depth == JournalDepth::kFull) {
+  if (records) {
     run->saveCount = content->saves.size();
     run->renameCount = content->renames.size();
     run->changedCount = std::size_t(std::count_if(
         content->saves.begin(), content->saves.begin() + std::ptrdiff_t(content->committed),
         [](const JournalSave& save) { return save.saved; }));
   }
+  return true;
+}
+
+bool ReadJournalSave(const PathString& file, std::uint64_t recordAt, JournalSave* save) {
+  NativeFile* handle = OpenExistingFile(file, false);
+  if (!handle)
+    return false;
+  RecordWindow window;
+  window.handle = handle;
+  window.stretch = 0;  // the one record alone
+  std::string magic;
+  std::size_t payload = 0, length = 0;
+  std::uint64_t next = 0;
+  JournalContent content;
+  const bool read = FileSizeOf(handle, &window.size) && ReadAt(handle, 0, 4, &magic) &&
+                    NextRecord(&window, recordAt, &payload, &length, &next) &&
+                    DecodeRecord(window.bytes, payload, length, magic == kHeaderMagic,
+                                 /*withBytes=*/true, recordAt, &content) &&
+                    content.saves.size() == 1;
+  CloseNativeFile(handle);
+  if (!read)
+    return false;
+  const bool saved = save->saved;
+  *save = std::move(content.saves.front());
+  save->saved = saved;
   return true;
 }
 

@@ -80,7 +80,7 @@ bool RecoverJournal(const PathString& file) {
   }
   JournalRun run;
   JournalContent content;
-  if (!ReadJournalFile(file, JournalDepth::kFull, &run, &content)) {
+  if (!ReadJournalFile(file, JournalDepth::kIndex, &run, &content)) {
     // No header: the journal was torn before any record, so before any
     // save it would cover.
     unlock();
@@ -91,9 +91,11 @@ bool RecoverJournal(const PathString& file) {
   // holds its old name or its new one, never both nor neither, and either
   // is original or repair; --undo puts back the new ones it finds.
   bool recovered = true;
+  // Each save's original bytes are read as its file is recovered.
   for (std::size_t i = content.saves.size(); i > content.committed; --i) {
-    const JournalSave& save = content.saves[i - 1];
-    if (!RecoverRecordedSave(save.path, save.record))
+    JournalSave save = content.saves[i - 1];
+    if (!ReadJournalSave(file, save.recordAt, &save) ||
+        !RecoverRecordedSave(save.path, save.record))
       recovered = false;
   }
   bool marked = true;
@@ -234,11 +236,22 @@ bool CreateJournalFile(RunJournal* journal) {
 
 }  // namespace
 
-bool JournalRecords(RunJournal* journal, const std::string& data) {
+namespace {
+
+// The journal file, made with the first records; false once it failed.
+bool ReadyForRecords(RunJournal* journal) {
   if (journal->failed || (!journal->file && !CreateJournalFile(journal))) {
     journal->failed = true;
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool JournalRecords(RunJournal* journal, const std::string& data) {
+  if (!ReadyForRecords(journal))
+    return false;
   // On disk before the first change it covers.
   if (!WriteFileAt(journal->file, journal->length, data.data(), data.size()) ||
       !FlushNativeFile(journal->file)) {
@@ -255,13 +268,29 @@ bool JournalSettled(const RunJournal* journal) {
 }
 
 bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
-  std::string data;
-  for (const JournalSave& save : saves) {
-    JournalSave absolute{AbsolutePath(save.path), save.record};
-    data += EncodeSave(absolute);
-  }
-  if (!JournalRecords(journal, data))
+  if (!ReadyForRecords(journal))
     return false;
+  // Written as encoded, a few records at a time, so that a batch of large
+  // tags is not held a second time; flushed once, on disk before the first
+  // save it covers.
+  constexpr std::size_t kWrittenAtOnce = 1024 * 1024;
+  std::string data;
+  std::uint64_t length = journal->length;
+  bool written = true;
+  for (std::size_t i = 0; i < saves.size() && written; ++i) {
+    AppendSave(&data, AbsolutePath(saves[i].path), saves[i].record);
+    if (data.size() >= kWrittenAtOnce || i + 1 == saves.size()) {
+      written = WriteFileAt(journal->file, length, data.data(), data.size());
+      length += data.size();
+      data.clear();
+    }
+  }
+  if (!written || !FlushNativeFile(journal->file)) {
+    journal->failed = true;
+    return false;
+  }
+  journal->length = length;
+  journal->commitUnflushed = false;
   journal->batchStart = journal->recorded;
   journal->recorded += saves.size();
   return true;

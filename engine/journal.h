@@ -24,6 +24,9 @@ struct JournalSave {
   // False when the save was recorded but its file could not be written
   // (the run reported it failed): the run did not change that file.
   bool saved = true;
+  // Where its record starts in the journal, read back with kIndex (whose
+  // saves come without their original bytes; ReadJournalSave reads them).
+  std::uint64_t recordAt = 0;
 };
 
 // One rename as the journal holds it: the entry `from` was given the name
@@ -46,19 +49,24 @@ struct JournalRun {
   // Saves of finished batches that reached their files: what the run
   // changed. Filled by kCount and kFull.
   std::size_t changedCount = 0;
-  std::vector<JournalSave> saves;  // filled by kFull
-  std::size_t renameCount = 0;     // renames recorded; filled by kCount and kFull
-  std::vector<JournalRename> renames;  // in the order done; filled by kFull
+  std::vector<JournalSave> saves;      // filled by kIndex and kFull
+  std::size_t renameCount = 0;         // renames recorded; filled by kCount, kIndex and kFull
+  std::vector<JournalRename> renames;  // in the order done; filled by kIndex and kFull
 };
 
 // How much of a journal to read: pruning needs the header, a listing the
-// number of records, an undo everything.
-enum class JournalDepth { kHeader, kCount, kFull };
+// number of records, an undo and recovery every record without its original
+// bytes (each read when its file is restored, so that memory holds one
+// save's bytes at a time), tests everything.
+enum class JournalDepth { kHeader, kCount, kIndex, kFull };
 
 // Every kept journal in the state folder, oldest first (by start time, then
 // by the counter within that second).
 std::vector<JournalRun> ReadJournalRuns(const PathString& stateFolder, JournalDepth depth);
 bool ReadJournalRun(const PathString& file, JournalDepth depth, JournalRun* run);
+// One save of a journal read with kIndex, with its original bytes, from
+// its record at `recordAt`; false when it cannot be read or does not check.
+bool ReadJournalSave(const PathString& file, std::uint64_t recordAt, JournalSave* save);
 // Marks a run undone once its undo restored or reported every file:
 // `partly` when some files were left as they are (changed since the run,
 // or not writable). A run marked either way is not undone again by itself.

@@ -12,6 +12,26 @@
 
 #include "engine/platform.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+// --- Memory ------------------------------------------------------------------
+
+#if defined(__GLIBC__)
+namespace {
+
+// Blocks of 2 MiB and more (the tags of files that hold large pictures, and
+// their copies while a repair is composed and journaled) are mapped apart
+// and given back to the system when freed. By itself glibc raises its
+// threshold for that to the size of the first such block freed, and later
+// ones then stay in the heap of each thread that used them, so that the
+// resident memory of a run grows past what it holds.
+const bool kLargeBlocksMappedApart = mallopt(M_MMAP_THRESHOLD, 2 * 1024 * 1024) == 1;
+
+}  // namespace
+#endif
+
 // --- Notifications -----------------------------------------------------------
 
 struct NotificationQueue {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/checksum.h"
 #include "engine/repair.h"
 
 bool StopRequested(const FixJob& job) {
@@ -31,6 +32,27 @@ void PrepareStaged(const FixJob& job, const PathString& path, const Redecoding& 
     staged->stream->ReleaseKeptBytes();
 }
 
+std::uint64_t HeldBytes(const Staged& staged) {
+  if (!staged.stream)
+    return 0;
+  return staged.record.originalBytes.size() + staged.stream->NewBytes();
+}
+
+std::uint64_t ExpectedBytes(const std::string& head) {
+  // Room for a tag that grows: text re-decoded into UTF-16, padding by
+  // whole blocks, ID3v1 fields copied.
+  constexpr std::uint64_t kGrowth = 16 * 1024;
+  const auto byte = [&head](std::size_t at) { return static_cast<unsigned char>(head[at]); };
+  if (head.size() < 10 || head.compare(0, 3, "ID3") != 0)
+    return kGrowth;
+  std::uint64_t extent = 10;
+  for (std::size_t at = 6; at < 10; ++at)
+    extent += std::uint64_t(byte(at) & 0x7F) << (7 * (9 - at));
+  if (byte(3) == 4 && (byte(5) & 0x10))
+    extent += 10;  // a footer
+  return 2 * extent + kGrowth;
+}
+
 void BeginWriting(Readers* readers, const std::set<Identity>& files) {
   if (!readers)
     return;
@@ -54,11 +76,12 @@ void BeginWriting(Readers* readers, const std::set<Identity>& files) {
   UnlockGate(readers->gate);
 }
 
-void EndWriting(Readers* readers) {
+void EndWriting(Readers* readers, std::uint64_t bytes) {
   if (!readers)
     return;
   LockGate(readers->gate);
   readers->writing.clear();
+  readers->held -= std::min(readers->held, bytes);
   if (readers->blocked)
     WakeGate(readers->gate);
   UnlockGate(readers->gate);
@@ -76,6 +99,60 @@ bool HandedOffSince(const Readers& readers, std::uint64_t since, const Identity&
   return false;
 }
 
+// The file's first bytes, as its stream would read them first: up to
+// 64 KiB, as far as the file goes. Empty when they cannot be read.
+std::string ReadHead(NativeFile* file) {
+  std::uint64_t size = 0;
+  std::string head;
+  if (!file || !FileSizeOf(file, &size))
+    return head;
+  head.resize(std::size_t(std::min(size, kChecksumEdge)));
+  if (!head.empty() && !ReadFileAt(file, 0, &head[0], head.size()))
+    head.clear();
+  return head;
+}
+
+// Whether the fix loop, waiting for files read, should go on. Called with
+// the gate held.
+bool TakerMayGo(const Readers& readers);
+
+// Waits for the file's turn and for room for the bytes expected of it, then
+// counts them. Called with the gate held.
+void TakeRoom(Readers* readers, const Pending& item, std::uint64_t expected) {
+  if (item.ticket != kNoTicket) {
+    while (readers->nextTicket != item.ticket) {
+      ++readers->blocked;
+      WaitGate(readers->gate);
+      --readers->blocked;
+    }
+    const auto counted = [readers] { return readers->held + readers->expected; };
+    while (counted() > 0 && counted() + expected > readers->limit) {
+      ++readers->waitingForRoom;
+      if (readers->takerWaiting && TakerMayGo(*readers))
+        WakeGate(readers->gate);
+      ++readers->blocked;
+      WaitGate(readers->gate);
+      --readers->blocked;
+      --readers->waitingForRoom;
+    }
+    ++readers->nextTicket;
+    if (readers->blocked)
+      WakeGate(readers->gate);
+  }
+  readers->expected += expected;
+}
+
+// Counts what a file read holds in place of what was expected of it.
+// Called with the gate held.
+void CountHeld(Readers* readers, std::uint64_t expected, std::uint64_t held) {
+  readers->expected -= std::min(readers->expected, expected);
+  readers->held += held;
+  if (HeldBytesTally* tally = readers->job->heldBytes) {
+    tally->mostHeld = std::max(tally->mostHeld, readers->held);
+    tally->largestFile = std::max(tally->largestFile, held);
+  }
+}
+
 }  // namespace
 
 void ReadGuarded(Readers* readers, Pending* item) {
@@ -84,7 +161,12 @@ void ReadGuarded(Readers* readers, Pending* item) {
   UnlockGate(readers->gate);
   NativeFile* file = OpenExistingFile(item->path, false);
   item->known = file && IdentifyFile(file, &item->identity.first, &item->identity.second);
+  // The first bytes tell the tag's size before it is read; the repair
+  // takes them from here rather than reading them again.
+  std::string head = ReadHead(file);
+  const std::uint64_t expected = ExpectedBytes(head);
   LockGate(readers->gate);
+  TakeRoom(readers, *item, expected);
   // A file that cannot be told apart waits for any batch committing.
   bool waited = false;
   while (item->known
@@ -108,11 +190,12 @@ void ReadGuarded(Readers* readers, Pending* item) {
     file = nullptr;
   }
   {
-    HandOver handOver(item->path, file);
+    HandOver handOver(item->path, file, std::move(head));
     PrepareStaged(*readers->job, item->path, item->redecoding, &item->staged);
   }
 
   LockGate(readers->gate);
+  CountHeld(readers, expected, HeldBytes(item->staged));
   if (item->known)
     readers->reading.erase(readers->reading.find(item->identity));
   if (readers->blocked)
@@ -154,6 +237,7 @@ ThreadResult THREAD_CALL ReaderThreadProc(void* param) {
     Pending& item = pending[readers->nextToRead++];
     if (StopRequested(*readers->job)) {
       item.state = Pending::State::kSkipped;  // never opened
+      TakeRoom(readers, item, 0);             // its turn passes
     } else {
       item.state = Pending::State::kReading;
       UnlockGate(readers->gate);
@@ -161,11 +245,16 @@ ThreadResult THREAD_CALL ReaderThreadProc(void* param) {
       LockGate(readers->gate);
       item.state = Pending::State::kRead;
     }
-    if (readers->takerWaiting && ReadyAtFront(*readers) >= readers->wanted)
+    if (readers->takerWaiting && TakerMayGo(*readers))
       WakeGate(readers->gate);
   }
   UnlockGate(readers->gate);
   return 0;
+}
+
+bool TakerMayGo(const Readers& readers) {
+  const std::size_t ready = ReadyAtFront(readers);
+  return ready >= readers.wanted || (readers.waitingForRoom && (ready > 0 || readers.takerHolds));
 }
 
 // Forgets the batches handed to commit before any file still to be taken
@@ -195,11 +284,12 @@ bool ReadBeforeItsSave(Readers* readers, const Pending& item) {
   return found;
 }
 
-std::vector<Pending> TakeReadyFiles(Readers* readers, std::size_t wanted) {
+std::vector<Pending> TakeReadyFiles(Readers* readers, std::size_t wanted, bool batchHolds) {
   std::vector<Pending> taken;
   LockGate(readers->gate);
   readers->wanted = std::min(wanted, readers->pending.size());
-  while (ReadyAtFront(*readers) < readers->wanted) {
+  readers->takerHolds = batchHolds;
+  while (!TakerMayGo(*readers)) {
     readers->takerWaiting = true;
     WaitGate(readers->gate);
     readers->takerWaiting = false;
@@ -216,8 +306,27 @@ std::vector<Pending> TakeReadyFiles(Readers* readers, std::size_t wanted) {
   return taken;
 }
 
+bool RoomWanted(Readers* readers) {
+  LockGate(readers->gate);
+  const bool wanted = readers->waitingForRoom > 0;
+  UnlockGate(readers->gate);
+  return wanted;
+}
+
+void ReleaseBytes(Readers* readers, std::uint64_t bytes) {
+  if (!readers || !bytes)
+    return;
+  LockGate(readers->gate);
+  readers->held -= std::min(readers->held, bytes);
+  if (readers->blocked)
+    WakeGate(readers->gate);
+  UnlockGate(readers->gate);
+}
+
 bool SubmitToReaders(Readers* readers, Pending item) {
   LockGate(readers->gate);
+  if (item.state == Pending::State::kWaiting)
+    item.ticket = readers->tickets++;
   readers->pending.push_back(std::move(item));
   if (readers->idleReaders)
     WakeGate(readers->gate);
@@ -229,6 +338,7 @@ bool StartReaders(const FixJob& job, Readers* readers, unsigned count) {
   readers->job = &job;
   readers->gate = CreateGate();
   readers->window = 8 * std::size_t(count) + 8;
+  readers->limit = job.batchBytes;
   for (unsigned i = 0; i < count; ++i) {
     if (WorkerThread* thread = StartWorkerThread(ReaderThreadProc, readers))
       readers->threads.push_back(thread);

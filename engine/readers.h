@@ -5,11 +5,28 @@
 // waits for the readers of its files before it is handed to commit. A file
 // read before a batch that saves it was handed to commit (a second name of
 // it) is read again afterwards.
+//
+// Memory is bounded by bytes as well as by files. The bytes that count are
+// those that files read and not yet committed hold (each save's original
+// and new bytes: read ahead, in the batch gathered and in the batch
+// committing), against the job's `batchBytes`.
+//
+// B1. They stay within `batchBytes` beyond one file's own: a file is read
+//     only once the bytes expected of it (told from its first bytes, which
+//     give its tag's size) fit beside those held and those expected of the
+//     files being read, or when nothing else is held or expected.
+// B2. Files take room in the order they come, so a file waiting for room
+//     never waits for one behind it.
+// B3. While a reader waits for room, the fix loop commits the batch it
+//     gathers at once, and a batch's bytes are given back when its commit
+//     ends: a run always goes on, even with files larger than the limit.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -26,6 +43,15 @@ bool StopRequested(const FixJob& job);
 void PrepareStaged(const FixJob& job, const PathString& path, const Redecoding& redecoding,
                    Staged* staged);
 
+// The bytes a staged save holds until its batch is committed: the original
+// bytes it replaces and its new bytes.
+std::uint64_t HeldBytes(const Staged& staged);
+// The bytes a file is expected to hold once read, from its first bytes:
+// twice its tag (the original and the new one) and some room for growth.
+std::uint64_t ExpectedBytes(const std::string& head);
+
+constexpr std::uint64_t kNoTicket = std::numeric_limits<std::uint64_t>::max();
+
 // A file (or an album's decision) in the order the fix loop takes them.
 struct Pending {
   enum class State { kWaiting, kReading, kRead, kSkipped };
@@ -36,6 +62,9 @@ struct Pending {
   bool known = false;  // the file's identity, taken before it was read
   Identity identity;
   std::uint64_t handOffsBefore = 0;  // batches handed to commit when it was read
+  // Its turn to be given room in the byte limit; a file read again by the
+  // fix loop has none and takes room without waiting.
+  std::uint64_t ticket = kNoTicket;
 };
 
 struct Readers {
@@ -56,6 +85,16 @@ struct Readers {
   std::uint64_t handOffs = 0;
   std::deque<std::pair<std::uint64_t, std::set<Identity>>> handedOff;  // recent batches
   std::vector<WorkerThread*> threads;
+  // The byte limit (the job's batchBytes) and what counts against it: the
+  // bytes held by files read and not yet committed, and those expected of
+  // the files being read.
+  std::uint64_t limit = 0;
+  std::uint64_t held = 0;
+  std::uint64_t expected = 0;
+  std::uint64_t tickets = 0;       // handed to the files submitted
+  std::uint64_t nextTicket = 0;    // the file whose turn it is
+  std::size_t waitingForRoom = 0;  // readers waiting for bytes to be given back
+  bool takerHolds = false;         // the fix loop's batch holds saves
 };
 
 // Starts `count` reader threads; false when none could start (files are
@@ -70,8 +109,14 @@ void DestroyReaders(Readers* readers);
 // more than the window is pending and the fix loop should take some.
 bool SubmitToReaders(Readers* readers, Pending item);
 // Waits until `wanted` files at the front of `pending` are read, then takes
-// every one read (or skipped) so far, in order.
-std::vector<Pending> TakeReadyFiles(Readers* readers, std::size_t wanted);
+// every one read (or skipped) so far, in order. Returns sooner when a reader
+// waits for room and some are read, or `batchHolds` (the batch gathered
+// holds saves, which a commit would give back).
+std::vector<Pending> TakeReadyFiles(Readers* readers, std::size_t wanted, bool batchHolds);
+// True when a reader waits for bytes held to be given back.
+bool RoomWanted(Readers* readers);
+// Gives back the bytes of a file read and then dropped.
+void ReleaseBytes(Readers* readers, std::uint64_t bytes);
 
 // Reads a file beside the other readers and the batch committing; called
 // without the gate held.
@@ -81,6 +126,6 @@ void ReadGuarded(Readers* readers, Pending* item);
 bool ReadBeforeItsSave(Readers* readers, const Pending& item);
 
 // The readers wait for a batch's files while it commits (null `readers`:
-// no readers, nothing to do).
+// no readers, nothing to do); its `bytes` are given back when it ends.
 void BeginWriting(Readers* readers, const std::set<Identity>& files);
-void EndWriting(Readers* readers);
+void EndWriting(Readers* readers, std::uint64_t bytes);

@@ -45,11 +45,26 @@ struct StoredTag {
 // A step of the repair that lets it go on.
 constexpr unsigned kGoOn = 0;
 
+// Up to `count` bytes from `offset` (fewer at the end of the file), read
+// straight into the string.
 std::string ReadAt(EditStream* stream, std::uint64_t offset, std::uint64_t count) {
-  stream->seek(long(offset));
-  const TagLib::ByteVector bytes = stream->readBlock(static_cast<unsigned long>(count));
-  return std::string(bytes.data(), bytes.size());
+  const std::uint64_t length = std::uint64_t(stream->length());
+  const std::uint64_t from = std::min(offset, length);
+  std::string bytes;
+  if (!stream->ReadContent(from, std::min(count, length - from), &bytes))
+    bytes.clear();
+  return bytes;
 }
+
+// What TagLib's own reading of the file tells the repair. TagLib holds the
+// whole tag, pictures too; it is let go once this is taken from it, before
+// the repair reads the tag itself and composes the new one.
+struct TagLibReading {
+  bool hasId3v2 = false;
+  bool wouldChange = false;    // a frame TagLib would repair (not automatic mode)
+  std::size_t latin1Text = 0;  // its Latin-1 text frames with a byte at or above 0x80
+  std::unique_ptr<TagLib::ID3v1::Tag> id3v1;  // a copy of the ID3v1 fields
+};
 
 unsigned Refuse(FileOutcome* outcome, const std::wstring& detail) {
   outcome->issue = kIssueCouldNotSave;
@@ -121,9 +136,9 @@ bool ReadTagBytes(EditStream* stream, std::string head, StoredTag* tag) {
 // Finds and reads the first tag. A file whose tag cannot be read whole, or
 // whose only tag comes after the audio, is refused when it has text to
 // repair and needs nothing otherwise.
-unsigned ReadStoredTag(EditStream* stream, TagLib::MPEG::File* file, bool taglibWouldChange,
-                       FileOutcome* outcome, StoredTag* tag) {
-  if (!file->hasID3v2Tag()) {
+unsigned ReadStoredTag(EditStream* stream, const TagLibReading& taglib, FileOutcome* outcome,
+                       StoredTag* tag) {
+  if (!taglib.hasId3v2) {
     std::uint64_t trailing = 0;
     if (FindTrailingTag(stream, &trailing))
       return Refuse(outcome, L"the ID3v2 tag at byte " + std::to_wstring(trailing) +
@@ -136,10 +151,10 @@ unsigned ReadStoredTag(EditStream* stream, TagLib::MPEG::File* file, bool taglib
     return kGoOn;
   }
   // Nothing can be written then; a file with text to repair is reported.
-  const TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false);
+  const TagLib::ID3v1::Tag* id3v1 = taglib.id3v1.get();
   const bool id3v1Text = id3v1 && (!id3v1->title().isAscii() || !id3v1->artist().isAscii() ||
                                    !id3v1->album().isAscii() || !id3v1->comment().isAscii());
-  if (taglibWouldChange || id3v1Text)
+  if (taglib.wouldChange || id3v1Text)
     return Refuse(outcome,
                   L"the ID3v2 tag cannot be read whole (it runs past the end of the file or its "
                   L"header is broken)");
@@ -233,15 +248,21 @@ unsigned ComposeEdit(const StoredTag& tag, const std::vector<OutputFrame>& frame
   return WM_FIX_SUCCEEDED;
 }
 
-// In automatic mode TagLib's second opinion is whether it reads more
-// Latin-1 text frames holding a byte at or above 0x80 than the layout holds.
-bool HoldsMoreLatin1Text(const TagLib::ID3v2::Tag& taglibTag, const Id3v2Layout& layout) {
-  std::size_t seen = 0, held = 0;
+// The Latin-1 text frames holding a byte at or above 0x80 that TagLib reads.
+std::size_t Latin1TextFrames(const TagLib::ID3v2::Tag& taglibTag) {
+  std::size_t seen = 0;
   for (const TagLib::ID3v2::Frame* frame : taglibTag.frameList()) {
     const auto* text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame);
     if (text && text->textEncoding() == TagLib::String::Latin1 && !text->toString().isAscii())
       ++seen;
   }
+  return seen;
+}
+
+// In automatic mode TagLib's second opinion is whether it reads more
+// Latin-1 text frames holding a byte at or above 0x80 than the layout holds.
+bool HoldsMoreLatin1Text(std::size_t seen, const Id3v2Layout& layout) {
+  std::size_t held = 0;
   for (const Id3v2Frame& frame : layout.frames) {
     if (IsRedecodable(frame, FrameIdV24(layout.version, frame.id)))
       ++held;
@@ -249,30 +270,55 @@ bool HoldsMoreLatin1Text(const TagLib::ID3v2::Tag& taglibTag, const Id3v2Layout&
   return seen > held;
 }
 
+// Opens the file through TagLib and takes what the repair asks of it. TagLib's
+// own reading of the frames is a second opinion: a frame it would repair that
+// the tag's layout does not hold stops the repair. False when TagLib cannot
+// open the file.
+bool ReadThroughTagLib(EditStream* stream, const Redecoding& redecoding, TagLibReading* out) {
+  TagLib::FileRef ref(stream, false);
+  auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
+  if (!file || !file->isOpen())
+    return false;
+  out->hasId3v2 = file->hasID3v2Tag();
+  if (out->hasId3v2 && !redecoding.automatic)
+    FixTextFrames(file->ID3v2Tag(false)->frameList(), redecoding, out->wouldChange, nullptr);
+  if (out->hasId3v2 && redecoding.automatic)
+    out->latin1Text = Latin1TextFrames(*file->ID3v2Tag(false));
+  if (const TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
+    out->id3v1 = std::make_unique<TagLib::ID3v1::Tag>();
+    out->id3v1->setTitle(id3v1->title());
+    out->id3v1->setArtist(id3v1->artist());
+    out->id3v1->setAlbum(id3v1->album());
+    out->id3v1->setComment(id3v1->comment());
+    out->id3v1->setGenreNumber(id3v1->genreNumber());
+    out->id3v1->setYear(id3v1->year());
+    out->id3v1->setTrack(id3v1->track());
+  }
+  return true;
+}
+
 // Decides the repair, and for a real run composes and checks the tag it
 // writes. Every frame the repair does not re-decode keeps its stored bytes
 // (in version 2.4 form); TagLib renders each re-decoded frame.
 unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned id3v2Version,
                       FileOutcome* outcome, TagEdit* edit) {
-  TagLib::FileRef ref(stream, false);
-  auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
-  if (!file || !file->isOpen()) {
+  TagLibReading taglib;
+  if (!ReadThroughTagLib(stream, redecoding, &taglib)) {
     outcome->issue = kIssueCouldNotOpen;
     outcome->detail = LastDiskFailure();
     return WM_FIX_FAILED;
   }
-  // TagLib's own reading of the frames is a second opinion: a frame it
-  // would repair that the tag's layout does not hold stops the repair.
-  bool taglibWouldChange = false;
-  if (file->hasID3v2Tag() && !redecoding.automatic)
-    FixTextFrames(file->ID3v2Tag(false)->frameList(), redecoding, taglibWouldChange, nullptr);
-
   StoredTag tag;
-  if (const unsigned message = ReadStoredTag(stream, file, taglibWouldChange, outcome, &tag))
+  if (const unsigned message = ReadStoredTag(stream, taglib, outcome, &tag))
     return message;
-  if (redecoding.automatic && file->hasID3v2Tag())
-    taglibWouldChange = HoldsMoreLatin1Text(*file->ID3v2Tag(false), tag.layout);
-  TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false);
+  // The stored bytes are read again only for a version 2.3 tag written as
+  // version 2.3; the layout holds every frame.
+  if (!(id3v2Version == 3 && tag.layout.version == 3))
+    std::string().swap(tag.bytes);
+  bool taglibWouldChange = taglib.wouldChange;
+  if (redecoding.automatic && taglib.hasId3v2)
+    taglibWouldChange = HoldsMoreLatin1Text(taglib.latin1Text, tag.layout);
+  TagLib::ID3v1::Tag* id3v1 = taglib.id3v1.get();
   std::size_t placesLeft = 0;
   FileReading reading;
   Redecoding forId3v1 = redecoding;
@@ -293,6 +339,8 @@ unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned
   if (const unsigned message = FramesInVersion24(tag.layout, redecoding, automatic, outcome,
                                                  &changed, &frames, &cannotKeep))
     return message;
+  // Every frame is in `frames` now: the stored ones are let go.
+  std::vector<Id3v2Frame>().swap(tag.layout.frames);
   reading.placesLeft = nullptr;  // counted once, above
   const int version = ChooseVersion(tag, redecoding, automatic, id3v2Version, &frames);
   if (id3v1 && !CopyId3v1(*id3v1, forId3v1, version, &changed, &outcome->changes, &frames))
@@ -373,9 +421,7 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
   if (message != WM_FIX_SUCCEEDED || preview)
     return message;
   // Only the one edit is made; every byte before and after it stays.
-  rendered->insert(
-      TagLib::ByteVector(edit.bytes.data(), static_cast<unsigned int>(edit.bytes.size())),
-      static_cast<unsigned long>(edit.offset), static_cast<unsigned long>(edit.replaced));
+  rendered->Replace(edit.offset, edit.replaced, std::move(edit.bytes));
   *stream = std::move(rendered);
   return message;
 }

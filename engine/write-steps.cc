@@ -18,14 +18,17 @@ bool WantsRoom(const SaveRecord& record) {
 StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
                                const SaveRecord& record) {
   const std::uint64_t grown = record.repairedSize - record.originalSize;
+  // The new content is taken before the room is opened: bytes before the
+  // tag are read from the original, which the room moves.
+  std::string bytes;
+  if (!stream.ReadContent(0, record.repairedLength, &bytes))
+    return StepResult::kUntouched;
   if (!InsertFileRange(writer, 0, grown))
     return StepResult::kUntouched;
   // The new tag follows its room with no flush between: a crash can stop
   // the save between the two only for the files being written at that
   // instant, and recovery puts the old tag back either way.
-  std::string bytes;
-  if (stream.ReadContent(0, record.repairedLength, &bytes) &&
-      WriteFileAt(writer, 0, bytes.data(), bytes.size()))
+  if (WriteFileAt(writer, 0, bytes.data(), bytes.size()))
     return StepResult::kWritten;
   const std::string& original = record.originalBytes;
   const bool undone = WriteFileAt(writer, grown, original.data(), original.size()) &&

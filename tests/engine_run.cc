@@ -89,6 +89,12 @@ std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned code
   return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
 }
 
+std::vector<Received> RunFixJob(FixJob* job) {
+  NotifyTarget target = CreateNotifyTarget();
+  job->window = target;
+  return Run(FixThreadProc, job, target, WM_FIX_COMPLETE);
+}
+
 std::vector<Received> RunAutoFix(const std::vector<PathString>& files,
                                  const std::vector<AlbumCodePage>& named, bool preview) {
   NotifyTarget target = CreateNotifyTarget();

@@ -37,6 +37,9 @@ std::vector<Received> RunFix(const std::vector<PathString>& files, unsigned code
                              RunJournal* journal = nullptr, std::size_t batchFiles = 256,
                              unsigned jobs = 1, const std::atomic<bool>* stop = nullptr);
 
+// Runs `job` (its window set here), which the fix thread frees.
+std::vector<Received> RunFixJob(FixJob* job);
+
 // The same in automatic mode, with the pages named per album.
 std::vector<Received> RunAutoFix(const std::vector<PathString>& files,
                                  const std::vector<AlbumCodePage>& named = {},

@@ -384,3 +384,25 @@ TEST(GroupCommit, AStopRepairsTheSongsInHandAndOpensNoOther) {
     }
   }
 }
+
+// I2: bytes before the tag (junk a writer left) stay the original's when
+// room is opened before a grown tag: the new content is taken before the
+// room moves the original's bytes.
+TEST(GroupCommit, BytesBeforeTheTagStayWhenRoomIsOpenedForAGrownTag) {
+  TempFolder folder, state;
+  const std::string junk(300, '\x01');
+  const std::string song =
+      junk + Id3v2Tag({TextFrame("TIT2", std::string(3000, '\xC0'))}) + MpegFrames(20);
+  const fs::path path = folder.Write("junk.mp3", song);
+  const std::vector<PathString> files = {path.native()};
+  CrashDisk counter(0, CrashMode::kKill, DiskFeatures{/*insertRange=*/true, true});
+  DiskInUse use(&counter);
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+  const std::vector<Received> received = RunFix(files, 1251, journal);
+  EndRunJournal(journal);
+  ASSERT_EQ(WM_FIX_SUCCEEDED, received.at(0).message);
+  const std::string after = ReadFile(path);
+  EXPECT_EQ(song.size() + 4096, after.size()) << "the tag grew by one block of room";
+  EXPECT_TRUE(after.compare(0, junk.size(), junk) == 0);
+  EXPECT_TRUE(after.compare(after.size() - 20 * 417, std::string::npos, MpegFrames(20)) == 0);
+}
