@@ -308,6 +308,7 @@ bool ScanNextPaths(RunState* run) {
     job->window = run->target;
     job->folder = next.path;
     job->reportUnreadable = true;
+    job->allFormats = true;
     job->stopRequested = run->stop;
     run->scanThread = StartWorkerThread(ScanThreadProc, job);
     if (!run->scanThread) {

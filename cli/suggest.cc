@@ -77,6 +77,7 @@ int RunSuggestion(const std::vector<PathString>& paths, bool json) {
     auto* job = new ScanJob;
     job->window = target;
     job->folder = path;
+    job->allFormats = true;
     scan.thread = StartWorkerThread(ScanThreadProc, job);
     if (!scan.thread) {
       delete job;

@@ -27,6 +27,7 @@
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
+#include "tests/format_builders.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -59,6 +60,18 @@ void WriteLibrary(const fs::path& root) {
   write("music/links/one.mp3", Id3v2Tag({TextFrame("TIT2", kTitle)}) + MpegFrames(25, 6));
   fs::create_hard_link(root / "music/links/one.mp3", root / "music/links/two.mp3");
   write("outside/target.mp3", Id3v2Tag({TextFrame("TIT2", kTitle)}) + MpegFrames(12, 7));
+  // Other formats take the same route: a FLAC file whose comments grow out
+  // of their block, an MP4 file whose moov before the audio grows, a WAV
+  // file that gains an ID3v2 chunk before its audio, and a WMA file.
+  const fs::path samples = fs::path(SONGWRIGHT_SOURCE_DIR) / "tests" / "data" / "formats";
+  std::string streamInfo, audio;
+  formats::ToneFlac(&streamInfo, &audio);
+  write("music/formats/grows.flac",
+        formats::FlacFile({{0, streamInfo},
+                           {4, formats::VorbisComment("vendor", {std::string("TITLE=") + kTitle})}},
+                          audio));
+  for (const char* name : {"cp1251-faststart.m4a", "info-cp1251.wav", "widened.wma"})
+    write(fs::path("music/formats") / name, ReadFile(samples / name));
   fs::create_symlink(root / "outside/target.mp3", root / "music/links/symlink.mp3");
 }
 
@@ -109,7 +122,7 @@ const WritePath kWritePaths[] = {
 void Repair(const fs::path& root, const fs::path& state, std::size_t batchFiles = 2,
             unsigned jobs = 1) {
   const PathString music = (root / "music").native();
-  const std::vector<PathString> found = FoundPaths(RunScan(music));
+  const std::vector<PathString> found = FoundPaths(RunScan(music, false, true));
   RunJournal* journal = BeginRunJournal(state.native(), {music});
   RunFix(found, kCodePage, journal, batchFiles, jobs);
   EndRunJournal(journal);
@@ -331,7 +344,7 @@ namespace {
 // Each file saved by itself, as FixFile saves without a run journal: the
 // single-file commit of engine/file-commit.cc.
 void SaveEachAlone(const fs::path& root) {
-  for (const PathString& path : FoundPaths(RunScan((root / "music").native()))) {
+  for (const PathString& path : FoundPaths(RunScan((root / "music").native(), false, true))) {
     FileOutcome outcome;
     FixFile(path, kCodePage, &outcome);
   }

@@ -116,17 +116,21 @@ TEST(PlaylistEntries, L4CodePageNamesOnDisk) {
   EXPECT_EQ(followed.bytes, kMark + "#EXTINF:1,Caf\xC3\xA9\r\n" + Utf8(kArtist) + "\\" +
                                 kSongUtf8 + ".mp3\r\n");
 
-  // Not renamed, or the folder not renamed: UTF-8 cannot name the file.
+  // The folder not renamed while names are repaired: UTF-8 cannot name the
+  // file, and the playlist fails saying which line.
   PlaylistRenames fileOnly;
   AddPlaylistRename(&fileOnly, music + "/" + folder + "/" + file,
                     music + "/" + folder + "/" + kSongUtf8 + ".mp3");
-  for (const PlaylistRenames* renames : {static_cast<const PlaylistRenames*>(nullptr),
-                                         static_cast<const PlaylistRenames*>(&fileOnly)}) {
-    const Repaired left = Repair(before, PlaylistKind::kM3u, renames, music + "/list.m3u");
-    EXPECT_EQ(left.message, WM_FIX_FAILED);
-    EXPECT_EQ(left.outcome.issue, kIssueCouldNotSave);
-    EXPECT_EQ(left.outcome.detail.rfind(L"line 3:", 0), 0u) << WideToUtf8(left.outcome.detail);
-  }
+  const Repaired left = Repair(before, PlaylistKind::kM3u, &fileOnly, music + "/list.m3u");
+  EXPECT_EQ(left.message, WM_FIX_FAILED);
+  EXPECT_EQ(left.outcome.issue, kIssueCouldNotSave);
+  EXPECT_EQ(left.outcome.detail.rfind(L"line 3:", 0), 0u) << WideToUtf8(left.outcome.detail);
+  // Names not repaired in the run: the playlist stays with its files, which
+  // is no failure, and the note says why.
+  const Repaired stays = Repair(before, PlaylistKind::kM3u, nullptr, music + "/list.m3u");
+  EXPECT_EQ(stays.message, WM_FIX_NOT_NEEDED);
+  EXPECT_EQ(stays.outcome.readingNote.rfind(L"left as it is: line 3:", 0), 0u)
+      << WideToUtf8(stays.outcome.readingNote);
 
   // A UTF-8 playlist naming a file whose name is double-encoded keeps the
   // entry, while its title is repaired.
