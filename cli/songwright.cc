@@ -58,7 +58,12 @@ struct RunState {
   // --rename: the playlists and cue sheets found, repaired once the names
   // are decided so that their entries follow them.
   std::vector<PathString> playlists;
-  bool playlistPhase = false;  // their albums were told with the audio
+  // Files a first save repaired in part, saved again once the run's saves
+  // are done (an MP3 file's APEv2 tag).
+  std::vector<PathString> secondPass;
+  // A follow-up job over playlists or the second pass: their albums were
+  // told with the audio; a second pass tells only its failures.
+  enum class Phase { kMain, kPlaylists, kSecondPass } phase = Phase::kMain;
   // A folder of --album-codepage where the scan found no file: the run ends
   // with a usage error before the fix starts.
   bool refusedToStart = false;      // a usage error found once the scan was done
@@ -413,6 +418,11 @@ bool HandleNotification(void* context, const Notification& notification) {
     case WM_FIX_NOT_NEEDED:
     case WM_FIX_FAILED: {
       std::unique_ptr<FileOutcome> outcome(reinterpret_cast<FileOutcome*>(notification.payload));
+      if (outcome->moreToRepair && !run->options.preview)
+        run->secondPass.push_back(outcome->path);
+      // The second pass's files were told once already.
+      if (run->phase == RunState::Phase::kSecondPass && notification.message != WM_FIX_FAILED)
+        return true;
       if (notification.message == WM_FIX_SUCCEEDED) {
         ++run->fixedCount;
       } else if (notification.message == WM_FIX_FAILED) {
@@ -426,7 +436,7 @@ bool HandleNotification(void* context, const Notification& notification) {
     case WM_FIX_ALBUM_DECIDED: {
       std::unique_ptr<AlbumDecision> decision(
           reinterpret_cast<AlbumDecision*>(notification.payload));
-      if (run->playlistPhase)
+      if (run->phase != RunState::Phase::kMain)
         return true;
       ClearProgress(run);
       AlbumReport report;
@@ -483,25 +493,23 @@ RenameReport NameReport(const RunState& run) {
   return report;
 }
 
-// --rename: the playlists and cue sheets, once the names are decided and
-// before they change, so that their entries name the files' new names. An
-// album decided with the audio reads its playlists through the same page.
-void RepairPlaylists(RunState* run, const RenamePlan& plan) {
-  if (run->playlists.empty() || run->stop->load())
+// A job after the main one over `files`, in the run's journal. Playlists
+// are read through the page decided for their album with the audio (when
+// one was); a second pass decides again, from text partly repaired.
+void RunFollowUp(RunState* run, RunState::Phase phase, const std::vector<PathString>* files,
+                 const PlaylistRenames* renames) {
+  if (run->stop->load() || run->threadFailed)
     return;
-  PlaylistRenames renames;
-  for (const auto& [from, to] : plan.renames)
-    AddPlaylistRename(&renames, from, to);
   std::vector<AlbumCodePage> decided = run->options.albumCodePages;
   for (const auto& [folder, pages] : run->nameEvidence.folderPages) {
-    if (!pages.empty())
+    if (!pages.empty() && phase == RunState::Phase::kPlaylists)
       decided.push_back(AlbumCodePage{folder, pages.front()});
   }
-  run->playlistPhase = true;
+  run->phase = phase;
   run->target = CreateNotifyTarget();
-  FixJob* job = NewFixJob(*run, &run->playlists);
+  FixJob* job = NewFixJob(*run, files);
   job->albumCodePages = &decided;
-  job->playlistRenames = &renames;
+  job->playlistRenames = renames;
   run->fixThread = StartWorkerThread(FixThreadProc, job);
   if (run->fixThread) {
     RunNotificationLoop(run->target, HandleNotification, run);
@@ -513,6 +521,19 @@ void RepairPlaylists(RunState* run, const RenamePlan& plan) {
   }
   DestroyNotifyTarget(run->target);
   run->target = nullptr;
+  run->phase = RunState::Phase::kMain;
+}
+
+// --rename: the playlists and cue sheets, once the names are decided and
+// before they change, so that their entries name the files' new names. An
+// album decided with the audio reads its playlists through the same page.
+void RepairPlaylists(RunState* run, const RenamePlan& plan) {
+  if (run->playlists.empty())
+    return;
+  PlaylistRenames renames;
+  for (const auto& [from, to] : plan.renames)
+    AddPlaylistRename(&renames, from, to);
+  RunFollowUp(run, RunState::Phase::kPlaylists, &run->playlists, &renames);
   // Counted with the files the run found.
   run->foundFiles.insert(run->foundFiles.end(), run->playlists.begin(), run->playlists.end());
 }
@@ -602,6 +623,12 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   JoinWorkerThread(run->scanThread);
   JoinWorkerThread(run->fixThread);
   DestroyNotifyTarget(run->target);
+  // A file saved in part is saved again (its second part), after every
+  // other save and before the names change.
+  if (!run->secondPass.empty() && !run->refusedToStart) {
+    const std::vector<PathString> again = std::move(run->secondPass);
+    RunFollowUp(run.get(), RunState::Phase::kSecondPass, &again, nullptr);
+  }
   // Names come after every tag save of the run is committed, under the
   // same journal, so that an undo takes the names back before the tags.
   RenameCounts renames;

@@ -67,6 +67,10 @@ struct FileOutcome {
   // Automatic mode: why the file is not read through its album's page, or
   // why some of its text is left as stored; empty when neither.
   std::wstring readingNote;
+  // A real run saved one part of the file and another waits for a save of
+  // its own (an MP3 file's APEv2 tag after its ID3v2 tag): the front end
+  // runs the file again once this run's saves are done.
+  bool moreToRepair = false;
 };
 
 // What a save replaces, told before the save so that it can be taken back:

@@ -77,7 +77,7 @@ std::wstring Name(const std::string& type) {
 // Why atoms outside moov would be wrong once moov changes length; empty
 // when none would.
 std::wstring FragmentedOrUnknown(const Mp4File& mp4) {
-  if (FindAtom(mp4.tags.moovChildren, "mvex"))
+  if (FindMp4Atom(mp4.tags.moovChildren, "mvex"))
     return L"the file is fragmented (moov holds mvex): its fragments' offsets cannot be moved";
   for (std::size_t i = 0; i < mp4.top.size(); ++i) {
     const std::string& type = mp4.top[i].type;

@@ -67,7 +67,7 @@ bool ReadChildAtoms(const std::string& bytes, std::uint64_t from, std::uint64_t 
   return true;
 }
 
-const Mp4Atom* FindAtom(const std::vector<Mp4Atom>& atoms, const std::string& type) {
+const Mp4Atom* FindMp4Atom(const std::vector<Mp4Atom>& atoms, const std::string& type) {
   for (const Mp4Atom& atom : atoms) {
     if (atom.type == type)
       return &atom;
@@ -135,15 +135,15 @@ bool FindChunkOffsets(const std::string& moov, std::vector<ChunkOffsetEntry>* en
     const Mp4Atom* at = &trak;
     Mp4Atom held;
     for (const char* type : {"mdia", "minf", "stbl"}) {
-      if (!ChildrenAt(moov, *at, &level) || !(at = FindAtom(level, type)))
+      if (!ChildrenAt(moov, *at, &level) || !(at = FindMp4Atom(level, type)))
         return false;
       held = *at;
       at = &held;
     }
     if (!ChildrenAt(moov, held, &level))
       return false;
-    const Mp4Atom* stco = FindAtom(level, "stco");
-    const Mp4Atom* co64 = FindAtom(level, "co64");
+    const Mp4Atom* stco = FindMp4Atom(level, "stco");
+    const Mp4Atom* co64 = FindMp4Atom(level, "co64");
     if ((stco == nullptr) == (co64 == nullptr))
       return false;
     if (!TableEntries(moov, stco ? *stco : *co64, stco ? 4 : 8, entries))

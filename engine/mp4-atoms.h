@@ -33,7 +33,7 @@ bool ReadChildAtoms(const std::string& bytes, std::uint64_t from, std::uint64_t 
                     std::vector<Mp4Atom>* atoms);
 
 // The first atom of `type` among `atoms`; null when none.
-const Mp4Atom* FindAtom(const std::vector<Mp4Atom>& atoms, const std::string& type);
+const Mp4Atom* FindMp4Atom(const std::vector<Mp4Atom>& atoms, const std::string& type);
 
 // Where the children of a "meta" atom start: after its version and flags
 // when it is a full box, right after its header when a writer left them out.

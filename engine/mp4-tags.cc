@@ -36,7 +36,7 @@ std::string TypeLabel(const std::string& type) {
 // The name of a freeform item ("----"): its "name" atom's text after
 // version and flags; empty when it has none.
 std::string FreeformName(const std::string& moov, const std::vector<Mp4Atom>& children) {
-  const Mp4Atom* name = FindAtom(children, "name");
+  const Mp4Atom* name = FindMp4Atom(children, "name");
   if (!name || name->size < name->header + 4)
     return std::string();
   return moov.substr(std::size_t(name->body() + 4), std::size_t(name->end() - name->body() - 4));
@@ -86,16 +86,16 @@ bool ReadMp4Tags(const std::string& moov, Mp4Tags* tags) {
   m.header = GetBigEndian(moov, 0, 4) == 1 ? 16 : 8;
   const Mp4Atom* found = nullptr;
   if (!ReadChildAtoms(moov, m.body(), m.end(), &tags->moovChildren) ||
-      !(found = FindAtom(tags->moovChildren, "udta")))
+      !(found = FindMp4Atom(tags->moovChildren, "udta")))
     return false;
   tags->udta = *found;
   if (!ReadChildAtoms(moov, tags->udta.body(), tags->udta.end(), &tags->udtaChildren) ||
-      !(found = FindAtom(tags->udtaChildren, "meta")))
+      !(found = FindMp4Atom(tags->udtaChildren, "meta")))
     return false;
   tags->meta = *found;
   tags->metaChildrenStart = MetaChildrenStart(moov, tags->meta);
   if (!ReadChildAtoms(moov, tags->metaChildrenStart, tags->meta.end(), &tags->metaChildren) ||
-      !(found = FindAtom(tags->metaChildren, "ilst")))
+      !(found = FindMp4Atom(tags->metaChildren, "ilst")))
     return false;
   tags->ilst = *found;
   if (!ReadChildAtoms(moov, tags->ilst.body(), tags->ilst.end(), &tags->items))

@@ -6,7 +6,6 @@
 #include <array>
 #include <limits>
 #include <map>
-#include <mutex>
 
 #include "engine/album.h"
 #include "engine/codepage.h"
@@ -160,20 +159,15 @@ bool IsOemPage(unsigned page) {
 }  // namespace
 
 bool EncodeToPage(unsigned codePage, const std::wstring& text, std::string* bytes) {
-  static std::mutex mutex;
-  static std::map<unsigned, std::map<wchar_t, char>> tables;
-  std::map<wchar_t, char>* table = nullptr;
-  {
-    std::lock_guard<std::mutex> hold(mutex);
-    auto [at, added] = tables.try_emplace(codePage);
-    table = &at->second;
-    for (int b = 0; added && b < 256; ++b) {
-      const std::wstring c = DecodeCodePage(codePage, std::string(1, char(b)));
-      if (c.size() == 1)
-        table->emplace(c[0], char(b));
-    }
+  // One table per page and thread, filled at its first use.
+  thread_local std::map<unsigned, std::map<wchar_t, char>> tables;
+  auto [at, added] = tables.try_emplace(codePage);
+  std::map<wchar_t, char>* table = &at->second;
+  for (int b = 0; added && b < 256; ++b) {
+    const std::wstring c = DecodeCodePage(codePage, std::string(1, char(b)));
+    if (c.size() == 1)
+      table->emplace(c[0], char(b));
   }
-  // Filled once under the lock and only read after: no lock needed here.
   bytes->clear();
   for (wchar_t c : text) {
     const auto it = table->find(c);

@@ -386,13 +386,16 @@ unsigned RenderAnyFormat(const PathString& path, EditStream* stream, const Redec
     edit->replaced = tagEdit.replaced;
     edit->bytes = std::move(tagEdit.tag);
     // One edit per save: an APEv2 tag at the end that needs a repair too
-    // waits for the next run, which finds the ID3v2 tag repaired.
+    // is saved by a second pass over the file, which finds its ID3v2 tag
+    // repaired; a preview lists its changes with the tag's.
     FileOutcome apeOutcome;
     Edit apeEdit;
     if (RenderContainerRepair(stream, AudioFormat::kApe, redecoding, &apeOutcome, &apeEdit) ==
-        WM_FIX_SUCCEEDED)
-      outcome->readingNote += std::wstring(outcome->readingNote.empty() ? L"" : L"; ") +
-                              L"its APEv2 tag needs a repair too, which the next run makes";
+        WM_FIX_SUCCEEDED) {
+      outcome->moreToRepair = true;
+      outcome->changes.insert(outcome->changes.end(), apeOutcome.changes.begin(),
+                              apeOutcome.changes.end());
+    }
   }
   return message;
 }
@@ -446,6 +449,7 @@ void ClearOutcome(const PathString& path, FileOutcome* outcome) {
   outcome->detail.clear();
   outcome->changes.clear();
   outcome->readingNote.clear();
+  outcome->moreToRepair = false;
   // The reason of a failure is that of this file's own operations.
   ClearDiskFailure();
 }
