@@ -335,19 +335,20 @@ void PrintHelp() {
   std::string text =
       "Usage: songwright [OPTIONS] [PATH...]\n"
       "\n"
-      "Repairs the song titles, artists, albums and other text of MP3 files whose\n"
-      "tags hold text of a legacy code page stored as Latin-1. ID3v1 fields are\n"
-      "copied into empty ID3v2 fields, every Latin-1 ID3v2 text frame holding a\n"
-      "byte at or above 0x80 is re-decoded through the code page and stored as\n"
-      "UTF-16, and only the files that changed are saved.\n"
+      "Repairs the song titles, artists, albums and other text of music files\n"
+      "(MP3, FLAC, Ogg Vorbis, Opus, WAV, AIFF, MP4/M4A, WMA, APE, WavPack), and\n"
+      "of playlists and cue sheets, whose text was written in a legacy code page\n"
+      "but stored wrongly. In MP3 files ID3v1 fields are copied into empty ID3v2\n"
+      "fields and Latin-1 ID3v2 text is re-decoded and stored as UTF-16; other\n"
+      "formats keep their own encoding. Only the files that changed are saved.\n"
       "\n"
       "Without -c a run decides the code page per album (--codepage auto): the\n"
       "text of each folder's files chooses its page, and an album that reads as\n"
       "Western text already, or is too short to judge, is left as it is. -c PAGE\n"
       "takes one page for every file.\n"
       "\n"
-      "Each PATH is a folder, walked for files ending in .mp3, or a file, taken\n"
-      "as it is. Without one the run takes your music folder";
+      "Each PATH is a folder, walked for music files, playlists and cue sheets,\n"
+      "or a file, taken as it is. Without one the run takes your music folder";
   const PathString music = DefaultMusicFolder();
   text += music.empty() ? std::string(" (none found here)") : " (" + ShowPath(music) + ")";
   text += ".\n\nOptions:\n" + OptionHelp();
