@@ -8,17 +8,6 @@
 
 namespace {
 
-bool IsValidUtf8(const std::string& bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    char32_t c = 0;
-    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    if (length == 0)
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 // UTF-8 text holding a few stray bytes that belong to no sequence (a writer
 // that cut one short, or a byte of another page inside a UTF-8 title): at
 // least two whole multi-byte sequences, and twice as many as stray bytes.

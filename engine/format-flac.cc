@@ -15,6 +15,7 @@
 
 #include "engine/bytes-le.h"
 #include "engine/container-text.h"
+#include "engine/container-bytes.h"
 #include "engine/format.h"
 #include "engine/vorbis-comment.h"
 
@@ -143,13 +144,6 @@ bool FitPadding(std::vector<NewBlock>* blocks, std::int64_t change, std::uint64_
   return true;
 }
 
-unsigned Refuse(FileOutcome* outcome, const std::wstring& detail) {
-  outcome->issue = kIssueCouldNotSave;
-  outcome->detail = detail;
-  outcome->changes.clear();
-  return WM_FIX_FAILED;
-}
-
 std::string ComposeMetadata(const std::string& head, std::uint64_t start,
                             const std::vector<NewBlock>& blocks) {
   std::string out = head.substr(0, std::size_t(start) + 4);
@@ -261,16 +255,16 @@ unsigned RenderFlacRepair(TagLib::IOStream* file, const FileReading& reading,
   if (changes.empty())
     return WM_FIX_NOT_NEEDED;
   if (!read || !layout.whole)
-    return Refuse(outcome, L"the FLAC metadata blocks could not be read whole");
+    return RefuseRepair(outcome, L"the FLAC metadata blocks could not be read whole");
   for (const NewBlock& block : blocks)
     if (block.content.size() > kMaxBlock)
-      return Refuse(outcome, L"the repaired Vorbis comment is too large for a FLAC block");
+      return RefuseRepair(outcome, L"the repaired Vorbis comment is too large for a FLAC block");
   std::uint64_t grown = 0;
   if (!FitPadding(&blocks, change, &grown))
-    return Refuse(outcome, L"the FLAC padding could not take the change in size");
+    return RefuseRepair(outcome, L"the FLAC padding could not take the change in size");
   const std::string composed = ComposeMetadata(head, layout.start, blocks);
   if (!VerifyMetadata(head, composed, layout, blocks))
-    return Refuse(outcome, L"the repaired FLAC metadata did not read back as written");
+    return RefuseRepair(outcome, L"the repaired FLAC metadata did not read back as written");
   std::size_t from = 0, oldEnd = head.size(), newEnd = composed.size();
   if (grown == 0) {
     // The same length: only the bytes that differ are rewritten.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/bytes-le.h"
+#include "engine/container-bytes.h"
 #include "engine/format.h"
 #include "engine/ogg-pages.h"
 #include "engine/vorbis-comment.h"
@@ -119,13 +120,6 @@ bool ReadOggHeaders(TagLib::IOStream* file, OggHeaders* headers) {
                    endPage[0] == 0 && EndedPackets(own[0]) == 1 && own.size() >= 2 &&
                    !(own[1].flags & kOggContinued);
   return true;
-}
-
-unsigned Refuse(FileOutcome* outcome, const std::wstring& detail) {
-  outcome->issue = kIssueCouldNotSave;
-  outcome->detail = detail;
-  outcome->changes.clear();
-  return WM_FIX_FAILED;
 }
 
 // The stream's header pages after the first, laid out anew from
@@ -270,10 +264,10 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   if (!RepairVorbisComment(headers.comment, reading, &repaired, &changes))
     return WM_FIX_NOT_NEEDED;
   if (!headers.whole)
-    return Refuse(outcome, L"the Ogg header pages could not be read whole");
+    return RefuseRepair(outcome, L"the Ogg header pages could not be read whole");
   for (std::size_t i = 1; i < headers.ownPages.size(); ++i)
     if (!OggCrcRight(headers.Own(i)))
-      return Refuse(outcome, L"an Ogg header page does not match its CRC");
+      return RefuseRepair(outcome, L"an Ogg header page does not match its CRC");
   const std::string rendered = headers.prefix + RenderVorbisComment(repaired);
   std::vector<std::string> packets{rendered + headers.tail};
   std::uint64_t grown = 0;
@@ -284,14 +278,14 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   std::vector<LaidPage> laid;
   const bool samePages = LayOutPackets(packets, oldCount, &laid);
   if (!samePages && (headers.multiplexed || !LayOutPackets(packets, 0, &laid)))
-    return Refuse(outcome, headers.multiplexed
+    return RefuseRepair(outcome, headers.multiplexed
                                ? L"the Ogg stream's pages are interleaved with another stream's"
                                : L"the Ogg comment could not be laid out in pages");
   const std::vector<std::string> pages = ComposeHeaderPages(headers, laid);
   // The new bytes: the stream's header pages replaced, other pages as stored.
   std::string bytes = grown ? ReadStreamAt(file, 0, std::size_t(headers.Own(1).offset)) : "";
   if (bytes.size() != (grown ? headers.Own(1).offset : 0))
-    return Refuse(outcome, L"the Ogg file could not be read");
+    return RefuseRepair(outcome, L"the Ogg file could not be read");
   std::size_t next = 0;
   for (std::size_t w = headers.ownPages[1]; w < headers.walked.size(); ++w) {
     const bool own = headers.walked[w].serial == headers.serial;
@@ -308,13 +302,13 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   if (!samePages) {
     const std::uint32_t shift = std::uint32_t(laid.size()) - std::uint32_t(oldCount);
     if (!RenumberLaterPages(file, headers, shift, &bytes, &end))
-      return Refuse(outcome, L"the Ogg stream's pages are interleaved with another stream's");
+      return RefuseRepair(outcome, L"the Ogg stream's pages are interleaved with another stream's");
   }
   const std::size_t from = grown ? std::size_t(headers.Own(1).offset) : 0;
   if (!VerifyPages(bytes.substr(from), headers, laid.size(), packets, repaired,
                    packets[0].substr(rendered.size())) ||
       (padded && end - headers.Own(1).offset + grown != bytes.size() - from))
-    return Refuse(outcome, L"the repaired Ogg pages did not read back as written");
+    return RefuseRepair(outcome, L"the repaired Ogg pages did not read back as written");
   edit->recorded = true;
   edit->offset = grown ? 0 : headers.Own(1).offset;
   edit->replaced = end - edit->offset;

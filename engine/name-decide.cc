@@ -29,17 +29,6 @@ namespace {
   *name = DecodeUtf8(utf8);
 }
 
-bool IsValidUtf8(const std::string& bytes) {
-  char32_t c = 0;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    if (length == 0)
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 // Pages a layer of UTF-8 encoded twice is taken off through, besides the
 // Windows-1252/Latin-1 reading ShapeOf takes off itself.
 constexpr unsigned kLayerPages[] = {1251, 1250, 1253, 1254, 1257, 866, 437};

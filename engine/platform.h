@@ -111,6 +111,8 @@ std::string WideToUtf8(const std::wstring& text);
 // The length of the valid UTF-8 sequence at `i` of `bytes` (its code point
 // in `decoded`), or 0 where none starts there.
 std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t i, char32_t* decoded);
+// True when every byte of `bytes` starts or continues a valid UTF-8 sequence.
+bool IsValidUtf8(const std::string& bytes);
 // Valid UTF-8 passes unchanged; each byte that starts no valid sequence
 // becomes U+FFFD.
 std::string SanitizeUtf8(const std::string& bytes);

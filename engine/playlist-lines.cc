@@ -151,14 +151,7 @@ bool HasHighByte(const std::string& bytes) {
 }
 
 bool IsWholeUtf8(const std::string& bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    char32_t c = 0;
-    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
-    if (length == 0)
-      return false;
-    i += length;
-  }
-  return true;
+  return IsValidUtf8(bytes);
 }
 
 std::vector<PlaylistLine> SplitPlaylistLines(const std::string& content) {

@@ -225,14 +225,7 @@ std::string Utf16TextData(const std::vector<std::wstring>& fields) {
 // True when every byte after the encoding starts or continues a valid UTF-8
 // sequence; other bytes have no one reading to carry into UTF-16.
 bool IsValidUtf8Text(const std::string& data) {
-  for (std::size_t i = 1; i < data.size();) {
-    char32_t c = 0;
-    const std::size_t length = Utf8SequenceAt(data, i, &c);
-    if (length == 0)
-      return false;
-    i += length;
-  }
-  return true;
+  return IsValidUtf8(data.substr(std::min<std::size_t>(1, data.size())));
 }
 
 // TDRC as version 2.3 TYER, with TDAT and TIME when the date has a day and a

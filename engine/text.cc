@@ -110,3 +110,14 @@ void AppendWide(std::wstring* out, char32_t c) {
     out->push_back(wchar_t(c));
   }
 }
+
+bool IsValidUtf8(const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    char32_t c = 0;
+    const std::size_t length = Utf8SequenceAt(bytes, i, &c);
+    if (length == 0)
+      return false;
+    i += length;
+  }
+  return true;
+}
