@@ -10,7 +10,7 @@ if [ "$(id -u)" != 0 ]; then sudo=sudo; fi
 
 packages=(cmake ninja-build g++ pkg-config libtag1-dev libboost-dev zlib1g-dev
           libgtest-dev libbenchmark-dev util-linux time strace python3-mutagen
-          dpkg-dev lintian man-db groff-base zsh)
+          dpkg-dev lintian man-db groff-base zsh ffmpeg flac vorbis-tools opus-tools)
 if [ "$want" = windows ] || [ "$want" = all ]; then
   packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev wine wine64 fonts-wine
              locales xvfb xdotool imagemagick)
