@@ -120,13 +120,15 @@ bool TakerMayGo(const Readers& readers);
 // counts them. Called with the gate held.
 void TakeRoom(Readers* readers, const Pending& item, std::uint64_t expected) {
   if (item.ticket != kNoTicket) {
-    while (readers->nextTicket != item.ticket) {
+    // Closing readers wait for nothing: the fix loop takes no more files
+    // and frees no more room (a run stopped with a batch held).
+    while (readers->nextTicket != item.ticket && !readers->closing) {
       ++readers->blocked;
       WaitGate(readers->gate);
       --readers->blocked;
     }
     const auto counted = [readers] { return readers->held + readers->expected; };
-    while (counted() > 0 && counted() + expected > readers->limit) {
+    while (counted() > 0 && counted() + expected > readers->limit && !readers->closing) {
       ++readers->waitingForRoom;
       if (readers->takerWaiting && TakerMayGo(*readers))
         WakeGate(readers->gate);
