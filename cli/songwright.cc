@@ -1,10 +1,6 @@
 // The command line: runs the engine exactly as the wizard does (scan thread,
 // then the fix thread started when the scan's completion arrives, every
 // notification handled in order on the main thread) and reports on stdout.
-#include <cctype>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,6 +10,7 @@
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/options.h"
+#include "cli/run-state.h"
 #include "cli/rename.h"
 #include "cli/show.h"
 #include "cli/suggest.h"
@@ -32,248 +29,6 @@ constexpr int kExitSomeFailed = 1;
 constexpr int kExitStopped = 130;
 
 const char kVersion[] = "songwright 1.0.0";
-
-// One path of the command line, checked before anything is touched.
-struct RunPath {
-  PathString path;
-  bool isFolder = false;
-};
-
-struct RunState {
-  Options options;
-  std::vector<RunPath> paths;
-  std::size_t nextPath = 0;  // the next path to take into the found list
-  NotifyTarget target = nullptr;
-  const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C
-  std::vector<PathString> foundFiles;
-  WorkerThread* scanThread = nullptr;
-  WorkerThread* fixThread = nullptr;
-  bool threadFailed = false;
-  std::uint32_t fixedCount = 0;
-  std::uint32_t failedCount = 0;
-  std::size_t outcomeCount = 0;
-  std::size_t unreadableFolders = 0;
-  RunJournal* journal = nullptr;
-  NameEvidence nameEvidence;  // --rename: the pages decided per folder
-  // --rename: the playlists and cue sheets found, repaired once the names
-  // are decided so that their entries follow them.
-  std::vector<PathString> playlists;
-  // Files a first save repaired in part, saved again once the run's saves
-  // are done (an MP3 file's APEv2 tag).
-  std::vector<PathString> secondPass;
-  // A follow-up job over playlists or the second pass: their albums were
-  // told with the audio; a second pass tells only its failures.
-  enum class Phase { kMain, kPlaylists, kSecondPass } phase = Phase::kMain;
-  // A folder of --album-codepage where the scan found no file: the run ends
-  // with a usage error before the fix starts.
-  bool refusedToStart = false;      // a usage error found once the scan was done
-  bool withoutStateFolder = false;  // --no-journal with a state folder it cannot write
-  bool showProgress = false;
-  bool progressShown = false;
-  std::chrono::steady_clock::time_point lastDrawn;
-};
-
-void ClearProgress(RunState* run) {
-  if (!run->progressShown)
-    return;
-  WriteErr("\r\033[K");
-  run->progressShown = false;
-}
-
-void DrawProgress(RunState* run, bool force) {
-  if (!run->showProgress)
-    return;
-  const auto now = std::chrono::steady_clock::now();
-  if (!force && now - run->lastDrawn < std::chrono::milliseconds(100))
-    return;
-  run->lastDrawn = now;
-  std::string line = "\r\033[K";
-  if (!run->fixThread) {
-    line += "Scanning music folder... " + std::to_string(run->foundFiles.size()) + " found";
-  } else {
-    const std::size_t total = run->foundFiles.size();
-    constexpr std::size_t kWidth = 30;
-    const std::size_t filled = total ? run->outcomeCount * kWidth / total : kWidth;
-    line += "Fixing song titles... [" + std::string(filled, '#') +
-            std::string(kWidth - filled, '.') + "] " + std::to_string(run->outcomeCount) + " of " +
-            std::to_string(total);
-  }
-  WriteErr(line);
-  run->progressShown = true;
-}
-
-// With one folder, the path below it (the scan builds every path as the
-// folder, one separator and the rest); otherwise the path as found, which
-// starts with the argument it came from, so that equal names below two
-// folders stay apart.
-// The folder album folders are named below: the one folder of the run, else
-// none (paths then show as found).
-PathString AlbumBase(const RunState& run) {
-  return run.paths.size() == 1 && run.paths[0].isFolder ? run.paths[0].path : PathString();
-}
-
-PathString ShownPath(const RunState& run, const PathString& path) {
-  if (run.paths.size() != 1 || !run.paths[0].isFolder)
-    return path;
-  const std::size_t cut = run.paths[0].path.size() + 1;
-  return path.size() >= cut ? path.substr(cut) : path;
-}
-
-const char* OutcomeWord(const RunState& run, unsigned message) {
-  if (message == WM_FIX_FAILED)
-    return "failed";
-  if (message == WM_FIX_NOT_NEEDED)
-    return run.options.preview ? "needs nothing" : "not needed";
-  return run.options.preview ? "would fix" : "fixed";
-}
-
-void ReportOutcome(RunState* run, const FileOutcome& outcome, unsigned message) {
-  const Options& options = run->options;
-  // A preview names the files it leaves as stored for a reason of their
-  // own (a Western track in a Russian album) beside those it would fix.
-  const bool noted = options.preview && !outcome.readingNote.empty();
-  if ((options.quiet && message != WM_FIX_FAILED) ||
-      (!options.verbose && !noted && message == WM_FIX_NOT_NEEDED))
-    return;
-  const bool showNote = (options.preview || options.verbose) && !outcome.readingNote.empty();
-  ClearProgress(run);
-  const std::string word = OutcomeWord(*run, message);
-  const PathString shown = ShownPath(*run, outcome.path);
-  std::string line;
-  if (options.json) {
-    line = "{\"type\":\"file\"," + JsonPath("file", shown) + ",\"outcome\":" + JsonString(word);
-    if (!outcome.issue.empty())
-      line += ",\"issue\":" + JsonString(outcome.issue);
-    if (!outcome.detail.empty())
-      line += ",\"detail\":" + JsonString(outcome.detail);
-    if (showNote)
-      line += ",\"note\":" + JsonString(outcome.readingNote);
-    if (options.preview && message == WM_FIX_SUCCEEDED) {
-      line += ",\"frames\":[";
-      for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
-        const FrameChange& change = outcome.changes[i];
-        line += std::string(i ? "," : "") + "{\"id\":" + JsonString(change.frameId) +
-                ",\"before\":" + JsonString(change.before) +
-                ",\"after\":" + JsonString(change.after) + "}";
-      }
-      line += "]";
-    }
-    line += "}\n";
-  } else {
-    // Names and tag text with their control characters made visible, so
-    // that each file stays one line of tab-separated fields.
-    line = word + "\t" + ShowPath(shown);
-    if (!outcome.issue.empty())
-      line += "\t" + ShowText(outcome.issue);
-    line += "\n";
-    // With -v, what stood in the way of a save, indented below the file.
-    if (options.verbose && !outcome.detail.empty())
-      line += "  " + ShowText(outcome.detail) + "\n";
-    // Why the file is not read through its album's page, or some of its
-    // text stays as stored.
-    if (showNote)
-      line += "  (" + ShowText(outcome.readingNote) + ")\n";
-    // A preview shows each frame as it reads today and as it would read; a
-    // field the repair fills (an ID3v1 copy) was empty.
-    for (const FrameChange& change : outcome.changes) {
-      line += "  " + ShowText(change.frameId) + "  " +
-              (change.before.empty() ? std::string("(empty)") : ShowText(change.before)) +
-              "  \u2192  " + ShowText(change.after) + "\n";
-    }
-  }
-  WriteOut(line);
-}
-
-// A folder the scan could not list: listed with -v and in the JSON; a PATH
-// given that cannot be listed is an error, and the run's failure.
-void ReportUnreadableFolder(RunState* run, const ScanProblem& problem) {
-  const Options& options = run->options;
-  ++run->unreadableFolders;
-  bool given = false;
-  for (const RunPath& path : run->paths)
-    given = given || (path.isFolder && path.path == problem.folder);
-  if (given)
-    ++run->failedCount;
-  const std::string reason =
-      problem.reason.empty() ? std::string("cannot be listed") : WideToUtf8(problem.reason);
-  if (options.json) {
-    WriteOut("{\"type\":\"folder\"," + JsonPath("folder", ShownPath(*run, problem.folder)) +
-             ",\"outcome\":\"unreadable\",\"reason\":" + JsonString(reason) + "}\n");
-  } else if (given) {
-    WriteMessage(false, "error", "cannot read the folder " + QuotedPath(problem.folder) + ": " +
-                                     ShowText(reason));
-  } else if (options.verbose) {
-    WriteOut("unreadable\t" + ShowPath(ShownPath(*run, problem.folder)) + "\t" +
-             ShowText(reason) + "\n");
-  }
-}
-
-// The summary a real run would give, worded as a preview.
-std::string PreviewSummary(std::uint32_t fixedCount, std::uint32_t failedCount) {
-  std::string summary = WideToUtf8(ComposeSummary(fixedCount, failedCount));
-  if (fixedCount == 0 && failedCount == 0) {
-    summary = "No files need fixing";
-  } else if (fixedCount > 0) {
-    summary.replace(0, std::string("Successfully fixed").size(), "Would fix");
-  }
-  summary[0] = char(std::tolower(static_cast<unsigned char>(summary[0])));
-  return "Preview: " + summary + "; nothing was written";
-}
-
-// A run whose folders hold no music file says so rather than "No files needed
-// fixing", which would suggest that files were read.
-std::string NothingFoundSummary(const RunState& run) {
-  std::string folders;
-  for (const RunPath& path : run.paths)
-    folders += (folders.empty() ? "" : ", ") + ShowPath(path.path);
-  const std::string found = "music files found in " + folders;
-  return run.options.preview ? "Preview: no " + found + "; nothing was written" : "No " + found;
-}
-
-void ReportSummary(const RunState& run, bool stopped) {
-  std::string summary = run.options.preview
-                            ? PreviewSummary(run.fixedCount, run.failedCount)
-                            : WideToUtf8(ComposeSummary(run.fixedCount, run.failedCount));
-  if (run.foundFiles.empty() && !stopped)
-    summary = NothingFoundSummary(run);
-  if (!run.options.json) {
-    WriteOut(summary + "\n");
-    return;
-  }
-  const std::size_t notNeeded = run.outcomeCount - run.fixedCount - run.failedCount;
-  WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
-           ",\"preview\":" + (run.options.preview ? "true" : "false") + ",\"found\":" +
-           std::to_string(run.foundFiles.size()) + ",\"fixed\":" + std::to_string(run.fixedCount) +
-           ",\"failed\":" + std::to_string(run.failedCount) + ",\"not_needed\":" +
-           std::to_string(notNeeded) + ",\"unreadable_folders\":" +
-           std::to_string(run.unreadableFolders) + ",\"stopped\":" +
-           (stopped ? "true" : "false") + "}\n");
-}
-
-// With -v: the code page, the tag version and what the run is.
-void DescribeRun(const RunState& run) {
-  const Options& options = run.options;
-  const bool recorded = !options.preview && options.journal && run.journal;
-  if (options.json) {
-    WriteErr("{\"type\":\"settings\",\"automatic\":" +
-             std::string(options.automatic ? "true" : "false") + ",\"codepage\":" +
-             (options.automatic ? std::string("null") : std::to_string(options.codePage)) +
-             ",\"id3v2_version\":" + std::to_string(options.id3v2Version) +
-             ",\"paths\":" + std::to_string(run.paths.size()) +
-             ",\"preview\":" + (options.preview ? "true" : "false") +
-             ",\"recorded\":" + (recorded ? "true" : "false") + "}\n");
-    return;
-  }
-  const std::string page = options.automatic
-                               ? std::string(
-                                     "code page decided per album (--codepage auto, the "
-                                     "default; -c names one)")
-                               : "code page " + std::to_string(options.codePage) + " (from -c)";
-  WriteErr("songwright: " + page + ", tags written as ID3v2." +
-           std::to_string(options.id3v2Version) + ", " + std::to_string(run.paths.size()) +
-           (run.paths.size() == 1 ? " path" : " paths") + (options.preview ? ", preview" : "") +
-           (options.preview || recorded ? "" : ", not recorded") + "\n");
-}
 
 // Every folder named with --album-codepage must hold a file the scan found
 // (directly in it); else the run is a usage error before anything is
@@ -346,6 +101,8 @@ bool StateFolderReady(RunState* run) {
   return false;
 }
 
+}  // namespace
+
 FixJob* NewFixJob(const RunState& run, const std::vector<PathString>* files) {
   auto* job = new FixJob;
   job->window = run.target;
@@ -361,7 +118,7 @@ FixJob* NewFixJob(const RunState& run, const std::vector<PathString>* files) {
   return job;
 }
 
-bool StartFix(RunState* run) {
+static bool StartFix(RunState* run) {
   if (!CheckNamedAlbums(run)) {
     run->refusedToStart = true;
     return false;
@@ -460,7 +217,7 @@ bool HandleNotification(void* context, const Notification& notification) {
 }
 
 // Every path must be a folder or a file before anything is touched.
-bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath>* checked, int* status) {
+static bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath>* checked, int* status) {
   for (const PathString& path : paths) {
     RunPath entry;
     entry.path = path;
@@ -483,81 +240,6 @@ bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath>* chec
   }
   return true;
 }
-
-RenameReport NameReport(const RunState& run) {
-  RenameReport report;
-  report.preview = run.options.preview;
-  report.json = run.options.json;
-  report.quiet = run.options.quiet;
-  report.base = AlbumBase(run);
-  return report;
-}
-
-// A job after the main one over `files`, in the run's journal. Playlists
-// are read through the page decided for their album with the audio (when
-// one was); a second pass decides again, from text partly repaired.
-void RunFollowUp(RunState* run, RunState::Phase phase, const std::vector<PathString>* files,
-                 const PlaylistRenames* renames) {
-  if (run->stop->load() || run->threadFailed)
-    return;
-  std::vector<AlbumCodePage> decided = run->options.albumCodePages;
-  for (const auto& [folder, pages] : run->nameEvidence.folderPages) {
-    if (!pages.empty() && phase == RunState::Phase::kPlaylists)
-      decided.push_back(AlbumCodePage{folder, pages.front()});
-  }
-  run->phase = phase;
-  run->target = CreateNotifyTarget();
-  FixJob* job = NewFixJob(*run, files);
-  job->albumCodePages = &decided;
-  job->playlistRenames = renames;
-  run->fixThread = StartWorkerThread(FixThreadProc, job);
-  if (run->fixThread) {
-    RunNotificationLoop(run->target, HandleNotification, run);
-    JoinWorkerThread(run->fixThread);
-    run->fixThread = nullptr;
-  } else {
-    delete job;
-    run->threadFailed = true;
-  }
-  DestroyNotifyTarget(run->target);
-  run->target = nullptr;
-  run->phase = RunState::Phase::kMain;
-}
-
-// --rename: the playlists and cue sheets, once the names are decided and
-// before they change, so that their entries name the files' new names. An
-// album decided with the audio reads its playlists through the same page.
-void RepairPlaylists(RunState* run, const RenamePlan& plan) {
-  if (run->playlists.empty())
-    return;
-  PlaylistRenames renames;
-  for (const auto& [from, to] : plan.renames)
-    AddPlaylistRename(&renames, from, to);
-  RunFollowUp(run, RunState::Phase::kPlaylists, &run->playlists, &renames);
-  // Counted with the files the run found.
-  run->foundFiles.insert(run->foundFiles.end(), run->playlists.begin(), run->playlists.end());
-}
-
-// --rename: the names below the folders of the run, with the pages its
-// albums were decided (or named) in as evidence.
-RenameCounts RenameBelow(RunState& run, const RenameReport& report) {
-  std::vector<PathString> folders;
-  for (const RunPath& path : run.paths) {
-    if (path.isFolder)
-      folders.push_back(path.path);
-  }
-  NameEvidence& evidence = run.nameEvidence;
-  if (!run.options.automatic)
-    evidence.page = run.options.codePage;
-  for (const AlbumCodePage& named : run.options.albumCodePages) {
-    if (named.codePage != kLeaveText)
-      evidence.folderPages[named.folder].push_back(named.codePage);
-  }
-  return RunRenames(folders, evidence, run.journal, run.stop, report,
-                    [&run](const RenamePlan& plan) { RepairPlaylists(&run, plan); });
-}
-
-}  // namespace
 
 int RunSongwright(const std::vector<PathString>& arguments) {
   auto run = std::make_unique<RunState>();
