@@ -95,22 +95,6 @@ struct UndoCounts {
   std::size_t namesBack = 0, namesLeft = 0;  // renames of the run
 };
 
-// True when `path` is not in its folder's listing (or the folder is gone):
-// the file was deleted, rather than kept from being opened.
-bool DeletedSince(const PathString& path) {
-  FolderIdentity identity;
-  DirectoryListing* listing = OpenDirectoryListing(FolderOf(path), &identity);
-  if (!listing)
-    return true;
-  const PathString name = path.substr(NameStartOf(path));
-  bool found = false;
-  DirectoryEntry entry;
-  while (!found && NextDirectoryEntry(listing, &entry))
-    found = entry.name == name;
-  CloseDirectoryListing(listing);
-  return !found;
-}
-
 // Puts one save's file back, byte for byte, when it is as the run left it;
 // `reason` says why a file was left. The original bytes are moved into the
 // restoring edit.
@@ -126,7 +110,7 @@ Restore RestoreSave(JournalSave& saved, std::string* reason) {
   EditStream stream(saved.path, target);
   NativeFile* file = stream.OriginalFile();
   if (!file) {
-    if (!DeletedSince(target))
+    if (EntryExists(target))
       return Restore::kLeft;
     *reason = "deleted since the run";
     return Restore::kGone;

@@ -170,3 +170,17 @@ bool ReadThroughCache(NativeFile* file, std::uint64_t fileSize, BlockCache* cach
   std::memcpy(out, cache->bytes.data() + (offset - cache->offset), count);
   return true;
 }
+
+bool EntryExists(const PathString& path) {
+  FolderIdentity identity;
+  DirectoryListing* listing = OpenDirectoryListing(FolderOf(path), &identity);
+  if (!listing)
+    return false;
+  const PathString name = path.substr(NameStartOf(path));
+  bool found = false;
+  DirectoryEntry entry;
+  while (!found && NextDirectoryEntry(listing, &entry))
+    found = entry.name == name;
+  CloseDirectoryListing(listing);
+  return found;
+}

@@ -142,6 +142,9 @@ DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity*
 // on any error. "." and ".." are delivered like any other entry.
 bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry);
 void CloseDirectoryListing(DirectoryListing* listing);
+// True when `path` is in its folder's listing (by its name exactly, as
+// stored); false also when the folder cannot be listed.
+bool EntryExists(const PathString& path);
 
 // Creates `folder` (its parent must exist); true when it is a folder now,
 // whether created here or there before.

@@ -186,21 +186,6 @@ Below PlanFolder(const PathString& folder, Walk* walk) {
   return below;
 }
 
-// True when `path` is in its folder's listing.
-bool EntryExists(const PathString& path) {
-  FolderIdentity identity;
-  DirectoryListing* listing = OpenDirectoryListing(FolderOf(path), &identity);
-  if (!listing)
-    return false;
-  const PathString name = path.substr(NameStartOf(path));
-  bool found = false;
-  DirectoryEntry entry;
-  while (!found && NextDirectoryEntry(listing, &entry))
-    found = entry.name == name;
-  CloseDirectoryListing(listing);
-  return found;
-}
-
 std::string FailureReason(const char* otherwise) {
   const std::wstring reason = LastDiskFailure();
   return reason.empty() ? otherwise : WideToUtf8(reason);
