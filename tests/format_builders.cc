@@ -234,35 +234,6 @@ const Module kFlac{CollectFlacText, RenderFlacRepair};
 const Module kOgg{CollectOggText, RenderOggRepair};
 const Module kApe{CollectApeText, RenderApeRepair};
 
-Result Repair(const Module& module, const std::string& file, const Redecoding& redecoding) {
-  TagLib::ByteVector data(file.data(), static_cast<unsigned int>(file.size()));
-  TagLib::ByteVectorStream stream(data);
-  SuggestionPool pool;
-  pool.distinctTexts = true;
-  module.collect(&stream, &pool);
-  const FileReading reading = ReadingOfTexts(pool, redecoding, nullptr);
-  Result result;
-  result.code = module.render(&stream, reading, &result.outcome, &result.edit);
-  result.after = file;
-  if (result.code == WM_FIX_SUCCEEDED)
-    result.after.replace(std::size_t(result.edit.offset), std::size_t(result.edit.replaced),
-                         result.edit.bytes);
-  return result;
-}
-
-Redecoding Automatic(unsigned page) {
-  Redecoding r;
-  r.automatic = true;
-  r.codePage = page;
-  return r;
-}
-
-Redecoding Named(unsigned page) {
-  Redecoding r;
-  r.codePage = page;
-  return r;
-}
-
 std::string Cp1251(const std::wstring& text) {
   static const std::map<wchar_t, char> table = [] {
     std::map<wchar_t, char> t;

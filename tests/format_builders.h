@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "engine/format.h"
+#include "tests/formats_fixtures.h"
 
 namespace formats {
 
@@ -59,23 +60,16 @@ struct ApeItemSpec {
 std::string ApeTagBytes(const std::vector<ApeItemSpec>& items, bool header, int count = -1,
                         std::uint32_t version = 2000);
 
-// Runs a module: its own text collected, then read as `redecoding` says,
-// then the repair.
-struct Module {
-  void (*collect)(TagLib::IOStream*, SuggestionPool*);
-  unsigned (*render)(TagLib::IOStream*, const FileReading&, FileOutcome*, Edit*);
-};
+// The modules of these formats, run as every container module's tests run
+// them (tests/formats_fixtures.h).
+using container_fixtures::Automatic;
+using container_fixtures::Module;
+using container_fixtures::Named;
+using Result = container_fixtures::Run;
 extern const Module kFlac, kOgg, kApe;
-
-struct Result {
-  unsigned code = 0;
-  FileOutcome outcome;
-  Edit edit;
-  std::string after;  // the file with the edit applied
-};
-Result Repair(const Module& module, const std::string& file, const Redecoding& redecoding);
-Redecoding Automatic(unsigned page = 1251);
-Redecoding Named(unsigned page = 1251);
+inline Result Repair(const Module& module, const std::string& file, const Redecoding& redecoding) {
+  return container_fixtures::RunModule(module, file, redecoding);
+}
 
 // Text in cp1251 bytes, and UTF-8 encoded twice (as Windows-1252 read it).
 std::string Cp1251(const std::wstring& text);

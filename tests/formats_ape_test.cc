@@ -40,7 +40,7 @@ TEST(ApeRepair, F1_TextItemsRepairedBinaryAndSurroundingsKept) {
     const std::string tag = formats::ApeTagBytes(WrongItems(), header);
     const std::string file = audio + tag + id3v1;
     const formats::Result result = formats::Repair(formats::kApe, file, formats::Automatic());
-    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+    ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
     EXPECT_EQ(result.edit.offset, audio.size());
     EXPECT_EQ(result.edit.replaced, tag.size());
     EXPECT_EQ(result.after.substr(0, audio.size()), audio);
@@ -57,7 +57,7 @@ TEST(ApeRepair, F1_TextItemsRepairedBinaryAndSurroundingsKept) {
     ASSERT_EQ(result.outcome.changes.size(), 2u);
     EXPECT_EQ(result.outcome.changes[1].frameId, "Artist");
     EXPECT_EQ(result.outcome.changes[1].after, L"ASCII / Кино");
-    EXPECT_EQ(formats::Repair(formats::kApe, result.after, formats::Automatic()).code,
+    EXPECT_EQ(formats::Repair(formats::kApe, result.after, formats::Automatic()).result,
               WM_FIX_NOT_NEEDED);
   }
 }
@@ -65,7 +65,7 @@ TEST(ApeRepair, F1_TextItemsRepairedBinaryAndSurroundingsKept) {
 TEST(ApeRepair, A2_TheCountIsOfTheItemsWritten) {
   const std::string file = fixtures::MpegFrames(2) + formats::ApeTagBytes(WrongItems(), true, 9);
   const formats::Result result = formats::Repair(formats::kApe, file, formats::Named());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED);
   ApeTag tag;
   ASSERT_TRUE(ParseApeTag(result.edit.bytes, &tag));
   EXPECT_EQ(tag.items.size(), WrongItems().size());
@@ -79,12 +79,12 @@ TEST(ApeRepair, C1_RightTextAndApeV1AreLeft) {
   const std::string audio = fixtures::MpegFrames(2);
   for (const Redecoding& redecoding : {formats::Automatic(), formats::Named()}) {
     EXPECT_EQ(formats::Repair(formats::kApe, audio + formats::ApeTagBytes(right, true), redecoding)
-                  .code,
+                  .result,
               WM_FIX_NOT_NEEDED);
     EXPECT_EQ(formats::Repair(formats::kApe,
                               audio + formats::ApeTagBytes(WrongItems(), false, -1, 1000),
                               redecoding)
-                  .code,
+                  .result,
               WM_FIX_NOT_NEEDED);
   }
 }
@@ -95,15 +95,15 @@ TEST(ApeRepair, A1_BrokenTagsAreNeverWrittenAndNeverCrash) {
   const std::string file = audio + tag;
   // The tag's start cut away: its sizes point before the file.
   for (std::size_t cut = 1; cut < tag.size(); ++cut)
-    EXPECT_NE(formats::Repair(formats::kApe, tag.substr(cut), formats::Automatic()).code,
+    EXPECT_NE(formats::Repair(formats::kApe, tag.substr(cut), formats::Automatic()).result,
               unsigned(WM_FIX_SUCCEEDED))
         << cut;
   for (std::size_t at = audio.size(); at < file.size(); ++at) {
     std::string broken = file;
     broken[at] = char(broken[at] ^ 0x81);
     const formats::Result result = formats::Repair(formats::kApe, broken, formats::Automatic());
-    if (result.code == WM_FIX_SUCCEEDED)  // what is written reads back whole
-      EXPECT_NE(formats::Repair(formats::kApe, result.after, formats::Automatic()).code,
+    if (result.result == WM_FIX_SUCCEEDED)  // what is written reads back whole
+      EXPECT_NE(formats::Repair(formats::kApe, result.after, formats::Automatic()).result,
                 unsigned(WM_FIX_FAILED))
           << at;
   }

@@ -63,16 +63,16 @@ TEST(RealWorldFormats, RightTextStaysAndBrokenFilesAreLeft) {
     const std::string bytes = fixtures::ReadFile(path);
     for (const Redecoding& redecoding : {formats::Automatic(), formats::Named()}) {
       const formats::Result result = formats::Repair(*ModuleOf(path), bytes, redecoding);
-      ++tally[result.code == WM_FIX_SUCCEEDED   ? "would change"
-              : result.code == WM_FIX_FAILED    ? "refused"
+      ++tally[result.result == WM_FIX_SUCCEEDED   ? "would change"
+              : result.result == WM_FIX_FAILED    ? "refused"
                                                 : "need nothing"];
-      if (result.code == WM_FIX_FAILED)
+      if (result.result == WM_FIX_FAILED)
         std::cout << "  refused " << name << ": " << WideToUtf8(result.outcome.detail) << "\n";
-      if (result.code != WM_FIX_SUCCEEDED)
+      if (result.result != WM_FIX_SUCCEEDED)
         continue;
       std::cout << "  would change " << name << "\n";
       EXPECT_TRUE(BrokenOnPurpose(name)) << name << " " << result.outcome.changes[0].frameId;
-      EXPECT_NE(formats::Repair(*ModuleOf(path), result.after, redecoding).code,
+      EXPECT_NE(formats::Repair(*ModuleOf(path), result.after, redecoding).result,
                 unsigned(WM_FIX_FAILED))
           << name;
     }
@@ -108,7 +108,7 @@ TEST(FormatTools, RepairedFlacPassesItsDecodersTest) {
         formats::FlacFile({{0, streamInfo}, {4, comment}, {1, std::string(std::size_t(padding), '\0')}},
                           audio);
     const formats::Result result = formats::Repair(formats::kFlac, file, formats::Automatic());
-    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED);
+    ASSERT_EQ(result.result, WM_FIX_SUCCEEDED);
     const fs::path path = temp.Write("repaired.flac", result.after);
     EXPECT_EQ(Complaint({"/usr/bin/flac", "-t", "-s", path.string()}), "") << padding;
   }
@@ -143,7 +143,7 @@ TEST(FormatTools, RepairedOggAndOpusPassTheirCheckers) {
                                    std::string(10, '\0'))}};
   for (const auto& [name, file] : cases) {
     const formats::Result result = formats::Repair(formats::kOgg, file, formats::Named());
-    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << name;
+    ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << name;
     const fs::path path = temp.Write(name, result.after);
     const char* tool = name.find(".opus") != std::string::npos ? "/usr/bin/opusinfo" : "/usr/bin/ogginfo";
     EXPECT_EQ(Complaint({tool, path.string()}), "") << name;

@@ -31,7 +31,7 @@ Run RunModule(const Module& module, const std::string& bytes, const Redecoding& 
 
 // The album read through cp1251 in automatic mode, or named (not automatic).
 Redecoding Automatic(unsigned codePage = 1251);
-Redecoding Named(unsigned codePage);
+Redecoding Named(unsigned codePage = 1251);
 // Automatic mode with the page decided from the file's own text, as for an
 // album of this one file.
 Redecoding DecidedAlone(const Module& module, const std::string& bytes);

@@ -55,7 +55,7 @@ std::string Field(const TagLib::Ogg::FieldListMap& fields, const char* key) {
 }
 
 void ExpectRepaired(const formats::Result& result) {
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
   const auto fields = FieldsOf(result.after);
   EXPECT_EQ(Field(fields, "TITLE"), kRussianUtf8);
   EXPECT_EQ(Field(fields, "ARTIST"), WideToUtf8(L"Кино"));
@@ -73,7 +73,7 @@ void ExpectRepaired(const formats::Result& result) {
   const std::size_t flac = result.after.find("fLaC");
   EXPECT_EQ(result.after.substr(flac + 5, 37), formats::FlacFile({{0, streamInfo}}, "").substr(5));
   // Repaired text stays repaired: a second run changes nothing.
-  EXPECT_EQ(formats::Repair(formats::kFlac, result.after, formats::Automatic()).code,
+  EXPECT_EQ(formats::Repair(formats::kFlac, result.after, formats::Automatic()).result,
             WM_FIX_NOT_NEEDED);
 }
 
@@ -94,7 +94,7 @@ TEST(FlacRepair, C1_RightTextNeverChanges) {
       "TITLE=" + kRussianUtf8, "ARTIST=" + WideToUtf8(L"Größe à la française"),
       "ALBUM=" + WideToUtf8(L"Zażółć Ελληνικά"), "DATE=2001", kNoEquals + "x"};
   for (const Redecoding& redecoding : {formats::Automatic(), formats::Named()})
-    EXPECT_EQ(formats::Repair(formats::kFlac, Flac(right, 10), redecoding).code,
+    EXPECT_EQ(formats::Repair(formats::kFlac, Flac(right, 10), redecoding).result,
               WM_FIX_NOT_NEEDED);
 }
 
@@ -115,7 +115,7 @@ TEST(FlacRepair, F4_ShrinkingWithoutPaddingAddsPadding) {
   const std::string twice = "TITLE=" + formats::TwiceUtf8(kRussianUtf8);
   const std::string file = Flac({twice, "ARTIST=" + formats::TwiceUtf8(kRussianUtf8)}, -1);
   const formats::Result result = formats::Repair(formats::kFlac, file, formats::Automatic());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED);
   EXPECT_EQ(result.after.size(), file.size());
   EXPECT_EQ(Field(FieldsOf(result.after), "ARTIST"), kRussianUtf8);
 }
@@ -130,7 +130,7 @@ TEST(FlacRepair, TwoCommentBlocksAreBothRepaired) {
        {4, formats::VorbisComment("b", {"ARTIST=" + formats::Cp1251(L"Кино")})}},
       audio);
   const formats::Result result = formats::Repair(formats::kFlac, file, formats::Automatic());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED);
   EXPECT_EQ(result.after.size(), file.size());
   EXPECT_NE(result.after.find("TITLE=" + kRussianUtf8), std::string::npos);
   EXPECT_NE(result.after.find("ARTIST=" + WideToUtf8(L"Кино")), std::string::npos);
@@ -155,7 +155,7 @@ TEST(FlacRepair, F3_BrokenFilesAreNeverWrittenAndNeverCrash) {
   for (std::size_t cut = 0; cut < file.size() - audio.size(); ++cut) {
     const formats::Result result =
         formats::Repair(formats::kFlac, file.substr(0, cut), formats::Automatic());
-    EXPECT_NE(result.code, WM_FIX_SUCCEEDED) << cut;
+    EXPECT_NE(result.result, WM_FIX_SUCCEEDED) << cut;
   }
   // Every byte of the metadata changed in turn: whatever is written reads
   // back whole.
@@ -163,8 +163,8 @@ TEST(FlacRepair, F3_BrokenFilesAreNeverWrittenAndNeverCrash) {
     std::string broken = file;
     broken[at] = char(broken[at] ^ 0xA5);
     const formats::Result result = formats::Repair(formats::kFlac, broken, formats::Automatic());
-    if (result.code == WM_FIX_SUCCEEDED)  // what is written reads back whole
-      EXPECT_NE(formats::Repair(formats::kFlac, result.after, formats::Automatic()).code,
+    if (result.result == WM_FIX_SUCCEEDED)  // what is written reads back whole
+      EXPECT_NE(formats::Repair(formats::kFlac, result.after, formats::Automatic()).result,
                 unsigned(WM_FIX_FAILED))
           << at;
   }
@@ -172,7 +172,7 @@ TEST(FlacRepair, F3_BrokenFilesAreNeverWrittenAndNeverCrash) {
   std::string tooLong = file;
   tooLong[42 + 1] = '\x7F';
   const formats::Result result = formats::Repair(formats::kFlac, tooLong, formats::Automatic());
-  EXPECT_EQ(result.code, WM_FIX_NOT_NEEDED);
+  EXPECT_EQ(result.result, WM_FIX_NOT_NEEDED);
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ TEST(OggRepair, F1_VorbisCommentRepairedInTheSamePages) {
                           "ALBUM=" + WideToUtf8(L"Größe Ελληνικά")},
                          "\x01 kept tail"));
   const formats::Result result = formats::Repair(formats::kOgg, file, formats::Automatic());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
   EXPECT_EQ(Title(result.after, false), kRussianUtf8);
   EXPECT_EQ(result.edit.offset, PagesOf(file)[1].offset);
   ExpectAudioKept(file, result.after, 2, 0);
@@ -97,7 +97,7 @@ TEST(OggRepair, F1_VorbisCommentRepairedInTheSamePages) {
             file.substr(0, std::size_t(result.edit.offset)));
   EXPECT_NE(result.after.find("no equals \xC0"), std::string::npos);
   EXPECT_NE(result.after.find("\x01 kept tail"), std::string::npos);
-  EXPECT_EQ(formats::Repair(formats::kOgg, result.after, formats::Automatic()).code,
+  EXPECT_EQ(formats::Repair(formats::kOgg, result.after, formats::Automatic()).result,
             WM_FIX_NOT_NEEDED);
 }
 
@@ -109,11 +109,11 @@ TEST(OggRepair, C1_RightTextNeverChanges) {
   for (const Redecoding& redecoding : {formats::Automatic(), formats::Named()}) {
     EXPECT_EQ(formats::Repair(formats::kOgg, formats::OggWithComment(vorbis, VorbisPacket(right)),
                               redecoding)
-                  .code,
+                  .result,
               WM_FIX_NOT_NEEDED);
     EXPECT_EQ(formats::Repair(formats::kOgg, formats::OggWithComment(opus, OpusPacket(right)),
                               redecoding)
-                  .code,
+                  .result,
               WM_FIX_NOT_NEEDED);
   }
 }
@@ -127,7 +127,7 @@ TEST(OggRepair, CommentOverManyPagesSharingTheSetupPageKeepsThePageCount) {
   const std::size_t headerPages = PagesOf(file).size() - tone.audioPages.size();
   ASSERT_GT(headerPages, 5u);
   const formats::Result result = formats::Repair(formats::kOgg, file, formats::Automatic());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
   EXPECT_EQ(Title(result.after, false), kRussianUtf8);
   ExpectAudioKept(file, result.after, headerPages, 0);
   // The edit covers the header pages only.
@@ -153,7 +153,7 @@ TEST(OggRepair, APageMoreRenumbersEveryLaterPage) {
   const std::string file = formats::OggWithComment(tone, packet);
   ASSERT_EQ(PagesOf(file).size(), 2 + tone.audioPages.size());
   const formats::Result result = formats::Repair(formats::kOgg, file, formats::Named());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
   EXPECT_EQ(Title(result.after, false), WideToUtf8(std::wstring(40, L'ж')));
   ExpectAudioKept(file, result.after, 2, 1);
 }
@@ -171,7 +171,7 @@ TEST(OggRepair, F4_PaddingTakesTheChangeOrTheStreamGrowsByWholeBlocksFromTheStar
     // Room in the padding: the same length, the padding shorter.
     const std::string fits = formats::OggWithComment(tone, packet(formats::Cp1251(L"Кино"), 300));
     formats::Result result = formats::Repair(formats::kOgg, fits, formats::Named());
-    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+    ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
     EXPECT_EQ(result.after.size(), fits.size());
     EXPECT_EQ(Title(result.after, opus), WideToUtf8(L"Кино"));
     ExpectAudioKept(fits, result.after, 2, 0);
@@ -179,7 +179,7 @@ TEST(OggRepair, F4_PaddingTakesTheChangeOrTheStreamGrowsByWholeBlocksFromTheStar
     const std::string title = formats::Cp1251(std::wstring(5000, L'ж'));
     const std::string grows = formats::OggWithComment(tone, packet(title, 10));
     result = formats::Repair(formats::kOgg, grows, formats::Named());
-    ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+    ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
     EXPECT_EQ(result.edit.offset, 0u);
     EXPECT_EQ(result.after.size(), grows.size() + 8192);
     EXPECT_EQ(Title(result.after, opus), WideToUtf8(std::wstring(5000, L'ж')));
@@ -192,7 +192,7 @@ TEST(OggRepair, OpusTagsRepairedWithTheirTrailingBytes) {
   const std::string file = formats::OggWithComment(
       tone, OpusPacket({"title=" + formats::Cp1251(L"Группа крови")}, std::string("\x01kept", 5)));
   const formats::Result result = formats::Repair(formats::kOgg, file, formats::Named());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
   EXPECT_EQ(Title(result.after, true), kRussianUtf8);
   EXPECT_NE(result.after.find("\x01kept"), std::string::npos);
   ExpectAudioKept(file, result.after, 2, 0);
@@ -218,7 +218,7 @@ TEST(OggRepair, F3_MultiplexedStreamRepairedOnlyInItsOwnPages) {
   const std::string title = "TITLE=" + formats::Cp1251(L"Группа крови");
   const std::string file = Multiplexed(tone, VorbisPacket({title}));
   const formats::Result result = formats::Repair(formats::kOgg, file, formats::Automatic());
-  ASSERT_EQ(result.code, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
   EXPECT_EQ(result.after.find("\x80theora other"), file.find("\x80theora other"));
   // A change that needs another page is refused: renumbering would reach
   // among the other stream's pages.
@@ -228,7 +228,7 @@ TEST(OggRepair, F3_MultiplexedStreamRepairedOnlyInItsOwnPages) {
       {title, "X=" + std::string((255 - setupSegments) * 255 - 1 - packet.size(), 'x')});
   const formats::Result refused =
       formats::Repair(formats::kOgg, Multiplexed(tone, packet), formats::Automatic());
-  EXPECT_EQ(refused.code, WM_FIX_FAILED);
+  EXPECT_EQ(refused.result, WM_FIX_FAILED);
   EXPECT_EQ(refused.outcome.issue, kIssueCouldNotSave);
   EXPECT_FALSE(refused.outcome.detail.empty());
 }
@@ -239,15 +239,15 @@ TEST(OggRepair, F3_BrokenFilesAreNeverWrittenAndNeverCrash) {
       formats::OggWithComment(tone, VorbisPacket({"TITLE=" + formats::Cp1251(L"Кино")}), 3);
   const std::size_t headerEnd = PagesOf(file)[PagesOf(file).size() - tone.audioPages.size()].offset;
   for (std::size_t cut = 0; cut < headerEnd; ++cut)
-    EXPECT_NE(formats::Repair(formats::kOgg, file.substr(0, cut), formats::Automatic()).code,
+    EXPECT_NE(formats::Repair(formats::kOgg, file.substr(0, cut), formats::Automatic()).result,
               unsigned(WM_FIX_SUCCEEDED))
         << cut;
   for (std::size_t at = 0; at < headerEnd; at += 3) {
     std::string broken = file;
     broken[at] = char(broken[at] ^ 0x5A);
     const formats::Result result = formats::Repair(formats::kOgg, broken, formats::Automatic());
-    if (result.code == WM_FIX_SUCCEEDED)  // what is written reads back whole
-      EXPECT_NE(formats::Repair(formats::kOgg, result.after, formats::Automatic()).code,
+    if (result.result == WM_FIX_SUCCEEDED)  // what is written reads back whole
+      EXPECT_NE(formats::Repair(formats::kOgg, result.after, formats::Automatic()).result,
                 unsigned(WM_FIX_FAILED))
           << at;
   }
