@@ -17,47 +17,14 @@
 # an undo that left a byte different); poor figures are figures, not faults.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-shapes=$here/../shapes
-albums=60 seed=1 binary=$root/build/songwright show=0 keep=0
-realworld=${SONGWRIGHT_REALWORLD_FORMATS:-$root/../shared/realworld-formats}
-
+kit=formats
+albums=60 seed=1 binary=$here/../../build/songwright show=0 keep=0
+realworld=${SONGWRIGHT_REALWORLD_FORMATS:-$here/../../../shared/realworld-formats}
 usage() { sed -n '9,10p' "$0" | sed 's/^# *//' >&2; exit 2; }
-while [ $# -gt 0 ]; do
-  case $1 in
-    --albums) albums=$2; shift 2 ;;
-    --seed) seed=$2; shift 2 ;;
-    --binary) binary=$2; shift 2 ;;
-    --realworld) realworld=$2; shift 2 ;;
-    --show) show=$2; shift 2 ;;
-    --keep) keep=1; shift ;;
-    *) usage ;;
-  esac
-done
-
-if ! /usr/bin/python3 -c 'import mutagen' 2>/dev/null; then
-  echo "run.sh: /usr/bin/python3 with mutagen is needed (apt-get install -y python3-mutagen)" >&2
-  exit 2
-fi
+source "$here/../kit.sh"
+kit_options "$@"
 command -v ffmpeg >/dev/null || { echo "run.sh: ffmpeg is needed" >&2; exit 2; }
-[ -x "$binary" ] || { echo "run.sh: no program at $binary (build it, or give --binary)" >&2; exit 2; }
-binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
-
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/songwright-formats.XXXXXX")
-if [ $keep = 1 ]; then
-  trap 'echo "Kept $tmp"' EXIT
-else
-  trap 'rm -rf "$tmp"' EXIT
-fi
-faults=0
-fault() { echo "FAULT: $*"; faults=$((faults + 1)); }
-
-# songwright NAME ARGS...: a run with the HOME and state folder of NAME.
-songwright() {
-  local name=$1; shift
-  mkdir -p "$tmp/$name.home" "$tmp/$name.state"
-  HOME=$tmp/$name.home XDG_STATE_HOME=$tmp/$name.state timeout 600 "$binary" "$@"
-}
+kit_setup
 
 # measure NAME DIR: preview, repair, score and undo over one library.
 measure() {
@@ -67,21 +34,14 @@ measure() {
       fault "$name: the library does not match its manifest (see below)"
     tail -n 5 "$tmp/$name.check.txt"
   fi
-  "$shapes/snapshot.py" "$dir" > "$tmp/$name.before.json"
-
-  songwright "$name-preview" --json -n "$dir" > "$tmp/$name.preview.jsonl" 2> "$tmp/$name.preview.err" || status=$?
-  [ $status -le 1 ] || fault "$name: the preview exited with status $status"
-  "$shapes/score.py" --json-check "$tmp/$name.preview.jsonl" | tail -n 4 ||
-    fault "$name: the preview's --json output has lines that are not JSON objects"
-  "$shapes/snapshot.py" "$dir" > "$tmp/$name.after-preview.json"
-  cmp -s "$tmp/$name.before.json" "$tmp/$name.after-preview.json" || fault "$name: the preview changed files"
+  kit_preview "$name" "$dir"
 
   status=0
   songwright "$name" "$dir" > "$tmp/$name.run.txt" 2> "$tmp/$name.run.err" || status=$?
   [ $status -le 1 ] || fault "$name: the run exited with status $status"
   echo "Run: $(tail -n 1 "$tmp/$name.run.txt") (exit status $status); fixed: $(grep -c '^fixed' "$tmp/$name.run.txt" || true), failed: $(grep -c '^failed' "$tmp/$name.run.txt" || true)"
   "$here/score.py" "$dir" "$dir" --before "$tmp/$name.before.json" --show "$show"
-  "$shapes/snapshot.py" "$dir" > "$tmp/$name.after-run.json"
+  "$shapes_kit/snapshot.py" "$dir" > "$tmp/$name.after-run.json"
 
   if cmp -s "$tmp/$name.before.json" "$tmp/$name.after-run.json"; then
     echo "Undo: the run wrote nothing, so there is nothing to undo"
@@ -90,7 +50,7 @@ measure() {
   status=0
   songwright "$name" --undo > "$tmp/$name.undo.txt" 2> "$tmp/$name.undo.err" || status=$?
   [ $status -le 1 ] || fault "$name: the undo exited with status $status: $(head -c 300 "$tmp/$name.undo.err")"
-  "$shapes/snapshot.py" "$dir" > "$tmp/$name.after-undo.json"
+  "$shapes_kit/snapshot.py" "$dir" > "$tmp/$name.after-undo.json"
   if cmp -s "$tmp/$name.before.json" "$tmp/$name.after-undo.json"; then
     echo "Undo: every byte is back ($(tail -n 1 "$tmp/$name.undo.txt"))"
   else
@@ -102,25 +62,4 @@ print(" ".join(sorted(k for k in set(a) | set(b) if a.get(k) != b.get(k)))[:400]
   fi
 }
 
-echo "songwright: $binary ($(songwright version --version 2>/dev/null | head -n 1)), $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
-echo
-echo "== Generated library: $albums albums, seed $seed"
-"$here/make-library.py" "$tmp/generated" --seed "$seed" --albums "$albums"
-measure generated "$tmp/generated"
-
-if [ "$realworld" != none ] && [ -d "$realworld" ]; then
-  realworld=$(cd "$realworld" && pwd -P)
-  echo
-  echo "== Real-world files with mojibake injected: $realworld, seed $seed"
-  "$here/inject-realworld.py" "$realworld" "$tmp/realworld" --seed "$seed"
-  measure realworld "$tmp/realworld"
-else
-  echo
-  echo "== No real-world files at $realworld: skipped"
-fi
-
-if [ $faults -gt 0 ]; then
-  echo
-  echo "$faults fault(s) found; see the FAULT lines above"
-  exit 1
-fi
+kit_main "with mojibake injected"
