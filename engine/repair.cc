@@ -19,6 +19,7 @@
 #include "engine/redecode.h"
 #include "engine/repair.h"
 #include "engine/save.h"
+#include "engine/stored-tag.h"
 #include "engine/tag-compose.h"
 #include "engine/tag-convert.h"
 
@@ -34,27 +35,8 @@ struct TagEdit {
   std::uint64_t replaced = 0;
 };
 
-// The file's first ID3v2 tag: its bytes, read once, and its layout.
-struct StoredTag {
-  bool present = false;
-  std::uint64_t start = 0;
-  std::string bytes;
-  Id3v2Layout layout;
-};
-
 // A step of the repair that lets it go on.
 constexpr unsigned kGoOn = 0;
-
-// Up to `count` bytes from `offset` (fewer at the end of the file), read
-// straight into the string.
-std::string ReadAt(EditStream* stream, std::uint64_t offset, std::uint64_t count) {
-  const std::uint64_t length = std::uint64_t(stream->length());
-  const std::uint64_t from = std::min(offset, length);
-  std::string bytes;
-  if (!stream->ReadContent(from, std::min(count, length - from), &bytes))
-    bytes.clear();
-  return bytes;
-}
 
 // What TagLib's own reading of the file tells the repair. TagLib holds the
 // whole tag, pictures too; it is let go once this is taken from it, before
@@ -73,66 +55,6 @@ unsigned Refuse(FileOutcome* outcome, const std::wstring& detail) {
   return WM_FIX_FAILED;
 }
 
-// Where TagLib found the tag: the first "ID3" of the file, since its search
-// stops there or, without a tag, at the first audio frame. `head` is given
-// the bytes read from there on.
-bool FindTagStart(EditStream* stream, std::uint64_t* start, std::string* head) {
-  constexpr std::uint64_t kBlock = 64 * 1024;
-  *head = ReadAt(stream, 0, 10);
-  if (head->compare(0, 3, "ID3") == 0) {  // nearly always
-    *start = 0;
-    return true;
-  }
-  const std::uint64_t length = std::uint64_t(stream->length());
-  for (std::uint64_t at = 0; at < length; at += kBlock - 2) {
-    const std::string block = ReadAt(stream, at, kBlock);
-    const std::size_t found = block.find("ID3");
-    if (found != std::string::npos) {
-      *start = at + found;
-      *head = block.substr(found);
-      return true;
-    }
-  }
-  return false;
-}
-
-// An ID3v2 tag after audio frames (some players append one, with a footer)
-// is not the tag TagLib reads or a repair rewrites; one holding text that
-// needs a repair is reported. Only the last 64 KiB of the file are searched.
-bool FindTrailingTag(EditStream* stream, std::uint64_t* start) {
-  constexpr std::uint64_t kSearched = 64 * 1024;
-  const std::uint64_t length = std::uint64_t(stream->length());
-  const std::uint64_t from = length > kSearched ? length - kSearched : 0;
-  const std::string tail = ReadAt(stream, from, length - from);
-  for (std::size_t at = tail.find("ID3"); at != std::string::npos; at = tail.find("ID3", at + 1)) {
-    Id3v2Layout layout;
-    if (!ReadId3v2Layout(tail.substr(at), &layout))
-      continue;
-    for (const Id3v2Frame& frame : layout.frames) {
-      if (IsRedecodable(frame, FrameIdV24(layout.version, frame.id))) {
-        *start = from + at;
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
-// Reads the tag that starts at `tag->start`, whose first bytes `head` holds:
-// the header tells the extent, and the rest is read when it lies in the file.
-bool ReadTagBytes(EditStream* stream, std::string head, StoredTag* tag) {
-  if (head.size() < 10)  // "ID3" at the end of a searched block
-    head = ReadAt(stream, tag->start, 10);
-  ReadId3v2Layout(head.substr(0, 10), &tag->layout);
-  const std::uint64_t extent = tag->layout.extent;
-  if (extent == 0 || tag->start + extent > std::uint64_t(stream->length()))
-    return false;
-  tag->bytes = head.substr(0, std::size_t(std::min<std::uint64_t>(head.size(), extent)));
-  if (tag->bytes.size() < extent)
-    tag->bytes += ReadAt(stream, tag->start + tag->bytes.size(), extent - tag->bytes.size());
-  return ReadId3v2Layout(tag->bytes, &tag->layout);
-}
-
 // Finds and reads the first tag. A file whose tag cannot be read whole, or
 // whose only tag comes after the audio, is refused when it has text to
 // repair and needs nothing otherwise.
@@ -145,8 +67,7 @@ unsigned ReadStoredTag(EditStream* stream, const TagLibReading& taglib, FileOutc
                                  L" comes after audio frames, where it is not read or repaired");
     return kGoOn;
   }
-  std::string head;
-  if (FindTagStart(stream, &tag->start, &head) && ReadTagBytes(stream, head, tag)) {
+  if (FindAndReadTag(stream, tag)) {
     tag->present = true;
     return kGoOn;
   }
