@@ -19,6 +19,10 @@
 //       the unchanged parts by copy_file_range) and renamed over the old
 //       one. One syncfs per batch of N written files or 64 MB written
 //       (N = 256, the tool's batch), and one at the end.
+//
+// A file changed at both ends (an MP3 file whose ID3v2 and APEv2 tags are
+// both repaired) is one range here, the audio between them written again:
+// for those few files the floor does more than the least.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
