@@ -7,8 +7,8 @@
 #   bash bench/run.sh [--files N] [--profile small|real] [--runs R] [--seed S]
 #                     [--dir DIR] [--state DIR] [--scan-entries E] [--build DIR]
 #                     [--floor-rewrite shift|copy] [--no-micro] [--clean]
-#                     [--fs ext4|xfs|btrfs|exfat|tmpfs|all]
-#   bash bench/run.sh --smoke [--fs tmpfs]
+#                     [--fs ext4|xfs|btrfs|exfat|tmpfs|all] [--library mp3|mixed]
+#   bash bench/run.sh --smoke [--fs tmpfs] [--library mixed]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,13 +27,15 @@ smoke=false
 given_dir=false
 given_state=false
 fs=""
+library_kind=mp3
+given_files=false
 args=("$@")
 
 usage() {
   sed -n '2,11s/^# \{0,1\}//p' "$0" >&2
   cat >&2 <<'EOF'
 
-  --files N           songs in the library (default 2000)
+  --files N           songs in the library (default 2000; 1000 for mixed)
   --profile P         small: about 1 MB a song; real: 3 to 8 MB (default small)
   --runs R            timed runs of each command, at least 5 (default 5)
   --seed S            generator seed (default 1)
@@ -59,13 +61,22 @@ usage() {
                       table. Compares songwright, mid3iconv and the floor only
                       (no scan), traces the opens and reads of each file; the
                       loop images need root and are taken away afterwards
+  --library L         mp3 (default): the MP3 library of bench/generate.cc;
+                      mixed: FLAC (half without padding), Ogg Vorbis, Opus,
+                      WAV, AIFF, MP4, WMA, APE, WavPack and MP3 songs of the
+                      same sizes (bench/mixed-library.py, the albums of
+                      bench/formats), timed with --codepage 1251 and in the
+                      automatic mode against the floor of bench/floor-formats.cc
+                      (no peer, no scan); adds a table of the costs of each
+                      format (bench/mixed.sh)
 EOF
   exit 2
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --files) files=${2:?}; shift ;;
+    --files) files=${2:?}; given_files=true; shift ;;
+    --library) library_kind=${2:?}; shift ;;
     --profile) profile=${2:?}; shift ;;
     --runs) runs=${2:?}; shift ;;
     --seed) seed=${2:?}; shift ;;
@@ -86,6 +97,14 @@ done
   usage
 [ "$profile" = small ] || [ "$profile" = real ] || usage
 [ "$floor_rewrite" = shift ] || [ "$floor_rewrite" = copy ] || usage
+[ "$library_kind" = mp3 ] || [ "$library_kind" = mixed ] || usage
+mixed=false
+if [ "$library_kind" = mixed ]; then
+  mixed=true
+  source bench/mixed.sh
+  $given_files || files=1000
+  micro=false
+fi
 if [ -n "$fs" ]; then
   source bench/fs.sh
   [[ " $fs_types all " == *" $fs "* ]] || usage
@@ -148,6 +167,15 @@ if ! $smoke; then
     missing+=(libbenchmark-dev)
   command -v strace >/dev/null || missing+=(strace)
 fi
+if $mixed; then
+  # The smoke run makes do without them too: it skips the mixed library.
+  mixed_missing=($(mixed_packages))
+  if $smoke && [ ${#mixed_missing[@]} -gt 0 ]; then
+    say "Skipping the mixed library: it needs ${mixed_missing[*]}."
+    exit 0
+  fi
+  missing+=("${mixed_missing[@]}")
+fi
 [ -z "$fs" ] || missing+=($(fs_packages "$fs"))
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
@@ -163,7 +191,7 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake -S . -B "$build" >/dev/null
 ninja -C "$build" songwright songwright_bench_generate songwright_bench_floor \
-  songwright_bench_scan_only >/dev/null
+  songwright_bench_scan_only songwright_bench_floor-formats >/dev/null
 have_micro=false
 targets=$(ninja -C "$build" -t targets all 2>/dev/null)
 if grep -q '^songwright_bench_micro:' <<<"$targets"; then
@@ -174,17 +202,20 @@ songwright=$PWD/$build/songwright
 generate=$PWD/$build/bench/generate
 floor=$PWD/$build/bench/floor
 scan_only=$PWD/$build/bench/scan_only
+floor_formats=$PWD/$build/bench/floor-formats
 
 have_time=false
 [ -x /usr/bin/time ] && have_time=true
 have_peer=false
 if command -v mid3iconv >/dev/null; then
   have_peer=true
-elif $smoke; then
-  say "Skipping the peer: mid3iconv is not installed (apt-get install python3-mutagen)."
+elif $smoke || $mixed; then
+  $mixed || say "Skipping the peer: mid3iconv is not installed (apt-get install python3-mutagen)."
 else
   fail "mid3iconv is missing"
 fi
+# mid3iconv repairs MP3 files only: no peer for the mixed library.
+! $mixed || have_peer=false
 
 # --- Places -------------------------------------------------------------------
 
@@ -204,7 +235,7 @@ cleanup() {
     rmdir "$state" 2>/dev/null || true
   fi
   if $clean; then
-    rm -rf "$library" "$library.stamp" "$dir/library.txt" "$tree" "$tree.stamp" "$dir/scan-tree.txt"
+    rm -rf "$library" "$library.stamp" "$info" "$dir/flac-without-padding.txt" "$tree" "$tree.stamp" "$dir/scan-tree.txt"
     rmdir "$dir" 2>/dev/null || true
   fi
 }
@@ -223,6 +254,8 @@ fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 library=$dir/library
+info=$dir/library.txt
+if $mixed; then library=$dir/library-mixed; info=$dir/library-mixed.txt; fi
 work=$dir/work
 tree=$dir/scan-tree
 [ -n "$scratch" ] || scratch=$(mktemp -d "$dir/scratch.XXXXXX")
@@ -251,15 +284,20 @@ have=$(df --output=avail -B1 "$dir" | tail -1)
 
 # The library is kept between runs of the script when its parameters match.
 stamp="files=$files profile=$profile seed=$seed generator=$(md5sum <"$generate" | cut -c1-12)"
+$mixed && stamp="mixed $(mixed_stamp)"
 if [ ! -f "$library.stamp" ] || [ "$(cat "$library.stamp")" != "$stamp" ]; then
   rm -rf "$library" "$library.stamp"
   started=$EPOCHREALTIME
-  "$generate" --files "$files" --profile "$profile" --seed "$seed" "$library" >"$dir/library.txt"
+  if $mixed; then
+    mixed_generate >"$info"
+  else
+    "$generate" --files "$files" --profile "$profile" --seed "$seed" "$library" >"$info"
+  fi
   say "Generated the library in $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.1f", b-a}') s."
   echo "$stamp" >"$library.stamp"
 fi
 tree_stamp="entries=$scan_entries seed=$seed generator=$(md5sum <"$generate" | cut -c1-12)"
-if [ -z "$fs" ] && { [ ! -f "$tree.stamp" ] || [ "$(cat "$tree.stamp")" != "$tree_stamp" ]; }; then
+if [ -z "$fs" ] && ! $mixed && { [ ! -f "$tree.stamp" ] || [ "$(cat "$tree.stamp")" != "$tree_stamp" ]; }; then
   rm -rf "$tree" "$tree.stamp"
   "$generate" --empty-tree "$scan_entries" --seed "$seed" "$tree" >"$dir/scan-tree.txt"
   echo "$tree_stamp" >"$tree.stamp"
@@ -331,11 +369,19 @@ library_tools=(songwright floor durable)
 $have_peer && library_tools=(songwright peer floor durable)
 # On a file system of its own, the comparison with the peer and the floor.
 if [ -n "$fs" ]; then library_tools=(songwright floor); $have_peer && library_tools=(songwright peer floor); fi
+# The mixed library: songwright with the MP3 benchmark's code page, in the
+# automatic mode, and the floor of the same repair.
+sw_args=(--codepage 1251)
+if $mixed; then
+  library_tools=(songwright automatic floor)
+  say "Planning the floor: songwright's repair of a copy, compared with the library."
+  mixed_plan "$scratch/plan" "${sw_args[@]}"
+fi
 
 # Other work on the machine blurs every figure: say so beside them.
 load_before=$(cut -d' ' -f1 /proc/loadavg)
 
-say "Timing $runs runs of: ${library_tools[*]} on $files songs ($profile)$([ -n "$fs" ] || echo ", then the scan")."
+say "Timing $runs runs of: ${library_tools[*]} on $files songs ($profile)$([ -n "$fs" ] || $mixed || echo ", then the scan")."
 for ((run = 1; run <= runs; ++run)); do
   # Each run starts with another tool, so none always runs first.
   count=${#library_tools[@]}
@@ -344,22 +390,31 @@ for ((run = 1; run <= runs; ++run)); do
     fresh_copy
     case $tool in
       songwright)
-        measure songwright "$songwright" --codepage 1251 "$work"
+        measure songwright "$songwright" "${sw_args[@]}" "$work"
         [ "${status[songwright]}" -le 1 ] || fail "songwright exited with ${status[songwright]}: $(cat "$last_err")"
         fixed=$(tail -1 "$last_out")
         fixed_count=$(grep -c '^fixed' "$last_out" || true)
         failed_count=$(grep -c '^failed' "$last_out" || true)
         { grep '^failed' "$last_out" || true; } | cut -f2 >"$scratch/broken"
         # Again over the repaired copy: reading and deciding alone.
-        measure again "$songwright" --codepage 1251 "$work"
+        measure again "$songwright" "${sw_args[@]}" "$work"
         again_fixed=$(grep -c '^fixed' "$last_out" || true)
         ;;
       peer)
         measure peer bash -c "$peer_command" peer "$work"
         peer_errors=$(grep -c . "$last_err" || true)
         ;;
+      automatic)
+        measure automatic "$songwright" "$work"
+        [ "${status[automatic]}" -le 1 ] || fail "songwright exited with ${status[automatic]}: $(cat "$last_err")"
+        automatic_fixed=$(grep -c '^fixed' "$last_out" || true)
+        ;;
       floor)
-        measure floor "$floor" --rewrite "$floor_rewrite" "$work"
+        if $mixed; then
+          measure floor "$floor_formats" --plan "$scratch/plan" --rewrite "$floor_rewrite" "$work"
+        else
+          measure floor "$floor" --rewrite "$floor_rewrite" "$work"
+        fi
         [ "${status[floor]}" = 0 ] || fail "floor exited with ${status[floor]}: $(cat "$last_err")"
         floor_summary=$(cat "$last_out")
         ;;
@@ -389,7 +444,7 @@ traced() {
     strace -ff -y -qq -s 0 -T -o "$scratch/trace/log" \
       bash -c '"$@" >/dev/null 2>&1; sed -n "s/^write_bytes: //p" /proc/$$/io' traced "$@" \
       >"$scratch/io" 2>/dev/null || true
-    trace[$name]=$(LC_ALL=C awk -v root="$work" -v skip="$scratch/broken" -f bench/syscalls.awk \
+    trace[$name]=$(LC_ALL=C awk -v root="$work" -v skip="$scratch/broken" -v exts="$exts" -v perfile=1 -f bench/syscalls.awk \
       pass=1 "$scratch"/trace/log.* pass=2 "$scratch"/trace/log.*)
     calls[$name]=$(awk '$1 == "syscall" && $2 ~ /^(fsync|fdatasync|syncfs|sync|fallocate|copy_file_range)$/ {printf "%s=%s ", $2, $3}' <<<"${trace[$name]}")
     rm -rf "$scratch/trace"
@@ -398,11 +453,14 @@ traced() {
   fi
   written[$name]=$(tail -1 "$scratch/io")
 }
-traced songwright "$songwright" --codepage 1251 "$work"
+exts=mp3
+$mixed && exts=$mixed_exts
+traced songwright "$songwright" "${sw_args[@]}" "$work"
+if $mixed; then traced automatic "$songwright" "$work"; fi
 if $have_peer; then traced peer bash -c "$peer_command" peer "$work"; fi
 rm -rf "$work"
 
-if [ -z "$fs" ]; then
+if [ -z "$fs" ] && ! $mixed; then
   # The scan reads only: one untimed pass each warms the same caches for both.
   "$scan_only" "$tree" >/dev/null
   find "$tree" -iname '*.mp3' >/dev/null
@@ -434,8 +492,8 @@ say "Machine: $cpu, $(nproc) cores, $memory, Linux $(uname -r); $dir on $fstype,
 [ -z "$fs" ] || say "File system: $fs_label"
 say "Versions: songwright $(git rev-parse --short HEAD 2>/dev/null || echo "?")$(git diff --quiet HEAD -- engine cli 2>/dev/null || echo "+local changes"), TagLib $taglib, mutagen $mutagen"
 say "Load average: $load_before before, $load_after after$(awk -v a="$load_before" -v b="$load_after" -v n="$(nproc)" 'BEGIN{if (a > 0.5 || b > n + 0.5) print " (the machine was busy: figures unreliable)"}')"
-say "Library: $files songs, $library_mb MB, profile $profile, seed $seed$([ -n "$fs" ] || echo "; scan tree: $scan_entries entries")"
-sed -n '2,$p' "$dir/library.txt" 2>/dev/null || true
+say "Library: $files songs, $library_mb MB, profile $profile, seed $seed$([ -n "$fs" ] || $mixed || echo "; scan tree: $scan_entries entries")"
+sed -n "$($mixed && echo 1 || echo 2),\$p" "$info" 2>/dev/null || true
 say ""
 printf '%-34s %9s %9s %9s %10s %9s %12s\n' "" "median s" "min s" "max s" "files/s" "CPU s" \
   "peak RSS MB"
@@ -452,6 +510,7 @@ row() {
 }
 row "songwright --codepage 1251" songwright "$files"
 row "  the same again (nothing to fix)" again "$files"
+row "songwright, automatic mode" automatic "$files"
 if $have_peer; then row "mid3iconv (find | xargs)" peer "$files"; fi
 row "floor ($floor_rewrite)" floor "$files"
 row "  the same, fsync per written file" durable "$files"
@@ -460,11 +519,11 @@ row "find -iname '*.mp3'" find "${scan_found:-0}"
 row "songwright over the tree (1 run)" tree "${scan_found:-0}"
 say ""
 say "Each run, seconds:"
-for name in songwright again peer floor durable scan find; do
+for name in songwright again automatic peer floor durable scan find; do
   if [ -n "${times[$name]:-}" ]; then printf '  %-11s %s\n' "$name" "${times[$name]}"; fi
 done
 say ""
-say "Outcomes: songwright: $fixed_count fixed, $failed_count failed (\"$fixed\"); again: $again_fixed fixed"
+say "Outcomes: songwright: $fixed_count fixed, $failed_count failed (\"$fixed\"); again: $again_fixed fixed$($mixed && echo "; automatic mode: $automatic_fixed fixed")"
 say "          $floor_summary"
 if $have_peer; then say "          mid3iconv: $peer_errors lines on stderr"; fi
 
@@ -493,6 +552,7 @@ peer_target=0.333
 $on_disk && peer_target=0.25
 if $have_peer; then compare "songwright / peer" songwright peer "$peer_target"; fi
 compare "songwright / floor" songwright floor 1.5
+compare "automatic / floor of 1251" automatic floor
 compare "songwright / floor with fsync" songwright durable
 compare "scan / find" scan find 1.25
 # per_file NAME LABEL: the opens and reads of the traced run of NAME, per
@@ -505,10 +565,10 @@ per_file() {
   read -r lo lf lr dop oa oaf ra <<<"$(grep '^lib_opens=' <<<"${trace[$name]}" | tr ' ' '\n' | cut -d= -f2 | tr '\n' ' ')"
   needs=$((mp3_count - f - broken))
   per() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}'; }
-  say "  $label, traced run: $f files written (of $mp3_count MP3 files; $broken that cannot be repaired set apart)"
+  say "  $label, traced run: $f files written (of $mp3_count $kind files; $broken that cannot be repaired set apart)"
   say "    per repaired file: $(per "$fo" "$f") opens (max $fom), $ff of them failed; $(per "$fr" "$f") reads (max $frm)"
   say "    per file that needs nothing ($needs): $(per "$oo" "$needs") opens (max $oom), $of failed; $(per "$orr" "$needs") reads (max $orm)"
-  say "    the run: $oa opens ($oaf failed), $ra reads; in the library: $lo opens of files ($lf failed, $((lf - ff - of)) of them of other names beside the songs), $dop of folders, $lr reads; per MP3 file $(per "$lo" "$mp3_count") opens, $(per "$lr" "$mp3_count") reads"
+  say "    the run: $oa opens ($oaf failed), $ra reads; in the library: $lo opens of files ($lf failed, $((lf - ff - of)) of them of other names beside the songs), $dop of folders, $lr reads; per $kind file $(per "$lo" "$mp3_count") opens, $(per "$lr" "$mp3_count") reads"
   say "    time in system calls (strace -T, all threads added up, waits left out): $(grep '^syscall ' <<<"${trace[$name]}" |
     grep -Ev '^syscall (futex|wait4|waitid|nanosleep|clock_nanosleep|poll|ppoll|select|pselect6|epoll_p?wait|rt_sigsuspend) ' |
     sort -k5,5gr | head -7 |
@@ -525,16 +585,23 @@ if $have_strace; then
   flush_target=$(awk -v n="$fixed_count" 'BEGIN{printf "%.1f", n / 100 + 10}')
   say "  flushes per run, songwright: $flush_count (${calls[songwright]:-none}), target <= $flush_target: $(verdict "$flush_count" "$flush_target")"
   if $have_peer; then say "  flushes per run, mid3iconv: $(flushes <<<"${calls[peer]:-}") (${calls[peer]:-none})"; fi
+  if $mixed; then say "  flushes per run, automatic mode: $(flushes <<<"${calls[automatic]:-}") (${calls[automatic]:-none}), repaired $automatic_fixed"; fi
 fi
 if [ -n "${written[songwright]:-}" ]; then
   say "  bytes written, songwright: ${written[songwright]} ($(awk -v w="${written[songwright]}" -v n="$fixed_count" 'BEGIN{printf "%.0f", n ? w / n : 0}') per repaired file)"
   if $have_peer; then say "  bytes written, mid3iconv: ${written[peer]:-?}"; fi
 fi
 if $have_strace; then
+  kind=MP3
   mp3_count=$(find "$library" -iname '*.mp3' -printf . | wc -c)
-  for name in songwright peer; do
+  if $mixed; then
+    kind=music
+    mp3_count=$(find "$library" -type f -regextype posix-extended -iregex ".*\.($exts)" -printf . | wc -c)
+  fi
+  for name in songwright automatic peer; do
     [ -n "${trace[$name]:-}" ] || continue
-    per_file "$name" "$([ $name = peer ] && echo mid3iconv || echo songwright)"
+    per_file "$name" "$(case $name in peer) echo mid3iconv ;; automatic) echo "songwright, automatic mode" ;; *) echo songwright ;; esac)"
+    if $mixed; then mixed_formats "$name"; fi
   done
   if [ -n "${sw_fixed_opens_max:-}" ]; then
     say "  targets: songwright at most 2 opens per repaired file: $(verdict "$sw_fixed_opens_max" 2); at most 4 reads: $(
@@ -577,6 +644,7 @@ if $smoke; then
   say "Smoke run done: every step worked; the figures above mean nothing."
 else
   repeat="bash bench/run.sh --files $files --profile $profile --runs $runs --seed $seed"
+  $mixed && repeat+=" --library mixed"
   if [ -n "$fs" ]; then repeat+=" --fs $fs"; elif [ "$dir" != /dev/shm/songwright-bench ]; then repeat+=" --dir $dir"; fi
   [ "$scan_entries" = 100000 ] || repeat+=" --scan-entries $scan_entries"
   [ "$floor_rewrite" = shift ] || repeat+=" --floor-rewrite $floor_rewrite"

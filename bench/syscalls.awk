@@ -3,7 +3,14 @@
 # and file operations of the run, and the opens and reads of each MP3 file,
 # split into the files the run wrote (repaired) and the rest.
 #
-#   LC_ALL=C awk -v root=DIR -v skip=LIST -f syscalls.awk pass=1 LOGS... pass=2 LOGS...
+#   LC_ALL=C awk -v root=DIR -v skip=LIST [-v exts=mp3|flac|...] [-v perfile=1] \
+#     -f syscalls.awk pass=1 LOGS... pass=2 LOGS...
+#
+# exts: the extensions of the music files counted, an alternation (default
+# mp3). perfile=1 also prints a line a music file, tab-separated: "file PATH opens reads
+# written-bytes copies copied-bytes repaired(0/1)", where written bytes are
+# what write/pwrite calls put into it (or into the copy renamed over it) and
+# copies its copy_file_range calls as the source, with the bytes they moved.
 #
 # root is the library folder as an absolute path; skip a file of paths below
 # it, one a line, of the files that cannot be repaired (they are left out of
@@ -40,7 +47,7 @@ function fdpath(s,    i, p) {
 function join(dir, p) { return substr(p, 1, 1) == "/" ? p : dir "/" p }
 function owner(p) { return (p in renamed) ? renamed[p] : p }
 function below(p) { return substr(p, 1, length(root) + 1) == root "/" }
-function mp3(p) { return tolower(p) ~ /\.mp3$/ }
+function music(p) { return tolower(p) ~ ("\\.(" exts ")$") }
 
 # The two paths of a rename, rename(OLD, NEW) or renameat(DIRFD, OLD, DIRFD, NEW, ...).
 function renamepaths(line, name,    args, a, b) {
@@ -74,6 +81,7 @@ function escaped(s,    out, i, c, k) {
 }
 
 BEGIN {
+  if (exts == "") exts = "mp3"
   high = ""
   for (k = 128; k < 256; ++k) high = high sprintf("%c", k)
   if (skip != "") {
@@ -145,6 +153,23 @@ name == "read" || name == "pread64" {
   next
 }
 
+(name ~ /^(write|pwrite64|pwritev|pwritev2)$/) && !failed {
+  p = fdpath(args)
+  if (!below(p)) next
+  p = owner(p)
+  if (match(line, /\) = [0-9]+$/)) wbytes[p] += substr(line, RSTART + 4) + 0
+  next
+}
+
+name == "copy_file_range" && !failed {
+  p = fdpath(args)
+  if (!below(p)) next
+  p = owner(p)
+  copies[p]++
+  if (match(line, /\) = [0-9]+$/)) copied[p] += substr(line, RSTART + 4) + 0
+  next
+}
+
 name ~ /^rename(at2?)?$/ && !failed {
   renamepaths(line, name)
   if (below(rto)) written[rto] = 1
@@ -154,7 +179,9 @@ END {
   for (p in opens) files[p] = 1
   for (p in reads) files[p] = 1
   for (p in files) {
-    if (!mp3(p)) continue
+    if (!music(p)) continue
+    if (perfile)
+      printf "file\t%s\t%d\t%d\t%d\t%d\t%d\t%d\n", p, opens[p], reads[p], wbytes[p], copies[p], copied[p], (p in written)
     if (p in written) {
       fixed++
       fixed_opens += opens[p]; fixed_reads += reads[p]; fixed_failed += open_failed[p]

@@ -80,9 +80,11 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   const std::uint64_t newLength = NewLength();
   // What changes: the edit, or from the file's start when the length
   // changes, since taking back blocks opened before the tag needs the whole
-  // old tag.
-  const std::uint64_t from = newLength != originalLength_ ? 0 : edit_.offset;
+  // old tag. An edit that runs to the file's end (a tag there) is recorded
+  // alone whatever its length: the end moves, not the audio.
   const std::uint64_t oldEnd = edit_.offset + edit_.replaced;
+  const bool atEnd = oldEnd == originalLength_;
+  const std::uint64_t from = newLength != originalLength_ && !atEnd ? 0 : edit_.offset;
   const std::uint64_t newEnd = edit_.offset + edit_.bytes.size();
   record->offset = from;
   record->originalSize = originalLength_;

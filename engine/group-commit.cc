@@ -95,6 +95,29 @@ bool TryInsert(Staged* staged, BatchWrites* writes) {
   return true;
 }
 
+// Writes the save into the file itself: its range in place, and where the
+// range runs to the file's end, the end moved with it (I2, I6).
+void WriteIntoFile(Staged* staged, BatchWrites* writes) {
+  const SaveRecord& record = staged->record;
+  staged->strategy = Strategy::kInPlace;
+  staged->writer = OpenExistingFile(staged->stream->target(), true);
+  if (!staged->writer) {
+    FailStaged(staged);
+    return;
+  }
+  if (!SameFileAsRead(*staged, staged->writer)) {
+    FailChanged(staged);
+    return;
+  }
+  const StepResult step =
+      record.repairedSize == record.originalSize
+          ? WriteInPlace(staged->writer, *staged->stream, record.offset,
+                         record.offset + record.repairedLength, record.originalBytes)
+          : WriteAtEnd(staged->writer, *staged->stream, record);
+  if (!Settle(staged, step, writes))
+    CloseWriter(staged);
+}
+
 // Writes one save of the batch, not yet durable (step 2). A failed write in
 // place is taken back at once where it can be; what cannot stays for
 // recovery.
@@ -108,22 +131,8 @@ void WriteStaged(Staged* staged, BatchWrites* writes) {
   }
   if (TryInsert(staged, writes))
     return;
-  if (record.repairedSize == record.originalSize) {
-    staged->strategy = Strategy::kInPlace;
-    staged->writer = OpenExistingFile(stream.target(), true);
-    if (!staged->writer) {
-      FailStaged(staged);
-      return;
-    }
-    if (!SameFileAsRead(*staged, staged->writer)) {
-      FailChanged(staged);
-      return;
-    }
-    const StepResult step =
-        WriteInPlace(staged->writer, stream, record.offset, record.offset + record.repairedLength,
-                     record.originalBytes);
-    if (!Settle(staged, step, writes))
-      CloseWriter(staged);
+  if (record.repairedSize == record.originalSize || ChangesAtEnd(record)) {
+    WriteIntoFile(staged, writes);
     return;
   }
   // A file with several names keeps them, and one whose owner a copy cannot

@@ -17,8 +17,11 @@
 //                       and they are flushed;
 //     2. write          file by file: room is opened before the tag and the
 //                       new tag written into it at once, or the tag is
-//                       written in place, or a copy is written beside the
-//                       file; nothing is flushed here;
+//                       written in place, or a tag at the file's end is
+//                       written in place and the end moved (the file takes
+//                       its new size before a grown tag, after a shrunk
+//                       one), or a copy is written beside the file;
+//                       nothing is flushed here;
 //     3. durability     one flush of each file system (or of each written
 //                       file where the platform has no such flush);
 //     4. renames        each copy is renamed over its file, and the new
@@ -60,7 +63,9 @@
 //     bytes overwritten (a tag written in place, or the new tag's bytes in
 //     the old tag's blocks where the room opened before them was lost);
 //     of the repaired size with room before the old tag and the new tag in
-//     part; original beside a copy not yet renamed; or, for a file that fell
+//     part; of the repaired size with the record's range at its end holding
+//     the old bytes, the new ones or a mix (a tag at the end that changed
+//     size); original beside a copy not yet renamed; or, for a file that fell
 //     back to the single-file commit, written in part beside its side
 //     journal (I8).
 // I7. Recovery writes a file only when the content it restores has the

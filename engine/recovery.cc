@@ -36,7 +36,7 @@ RangeReader RestoredReader(NativeFile* file, std::uint64_t offset, const std::st
 }
 
 // What a save cut short left of a file, told by its size and checksums.
-enum class SaveState { kSettled, kWrittenInPlace, kRoomOpened, kForeign };
+enum class SaveState { kSettled, kWrittenInPlace, kRoomOpened, kEndMoved, kForeign };
 
 SaveState StateOf(NativeFile* file, const SaveRecord& record) {
   std::uint64_t size = 0;
@@ -58,16 +58,22 @@ SaveState StateOf(NativeFile* file, const SaveRecord& record) {
   // Of the repaired length, grown by whole blocks from the start: room
   // opened before the tag, the new tag in part. The old tag goes back after
   // the room, and the room is taken out.
+  // Of the repaired length, its end moved: the new end in part, or the old
+  // one still there. The old end goes back, and the file its old length.
   const std::uint64_t inserted = record.repairedSize - record.originalSize;
   const bool inPlace = size == record.originalSize;
   const bool insert = size == record.repairedSize && WantsRoom(record);
+  const bool endMoved = size == record.repairedSize && ChangesAtEnd(record);
   const std::uint64_t shift = insert ? inserted : 0;
-  if (!(inPlace || insert) || size < record.offset + length + shift)
+  if (!(inPlace || insert || endMoved) ||
+      size < record.offset + (endMoved ? 0 : length + shift))
     return SaveState::kForeign;
   const RangeReader restored = RestoredReader(file, record.offset, record.originalBytes, shift);
   if (!SampledChecksum(restored, record.originalSize, record.offset, length, &crc) ||
       crc != record.originalChecksum)
     return SaveState::kForeign;  // changed by someone else since
+  if (endMoved)
+    return SaveState::kEndMoved;
   return insert ? SaveState::kRoomOpened : SaveState::kWrittenInPlace;
 }
 
@@ -98,6 +104,8 @@ bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
                CollapseFileRange(writer, 0, inserted) && FlushNativeFile(writer);
   } else {
     restored = WriteFileAt(writer, record.offset, original.data(), original.size()) &&
+               (state != SaveState::kEndMoved ||
+                TruncateNativeFile(writer, record.originalSize)) &&
                FlushNativeFile(writer);
   }
   CloseNativeFile(writer);

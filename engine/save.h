@@ -17,7 +17,8 @@
 // have been cut short at any point, to its original or its complete repair:
 // a save in place is undone by putting the original bytes back, an insert
 // of blocks before the tag by putting the old tag back and taking the blocks
-// out, a new tag that reached the old tag's blocks after its room was lost
+// out, a tag at the end that changed size by putting the old end back and
+// giving the file its old size, a new tag that reached the old tag's blocks after its room was lost
 // (the file of its original size) by putting the old tag back in place, and
 // a copy that never replaced its file is removed. A file that is
 // neither and would not become its original that way is left alone. False

@@ -8,6 +8,10 @@ namespace {
 // room for them before the audio.
 constexpr std::uint64_t kTagBlock = 4096;
 
+// The most a save at the end of a file writes in place: a tag, with its
+// pictures, not the audio.
+constexpr std::uint64_t kEndLimit = 256 << 10;
+
 }  // namespace
 
 bool WantsRoom(const SaveRecord& record) {
@@ -33,6 +37,30 @@ StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
   const std::string& original = record.originalBytes;
   const bool undone = WriteFileAt(writer, grown, original.data(), original.size()) &&
                       CollapseFileRange(writer, 0, grown);
+  return undone ? StepResult::kTakenBack : StepResult::kUnsettled;
+}
+
+bool ChangesAtEnd(const SaveRecord& record) {
+  const std::uint64_t length = record.originalBytes.size();
+  return record.repairedSize != record.originalSize && record.offset > 0 && !WantsRoom(record) &&
+         record.offset + length == record.originalSize &&
+         record.offset + record.repairedLength == record.repairedSize && length <= kEndLimit &&
+         record.repairedLength <= kEndLimit;
+}
+
+StepResult WriteAtEnd(NativeFile* writer, const EditStream& stream, const SaveRecord& record) {
+  std::string bytes;
+  if (!stream.ReadContent(record.offset, record.repairedLength, &bytes))
+    return StepResult::kUntouched;
+  const std::string& original = record.originalBytes;
+  const bool grows = record.repairedSize > record.originalSize;
+  const bool written = (!grows || TruncateNativeFile(writer, record.repairedSize)) &&
+                       WriteFileAt(writer, record.offset, bytes.data(), bytes.size()) &&
+                       (grows || TruncateNativeFile(writer, record.repairedSize));
+  if (written)
+    return StepResult::kWritten;
+  const bool undone = WriteFileAt(writer, record.offset, original.data(), original.size()) &&
+                      TruncateNativeFile(writer, record.originalSize);
   return undone ? StepResult::kTakenBack : StepResult::kUnsettled;
 }
 

@@ -26,6 +26,21 @@ bool WantsRoom(const SaveRecord& record);
 StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
                                const SaveRecord& record);
 
+// True when a save of `record` changes the file's size at its end: its
+// range runs to the end of the file (a tag there, as the APEv2 tag of .ape
+// and .wv files) and holds at most 256 KB, so the new end is written in place
+// and the end moved, and no audio moves. A range from the file's start
+// (room before the tag) or one that would rewrite the audio takes a copy.
+bool ChangesAtEnd(const SaveRecord& record);
+
+// Writes the new end of the file over the record's range and gives the file
+// its repaired size, nothing flushed: a file that grows takes its new size
+// first, with its old end still in place, and one that shrinks is cut after
+// the write. So at every moment the file is of its original or its repaired
+// size, its range the old bytes, the new ones or a mix. kTakenBack when a
+// write failed and the original end and size went back.
+StepResult WriteAtEnd(NativeFile* writer, const EditStream& stream, const SaveRecord& record);
+
 // Writes the content from `from` up to `end` over the file at `from` (through
 // memory: the same file is read and written). `original` is what the write
 // covers, put back when the write fails.

@@ -19,6 +19,7 @@ bash scripts/fuzz.sh
 
 echo "== Benchmark smoke run"
 bash bench/run.sh --smoke
+bash bench/run.sh --smoke --library mixed
 
 echo "== Windows build under Wine"
 bash scripts/build-windows.sh -DSONGWRIGHT_LINUX_BUILD="$PWD/build"
