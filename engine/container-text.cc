@@ -85,6 +85,7 @@ FileReading ReadingOfTexts(const SuggestionPool& own, const Redecoding& redecodi
     reading.codePage = redecoding.codePage ? redecoding.codePage : AnsiCodePage();
     reading.albumCodePage = reading.codePage;
     reading.named = true;
+    reading.wholeRun = true;
   }
   reading.placesLeft = placesLeft;
   return reading;

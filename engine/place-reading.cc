@@ -249,12 +249,19 @@ PlaceRepair RepairFramePlaces(const Id3v2Frame& frame, const std::string& id, in
   FramePlaces places;
   if (!FindTextPlaces(frame.data, id, &places) || places.machineWritten)
     return PlaceRepair::kUnchanged;
+  // R5: with one page for the run, UTF-16 is right as it stands and UTF-8
+  // changes only where it was encoded twice.
+  const bool unicode = places.encoding != 0;
+  if (reading.wholeRun && unicode && places.encoding != 3)
+    return PlaceRepair::kUnchanged;
   std::vector<std::optional<std::wstring>> texts(places.places.size());
   std::vector<std::wstring> before, after;
   bool changed = false;
   for (std::size_t i = 0; i < places.places.size(); ++i) {
     const std::wstring stored = PlaceText(frame.data, places, places.places[i]);
-    std::wstring read = ReadPlace(stored, reading);
+    std::wstring read = reading.wholeRun && unicode && ShapeOf(stored).kind != ShapeKind::kUtf8
+                            ? stored
+                            : ReadPlace(stored, reading);
     before.push_back(stored);
     after.push_back(read);
     if (read != stored) {

@@ -18,6 +18,9 @@
 //       types and URLs are never changed.
 //   R4. A page named by the user reads every place of code-page bytes that
 //       it reads cleanly; "leave" changes nothing.
+//   R5. A page named for the whole run (-c) reads a tag's Latin-1 frames
+//       only, as the MP3 repair does: UTF-16 frames stay as stored, and
+//       UTF-8 frames change only where they were encoded twice.
 #pragma once
 
 #include <string>
@@ -33,6 +36,9 @@ bool IsDoubleByte(unsigned codePage);
 struct FileReading {
   unsigned codePage = 0;       // kLeaveText: code-page bytes stay as stored
   bool named = false;          // the page was named by the user (R4)
+  // One page named for the whole run (-c): an ID3v2 tag's Unicode frames
+  // are read as the MP3 repair reads them (R5).
+  bool wholeRun = false;
   unsigned albumCodePage = 0;  // the album's page
   // Counts the places of code-page bytes left as stored because they read
   // clearly better so than through `codePage`, when given.

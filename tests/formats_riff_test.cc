@@ -188,3 +188,26 @@ TEST(RiffFormat, RightTextIsNotNeeded_C1) {
   EXPECT_EQ(RunModule(kRiff, Sample("right.wav"), container_fixtures::Automatic(1252)).result,
             WM_FIX_NOT_NEEDED);
 }
+
+// With one page named for the run, the tag of a WAV file is read as an MP3
+// file's would be: its Latin-1 frames through the page, and UTF-16 text
+// (right German here) and valid UTF-8 that is not encoded twice as stored.
+TEST(RiffFormat, APageNamedForTheRunLeavesUnicodeFramesAsAnMp3TagWould_R5) {
+  const std::string utf8Western = "\x03\xC3\x9C" "ber";  // "Über", right as it stands
+  const std::string tag = fixtures::Id3v2Tag(
+      {fixtures::TextFrame("TIT2", "\xCF\xE5\xF1\xED\xFF \xEE \xE4\xF0\xF3\xE3\xE5"),
+       fixtures::Utf16TextFrame("TPE1", u"\u00DCber die Br\u00FCcke"),
+       fixtures::Frame{"TALB", utf8Western}},
+      300, 4);
+  const std::string before = Wave(TagChunk(tag), "");
+  const container_fixtures::Run run = RunModule(kRiff, before, container_fixtures::Named(1251));
+  ASSERT_EQ(run.result, WM_FIX_SUCCEEDED) << WideToUtf8(run.outcome.detail);
+  EXPECT_EQ(ChangedTo(run.outcome, "TIT2"), L"Песня о друге");
+  EXPECT_EQ(ChangedTo(run.outcome, "TPE1"), L"(none)");
+  EXPECT_EQ(ChangedTo(run.outcome, "TALB"), L"(none)");
+  fixtures::TempFolder folder;
+  TagLib::RIFF::WAV::File file(folder.Write("a.wav", run.after).c_str());
+  ASSERT_TRUE(file.hasID3v2Tag());
+  EXPECT_EQ(file.ID3v2Tag()->artist().toWString(), L"\u00DCber die Br\u00FCcke");
+  EXPECT_EQ(file.ID3v2Tag()->album().toWString(), L"\u00DCber");
+}
