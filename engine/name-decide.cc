@@ -209,6 +209,10 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
     if (!CanDecodeCodePage(page))
       continue;
     double cost = PageCost(page, legacyNames);
+    // The page with most weight counts twice. An OEM page is evidence only
+    // where names below were read through it (no tag page decides one).
+    if (std::find(evidence.begin(), evidence.end(), page) != evidence.end())
+      cost -= kEvidenceBits * count * (page == evidence.front() ? 2 : 1);
     if (IsOemPage(page)) {
       if (cost < bestOem) {
         bestOem = cost;
@@ -216,9 +220,6 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
       }
       continue;
     }
-    // The page with most weight counts twice.
-    if (std::find(evidence.begin(), evidence.end(), page) != evidence.end())
-      cost -= kEvidenceBits * count * (page == evidence.front() ? 2 : 1);
     if (cost < bestWindows) {
       bestWindows = cost;
       bestPage = page;

@@ -22,7 +22,9 @@
 //       of the folder cleanly (no undefined byte, no control character).
 //   N3  Code pages 866 and 437, which no tag page decides, read a folder's
 //       names only when they read them clearly better than every Windows
-//       page (scored as the same text in 1251 and 1252).
+//       page (scored as the same text in 1251 and 1252), evidence counted
+//       for both: an OEM page is evidence only as the page names below
+//       were read through.
 //   N4  The result is never a name with a separator, a control character or
 //       an empty name; such a reading leaves the name as it is.
 #pragma once

@@ -168,8 +168,20 @@ Below PlanFolder(const PathString& folder, Walk* walk) {
     shapes.push_back(ShapeOfName(entry.name));
   std::vector<PathString> repaired(entries.size());
   std::map<unsigned, std::size_t> namePages;
-  const std::vector<unsigned> tagPages = EvidenceOrder(below.pages, walk->evidence.page);
-  if (const unsigned page = RepairPool(files, shapes, tagPages, &repaired))
+  // The files' names: the tags' pages first, then the pages the names in
+  // the folders beside them were read through (a playlist beside an album
+  // whose tags tell nothing was named by the same hand as the album).
+  std::vector<unsigned> fileEvidence = EvidenceOrder(below.pages, walk->evidence.page);
+  std::map<unsigned, std::size_t> innerNamePages;
+  for (const auto& [i, within] : inner) {
+    if (within.namePage)
+      ++innerNamePages[within.namePage];
+  }
+  for (unsigned page : EvidenceOrder(innerNamePages, 0)) {
+    if (std::find(fileEvidence.begin(), fileEvidence.end(), page) == fileEvidence.end())
+      fileEvidence.push_back(page);
+  }
+  if (const unsigned page = RepairPool(files, shapes, fileEvidence, &repaired))
     namePages[page] += files.size();
   // Each folder's name by itself: folders side by side come from anywhere.
   for (const auto& [i, within] : inner) {

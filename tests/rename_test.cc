@@ -184,6 +184,31 @@ TEST(NameDecide, TheNamesDecideAndTheTagPagesTipOnlyShortNames) {
   EXPECT_EQ(0u, DecideNamePage({}, {1251}));
 }
 
+// N3: an OEM page that names below were read through is evidence for a
+// name too short to tell by itself; it never outweighs a Windows page that
+// reads the name clearly.
+TEST(NameDecide, N3AnOemPageBelowTipsAShortName) {
+  EXPECT_EQ(866u, DecideNamePage({InPage(866, "ДДТ")}, {866}));
+  EXPECT_NE(866u, DecideNamePage({InPage(866, "ДДТ")}, {}));
+  EXPECT_EQ(1251u, DecideNamePage({InPage(1251, "Песня о друге")}, {866}));
+}
+
+// A folder's files whose tags tell nothing (a playlist beside an album)
+// are read with the page the names in the folders beside them were read
+// through.
+TEST(RenamePlan, FilesBesideFoldersTakeTheirNamesPage) {
+  TempFolder folder;
+  const std::string artist = InPage(1250, "Dżem"), album = InPage(1250, "Proměny");
+  folder.Write(artist + "/" + album + "/01 - " + InPage(1250, "Řeka lásky") + ".mp3", "x");
+  folder.Write(artist + "/" + album + "/02 - " + InPage(1250, "Pójdź w łąkę") + ".mp3", "x");
+  folder.Write(artist + "/" + InPage(1250, "Dżem - Proměny") + ".m3u8", "x");
+  const RenamePlan plan = PlanRenames({folder.path().native()}, NameEvidence(), nullptr);
+  const PathString root = folder.path().native() + "/";
+  EXPECT_EQ(root + "Dżem/Dżem - Proměny.m3u8",
+            PlannedPath(plan, root + artist + "/" + InPage(1250, "Dżem - Proměny") + ".m3u8"));
+  EXPECT_EQ(root + "Dżem/Proměny", PlannedPath(plan, root + artist + "/" + album));
+}
+
 // N1: right names that are whole UTF-8 in some page once more ("чай" in
 // 866 is a CJK character) and Western text that collapses to bytes keep
 // their names; names encoded twice through 1251, 866 or Latin-1 come back.
