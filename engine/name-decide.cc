@@ -171,13 +171,47 @@ std::string NameUtf8(const PathString& name) {
   return NameBytesOf(name);
 }
 
+bool WidenedBytes(const std::wstring& text, std::string* bytes) {
+  bytes->clear();
+  bool high = false;
+  for (wchar_t c : text) {
+    std::string byte;
+    if (c >= 0x80 && c <= 0xFF && !EncodeToPage(1252, std::wstring(1, c), &byte))
+      byte.assign(1, char(c));  // Latin-1 where Windows-1252 has no character
+    else if (!EncodeToPage(1252, std::wstring(1, c), &byte))
+      return false;
+    high = high || static_cast<unsigned char>(byte[0]) >= 0x80;
+    *bytes += byte;
+  }
+  return high;
+}
+
+NameShape ShapeOfWideName(const std::wstring& wide) {
+  NameShape shape;
+  shape.bytes = WideToUtf8(wide);
+  std::wstring text = wide;
+  std::string legacy;
+  if (TakeOffLayers(&text, &legacy)) {
+    shape.layered = true;
+    shape.legacy = !legacy.empty();
+    shape.bytes = shape.legacy ? legacy : WideToUtf8(text);
+  } else if (WidenedBytes(wide, &legacy)) {
+    shape.legacy = shape.widened = true;
+    shape.bytes = legacy;
+  }
+  return shape;
+}
+
 NameShape ShapeOfName(const PathString& name) {
   NameShape shape;
-  shape.bytes = NameBytesOf(name);
-  if (!IsValidUtf8(shape.bytes)) {
+  bool widened = false;
+  if (LegacyNameBytes(name, &shape.bytes, &widened) && !widened) {
     shape.legacy = true;
     return shape;
   }
+  if (widened)
+    return ShapeOfWideName(DecodeUtf8(NameBytesOf(name)));
+  shape.bytes = NameBytesOf(name);
   std::wstring text = DecodeUtf8(shape.bytes);
   std::string legacy;
   if (!TakeOffLayers(&text, &legacy))
@@ -231,10 +265,26 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
   return bestPage;
 }
 
+unsigned DecideWidenedPage(const std::vector<std::string>& widenedNames,
+                           const std::vector<unsigned>& evidence) {
+  const unsigned page = DecideNamePage(widenedNames, evidence);
+  if (page == 0 || page == 1252)
+    return 0;
+  const double western = PageCost(1252, widenedNames), through = PageCost(page, widenedNames);
+  const bool evidenced = std::find(evidence.begin(), evidence.end(), page) != evidence.end();
+  if (!(through < western) || (!evidenced && western - through < kDecisionMarginBits))
+    return 0;
+  return page;
+}
+
 bool RepairedName(const NameShape& shape, unsigned page, PathString* repaired) {
   std::wstring text;
   if (shape.legacy) {
     if (page == 0)
+      return false;
+    // N5: a widened name stands as Western text unless the page reads it
+    // better.
+    if (shape.widened && !(PageCost(page, {shape.bytes}) < PageCost(1252, {shape.bytes})))
       return false;
     text = DecodeCodePage(page, shape.bytes);
     if (!ReadsCleanly(shape.bytes, text))

@@ -87,15 +87,18 @@ unsigned MostCommon(const std::map<unsigned, std::size_t>& counts) {
 // returns the page they were read through.
 unsigned RepairPool(const std::vector<std::size_t>& which, const std::vector<NameShape>& shapes,
                     const std::vector<unsigned>& evidence, std::vector<PathString>* repaired) {
-  std::vector<std::string> legacy;
+  std::vector<std::string> legacy, widened;
   for (std::size_t i : which) {
     if (shapes[i].legacy)
-      legacy.push_back(shapes[i].bytes);
+      (shapes[i].widened ? widened : legacy).push_back(shapes[i].bytes);
   }
-  const unsigned page = DecideNamePage(legacy, evidence);
+  // A platform stores one kind or the other: raw bytes (POSIX) or widened
+  // (Windows).
+  const unsigned page = !legacy.empty() ? DecideNamePage(legacy, evidence)
+                                        : DecideWidenedPage(widened, evidence);
   for (std::size_t i : which)
     RepairedName(shapes[i], page, &(*repaired)[i]);
-  return legacy.empty() ? 0 : page;
+  return legacy.empty() && widened.empty() ? 0 : page;
 }
 
 // Adds the renames and problems of one folder's entries to the plan (M2,
