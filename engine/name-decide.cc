@@ -265,6 +265,18 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
   return bestPage;
 }
 
+unsigned NamePageWithin(const std::string& name, unsigned folderPage,
+                        const std::vector<unsigned>& evidence) {
+  const unsigned own = DecideNamePage({name}, {});
+  if (own == 0 || own == folderPage ||
+      std::find(evidence.begin(), evidence.end(), own) == evidence.end())
+    return folderPage;
+  if (folderPage == 0)
+    return own;
+  const double margin = PageCost(folderPage, {name}) - PageCost(own, {name});
+  return margin >= kDecisionMarginBits ? own : folderPage;
+}
+
 unsigned DecideWidenedPage(const std::vector<std::string>& widenedNames,
                            const std::vector<unsigned>& evidence) {
   const unsigned page = DecideNamePage(widenedNames, evidence);

@@ -25,7 +25,10 @@
 //   N1  A name that is valid UTF-8 and no layer of UTF-8 encoded twice comes
 //       out unchanged, whatever the page (on Windows, but for N5).
 //   N2  Legacy bytes change only through a page that reads every legacy name
-//       of the folder cleanly (no undefined byte, no control character).
+//       of the folder cleanly (no undefined byte, no control character), or
+//       through a page of the folder's evidence that reads the name by itself
+//       clearly better than the folder's page does (a folder of loose
+//       tracks from several machines: NamePageWithin).
 //   N3  Code pages 866 and 437, which no tag page decides, read a folder's
 //       names only when they read them clearly better than every Windows
 //       page (scored as the same text in 1251 and 1252), evidence counted
@@ -73,6 +76,11 @@ NameShape ShapeOfWideName(const std::wstring& text);
 // no page reads them all cleanly. `evidence` holds the pages decided for the
 // tags in and below the folder, most weight first.
 unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
+                        const std::vector<unsigned>& evidence);
+
+// The page one legacy name of a pool reads through: the folder's page, or
+// (N2) a page it reads clearly better through by itself.
+unsigned NamePageWithin(const std::string& name, unsigned folderPage,
                         const std::vector<unsigned>& evidence);
 
 // The page widened names read through (N5); 0 to leave them.

@@ -96,8 +96,11 @@ unsigned RepairPool(const std::vector<std::size_t>& which, const std::vector<Nam
   // (Windows).
   const unsigned page = !legacy.empty() ? DecideNamePage(legacy, evidence)
                                         : DecideWidenedPage(widened, evidence);
-  for (std::size_t i : which)
-    RepairedName(shapes[i], page, &(*repaired)[i]);
+  for (std::size_t i : which) {
+    const bool alone = !shapes[i].legacy || shapes[i].widened || legacy.size() < 2;
+    RepairedName(shapes[i], alone ? page : NamePageWithin(shapes[i].bytes, page, evidence),
+                 &(*repaired)[i]);
+  }
   return legacy.empty() && widened.empty() ? 0 : page;
 }
 

@@ -321,6 +321,21 @@ def add_playlist_folder(lib, albums):
                      name, "Various")
 
 
+def add_unsorted(lib):
+    """A folder of loose tracks "Artist - Title.mp3" gathered from several
+    machines: each name and tag in its own page."""
+    rng = lib.rng
+    folder = lib.add(None, b"Unsorted", b"Unsorted", "folder", "mixed")
+    for lang in ["ru", "cz", "gr", "ru", "cz", "gr"]:
+        words = titles.LANGUAGES[lang]
+        artist, title = rng.choice(words["artists"]), rng.choice(words["titles"])
+        name = "%s - %s.mp3" % (artist, title)
+        if any(e["expect"] == b"Unsorted/" + name.encode() for e in lib.entries):
+            continue
+        track = lib.add(folder, stored(name, TAG_PAGE[lang]), name.encode(), "file", "mixed")
+        lib.write(track, mp3(rng, [("TIT2", title), ("TPE1", artist)], TAG_PAGE[lang]))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--seed", type=int, default=1)
@@ -353,6 +368,7 @@ def main():
     add_album_playlists(lib, albums)
     add_top_playlists(lib, albums, args.top_playlists)
     add_playlist_folder(lib, albums)
+    add_unsorted(lib)
     manifest = {"seed": args.seed, "root": os.path.abspath(args.output),
                 "entries": [{k: os.fsdecode(v) if isinstance(v, bytes) else v
                              for k, v in e.items() if k in ("path", "expect", "kind", "shape", "left")}
