@@ -273,30 +273,41 @@ unsigned NamePageWithin(const std::string& name, unsigned folderPage,
     return folderPage;
   if (folderPage == 0)
     return own;
+  // The tags' page counts for the name as it does in DecideNamePage.
   const double margin = PageCost(folderPage, {name}) - PageCost(own, {name});
-  return margin >= kDecisionMarginBits ? own : folderPage;
+  return margin >= 2 * kEvidenceBits ? own : folderPage;
+}
+
+// N5: how much better `page` must read widened names than Western text:
+// the tag decision's margin, or where the tags decided the page, better at
+// all (a right Western name reads as well through a page of its letters, and
+// any slack would let one change: "Déjà vu" is "Déjŕ vu" in 1250).
+bool ReadsBetterThanWestern(const std::vector<std::string>& widenedNames, unsigned page,
+                            const std::vector<unsigned>& evidence) {
+  if (page == 0 || page == 1252)
+    return false;
+  const double western = PageCost(1252, widenedNames), through = PageCost(page, widenedNames);
+  const bool evidenced = std::find(evidence.begin(), evidence.end(), page) != evidence.end();
+  if (evidenced)
+    return through < western;
+  return western - through >= kDecisionMarginBits;
 }
 
 unsigned DecideWidenedPage(const std::vector<std::string>& widenedNames,
                            const std::vector<unsigned>& evidence) {
   const unsigned page = DecideNamePage(widenedNames, evidence);
-  if (page == 0 || page == 1252)
-    return 0;
-  const double western = PageCost(1252, widenedNames), through = PageCost(page, widenedNames);
-  const bool evidenced = std::find(evidence.begin(), evidence.end(), page) != evidence.end();
-  if (!(through < western) || (!evidenced && western - through < kDecisionMarginBits))
-    return 0;
-  return page;
+  return ReadsBetterThanWestern(widenedNames, page, evidence) ? page : 0;
+}
+
+bool WidenedNameReadsThrough(const std::string& name, unsigned page,
+                             const std::vector<unsigned>& evidence) {
+  return ReadsBetterThanWestern({name}, page, evidence);
 }
 
 bool RepairedName(const NameShape& shape, unsigned page, PathString* repaired) {
   std::wstring text;
   if (shape.legacy) {
     if (page == 0)
-      return false;
-    // N5: a widened name stands as Western text unless the page reads it
-    // better.
-    if (shape.widened && !(PageCost(page, {shape.bytes}) < PageCost(1252, {shape.bytes})))
       return false;
     text = DecodeCodePage(page, shape.bytes);
     if (!ReadsCleanly(shape.bytes, text))

@@ -96,10 +96,12 @@ unsigned RepairPool(const std::vector<std::size_t>& which, const std::vector<Nam
   // (Windows).
   const unsigned page = !legacy.empty() ? DecideNamePage(legacy, evidence)
                                         : DecideWidenedPage(widened, evidence);
+  const std::size_t pool = legacy.empty() ? widened.size() : legacy.size();
   for (std::size_t i : which) {
-    const bool alone = !shapes[i].legacy || shapes[i].widened || legacy.size() < 2;
-    RepairedName(shapes[i], alone ? page : NamePageWithin(shapes[i].bytes, page, evidence),
-                 &(*repaired)[i]);
+    const bool alone = !shapes[i].legacy || pool < 2;
+    const unsigned own = alone ? page : NamePageWithin(shapes[i].bytes, page, evidence);
+    if (!shapes[i].widened || WidenedNameReadsThrough(shapes[i].bytes, own, evidence))
+      RepairedName(shapes[i], own, &(*repaired)[i]);
   }
   return legacy.empty() && widened.empty() ? 0 : page;
 }

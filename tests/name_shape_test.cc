@@ -50,8 +50,10 @@ std::vector<std::string> Decided(const std::vector<std::wstring>& names,
   std::vector<std::string> out;
   for (std::size_t i = 0; i < names.size(); ++i) {
     PathString repaired;
-    out.push_back(RepairedName(folder.shapes[i], page, &repaired) ? NameUtf8(repaired)
-                                                                  : WideToUtf8(names[i]));
+    const bool reads = !folder.shapes[i].widened ||
+                       WidenedNameReadsThrough(folder.shapes[i].bytes, page, evidence);
+    out.push_back(reads && RepairedName(folder.shapes[i], page, &repaired) ? NameUtf8(repaired)
+                                                                           : WideToUtf8(names[i]));
   }
   return out;
 }

@@ -2,7 +2,7 @@
 """Makes a music library whose file and folder names a legacy writer left in
 code pages, for measuring --rename end to end.
 
-  bench/names/make-library.py [--seed N] [--albums N] OUTPUT_FOLDER
+  bench/names/make-library.py [--seed N] [--albums N] [--widen] OUTPUT_FOLDER
 
 Albums are folders "Artist - Album" (some nested as "Artist/Album (Year)")
 holding "NN - Title.mp3" files. Each album has one shape for its names:
@@ -12,6 +12,10 @@ twice, right UTF-8, or ASCII. Playlists and cue sheets of every kind sit in
 album, artist and top folders, in the albums' pages or UTF-8, naming tracks
 by plain, backslashed, absolute and file:// paths. Three collision groups
 and one name whose UTF-8 form is 337 bytes must be left as they are.
+
+With --widen, legacy names are stored as Windows shows them when an
+archive tool or a copy read their bytes as Windows-1252 ("Ïåñíÿ" for
+"Песня"), for measuring the Windows build under Wine.
 
 OUTPUT_FOLDER/../names-manifest.json (beside the library, so that the run
 never sees it) gives each entry's name as made and as it should end.
@@ -54,6 +58,14 @@ def read_through(data, page):
     return "".join(out)
 
 
+def is_utf8(data):
+    try:
+        data.decode("utf-8")
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
 def stored(text, how):
     """The bytes a name `text` is stored as."""
     if how.startswith("double-"):
@@ -90,11 +102,15 @@ def mp3(rng, fields, tags):
 class Library:
     def __init__(self, root, rng):
         self.root, self.rng = os.fsencode(root), rng
+        self.widen = False  # legacy names as Windows shows them (see --widen)
         self.entries = []    # {path, expect, kind, shape, left}
         self.playlists = []  # {path, expect, format, targets}
 
     def add(self, parent, name_bytes, expect_bytes, kind, shape, left=None):
         """Records an entry below `parent` (an entry or None for the top)."""
+        if self.widen and not is_utf8(name_bytes):
+            name_bytes = read_through(name_bytes, "cp1252").encode("utf-8")
+            expect_bytes = name_bytes if left else expect_bytes
         path = name_bytes if parent is None else parent["path"] + b"/" + name_bytes
         expect = expect_bytes if parent is None else parent["expect"] + b"/" + expect_bytes
         entry = {"path": path, "expect": expect, "kind": kind, "shape": shape, "left": left}
@@ -113,7 +129,7 @@ def pick(rng, items, count):
     return rng.sample(items, min(count, len(items)))
 
 
-def make_album(lib, kind, number, nested, artist, album):
+def make_album(lib, kind, number, nested, artist, album, plain=False):
     rng = lib.rng
     lang, how, tagging, _ = SHAPES[kind]
     words = titles.LANGUAGES[lang]
@@ -130,7 +146,7 @@ def make_album(lib, kind, number, nested, artist, album):
         folder = lib.add(None, stored(name, how), name.encode(), "folder", kind)
     tracks = []
     discs = None
-    if rng.random() < 0.1:  # two discs, in folders of ASCII names
+    if rng.random() < 0.1 and not plain:  # two discs, in folders of ASCII names
         discs = [lib.add(folder, b"CD%d" % d, b"CD%d" % d, "folder", kind) for d in (1, 2)]
     for n, title in enumerate(pick(rng, words["titles"], rng.randint(3, 8)), 1):
         name = "%02d - %s.mp3" % (n, title)
@@ -202,6 +218,8 @@ def entry_bytes(lib, playlist_folder, track, enc, form):
     """How a playlist in `enc` at `playlist_folder` (an entry or None) names
     `track`: each step the text it should read as, written in `enc`."""
     base = b"" if playlist_folder is None else playlist_folder["expect"] + b"/"
+    if lib.widen and form in ("absolute", "url"):
+        form = "plain"  # a POSIX root names nothing on Windows
     if form in ("up", "upback"):
         base, rel = b"", b"../" + track["expect"]
     else:
@@ -341,11 +359,15 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--albums", type=int, default=42)
     parser.add_argument("--top-playlists", type=int, default=10)
+    parser.add_argument("--widen", action="store_true",
+                        help="legacy names as Windows shows them: each byte read as Windows-1252 "
+                        "and stored as UTF-8 (what Wine gives a Windows program as UTF-16)")
     parser.add_argument("output")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     os.makedirs(args.output)
     lib = Library(args.output, rng)
+    lib.widen = args.widen
     kinds = [k for k, shape in SHAPES.items() for _ in range(shape[3])]
     while len(kinds) < args.albums:
         kinds.append(rng.choice(list(SHAPES)))
@@ -355,16 +377,19 @@ def main():
     used = set()
     for n, kind in enumerate(kinds):
         words = titles.LANGUAGES[SHAPES[kind][0]]
-        nested = rng.random() < 0.25
+        # The first two cp1251 albums hold the collisions and the long name.
+        plain = kind == "cp1251" and sum(a["kind"] == "cp1251" for a in albums) < 2
+        nested = rng.random() < 0.25 and not plain
         while True:  # no two folders at the top read as one
             artist, album = rng.choice(words["artists"]), rng.choice(words["albums"])
             top = artist if nested else "%s - %s" % (artist, album)
             if top not in used:
                 break
         used.add(top)
-        albums.append(make_album(lib, kind, n, nested, artist, album))
+        albums.append(make_album(lib, kind, n, nested, artist, album, plain))
     add_collisions(lib, albums)
-    add_long_name(lib, albums)
+    if not args.widen:  # its widened UTF-8 form is longer than a POSIX name may be
+        add_long_name(lib, albums)
     add_album_playlists(lib, albums)
     add_top_playlists(lib, albums, args.top_playlists)
     add_playlist_folder(lib, albums)

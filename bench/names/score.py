@@ -111,7 +111,7 @@ def score(manifest, root, before, run_lines):
         item = json.loads(line)
         if item.get("type") == "rename" and item.get("outcome") == "not renamed":
             old = bytes.fromhex(item["old_bytes"]) if "old_bytes" in item else item["old"].encode()
-            reported.add(old)
+            reported.add(old.replace(b"\\", b"/"))  # Windows shows its own separators
     names = {"right": 0, "total": 0, "wrong": []}
     left = {"reported": 0, "total": 0, "unreported": []}
     lost, audio = [], []
