@@ -299,9 +299,9 @@ unsigned DecideWidenedPage(const std::vector<std::string>& widenedNames,
   return ReadsBetterThanWestern(widenedNames, page, evidence) ? page : 0;
 }
 
-bool WidenedNameReadsThrough(const std::string& name, unsigned page,
-                             const std::vector<unsigned>& evidence) {
-  return ReadsBetterThanWestern({name}, page, evidence);
+bool WidenedNameReadsThrough(const std::string& name, unsigned page) {
+  // The folder's page passed the margin; each name only reads better.
+  return page != 0 && page != 1252 && PageCost(page, {name}) < PageCost(1252, {name});
 }
 
 bool RepairedName(const NameShape& shape, unsigned page, PathString* repaired) {

@@ -40,8 +40,8 @@
 //       either the evidence holds (the tags' page, decided with the tag
 //       decision's margin over Western text) and reads them better than
 //       Western text, or that reads them by themselves kDecisionMarginBits
-//       better than Western text; and each such name only when it passes the
-//       same test by itself (WidenedNameReadsThrough).
+//       better than Western text; and each such name only when it reads
+//       better through that page than as it stands (WidenedNameReadsThrough).
 #pragma once
 
 #include <string>
@@ -87,8 +87,7 @@ unsigned NamePageWithin(const std::string& name, unsigned folderPage,
 unsigned DecideWidenedPage(const std::vector<std::string>& widenedNames,
                            const std::vector<unsigned>& evidence);
 // Whether one widened name changes through the page its folder decided (N5).
-bool WidenedNameReadsThrough(const std::string& name, unsigned page,
-                             const std::vector<unsigned>& evidence);
+bool WidenedNameReadsThrough(const std::string& name, unsigned page);
 
 // The name `shape` reads as through `page` (0: only layers come off); false
 // when it stays as it is.

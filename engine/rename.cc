@@ -100,7 +100,7 @@ unsigned RepairPool(const std::vector<std::size_t>& which, const std::vector<Nam
   for (std::size_t i : which) {
     const bool alone = !shapes[i].legacy || pool < 2;
     const unsigned own = alone ? page : NamePageWithin(shapes[i].bytes, page, evidence);
-    if (!shapes[i].widened || WidenedNameReadsThrough(shapes[i].bytes, own, evidence))
+    if (!shapes[i].widened || WidenedNameReadsThrough(shapes[i].bytes, own))
       RepairedName(shapes[i], own, &(*repaired)[i]);
   }
   return legacy.empty() && widened.empty() ? 0 : page;

@@ -51,7 +51,7 @@ std::vector<std::string> Decided(const std::vector<std::wstring>& names,
   for (std::size_t i = 0; i < names.size(); ++i) {
     PathString repaired;
     const bool reads = !folder.shapes[i].widened ||
-                       WidenedNameReadsThrough(folder.shapes[i].bytes, page, evidence);
+                       WidenedNameReadsThrough(folder.shapes[i].bytes, page);
     out.push_back(reads && RepairedName(folder.shapes[i], page, &repaired) ? NameUtf8(repaired)
                                                                            : WideToUtf8(names[i]));
   }
