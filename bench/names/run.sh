@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
     --threshold) threshold=$2; shift 2 ;;
     --show) show=1; shift ;;
     --keep) keep=1; shift ;;
-    *) sed -n '9,10p' "$0" | sed 's/^# *//' >&2; exit 2 ;;
+    *) sed -n '8,9p' "$0" | sed 's/^# *//' >&2; exit 2 ;;
   esac
 done
 [ ${#seeds[@]} -gt 0 ] || seeds=(1)
