@@ -14,9 +14,6 @@
 
 namespace {
 
-// A page is taken only when it reads the album this many bits better than
-// the most plausible Western reading.
-constexpr double kDecisionMarginBits = 24;
 // Below this lead the album reads as plausible Western text; between it and
 // the decision margin it is in doubt.
 constexpr double kWesternLeadBits = 8;

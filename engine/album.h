@@ -16,6 +16,9 @@
 
 // The decision "leave the album's text as it is".
 constexpr unsigned kLeaveText = kWesternText;
+// A page is taken only when it reads the album this many bits better than
+// the most plausible Western reading (names widened on Windows likewise).
+constexpr double kDecisionMarginBits = 24;
 
 // Text enough to decide any album: pooling stops there, so a folder of
 // thousands of files holds no more in memory than this.

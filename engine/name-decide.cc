@@ -171,13 +171,47 @@ std::string NameUtf8(const PathString& name) {
   return NameBytesOf(name);
 }
 
+bool WidenedBytes(const std::wstring& text, std::string* bytes) {
+  bytes->clear();
+  bool high = false;
+  for (wchar_t c : text) {
+    std::string byte;
+    if (c >= 0x80 && c <= 0xFF && !EncodeToPage(1252, std::wstring(1, c), &byte))
+      byte.assign(1, char(c));  // Latin-1 where Windows-1252 has no character
+    else if (!EncodeToPage(1252, std::wstring(1, c), &byte))
+      return false;
+    high = high || static_cast<unsigned char>(byte[0]) >= 0x80;
+    *bytes += byte;
+  }
+  return high;
+}
+
+NameShape ShapeOfWideName(const std::wstring& wide) {
+  NameShape shape;
+  shape.bytes = WideToUtf8(wide);
+  std::wstring text = wide;
+  std::string legacy;
+  if (TakeOffLayers(&text, &legacy)) {
+    shape.layered = true;
+    shape.legacy = !legacy.empty();
+    shape.bytes = shape.legacy ? legacy : WideToUtf8(text);
+  } else if (WidenedBytes(wide, &legacy)) {
+    shape.legacy = shape.widened = true;
+    shape.bytes = legacy;
+  }
+  return shape;
+}
+
 NameShape ShapeOfName(const PathString& name) {
   NameShape shape;
-  shape.bytes = NameBytesOf(name);
-  if (!IsValidUtf8(shape.bytes)) {
+  bool widened = false;
+  if (LegacyNameBytes(name, &shape.bytes, &widened) && !widened) {
     shape.legacy = true;
     return shape;
   }
+  if (widened)
+    return ShapeOfWideName(DecodeUtf8(NameBytesOf(name)));
+  shape.bytes = NameBytesOf(name);
   std::wstring text = DecodeUtf8(shape.bytes);
   std::string legacy;
   if (!TakeOffLayers(&text, &legacy))
@@ -209,6 +243,10 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
     if (!CanDecodeCodePage(page))
       continue;
     double cost = PageCost(page, legacyNames);
+    // The page with most weight counts twice. An OEM page is evidence only
+    // where names below were read through it (no tag page decides one).
+    if (std::find(evidence.begin(), evidence.end(), page) != evidence.end())
+      cost -= kEvidenceBits * count * (page == evidence.front() ? 2 : 1);
     if (IsOemPage(page)) {
       if (cost < bestOem) {
         bestOem = cost;
@@ -216,9 +254,6 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
       }
       continue;
     }
-    // The page with most weight counts twice.
-    if (std::find(evidence.begin(), evidence.end(), page) != evidence.end())
-      cost -= kEvidenceBits * count * (page == evidence.front() ? 2 : 1);
     if (cost < bestWindows) {
       bestWindows = cost;
       bestPage = page;
@@ -228,6 +263,45 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
   if (bestOemPage && bestOem + kOemMarginBits * count < best)
     bestPage = bestOemPage;
   return bestPage;
+}
+
+unsigned NamePageWithin(const std::string& name, unsigned folderPage,
+                        const std::vector<unsigned>& evidence) {
+  const unsigned own = DecideNamePage({name}, {});
+  if (own == 0 || own == folderPage ||
+      std::find(evidence.begin(), evidence.end(), own) == evidence.end())
+    return folderPage;
+  if (folderPage == 0)
+    return own;
+  // The tags' page counts for the name as it does in DecideNamePage.
+  const double margin = PageCost(folderPage, {name}) - PageCost(own, {name});
+  return margin >= 2 * kEvidenceBits ? own : folderPage;
+}
+
+// N5: how much better `page` must read widened names than Western text:
+// the tag decision's margin, or where the tags decided the page, better at
+// all (a right Western name reads as well through a page of its letters, and
+// any slack would let one change: "Déjà vu" is "Déjŕ vu" in 1250).
+bool ReadsBetterThanWestern(const std::vector<std::string>& widenedNames, unsigned page,
+                            const std::vector<unsigned>& evidence) {
+  if (page == 0 || page == 1252)
+    return false;
+  const double western = PageCost(1252, widenedNames), through = PageCost(page, widenedNames);
+  const bool evidenced = std::find(evidence.begin(), evidence.end(), page) != evidence.end();
+  if (evidenced)
+    return through < western;
+  return western - through >= kDecisionMarginBits;
+}
+
+unsigned DecideWidenedPage(const std::vector<std::string>& widenedNames,
+                           const std::vector<unsigned>& evidence) {
+  const unsigned page = DecideNamePage(widenedNames, evidence);
+  return ReadsBetterThanWestern(widenedNames, page, evidence) ? page : 0;
+}
+
+bool WidenedNameReadsThrough(const std::string& name, unsigned page) {
+  // The folder's page passed the margin; each name only reads better.
+  return page != 0 && page != 1252 && PageCost(page, {name}) < PageCost(1252, {name});
 }
 
 bool RepairedName(const NameShape& shape, unsigned page, PathString* repaired) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "engine/album.h"
+#include "engine/codepage.h"
 #include "engine/disk.h"
 #include "engine/path.h"
 #include "engine/playlist-lines.h"
@@ -263,6 +264,62 @@ bool BuildEntry(const EntryForm& form, const EntryContext& context,
   return true;
 }
 
+// The path `after` (with new names the run's renames give) has now, before
+// they are done: each step that a rename gives is taken back to its old name.
+PathString PathBeforeRenames(const PlaylistRenames& renames, const PathString& after) {
+  std::map<PathString, PathString> back;
+  for (const auto& [from, to] : renames.paths)
+    back[to] = from;
+  const std::size_t root = RootLengthOf(after);
+  PathString before = after.substr(0, root);
+  for (std::size_t at = root; at <= after.size();) {
+    std::size_t end = at;
+    while (end < after.size() && !IsPathSeparator(after[end]))
+      ++end;
+    if (end > at) {
+      before = JoinPath(before, after.substr(at, end - at));
+      const auto found = back.find(before);
+      if (found != back.end())
+        before = found->second;
+    }
+    at = end + 1;
+  }
+  return before;
+}
+
+// A file:// URL of a code-page playlist percent-encodes the page's bytes,
+// which name nothing once names are UTF-8: when the steps read through the
+// playlist's page name a file (now, or once the run's renames are done), the
+// URL is written again with their UTF-8 bytes. False when they do not.
+bool UrlThroughPage(EntryForm* form, const EntryContext& context) {
+  const unsigned page = context.readingPage;
+  if (!form->url || !context.legacyIn || page == 0 || !CanDecodeCodePage(page) ||
+      IsDoubleByteLead(page, 0x81))
+    return false;
+  PathString at = form->base;
+  bool changed = false;
+  std::vector<std::string> read(form->steps.size());
+  for (std::size_t i = 0; i < form->steps.size(); ++i) {
+    const std::string& bytes = form->steps[i].bytes;
+    read[i] = IsWholeUtf8(bytes) ? bytes : WideToUtf8(DecodeCodePage(page, bytes));
+    changed = changed || read[i] != bytes;
+    if (bytes == "..")
+      at = FolderOf(at);
+    else if (IsName(bytes))
+      at = JoinPath(at, EntryPathNative(read[i], false));
+  }
+  if (!changed || !(PathExists(at) ||
+                    (context.renames && PathExists(PathBeforeRenames(*context.renames, at)))))
+    return false;
+  for (std::size_t i = 0; i < form->steps.size(); ++i) {
+    Step& step = form->steps[i];
+    if (read[i] != step.bytes)
+      step.written = PercentEncoded(read[i], *form, true);
+    step.bytes = read[i];
+  }
+  return true;
+}
+
 }  // namespace
 
 void AddPlaylistRename(PlaylistRenames* renames, const PathString& from, const PathString& to) {
@@ -307,6 +364,12 @@ EntryResult RewriteEntry(const std::string& entry, const std::string& converted,
   for (const auto& name : newNames)
     renamed = renamed || name.has_value();
   *renamedAny = *renamedAny || renamed;
+  if (!renamed && form.url && !PathExists(named) && UrlThroughPage(&form, context)) {
+    *out = form.head;
+    for (const Step& step : form.steps)
+      *out += step.written + step.separator;
+    return *out == entry ? EntryResult::kSame : EntryResult::kChanged;
+  }
   if (!renamed && converted == entry) {
     *out = entry;
     return EntryResult::kSame;

@@ -87,15 +87,23 @@ unsigned MostCommon(const std::map<unsigned, std::size_t>& counts) {
 // returns the page they were read through.
 unsigned RepairPool(const std::vector<std::size_t>& which, const std::vector<NameShape>& shapes,
                     const std::vector<unsigned>& evidence, std::vector<PathString>* repaired) {
-  std::vector<std::string> legacy;
+  std::vector<std::string> legacy, widened;
   for (std::size_t i : which) {
     if (shapes[i].legacy)
-      legacy.push_back(shapes[i].bytes);
+      (shapes[i].widened ? widened : legacy).push_back(shapes[i].bytes);
   }
-  const unsigned page = DecideNamePage(legacy, evidence);
-  for (std::size_t i : which)
-    RepairedName(shapes[i], page, &(*repaired)[i]);
-  return legacy.empty() ? 0 : page;
+  // A platform stores one kind or the other: raw bytes (POSIX) or widened
+  // (Windows).
+  const unsigned page = !legacy.empty() ? DecideNamePage(legacy, evidence)
+                                        : DecideWidenedPage(widened, evidence);
+  const std::size_t pool = legacy.empty() ? widened.size() : legacy.size();
+  for (std::size_t i : which) {
+    const bool alone = !shapes[i].legacy || pool < 2;
+    const unsigned own = alone ? page : NamePageWithin(shapes[i].bytes, page, evidence);
+    if (!shapes[i].widened || WidenedNameReadsThrough(shapes[i].bytes, own))
+      RepairedName(shapes[i], own, &(*repaired)[i]);
+  }
+  return legacy.empty() && widened.empty() ? 0 : page;
 }
 
 // Adds the renames and problems of one folder's entries to the plan (M2,
@@ -168,8 +176,20 @@ Below PlanFolder(const PathString& folder, Walk* walk) {
     shapes.push_back(ShapeOfName(entry.name));
   std::vector<PathString> repaired(entries.size());
   std::map<unsigned, std::size_t> namePages;
-  const std::vector<unsigned> tagPages = EvidenceOrder(below.pages, walk->evidence.page);
-  if (const unsigned page = RepairPool(files, shapes, tagPages, &repaired))
+  // The files' names: the tags' pages first, then the pages the names in
+  // the folders beside them were read through (a playlist beside an album
+  // whose tags tell nothing was named by the same hand as the album).
+  std::vector<unsigned> fileEvidence = EvidenceOrder(below.pages, walk->evidence.page);
+  std::map<unsigned, std::size_t> innerNamePages;
+  for (const auto& [i, within] : inner) {
+    if (within.namePage)
+      ++innerNamePages[within.namePage];
+  }
+  for (unsigned page : EvidenceOrder(innerNamePages, 0)) {
+    if (std::find(fileEvidence.begin(), fileEvidence.end(), page) == fileEvidence.end())
+      fileEvidence.push_back(page);
+  }
+  if (const unsigned page = RepairPool(files, shapes, fileEvidence, &repaired))
     namePages[page] += files.size();
   // Each folder's name by itself: folders side by side come from anywhere.
   for (const auto& [i, within] : inner) {

@@ -4,6 +4,7 @@
 
 #include <taglib/tbytevectorstream.h>
 
+#include <cstdio>
 #include <string>
 
 #include "engine/playlist.h"
@@ -140,6 +141,39 @@ TEST(PlaylistEntries, L4CodePageNamesOnDisk) {
                                nullptr, music + "/list.m3u8");
   ASSERT_EQ(kept.message, WM_FIX_SUCCEEDED);
   EXPECT_EQ(kept.bytes, "#EXTINF:1," + kSongUtf8 + "\n" + twice + ".mp3\n");
+}
+
+// A file:// URL of a code-page playlist percent-encodes the page's bytes:
+// when those name nothing but their reading names a file, now or once it is
+// renamed, the URL is written again with the UTF-8 bytes; one whose reading
+// names nothing either stays.
+TEST(PlaylistEntries, CodePageUrlsNameTheFileTheirTextReadsAs) {
+  fixtures::TempFolder temp;
+  const std::string music = temp.path().string();
+  const std::string oem = Encode(866, kSong) + ".mp3";
+  temp.Write(oem, "audio");
+  temp.Write(Utf8(kArtist) + ".mp3", "audio");
+  const auto url = [&](const std::string& bytes) {
+    std::string text = "file://" + music + "/";
+    for (unsigned char c : bytes) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      text += c < 0x80 && c != ' ' ? std::string(1, char(c)) : std::string(hex);
+    }
+    return text;
+  };
+  PlaylistRenames renames;
+  AddPlaylistRename(&renames, music + "/" + oem, music + "/" + kSongUtf8 + ".mp3");
+  const std::string before = "#EXTM3U\r\n#EXTINF:1," + Encode(1251, kSong) + "\r\n" +
+                             url(Encode(1251, kSong) + ".mp3") + "\r\n" +
+                             url(Encode(1251, kArtist) + ".mp3") + "\r\n" +
+                             url(Encode(1251, L"\u041D\u0435\u0442") + ".mp3") + "\r\n";
+  const Repaired result = Repair(before, PlaylistKind::kM3u, &renames, music + "/list.m3u");
+  ASSERT_EQ(result.message, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+  EXPECT_EQ(result.bytes, kMark + "#EXTM3U\r\n#EXTINF:1," + kSongUtf8 + "\r\n" +
+                              url(kSongUtf8 + ".mp3") + "\r\n" + url(Utf8(kArtist) + ".mp3") +
+                              "\r\n" + url(Encode(1251, L"\u041D\u0435\u0442") + ".mp3") +
+                              "\r\n");
 }
 
 // L5: a new name that would change what a line is refuses the repair.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
+#include <string>
 #include <filesystem>
 
 #include "cli/undo.h"
@@ -182,6 +184,62 @@ TEST(NameDecide, TheNamesDecideAndTheTagPagesTipOnlyShortNames) {
   EXPECT_EQ(437u, DecideNamePage({InPage(437, "Déjà vu à Noël"), InPage(437, "Über die Brücke")},
                                  {}));
   EXPECT_EQ(0u, DecideNamePage({}, {1251}));
+}
+
+// N3: an OEM page that names below were read through is evidence for a
+// name too short to tell by itself; it never outweighs a Windows page that
+// reads the name clearly.
+TEST(NameDecide, N3AnOemPageBelowTipsAShortName) {
+  EXPECT_EQ(866u, DecideNamePage({InPage(866, "ДДТ")}, {866}));
+  EXPECT_NE(866u, DecideNamePage({InPage(866, "ДДТ")}, {}));
+  EXPECT_EQ(1251u, DecideNamePage({InPage(1251, "Песня о друге")}, {866}));
+}
+
+// N2: loose tracks from several machines in one folder, whose tags gave
+// the folder several pages: each name reads through the page of those that
+// reads it clearly better than the folder's page; without those pages, the
+// folder's page alone.
+TEST(RenamePlan, N2LooseTracksEachTakeTheirTagsPage) {
+  TempFolder folder;
+  const char* names[][2] = {{"Кино - Берег", "1251"},
+                            {"Marta Kubišová - Řeka lásky", "1250"},
+                            {"Χάρις Αλεξίου - Ο δρόμος για τη Δαμασκό", "1253"},
+                            {"Земфира - Перемен", "1251"}};
+  for (const auto& [name, page] : names)
+    folder.Write(InPage(unsigned(std::stoi(page)), name) + ".mp3", "x");
+  const PathString root = folder.path().native() + "/";
+  NameEvidence evidence;
+  evidence.folderPages[folder.path().native()] = {1250, 1251, 1253};
+  const RenamePlan plan = PlanRenames({folder.path().native()}, evidence, nullptr);
+  for (const auto& [name, page] : names) {
+    EXPECT_EQ(root + name + ".mp3",
+              PlannedPath(plan, root + InPage(unsigned(std::stoi(page)), name) + ".mp3"));
+  }
+  const RenamePlan alone = PlanRenames({folder.path().native()}, NameEvidence(), nullptr);
+  std::set<unsigned> pages;
+  for (const auto& [name, page] : names) {
+    const PathString planned =
+        PlannedPath(alone, root + InPage(unsigned(std::stoi(page)), name) + ".mp3");
+    if (planned == root + name + ".mp3")
+      pages.insert(unsigned(std::stoi(page)));
+  }
+  EXPECT_LE(pages.size(), 1u);
+}
+
+// A folder's files whose tags tell nothing (a playlist beside an album)
+// are read with the page the names in the folders beside them were read
+// through.
+TEST(RenamePlan, FilesBesideFoldersTakeTheirNamesPage) {
+  TempFolder folder;
+  const std::string artist = InPage(1250, "Dżem"), album = InPage(1250, "Proměny");
+  folder.Write(artist + "/" + album + "/01 - " + InPage(1250, "Řeka lásky") + ".mp3", "x");
+  folder.Write(artist + "/" + album + "/02 - " + InPage(1250, "Pójdź w łąkę") + ".mp3", "x");
+  folder.Write(artist + "/" + InPage(1250, "Dżem - Proměny") + ".m3u8", "x");
+  const RenamePlan plan = PlanRenames({folder.path().native()}, NameEvidence(), nullptr);
+  const PathString root = folder.path().native() + "/";
+  EXPECT_EQ(root + "Dżem/Dżem - Proměny.m3u8",
+            PlannedPath(plan, root + artist + "/" + InPage(1250, "Dżem - Proměny") + ".m3u8"));
+  EXPECT_EQ(root + "Dżem/Proměny", PlannedPath(plan, root + artist + "/" + album));
 }
 
 // N1: right names that are whole UTF-8 in some page once more ("чай" in
