@@ -90,7 +90,6 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   record->repairedLength = newEnd - from;
   // A large tag (a picture of many megabytes) is read once, straight into
   // the record, rather than kept in the head as well.
-  constexpr std::uint64_t kMostKeptInHead = 1024 * 1024;
   if (oldEnd + kChecksumEdge <= kMostKeptInHead) {
     if (!KeepHeadUpTo(oldEnd + kChecksumEdge))
       return false;
