@@ -68,6 +68,60 @@ RangeReader EditedReader(const RangeReader& original, const Edit& edit) {
   };
 }
 
+// Bytes in memory that stand for a content from its start: up to three
+// runs, one after the other.
+struct HeldContent {
+  std::pair<const char*, std::uint64_t> runs[3];
+
+  std::uint64_t Size() const { return runs[0].second + runs[1].second + runs[2].second; }
+};
+
+// Goes on with `crc` over `count` bytes of `content` from `start`.
+uLong CrcOfHeld(const HeldContent& content, std::uint64_t start, std::uint64_t count, uLong crc) {
+  for (const auto& [data, size] : content.runs) {
+    if (count == 0)
+      break;
+    if (start >= size) {
+      start -= size;
+      continue;
+    }
+    const std::uint64_t take = std::min(count, size - start);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(data + start), uInt(take));
+    start = 0;
+    count -= take;
+  }
+  return crc;
+}
+
+// The sampled checksum of SampledChecksum, of a content held in memory as far
+// as its samples go (the end's checksum may be given instead): nothing is
+// copied, and where the changed range begins at the start, the bytes both
+// hold are summed once. False when the content does not reach the samples.
+bool SampledHeld(const HeldContent& content, std::uint64_t size, std::uint64_t offset,
+                 std::uint64_t length, const uLong* endChecksum, std::uint32_t* crc) {
+  const std::uint64_t edge = std::min(kChecksumEdge, size);
+  const std::uint64_t held = content.Size();
+  if (held < std::max(edge, offset + length) || (!endChecksum && held < size))
+    return false;
+  const uLong empty = crc32(0, nullptr, 0);
+  uLong start = 0, changed = 0;
+  if (offset == 0) {
+    const std::uint64_t shorter = std::min(edge, length), longer = std::max(edge, length);
+    const uLong prefix = CrcOfHeld(content, 0, shorter, empty);
+    const uLong whole = CrcOfHeld(content, shorter, longer - shorter, prefix);
+    start = edge <= length ? prefix : whole;
+    changed = edge <= length ? whole : prefix;
+  } else {
+    start = CrcOfHeld(content, 0, edge, empty);
+    changed = CrcOfHeld(content, offset, length, empty);
+  }
+  const uLong end = endChecksum ? *endChecksum : CrcOfHeld(content, size - edge, edge, empty);
+  const uLong value = crc32_combine(crc32_combine(start, changed, z_off_t(length)), end,
+                                    z_off_t(edge));
+  *crc = std::uint32_t(value);
+  return true;
+}
+
 }  // namespace
 
 // The original's start up to 64 KiB past the replaced bytes gives the
@@ -92,8 +146,8 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   record->repairedLength = newEnd - from;
   // A large tag (a picture of many megabytes) is read once, straight into
   // the record, rather than kept in the head as well.
-  constexpr std::uint64_t kMostKeptInHead = 1024 * 1024;
-  if (oldEnd + kChecksumEdge <= kMostKeptInHead) {
+  const bool inHead = oldEnd + kChecksumEdge <= kMostKeptInHead;
+  if (inHead) {
     if (!KeepHeadUpTo(oldEnd + kChecksumEdge))
       return false;
     record->originalBytes = head_.substr(std::size_t(from), std::size_t(oldEnd - from));
@@ -121,6 +175,20 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
     endChecksum =
         crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(end.data()), uInt(end.size()));
     known.endChecksum = &endChecksum;
+  }
+  // With the start kept up to 64 KiB past the old tag, both contents are
+  // in memory as far as their samples go.
+  if (inHead) {
+    const std::uint64_t kept = head_.size();
+    const HeldContent before{{{head_.data(), kept}, {nullptr, 0}, {nullptr, 0}}};
+    const HeldContent after{{{head_.data(), edit_.offset},
+                             {edit_.bytes.data(), edit_.bytes.size()},
+                             {head_.data() + oldEnd, kept - oldEnd}}};
+    if (SampledHeld(before, originalLength_, from, oldEnd - from, known.endChecksum,
+                    &record->originalChecksum) &&
+        SampledHeld(after, newLength, from, newEnd - from, known.endChecksum,
+                    &record->repairedChecksum))
+      return true;
   }
   if (!SampledChecksum(original, originalLength_, from, oldEnd - from, &record->originalChecksum,
                        known))

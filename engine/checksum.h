@@ -13,6 +13,9 @@
 using RangeReader = std::function<bool(std::uint64_t offset, std::uint64_t count, std::string*)>;
 
 constexpr std::uint64_t kChecksumEdge = 64 * 1024;
+// The most of a file's start that its stream keeps in memory while it is
+// read: a larger tag (a picture of many megabytes) is read where it is.
+constexpr std::uint64_t kMostKeptInHead = 1024 * 1024;
 
 // What the caller has already read or summed: the replaced bytes and the
 // CRC-32 of the last 64 KiB.

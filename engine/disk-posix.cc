@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "engine/disk.h"
@@ -42,6 +44,7 @@ struct PosixDisk final : DiskInterface {
   bool Rename(const PathString& target, const PathString& replacement) override;
   bool CreateFolder(const PathString& folder) override;
   bool RenameNoReplace(const PathString& from, const PathString& to) override;
+  bool MayInsertRange(NativeFile* file) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -311,6 +314,19 @@ bool PosixDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_
 #endif
 }
 
+// The file systems that are known to refuse an insert of a range: tmpfs,
+// btrfs, FUSE (exFAT and NTFS drivers among others), FAT, exFAT, NFS and
+// SMB. Others (ext4, XFS, and any not known here) are asked.
+bool PosixDisk::MayInsertRange(NativeFile* file) {
+  static const unsigned long kRefusing[] = {0x01021994, 0x9123683E, 0x65735546, 0x4d44,
+                                            0x2011BAB0, 0x6969,     0xFF534D42, 0xFE534D42};
+  struct statfs info;
+  if (fstatfs(file->fd, &info) != 0)
+    return true;
+  const unsigned long type = static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFul;
+  return std::find(std::begin(kRefusing), std::end(kRefusing), type) == std::end(kRefusing);
+}
+
 bool PosixDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
 #ifdef FALLOC_FL_COLLAPSE_RANGE
   return fallocate(file->fd, FALLOC_FL_COLLAPSE_RANGE, off_t(offset), off_t(count)) == 0;
@@ -346,6 +362,15 @@ PathString ResolveFileLinks(const PathString& path) {
   PathString target(resolved);
   free(resolved);
   return target;
+}
+
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  *device = std::uint64_t(info.st_dev);
+  *index = std::uint64_t(info.st_ino);
+  return true;
 }
 
 // --- Folders and paths -------------------------------------------------------

@@ -219,6 +219,24 @@ PathString ResolveFileLinks(const PathString& path) {
   return path;
 }
 
+// A handle that asks for no access reads the file's identity without
+// opening its content and blocks no one.
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  const HANDLE handle = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != FALSE &&
+                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  CloseHandle(handle);
+  if (!known)
+    return false;
+  *device = info.dwVolumeSerialNumber;
+  *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 // ReplaceFileW needs a file to replace; without one the replacement only
 // moves to the new name.
 bool Win32Disk::Rename(const PathString& target, const PathString& replacement) {

@@ -122,6 +122,10 @@ bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t cou
   return Disk().CollapseRange(file, offset, count);
 }
 
+bool MayInsertFileRange(NativeFile* file) {
+  return Disk().MayInsertRange(file);
+}
+
 bool FlushFileSystemOf(NativeFile* file) {
   return Disk().FlushFileSystem(file);
 }

@@ -65,6 +65,10 @@ struct DiskInterface {
   virtual bool Rename(const PathString& target, const PathString& replacement) = 0;
   virtual bool CreateFolder(const PathString& folder) = 0;
   virtual bool RenameNoReplace(const PathString& from, const PathString& to) = 0;
+  // False when the file system holding `file` is known to have no way of
+  // opening room in a file (InsertRange would only fail there); a save then
+  // takes another way without opening the file for writing to ask.
+  virtual bool MayInsertRange(NativeFile*) { return true; }
 };
 
 // The platform's own file operations.
@@ -104,6 +108,8 @@ void FlushFolder(const PathString& folder);
 bool InsertFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count);
 // Takes out `count` bytes at `offset` the same way.
 bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t count);
+// False when InsertFileRange cannot work on the file system of `file`.
+bool MayInsertFileRange(NativeFile* file);
 // Makes every write, creation and rename on the file system that holds
 // `file` durable at once; false where the platform cannot (then each file
 // is flushed by itself).
@@ -186,6 +192,10 @@ bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
 // The file a path names after following symbolic links, so that a save
 // repairs the target and leaves the link a link.
 PathString ResolveFileLinks(const PathString& path);
+// The identity (as IdentifyFile tells it) of the file that `path` names now,
+// links followed, asked without opening it where the platform can; false
+// when nothing is there.
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index);
 
 // The process's current folder, from the root; empty when it cannot be
 // told (removed, or too long).

@@ -146,6 +146,12 @@ bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out
   const std::uint64_t tailStart = originalLength_ - std::min(originalLength_, kChecksumEdge);
   if (end <= kChecksumEdge && end > head_.size())
     KeepHeadUpTo(kChecksumEdge);
+  // A read that runs on past the kept head (a tag of more than 64 KiB) keeps
+  // the head up to 64 KiB past its end, read at once: TagLib, the repair and
+  // the checksums read the tag and the audio after it again from there.
+  if (!head_.empty() && offset <= head_.size() && end > head_.size() &&
+      end + kChecksumEdge <= kMostKeptInHead)
+    KeepHeadUpTo(end + kChecksumEdge);
   if (end <= head_.size()) {
     std::memcpy(out, head_.data() + offset, count);
     return true;

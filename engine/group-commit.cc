@@ -55,10 +55,9 @@ bool ChangedSinceRead(const Staged& staged, bool checkName) {
     return true;
   if (!checkName)
     return false;
-  NativeFile* now = OpenExistingFile(staged.stream->target(), false);
-  const bool same = SameFileAsRead(staged, now);
-  CloseNativeFile(now);
-  return !same;
+  std::uint64_t device = 0, index = 0;
+  return !IdentifyPath(staged.stream->target(), &device, &index) || device != staged.device ||
+         index != staged.index;
 }
 
 // Its record describes bytes that are no longer there, so nothing of it is
@@ -75,6 +74,10 @@ void FailChanged(Staged* staged) {
 bool TryInsert(Staged* staged, BatchWrites* writes) {
   if (!WantsRoom(staged->record) || writes->cannotInsert.count(staged->device))
     return false;
+  if (!MayInsertFileRange(staged->stream->OriginalFile())) {
+    writes->cannotInsert.insert(staged->device);
+    return false;
+  }
   staged->writer = OpenExistingFile(staged->stream->target(), true);
   if (!staged->writer)
     return false;
@@ -163,9 +166,10 @@ void WriteStaged(Staged* staged, BatchWrites* writes) {
 
 // Makes the writes of `files` durable (step 3): one flush per file system
 // where the platform has one, else each file by itself. Files whose flush
-// failed are marked failed.
-bool MakeDurable(const std::vector<Staged*>& files) {
-  std::map<std::uint64_t, bool> fileSystems;  // device: flushed whole
+// failed are marked failed. `fileSystems` tells of each device whether it
+// was flushed whole.
+bool MakeDurable(const std::vector<Staged*>& files, std::map<std::uint64_t, bool>* flushedWhole) {
+  std::map<std::uint64_t, bool>& fileSystems = *flushedWhole;
   bool all = true;
   for (Staged* staged : files) {
     auto found = fileSystems.find(staged->device);
@@ -181,17 +185,22 @@ bool MakeDurable(const std::vector<Staged*>& files) {
 
 // Makes the new names durable: one flush per file system where the platform
 // has one, else a flush of each folder (a no-op where a replace is durable
-// by itself).
-void MakeRenamesDurable(const std::vector<Staged*>& renamed) {
+// by itself). `kept` holds a copy of each file system left open past its
+// rename, through which its file system is flushed without opening a file.
+void MakeRenamesDurable(const std::vector<Staged*>& renamed,
+                        const std::map<std::uint64_t, NativeFile*>& kept) {
   std::set<std::uint64_t> fileSystems;
   std::set<PathString> folders;
   for (Staged* staged : renamed) {
     if (fileSystems.count(staged->device))
       continue;
     const PathString& target = staged->stream->target();
-    NativeFile* file = OpenExistingFile(target, false);
+    const auto found = kept.find(staged->device);
+    NativeFile* file =
+        found != kept.end() ? found->second : OpenExistingFile(target, false);
     const bool flushed = file && FlushFileSystemOf(file);
-    CloseNativeFile(file);
+    if (found == kept.end())
+      CloseNativeFile(file);
     if (flushed) {
       fileSystems.insert(staged->device);
       continue;
@@ -243,21 +252,34 @@ void WriteBatch(const FixJob& job, RunWrites* run, std::vector<Staged>* batch) {
   }
   // The copies are durable before they take their files' places, and the
   // new names are durable before the commit mark (I4).
-  if (!MakeDurable(written))
+  std::map<std::uint64_t, bool> flushedWhole;
+  if (!MakeDurable(written, &flushedWhole))
     writes.unsettled = true;
   std::vector<Staged*> renamed;
+  // Where a file system is flushed whole, one renamed copy of it stays open
+  // for the flush of the new names (an open file goes on naming the same
+  // file after its rename), so that no file is opened again for it.
+  std::map<std::uint64_t, NativeFile*> kept;
   for (Staged* staged : written) {
     if (staged->strategy != Strategy::kCopy || !staged->ok)
       continue;
-    const bool placed =
-        PutCopyInPlace(staged->stream.get(), staged->writer, staged->copyPath, false);
+    const bool keep = flushedWhole[staged->device] && !kept.count(staged->device);
+    NativeFile* held = keep ? staged->writer : nullptr;
+    const bool placed = PutCopyInPlace(staged->stream.get(), keep ? nullptr : staged->writer,
+                                       staged->copyPath, false);
     staged->writer = nullptr;
+    if (placed && keep)
+      kept.emplace(staged->device, held);
+    else
+      CloseNativeFile(held);
     if (placed)
       renamed.push_back(staged);
     else
       FailStaged(staged);
   }
-  MakeRenamesDurable(renamed);
+  MakeRenamesDurable(renamed, kept);
+  for (const auto& [device, file] : kept)
+    CloseNativeFile(file);
   // The saves that failed are told to the journal by their places among
   // the batch's records, so that the run is not said to have changed them.
   std::vector<std::size_t> unsaved;

@@ -55,6 +55,8 @@ NativeFile* WriteCopy(const EditStream& stream, const PathString& copyPath, bool
 // Closes the copy and the original (Windows renames neither an open copy
 // nor over an open file) and puts the copy in the file's place: durably by
 // itself, or not yet (`durable` false: a flush of the folder or the file
-// system follows). The copy is removed when it cannot take the place.
+// system follows). The copy is removed when it cannot take the place. A
+// null `copy` is one the caller keeps open: only where a whole file system
+// is flushed at once, whose platforms rename an open file.
 bool PutCopyInPlace(EditStream* stream, NativeFile* copy, const PathString& copyPath,
                     bool durable);

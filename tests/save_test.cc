@@ -113,6 +113,64 @@ TEST(EditStream, AnyOtherWriteFailsTheStreamAndNothingIsWritten) {
   }
 }
 
+// Checks I6 and I7: a record's checksums are those recovery sums from the
+// files on the disk, before and after, whatever the edit's place and size
+// and whichever bytes the stream kept from its reading.
+TEST(EditStream, RecordChecksumsAreThoseOfTheFileBeforeAndAfter) {
+  struct Shape {
+    std::size_t size, offset, replaced, inserted;
+  };
+  const Shape shapes[] = {
+      {1 << 20, 0, 2000, 6096},          // grown by a block
+      {1 << 20, 0, 100000, 104096},      // a tag of more than 64 KiB
+      {1 << 20, 0, 70000, 3000},         // shrunk
+      {1 << 20, 4000, 500, 500},         // the same size, after the start
+      {30000, 0, 1000, 5096},            // a file smaller than a sample
+      {200000, 0, 150000, 150000},       // less audio after the tag than a sample
+      {3 << 20, 0, 1100000, 1104096},    // a tag too large to keep in memory
+  };
+  std::mt19937 random(7);
+  const auto noise = [&random](std::size_t size) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+      c = char(random());
+    return bytes;
+  };
+  for (const Shape& shape : shapes) {
+    for (const bool readFirst : {false, true}) {
+      const std::string original = noise(shape.size), tag = noise(shape.inserted);
+      std::string repaired = original;
+      repaired.replace(shape.offset, shape.replaced, tag);
+      TempFolder folder;
+      const fs::path before = folder.Write("before.mp3", original);
+      const fs::path after = folder.Write("after.mp3", repaired);
+      SaveRecord record;
+      {
+        EditStream stream(before.native());
+        if (readFirst) {  // as TagLib reads a tag: its header, then the rest
+          stream.seek(0);
+          EXPECT_EQ(10u, stream.readBlock(10).size());
+          EXPECT_EQ(shape.offset + shape.replaced, stream.readBlock(shape.offset + shape.replaced).size());
+        }
+        stream.Replace(shape.offset, shape.replaced, tag);
+        ASSERT_TRUE(stream.DescribeChange(&record));
+      }
+      EXPECT_EQ(original.substr(std::size_t(record.offset), record.originalBytes.size()),
+                record.originalBytes);
+      std::uint64_t size = 0;
+      std::uint32_t crc = 0;
+      NativeFile* file = OpenExistingFile(before.native(), false);
+      ASSERT_TRUE(FileChecksum(file, record.offset, record.originalBytes.size(), &size, &crc));
+      CloseNativeFile(file);
+      EXPECT_EQ(crc, record.originalChecksum) << shape.replaced << (readFirst ? " read" : "");
+      file = OpenExistingFile(after.native(), false);
+      ASSERT_TRUE(FileChecksum(file, record.offset, record.repairedLength, &size, &crc));
+      CloseNativeFile(file);
+      EXPECT_EQ(crc, record.repairedChecksum) << shape.replaced << (readFirst ? " read" : "");
+    }
+  }
+}
+
 namespace {
 
 // The whole size of the ID3v2 tag at `at`, from its header.
