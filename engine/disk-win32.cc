@@ -215,28 +215,6 @@ bool Win32Disk::Remove(const PathString& path) {
 
 void Win32Disk::FlushFolder(const PathString&) {}  // NTFS journals its own metadata
 
-PathString ResolveFileLinks(const PathString& path) {
-  return path;
-}
-
-// A handle that asks for no access reads the file's identity without
-// opening its content and blocks no one.
-bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  const HANDLE handle = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(handle, &info) != FALSE &&
-                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-  CloseHandle(handle);
-  if (!known)
-    return false;
-  *device = info.dwVolumeSerialNumber;
-  *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
-}
-
 // ReplaceFileW needs a file to replace; without one the replacement only
 // moves to the new name.
 bool Win32Disk::Rename(const PathString& target, const PathString& replacement) {
@@ -260,45 +238,4 @@ bool Win32Disk::CreateFolder(const PathString& folder) {
     return true;
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-PathString CurrentFolder() {
-  const DWORD length = GetCurrentDirectoryW(0, nullptr);
-  if (length == 0)
-    return PathString();
-  PathString folder(length, L'\0');
-  const DWORD written = GetCurrentDirectoryW(length, &folder[0]);
-  if (written == 0 || written >= length)
-    return PathString();
-  folder.resize(written);
-  return folder;
-}
-
-// --- Why an operation failed ---------------------------------------------------
-
-void ResetSystemError() {
-  SetLastError(ERROR_SUCCESS);
-}
-
-std::wstring SystemErrorReason() {
-  const DWORD code = GetLastError();
-  switch (code) {
-    case ERROR_SUCCESS:
-      return std::wstring();
-    case ERROR_ACCESS_DENIED:
-      return L"permission denied";
-    case ERROR_WRITE_PROTECT:
-      return L"read-only file system";
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return L"no space left on the device";
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return L"no such file or folder";
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return L"in use by another program";
-    default:
-      return L"system error " + std::to_wstring(code);
-  }
 }

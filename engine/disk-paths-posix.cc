@@ -1,0 +1,77 @@
+// Paths and failures on POSIX: the file a link names, what a name leads to,
+// the current folder, and why the last system call failed, in words.
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "engine/disk.h"
+
+PathString ResolveFileLinks(const PathString& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+    return path;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved)
+    return path;
+  PathString target(resolved);
+  free(resolved);
+  return target;
+}
+
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  *device = std::uint64_t(info.st_dev);
+  *index = std::uint64_t(info.st_ino);
+  return true;
+}
+
+PathString CurrentFolder() {
+  char* current = getcwd(nullptr, 0);
+  if (!current)
+    return PathString();
+  PathString folder(current);
+  free(current);
+  return folder;
+}
+
+void ResetSystemError() {
+  errno = 0;
+}
+
+std::wstring SystemErrorReason() {
+  const int code = errno;
+  switch (code) {
+    case 0:
+      return std::wstring();
+    case EACCES:
+    case EPERM:
+      return L"permission denied";
+    case EROFS:
+      return L"read-only file system";
+    case ENOSPC:
+      return L"no space left on the device";
+    case EDQUOT:
+      return L"disk quota exceeded";
+    case ENOENT:
+      return L"no such file or folder";
+    case EFBIG:
+      return L"file too large";
+    case EIO:
+      return L"input/output error";
+    case ETXTBSY:
+    case EBUSY:
+      return L"in use";
+    default:
+      break;
+  }
+  const char* text = std::strerror(code);
+  std::wstring reason;
+  for (const char* c = text; *c; ++c)
+    reason.push_back(wchar_t(static_cast<unsigned char>(*c)));
+  return reason;
+}
