@@ -4,17 +4,14 @@
 #include <algorithm>
 #include <memory>
 
-#include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
-#include <taglib/textidentificationframe.h>
 
 #include "engine/album.h"
 #include "engine/container-repair.h"
 #include "engine/engine.h"
 #include "engine/id3v1-copy.h"
 #include "engine/id3v2-layout.h"
+#include "engine/mp3-taglib.h"
 #include "engine/place-reading.h"
 #include "engine/redecode.h"
 #include "engine/repair.h"
@@ -37,16 +34,6 @@ struct TagEdit {
 
 // A step of the repair that lets it go on.
 constexpr unsigned kGoOn = 0;
-
-// What TagLib's own reading of the file tells the repair. TagLib holds the
-// whole tag, pictures too; it is let go once this is taken from it, before
-// the repair reads the tag itself and composes the new one.
-struct TagLibReading {
-  bool hasId3v2 = false;
-  bool wouldChange = false;    // a frame TagLib would repair (not automatic mode)
-  std::size_t latin1Text = 0;  // its Latin-1 text frames with a byte at or above 0x80
-  std::unique_ptr<TagLib::ID3v1::Tag> id3v1;  // a copy of the ID3v1 fields
-};
 
 unsigned Refuse(FileOutcome* outcome, const std::wstring& detail) {
   outcome->issue = kIssueCouldNotSave;
@@ -169,17 +156,6 @@ unsigned ComposeEdit(const StoredTag& tag, const std::vector<OutputFrame>& frame
   return WM_FIX_SUCCEEDED;
 }
 
-// The Latin-1 text frames holding a byte at or above 0x80 that TagLib reads.
-std::size_t Latin1TextFrames(const TagLib::ID3v2::Tag& taglibTag) {
-  std::size_t seen = 0;
-  for (const TagLib::ID3v2::Frame* frame : taglibTag.frameList()) {
-    const auto* text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame);
-    if (text && text->textEncoding() == TagLib::String::Latin1 && !text->toString().isAscii())
-      ++seen;
-  }
-  return seen;
-}
-
 // In automatic mode TagLib's second opinion is whether it reads more
 // Latin-1 text frames holding a byte at or above 0x80 than the layout holds.
 bool HoldsMoreLatin1Text(std::size_t seen, const Id3v2Layout& layout) {
@@ -191,40 +167,13 @@ bool HoldsMoreLatin1Text(std::size_t seen, const Id3v2Layout& layout) {
   return seen > held;
 }
 
-// Opens the file through TagLib and takes what the repair asks of it. TagLib's
-// own reading of the frames is a second opinion: a frame it would repair that
-// the tag's layout does not hold stops the repair. False when TagLib cannot
-// open the file.
-bool ReadThroughTagLib(EditStream* stream, const Redecoding& redecoding, TagLibReading* out) {
-  TagLib::FileRef ref(stream, false);
-  auto* file = dynamic_cast<TagLib::MPEG::File*>(ref.file());
-  if (!file || !file->isOpen())
-    return false;
-  out->hasId3v2 = file->hasID3v2Tag();
-  if (out->hasId3v2 && !redecoding.automatic)
-    FixTextFrames(file->ID3v2Tag(false)->frameList(), redecoding, out->wouldChange, nullptr);
-  if (out->hasId3v2 && redecoding.automatic)
-    out->latin1Text = Latin1TextFrames(*file->ID3v2Tag(false));
-  if (const TagLib::ID3v1::Tag* id3v1 = file->ID3v1Tag(false)) {
-    out->id3v1 = std::make_unique<TagLib::ID3v1::Tag>();
-    out->id3v1->setTitle(id3v1->title());
-    out->id3v1->setArtist(id3v1->artist());
-    out->id3v1->setAlbum(id3v1->album());
-    out->id3v1->setComment(id3v1->comment());
-    out->id3v1->setGenreNumber(id3v1->genreNumber());
-    out->id3v1->setYear(id3v1->year());
-    out->id3v1->setTrack(id3v1->track());
-  }
-  return true;
-}
-
 // Decides the repair, and for a real run composes and checks the tag it
 // writes. Every frame the repair does not re-decode keeps its stored bytes
 // (in version 2.4 form); TagLib renders each re-decoded frame.
-unsigned RenderRepair(EditStream* stream, const Redecoding& redecoding, unsigned id3v2Version,
-                      FileOutcome* outcome, TagEdit* edit) {
+unsigned RenderRepair(EditStream* stream, bool mp3Name, const Redecoding& redecoding,
+                      unsigned id3v2Version, FileOutcome* outcome, TagEdit* edit) {
   TagLibReading taglib;
-  if (!ReadThroughTagLib(stream, redecoding, &taglib)) {
+  if (!ReadThroughTagLib(stream, mp3Name, redecoding, &taglib)) {
     outcome->issue = kIssueCouldNotOpen;
     outcome->detail = LastDiskFailure();
     return WM_FIX_FAILED;
@@ -294,7 +243,8 @@ unsigned RenderAnyFormat(const PathString& path, EditStream* stream, const Redec
   if (format != AudioFormat::kMp3 && format != AudioFormat::kNone)
     return RenderContainerRepair(stream, format, redecoding, outcome, edit);
   TagEdit tagEdit;
-  const unsigned message = RenderRepair(stream, redecoding, id3v2Version, outcome, &tagEdit);
+  const unsigned message = RenderRepair(stream, format == AudioFormat::kMp3, redecoding,
+                                        id3v2Version, outcome, &tagEdit);
   if (message == WM_FIX_NOT_NEEDED) {
     const std::wstring note = outcome->readingNote;
     const unsigned ape = RenderContainerRepair(stream, AudioFormat::kApe, redecoding, outcome, edit);
