@@ -134,6 +134,16 @@ bool EditStream::KeepHeadUpTo(std::uint64_t end) const {
 }
 
 void EditStream::ReleaseKeptBytes() const {
+  if (edit_.recorded) {
+    const std::uint64_t newEnd = edit_.offset + edit_.bytes.size();
+    const std::uint64_t oldEnd = edit_.offset + edit_.replaced;
+    const std::uint64_t rest = (kCloneBlock - newEnd % kCloneBlock) % kCloneBlock;
+    const std::uint64_t until = std::min(oldEnd + rest, originalLength_);
+    if (until > oldEnd && until <= head_.size()) {
+      blockEnd_ = head_.substr(std::size_t(oldEnd), std::size_t(until - oldEnd));
+      blockEndAt_ = oldEnd;
+    }
+  }
   std::string().swap(head_);
   std::string().swap(tail_);
   tailKept_ = false;
@@ -143,6 +153,10 @@ bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out
   if (offset + count > originalLength_)
     return false;
   const std::uint64_t end = offset + count;
+  if (!blockEnd_.empty() && offset >= blockEndAt_ && end <= blockEndAt_ + blockEnd_.size()) {
+    std::memcpy(out, blockEnd_.data() + (offset - blockEndAt_), count);
+    return true;
+  }
   const std::uint64_t tailStart = originalLength_ - std::min(originalLength_, kChecksumEdge);
   if (end <= kChecksumEdge && end > head_.size())
     KeepHeadUpTo(kChecksumEdge);

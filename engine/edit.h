@@ -75,7 +75,10 @@ class EditStream : public TagLib::IOStream {
   // they serve.
   bool DescribeChange(SaveRecord* record) const;
   // Lets go of the first and last bytes kept from the original; later reads
-  // go to the file.
+  // go to the file. The original's bytes that follow the edit up to the end
+  // of the 4 KiB block where its new bytes end stay, when the head held
+  // them: a tag written in whole blocks never has the file system read the
+  // rest of its last block back from the disk.
   void ReleaseKeptBytes() const;
 
   // Writes the edited content to the file on its own, crash-safely, under a
@@ -114,5 +117,9 @@ class EditStream : public TagLib::IOStream {
   mutable std::string head_;  // from the file's start
   mutable std::string tail_;  // up to the file's end
   mutable bool tailKept_ = false;
+  // What ReleaseKeptBytes keeps after the edit, from `blockEndAt_` of the
+  // original on.
+  mutable std::string blockEnd_;
+  mutable std::uint64_t blockEndAt_ = 0;
   mutable BlockCache cache_;
 };

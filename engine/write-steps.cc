@@ -23,9 +23,14 @@ StepResult OpenRoomAndWriteTag(NativeFile* writer, const EditStream& stream,
                                const SaveRecord& record) {
   const std::uint64_t grown = record.repairedSize - record.originalSize;
   // The new content is taken before the room is opened: bytes before the
-  // tag are read from the original, which the room moves.
+  // tag are read from the original, which the room moves. The write runs on
+  // to the end of the tag's last block with the audio's own bytes (kept in
+  // memory, engine/edit.h): opening room drops the file's cached blocks, and
+  // a block written in part would be read back from the disk first.
+  const std::uint64_t length = record.repairedLength;
+  const std::uint64_t blockEnd = length + (kTagBlock - length % kTagBlock) % kTagBlock;
   std::string bytes;
-  if (!stream.ReadContent(0, record.repairedLength, &bytes))
+  if (!stream.ReadContent(0, std::min(blockEnd, record.repairedSize), &bytes))
     return StepResult::kUntouched;
   if (!InsertFileRange(writer, 0, grown))
     return StepResult::kUntouched;
