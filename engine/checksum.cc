@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include <zlib.h>
-
+#include "engine/crc32.h"
 #include "engine/edit.h"
 #include "engine/save.h"
 
@@ -13,12 +12,12 @@ bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t 
   const std::uint64_t edge = std::min(kChecksumEdge, size);
   const std::pair<std::uint64_t, std::uint64_t> ranges[] = {
       {0, edge}, {offset, length}, {size - edge, edge}};
-  uLong value = crc32(0, nullptr, 0);
+  std::uint32_t value = 0;
   std::string bytes;
   for (std::size_t i = 0; i < 3; ++i) {
     const auto& [start, count] = ranges[i];
     if (i == 2 && known.endChecksum) {
-      value = crc32_combine(value, *known.endChecksum, z_off_t(count));
+      value = Crc32Combine(value, *known.endChecksum, count);
       break;
     }
     const std::string* part = &bytes;
@@ -29,9 +28,9 @@ bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t 
       if (!read(start, count, &bytes) || bytes.size() != count)
         return false;
     }
-    value = crc32(value, reinterpret_cast<const Bytef*>(part->data()), uInt(part->size()));
+    value = Crc32(value, part->data(), part->size());
   }
-  *crc = std::uint32_t(value);
+  *crc = value;
   return true;
 }
 
@@ -77,7 +76,8 @@ struct HeldContent {
 };
 
 // Goes on with `crc` over `count` bytes of `content` from `start`.
-uLong CrcOfHeld(const HeldContent& content, std::uint64_t start, std::uint64_t count, uLong crc) {
+std::uint32_t CrcOfHeld(const HeldContent& content, std::uint64_t start, std::uint64_t count,
+                        std::uint32_t crc) {
   for (const auto& [data, size] : content.runs) {
     if (count == 0)
       break;
@@ -86,7 +86,7 @@ uLong CrcOfHeld(const HeldContent& content, std::uint64_t start, std::uint64_t c
       continue;
     }
     const std::uint64_t take = std::min(count, size - start);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data + start), uInt(take));
+    crc = Crc32(crc, data + start, std::size_t(take));
     start = 0;
     count -= take;
   }
@@ -98,27 +98,26 @@ uLong CrcOfHeld(const HeldContent& content, std::uint64_t start, std::uint64_t c
 // copied, and where the changed range begins at the start, the bytes both
 // hold are summed once. False when the content does not reach the samples.
 bool SampledHeld(const HeldContent& content, std::uint64_t size, std::uint64_t offset,
-                 std::uint64_t length, const uLong* endChecksum, std::uint32_t* crc) {
+                 std::uint64_t length, const std::uint32_t* endChecksum, std::uint32_t* crc) {
   const std::uint64_t edge = std::min(kChecksumEdge, size);
   const std::uint64_t held = content.Size();
   if (held < std::max(edge, offset + length) || (!endChecksum && held < size))
     return false;
-  const uLong empty = crc32(0, nullptr, 0);
-  uLong start = 0, changed = 0;
+  const std::uint32_t empty = 0;
+  std::uint32_t start = 0, changed = 0;
   if (offset == 0) {
     const std::uint64_t shorter = std::min(edge, length), longer = std::max(edge, length);
-    const uLong prefix = CrcOfHeld(content, 0, shorter, empty);
-    const uLong whole = CrcOfHeld(content, shorter, longer - shorter, prefix);
+    const std::uint32_t prefix = CrcOfHeld(content, 0, shorter, empty);
+    const std::uint32_t whole = CrcOfHeld(content, shorter, longer - shorter, prefix);
     start = edge <= length ? prefix : whole;
     changed = edge <= length ? whole : prefix;
   } else {
     start = CrcOfHeld(content, 0, edge, empty);
     changed = CrcOfHeld(content, offset, length, empty);
   }
-  const uLong end = endChecksum ? *endChecksum : CrcOfHeld(content, size - edge, edge, empty);
-  const uLong value = crc32_combine(crc32_combine(start, changed, z_off_t(length)), end,
-                                    z_off_t(edge));
-  *crc = std::uint32_t(value);
+  const std::uint32_t end =
+      endChecksum ? *endChecksum : CrcOfHeld(content, size - edge, edge, empty);
+  *crc = Crc32Combine(Crc32Combine(start, changed, length), end, edge);
   return true;
 }
 
@@ -165,15 +164,14 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   // Where both ends are the same bytes of the unchanged audio, they are
   // read and summed once.
   const std::uint64_t edge = std::min(kChecksumEdge, originalLength_);
-  uLong endChecksum = 0;
+  std::uint32_t endChecksum = 0;
   KnownParts known;
   known.replaced = &record->originalBytes;
   if (edge == std::min(kChecksumEdge, newLength) && originalLength_ - oldEnd >= edge) {
     std::string end;
     if (!original(originalLength_ - edge, edge, &end))
       return false;
-    endChecksum =
-        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(end.data()), uInt(end.size()));
+    endChecksum = Crc32(0, end.data(), end.size());
     known.endChecksum = &endChecksum;
   }
   // With the start kept up to 64 KiB past the old tag, both contents are

@@ -21,7 +21,7 @@ constexpr std::uint64_t kMostKeptInHead = 1024 * 1024;
 // CRC-32 of the last 64 KiB.
 struct KnownParts {
   const std::string* replaced = nullptr;
-  const unsigned long* endChecksum = nullptr;
+  const std::uint32_t* endChecksum = nullptr;
 };
 
 // The sampled checksum of `size` bytes read through `read`, whose save
