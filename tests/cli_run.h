@@ -49,6 +49,14 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// How many times `word` stands in `text`, overlapping ones too.
+inline std::size_t Count(const std::string& text, const std::string& word) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+    ++count;
+  return count;
+}
+
 inline std::string Needing(const char* bytes = "\xC0\xE1\xE2") {
   return fixtures::Id3v2Tag({fixtures::TextFrame("TIT2", bytes)}) + fixtures::MpegFrames(4);
 }

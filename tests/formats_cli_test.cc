@@ -32,13 +32,6 @@ struct Library {
   }
 };
 
-std::size_t Count(const std::string& text, const std::string& word) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-    ++count;
-  return count;
-}
-
 }  // namespace
 
 // An MP3 file whose ID3v2 tag and APEv2 tag both hold code-page text is

@@ -49,13 +49,6 @@ struct Library {
   }
 };
 
-std::size_t Count(const std::string& text, const std::string& word) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-    ++count;
-  return count;
-}
-
 }  // namespace
 
 TEST(UndoBookkeeping, AnUndoneRunIsNotUndoneAgainAndNoOlderRunIsTakenInstead) {
