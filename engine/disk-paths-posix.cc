@@ -1,5 +1,4 @@
-// Paths and failures on POSIX: the file a link names, what a name leads to,
-// the current folder, and why the last system call failed, in words.
+// Paths and failures on POSIX: the file a link names, the current folder, and why the last system call failed, in words.
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -19,15 +18,6 @@ PathString ResolveFileLinks(const PathString& path) {
   PathString target(resolved);
   free(resolved);
   return target;
-}
-
-bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-    return false;
-  *device = std::uint64_t(info.st_dev);
-  *index = std::uint64_t(info.st_ino);
-  return true;
 }
 
 PathString CurrentFolder() {

@@ -1,37 +1,11 @@
 // Paths and failures on Windows: links are followed by the system itself,
-// what a name leads to, the current folder, and why the last system call
-// failed, in words.
+// the current folder, and why the last system call failed, in words.
 #include <string>
 
 #include "engine/disk.h"
 
-namespace {
-
-// Others may read, write and delete the file while the handle is open.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-}  // namespace
-
 PathString ResolveFileLinks(const PathString& path) {
   return path;
-}
-
-// A handle that asks for no access reads the file's identity without
-// opening its content and blocks no one.
-bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
-  const HANDLE handle = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(handle, &info) != FALSE &&
-                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-  CloseHandle(handle);
-  if (!known)
-    return false;
-  *device = info.dwVolumeSerialNumber;
-  *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
 }
 
 PathString CurrentFolder() {

@@ -44,6 +44,7 @@ struct PosixDisk final : DiskInterface {
   bool CreateFolder(const PathString& folder) override;
   bool RenameNoReplace(const PathString& from, const PathString& to) override;
   bool MayInsertRange(NativeFile* file) override;
+  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -390,4 +391,13 @@ bool PosixDisk::RenameNoReplace(const PathString& from, const PathString& to) {
   unlink(to.c_str());  // one name, the old, as before
   errno = reason;
   return false;
+}
+
+bool PosixDisk::Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  *device = std::uint64_t(info.st_dev);
+  *index = std::uint64_t(info.st_ino);
+  return true;
 }

@@ -31,6 +31,7 @@ struct Win32Disk final : DiskInterface {
   bool Rename(const PathString& target, const PathString& replacement) override;
   bool CreateFolder(const PathString& folder) override;
   bool RenameNoReplace(const PathString& from, const PathString& to) override;
+  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 };
 
 // --- Directory listing -------------------------------------------------------
@@ -238,4 +239,22 @@ bool Win32Disk::CreateFolder(const PathString& folder) {
     return true;
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A handle that asks for no access reads the file's identity without
+// opening its content and blocks no one.
+bool Win32Disk::Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  const HANDLE handle = CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != FALSE &&
+                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  CloseHandle(handle);
+  if (!known)
+    return false;
+  *device = info.dwVolumeSerialNumber;
+  *index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
 }

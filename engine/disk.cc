@@ -122,6 +122,10 @@ bool CollapseFileRange(NativeFile* file, std::uint64_t offset, std::uint64_t cou
   return Disk().CollapseRange(file, offset, count);
 }
 
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  return Disk().Identify(path, device, index);
+}
+
 bool MayInsertFileRange(NativeFile* file) {
   return Disk().MayInsertRange(file);
 }

@@ -65,6 +65,7 @@ struct DiskInterface {
   virtual bool Rename(const PathString& target, const PathString& replacement) = 0;
   virtual bool CreateFolder(const PathString& folder) = 0;
   virtual bool RenameNoReplace(const PathString& from, const PathString& to) = 0;
+  virtual bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) = 0;
   // False when the file system holding `file` is known to have no way of
   // opening room in a file (InsertRange would only fail there); a save then
   // takes another way without opening the file for writing to ask.
@@ -183,6 +184,10 @@ bool HasSeveralLinks(NativeFile* file);
 // until this handle is closed (or its process ends); reads and writes of
 // the file are not blocked by it. False when another holds it.
 bool TryLockFile(NativeFile* file);
+// The identity (as IdentifyFile tells it) of the file that `path` names now,
+// links followed, asked without opening it where the platform can; false
+// when nothing is there.
+bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index);
 // Gives `copy` the owner, permissions and access lists of `original`; false
 // when that is not possible (then the copy must not replace the original).
 bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
@@ -192,11 +197,6 @@ bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
 // The file a path names after following symbolic links, so that a save
 // repairs the target and leaves the link a link.
 PathString ResolveFileLinks(const PathString& path);
-// The identity (as IdentifyFile tells it) of the file that `path` names now,
-// links followed, asked without opening it where the platform can; false
-// when nothing is there.
-bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* index);
-
 // The process's current folder, from the root; empty when it cannot be
 // told (removed, or too long).
 PathString CurrentFolder();

@@ -388,6 +388,11 @@ void CrashDisk::MakeFolderDurable(const PathString& key) {
                  pending_.end());
 }
 
+bool CrashDisk::Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) {
+  const Hold hold(&mutex_);
+  return !crashed_ && Real().Identify(path, device, index);
+}
+
 DirectoryListing* CrashDisk::OpenListing(const PathString& folder, FolderIdentity* identity) {
   return Real().OpenListing(folder, identity);
 }

@@ -85,6 +85,7 @@ class CrashDisk final : public DiskInterface {
   // Counted; lost with a power loss until its folder is flushed.
   bool RenameNoReplace(const PathString& from, const PathString& to) override;
   // Asking changes nothing: passed through uncounted.
+  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 
   // Flushes of a whole file system and of single files seen so far.
   std::uint64_t fileSystemFlushes() const { return fileSystemFlushes_; }

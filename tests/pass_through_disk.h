@@ -51,6 +51,9 @@ class PassThroughDisk : public DiskInterface {
   bool RenameNoReplace(const PathString& from, const PathString& to) override {
     return Real().RenameNoReplace(from, to);
   }
+  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
+    return Real().Identify(path, device, index);
+  }
 
  protected:
   static DiskInterface& Real() { return PlatformDisk(); }

@@ -404,6 +404,9 @@ class CountingDisk final : public DiskInterface {
   bool RenameNoReplace(const PathString& from, const PathString& to) override {
     return Note(Real().RenameNoReplace(from, to));
   }
+  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
+    return Note(Real().Identify(path, device, index));
+  }
 
  private:
   static DiskInterface& Real() { return PlatformDisk(); }
