@@ -36,6 +36,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "walk.h"
+
 namespace {
 
 constexpr std::uint64_t kRegion = 64 << 10;
@@ -62,27 +64,14 @@ bool IsMusic(const std::string& name) {
   return false;
 }
 
-// Calls visit(relative path) for each music file below root/relative.
+// Calls visit(relative path) for each music file below root + relative.
 template <typename Visit>
 void Walk(const std::string& root, const std::string& relative, Visit& visit) {
-  DIR* dir = opendir((root + relative).c_str());
-  if (!dir)
-    return;
-  while (const dirent* entry = readdir(dir)) {
-    if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, ".."))
-      continue;
-    const std::string path = relative + "/" + entry->d_name;
-    bool isDirectory = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat info;
-      isDirectory = lstat((root + path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    }
-    if (isDirectory)
-      Walk(root, path, visit);
-    else if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && IsMusic(entry->d_name))
+  auto music = [&visit](const std::string& path, const dirent& entry) {
+    if ((entry.d_type == DT_REG || entry.d_type == DT_UNKNOWN) && IsMusic(entry.d_name))
       visit(path);
-  }
-  closedir(dir);
+  };
+  WalkLibrary(root, relative, music);
 }
 
 bool ReadAll(const std::string& path, std::string* out) {

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "walk.h"
+
 namespace {
 
 constexpr std::size_t kMoveChunk = 1 << 20;
@@ -120,26 +122,13 @@ class Floor {
       : rewrite_(rewrite), durable_(durable), move_(kMoveChunk), region_(1 << 16) {}
 
   void Walk(const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-      return;
-    while (const dirent* entry = readdir(dir)) {
-      if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, ".."))
-        continue;
-      const std::string path = folder + "/" + entry->d_name;
-      bool isDirectory = entry->d_type == DT_DIR;
-      if (entry->d_type == DT_UNKNOWN) {
-        struct stat info;
-        isDirectory = lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-      }
-      if (isDirectory) {
-        Walk(path);
-      } else if (IsMp3(entry->d_name)) {
+    auto song = [this, &folder](const std::string& path, const dirent& entry) {
+      if (IsMp3(entry.d_name)) {
         ++counts_.files;
-        Repair(path);
+        Repair(folder + path);
       }
-    }
-    closedir(dir);
+    };
+    WalkLibrary(folder, "", song);
   }
 
   const Counts& counts() const { return counts_; }
