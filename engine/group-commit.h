@@ -47,9 +47,12 @@
 //     durable: the records are flushed before the batch's first write.
 // I2. A save writes only within its record's range (the old tag's bytes, or
 //     room opened before them) or into a copy; every other byte of the file,
-//     the audio above all, stays the original's. The one exception, the
-//     single-file rewrite in place of a grown file with several names, keeps
-//     all it overwrites in its side journal first (I8).
+//     the audio above all, stays the original's. A tag written into opened
+//     room runs on to the end of its last 4 KiB block with the audio's own
+//     bytes, kept from the file's read, so that no block is read back from
+//     the disk: what it writes there is what was there. The one exception,
+//     the single-file rewrite in place of a grown file with several names,
+//     keeps all it overwrites in its side journal first (I8).
 // I3. A file that needs nothing gets no record and is never opened for
 //     writing.
 // I4. A copy takes its file's place only once the copy is durable, and the
