@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <set>
 
 #include "engine/disk.h"
 #include "engine/journal-format.h"
@@ -211,14 +212,32 @@ void EndRunJournal(RunJournal* journal) {
 
 namespace {
 
+// The ids (names less their suffixes) of the journals in the runs folder,
+// whatever became of their runs: an undone run keeps its id.
+std::set<PathString> TakenRunIds(const PathString& stateFolder) {
+  std::set<PathString> ids;
+  for (const PathString& file : JournalFiles(
+           stateFolder, {kJournalSuffix, kUndoneSuffix, kPartlyUndoneSuffix, kScratchSuffix})) {
+    const PathString name = file.substr(NameStartOf(file));
+    ids.insert(name.substr(0, SuffixStart(name)));
+  }
+  return ids;
+}
+
 bool CreateJournalFile(RunJournal* journal) {
   const PathString folder = RunsFolder(journal->stateFolder);
   CreateFolders(folder);
   const std::string stamp = FormatTime(journal->started, "%Y%m%d-%H%M%S");
   const PathString suffix = journal->keep ? kJournalSuffix : kScratchSuffix;
+  // Runs started within the same second take the stamp with a number: an id
+  // names one run only, even once an earlier run of that second is undone.
+  const std::set<PathString> taken = TakenRunIds(journal->stateFolder);
   for (int attempt = 1; attempt < 1000 && !journal->file; ++attempt) {
-    const std::string id = attempt == 1 ? stamp : stamp + "-" + std::to_string(attempt);
-    journal->name = JoinPath(folder, PathString(id.begin(), id.end())) + suffix;
+    const std::string text = attempt == 1 ? stamp : stamp + "-" + std::to_string(attempt);
+    const PathString id(text.begin(), text.end());
+    if (taken.count(id))
+      continue;
+    journal->name = JoinPath(folder, id) + suffix;
     journal->file = CreateNewFile(journal->name);
   }
   if (!journal->file)

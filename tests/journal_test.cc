@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -73,6 +74,38 @@ TEST(RunJournal, RunsOfOneSecondAreOrderedByTheirCounterAndUndoTakesTheLast) {
   EXPECT_EQ(0, UndoRun(state.path().native(), "", nullptr));
   EXPECT_TRUE(fs::exists(state.path() / "runs" / (stem + "-11.undone")));
   EXPECT_FALSE(fs::exists(state.path() / "runs" / (stem + "-10.undone")));
+}
+
+// An id names one run only: a run started in a second whose id an undone
+// run already has takes the next free number, and undoing it by its id
+// undoes it, not the older run. The ids of the next 60 seconds are taken
+// beforehand, so the run starts within them on any machine.
+TEST(RunJournal, ARunOfASecondWhoseIdAnUndoneRunHasTakesTheNextNumber) {
+  TempFolder folder, state;
+  const fs::path song = folder.Write("music/a.mp3", Fits(2));
+  std::set<std::string> taken;
+  const std::time_t start = std::time(nullptr);
+  for (std::time_t second = start; second < start + 60; ++second) {
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::gmtime(&second));
+    taken.insert(stamp);
+    state.Write("runs/" + std::string(stamp) + ".undone", "an undone run");
+  }
+  RunJournal* journal =
+      BeginRunJournal(state.path().native(), {(folder.path() / "music").native()});
+  RunFix({song.native()}, 1251, journal);
+  EndRunJournal(journal);
+  std::string id;
+  for (const std::string& name : JournalNames(state.path())) {
+    if (fs::path(name).extension() == ".journal")
+      id = fs::path(name).stem().string();
+  }
+  ASSERT_FALSE(id.empty());
+  EXPECT_EQ(0u, taken.count(id)) << id;
+  EXPECT_EQ(0, UndoRun(state.path().native(), id, nullptr));
+  EXPECT_EQ(Fits(2), ReadFile(song));
+  for (const std::string& undone : taken)
+    EXPECT_EQ("an undone run", ReadFile(state.path() / "runs" / (undone + ".undone")));
 }
 
 TEST(RunJournal, ARunThatIsNotRecordedLeavesNoJournal) {
