@@ -1,7 +1,5 @@
-// The file operations and folder listings on POSIX: opendir/readdir,
-// pread/pwrite, copy_file_range, fallocate's insert and collapse, syncfs and
-// rename.
-#include <dirent.h>
+// The file operations on POSIX: pread/pwrite, copy_file_range, fallocate's
+// insert and collapse, syncfs and rename.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,86 +16,8 @@
 #include <iterator>
 #include <vector>
 
-#include "engine/disk.h"
+#include "engine/disk-posix.h"
 
-// The platform's own disk: the file operations and folder listing below.
-struct PosixDisk final : DiskInterface {
-  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
-  NativeFile* CreateNew(const PathString& path) override;
-  void Close(NativeFile* file) override;
-  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
-  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
-  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
-                 std::uint64_t count) override;
-  bool Truncate(NativeFile* file, std::uint64_t size) override;
-  bool Flush(NativeFile* file) override;
-  bool Replace(const PathString& target, const PathString& replacement) override;
-  bool Remove(const PathString& path) override;
-  void FlushFolder(const PathString& folder) override;
-  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
-  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
-  void CloseListing(DirectoryListing* listing) override;
-  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
-  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
-  bool FlushFileSystem(NativeFile* file) override;
-  bool Rename(const PathString& target, const PathString& replacement) override;
-  bool CreateFolder(const PathString& folder) override;
-  bool RenameNoReplace(const PathString& from, const PathString& to) override;
-  bool MayInsertRange(NativeFile* file) override;
-  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
-};
-
-// --- Directory listing -------------------------------------------------------
-
-struct DirectoryListing {
-  DIR* dir;
-  PathString folder;
-};
-
-DirectoryListing* PosixDisk::OpenListing(const PathString& folder, FolderIdentity* identity) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir)
-    return nullptr;
-  struct stat info;
-  if (fstat(dirfd(dir), &info) == 0) {
-    identity->known = true;
-    identity->device = static_cast<std::uint64_t>(info.st_dev);
-    identity->inode = static_cast<std::uint64_t>(info.st_ino);
-  } else {
-    identity->known = false;
-  }
-  return new DirectoryListing{dir, folder};
-}
-
-bool PosixDisk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
-  errno = 0;
-  const dirent* found = readdir(listing->dir);
-  if (!found)
-    return false;
-  entry->name.assign(found->d_name);
-  switch (found->d_type) {
-    case DT_DIR:
-      entry->isDirectory = true;
-      break;
-    case DT_LNK:
-    case DT_UNKNOWN: {
-      // Links are followed, as Windows enters junctions.
-      PathString path = listing->folder;
-      path.append(1, kPathSeparator).append(entry->name);
-      struct stat info;
-      entry->isDirectory = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-      break;
-    }
-    default:
-      entry->isDirectory = false;
-  }
-  return true;
-}
-
-void PosixDisk::CloseListing(DirectoryListing* listing) {
-  closedir(listing->dir);
-  delete listing;
-}
 
 // --- Files -------------------------------------------------------------------
 
@@ -336,7 +256,17 @@ bool PosixDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint6
 #endif
 }
 
+bool SyncfsReachesDisk(unsigned long type) {
+  static const unsigned long kUnreached[] = {0x65735546 /* FUSE */, 0xFF534D42 /* CIFS */,
+                                             0xFE534D42 /* SMB2 */, 0x517B /* SMB */};
+  type &= 0xFFFFFFFFul;
+  return std::find(std::begin(kUnreached), std::end(kUnreached), type) == std::end(kUnreached);
+}
+
 bool PosixDisk::FlushFileSystem(NativeFile* file) {
+  struct statfs info;
+  if (fstatfs(file->fd, &info) != 0 || !SyncfsReachesDisk(static_cast<unsigned long>(info.f_type)))
+    return false;
   return syncfs(file->fd) == 0;
 }
 

@@ -2,6 +2,7 @@
 // FindNextFileW, overlapped ReadFile/WriteFile at an offset, ReplaceFileW
 // and MoveFileExW.
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -55,9 +56,13 @@ DirectoryListing* Win32Disk::OpenListing(const PathString& folder, FolderIdentit
 }
 
 bool Win32Disk::NextEntry(DirectoryListing* listing, DirectoryEntry* entry) {
-  if (!listing->haveEntry && !FindNextFileW(listing->search, &listing->data))
-    return false;
-  listing->haveEntry = false;
+  // "." and ".." are not entries of the folder.
+  do {
+    if (!listing->haveEntry && !FindNextFileW(listing->search, &listing->data))
+      return false;
+    listing->haveEntry = false;
+  } while (std::wcscmp(listing->data.cFileName, L".") == 0 ||
+           std::wcscmp(listing->data.cFileName, L"..") == 0);
   entry->name.assign(listing->data.cFileName);
   entry->isDirectory = (listing->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;

@@ -146,7 +146,7 @@ std::wstring SystemErrorReason();
 // cannot be listed (missing, not a folder, no permission).
 DirectoryListing* OpenDirectoryListing(const PathString& folder, FolderIdentity* identity);
 // The next entry, in the order the system returns them; false at the end or
-// on any error. "." and ".." are delivered like any other entry.
+// on any error. "." and ".." are not given: they are not the folder's own.
 bool NextDirectoryEntry(DirectoryListing* listing, DirectoryEntry* entry);
 void CloseDirectoryListing(DirectoryListing* listing);
 // True when `path` is in its folder's listing (by its name exactly, as

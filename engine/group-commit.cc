@@ -183,11 +183,13 @@ bool MakeDurable(const std::vector<Staged*>& files, std::map<std::uint64_t, bool
   return all;
 }
 
-// Makes the new names durable: one flush per file system where the platform
-// has one, else a flush of each folder (a no-op where a replace is durable
-// by itself). `kept` holds a copy of each file system left open past its
-// rename, through which its file system is flushed without opening a file.
+// Makes the new names durable: one flush per file system that `flushedWhole`
+// says was flushed whole, else a flush of each folder (a no-op where a
+// replace is durable by itself). `kept` holds a copy of each file system left
+// open past its rename, through which its file system is flushed without
+// opening a file.
 void MakeRenamesDurable(const std::vector<Staged*>& renamed,
+                        const std::map<std::uint64_t, bool>& flushedWhole,
                         const std::map<std::uint64_t, NativeFile*>& kept) {
   std::set<std::uint64_t> fileSystems;
   std::set<PathString> folders;
@@ -195,15 +197,18 @@ void MakeRenamesDurable(const std::vector<Staged*>& renamed,
     if (fileSystems.count(staged->device))
       continue;
     const PathString& target = staged->stream->target();
-    const auto found = kept.find(staged->device);
-    NativeFile* file =
-        found != kept.end() ? found->second : OpenExistingFile(target, false);
-    const bool flushed = file && FlushFileSystemOf(file);
-    if (found == kept.end())
-      CloseNativeFile(file);
-    if (flushed) {
-      fileSystems.insert(staged->device);
-      continue;
+    const auto whole = flushedWhole.find(staged->device);
+    if (whole != flushedWhole.end() && whole->second) {
+      const auto found = kept.find(staged->device);
+      NativeFile* file =
+          found != kept.end() ? found->second : OpenExistingFile(target, false);
+      const bool flushed = file && FlushFileSystemOf(file);
+      if (found == kept.end())
+        CloseNativeFile(file);
+      if (flushed) {
+        fileSystems.insert(staged->device);
+        continue;
+      }
     }
     const PathString folder = FolderToFlush(target);
     if (folders.insert(folder).second)
@@ -277,7 +282,7 @@ void WriteBatch(const FixJob& job, RunWrites* run, std::vector<Staged>* batch) {
     else
       FailStaged(staged);
   }
-  MakeRenamesDurable(renamed, kept);
+  MakeRenamesDurable(renamed, flushedWhole, kept);
   for (const auto& [device, file] : kept)
     CloseNativeFile(file);
   // The saves that failed are told to the journal by their places among

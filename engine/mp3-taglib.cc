@@ -8,6 +8,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
+#include "engine/container-bytes.h"
 #include "engine/stored-tag.h"
 
 namespace {
@@ -24,13 +25,6 @@ class StreamFile : public TagLib::File {
 
 bool IsFrameSync(unsigned char first, unsigned char second) {
   return first == 0xFF && second != 0xFF && (second & 0xE0) == 0xE0;
-}
-
-std::uint32_t BigEndian32(const std::string& bytes) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i)
-    value = (value << 8) | static_cast<unsigned char>(bytes[std::size_t(i)]);
-  return value;
 }
 
 // The length of the MPEG frame whose header is `header` (4 bytes); 0 when
@@ -78,8 +72,9 @@ bool ValidFrameAt(EditStream* stream, std::uint64_t offset) {
   if (length == 0)
     return false;
   const std::string next = ReadContentAt(stream, offset + std::uint64_t(length), 4);
-  constexpr std::uint32_t kMask = 0xfffe0c00;
-  return next.size() == 4 && (BigEndian32(header) & kMask) == (BigEndian32(next) & kMask);
+  constexpr std::uint64_t kMask = 0xfffe0c00;
+  return next.size() == 4 &&
+         (GetBigEndian(header, 0, 4) & kMask) == (GetBigEndian(next, 0, 4) & kMask);
 }
 
 }  // namespace

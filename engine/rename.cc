@@ -24,10 +24,6 @@ struct Walk {
   RenamePlan* plan;
 };
 
-bool IsDots(const PathString& name) {
-  return name == PATH_TEXT(".") || name == PATH_TEXT("..");
-}
-
 // The folder's entries; false when it cannot be listed or was seen before
 // (a link back up the tree).
 bool ListEntries(const PathString& folder, Walk* walk, std::vector<Entry>* entries) {
@@ -40,10 +36,8 @@ bool ListEntries(const PathString& folder, Walk* walk, std::vector<Entry>* entri
     return false;
   }
   DirectoryEntry entry;
-  while (NextDirectoryEntry(listing, &entry)) {
-    if (!IsDots(entry.name))
-      entries->push_back({entry.name, entry.isDirectory});
-  }
+  while (NextDirectoryEntry(listing, &entry))
+    entries->push_back({entry.name, entry.isDirectory});
   CloseDirectoryListing(listing);
   return true;
 }

@@ -11,10 +11,6 @@
 
 namespace {
 
-bool IsDotOrDotDot(const PathString& name) {
-  return name == PATH_TEXT(".") || name == PATH_TEXT("..");
-}
-
 bool StopRequested(const ScanJob& job) {
   return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
 }
@@ -55,8 +51,6 @@ void WalkFolder(const ScanJob& job, const PathString& folder,
   DirectoryEntry entry;
   PathString path;
   while (!StopRequested(job) && NextDirectoryEntry(listing, &entry)) {
-    if (IsDotOrDotDot(entry.name))
-      continue;
     path.assign(folder).append(1, kPathSeparator).append(entry.name);
     if (entry.isDirectory) {
       WalkFolder(job, path, ancestors);

@@ -46,6 +46,27 @@ PathString Text(const char* text) {
 
 }  // namespace
 
+// --- Folder listings ---------------------------------------------------------
+
+TEST(FolderListing, GivesTheFoldersOwnEntriesWithTheirKindsAndNeitherDotNorDotDot) {
+  TempFolder folder;
+  folder.Write("a.mp3", "");
+  folder.Mkdir("sub");
+  folder.Mkdir("x.mp3");  // a folder whose name looks like a song's
+  FolderIdentity identity;
+  DirectoryListing* listing = OpenDirectoryListing(folder.path().native(), &identity);
+  ASSERT_NE(nullptr, listing);
+  std::vector<std::pair<PathString, bool>> entries;
+  DirectoryEntry entry;
+  while (NextDirectoryEntry(listing, &entry))
+    entries.emplace_back(entry.name, entry.isDirectory);
+  CloseDirectoryListing(listing);
+  std::sort(entries.begin(), entries.end());
+  const std::vector<std::pair<PathString, bool>> expected = {
+      {Text("a.mp3"), false}, {Text("sub"), true}, {Text("x.mp3"), true}};
+  EXPECT_EQ(expected, entries);
+}
+
 // --- Paths as text -----------------------------------------------------------
 
 TEST(Paths, AFolderHasNoTrailingSeparatorButARootKeepsItsOwn) {

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <set>
 #include <thread>
 
+#include "engine/disk-posix.h"
 #include "engine/engine.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
@@ -146,4 +148,25 @@ TEST(ScanNames, ANamedPipeCalledMp3FailsToOpenInsteadOfBlocking) {
   ASSERT_EQ(2u, fixed.size());
   EXPECT_EQ(WM_FIX_FAILED, fixed[0].message);
   EXPECT_EQ(std::wstring(L"Couldn't open file"), fixed[0].issue);
+}
+
+// A flush of a whole file system is trusted only where the kernel writes
+// that file system itself; elsewhere syncfs returns 0 having flushed nothing,
+// and each written file must be flushed by itself.
+TEST(FileSystemFlush, IsRefusedWhereSyncfsReachesNoDiskAndDoneElsewhere) {
+  for (const unsigned long unreached : {0x65735546ul, 0xFF534D42ul, 0xFE534D42ul, 0x517Bul})
+    EXPECT_FALSE(SyncfsReachesDisk(unreached)) << std::hex << unreached;
+  // The same types as a sign-extended f_type gives them.
+  EXPECT_FALSE(SyncfsReachesDisk(static_cast<unsigned long>(std::int64_t(std::int32_t(0xFF534D42)))));
+  for (const unsigned long kernels : {0xEF53ul, 0x58465342ul, 0x9123683Eul, 0x01021994ul, 0x6969ul})
+    EXPECT_TRUE(SyncfsReachesDisk(kernels)) << std::hex << kernels;
+
+  TempFolder folder;
+  const PathString path = folder.Write("a.mp3", "x").native();
+  NativeFile* file = OpenExistingFile(path, false);
+  ASSERT_NE(nullptr, file);
+  struct statfs info;
+  ASSERT_EQ(0, statfs(path.c_str(), &info));
+  EXPECT_EQ(SyncfsReachesDisk(static_cast<unsigned long>(info.f_type)), FlushFileSystemOf(file));
+  CloseNativeFile(file);
 }

@@ -334,6 +334,11 @@ class CountingDisk final : public DiskInterface {
   std::map<PathString, Song> songs;
   int failures = 0;
   int refusedInserts = 0;  // the file system cannot open room in a file
+  // Off: the disk behaves as a file system that can neither open room in a
+  // file nor be flushed whole (exFAT through FUSE, an SMB share).
+  bool opensRoom = true, flushesWhole = true;
+  int wholeFlushes = 0;
+  std::vector<PathString> flushedFolders;
 
   NativeFile* OpenExisting(const PathString& path, bool forWriting) override {
     NativeFile* file = Real().OpenExisting(path, forWriting);
@@ -377,7 +382,13 @@ class CountingDisk final : public DiskInterface {
     return Note(Real().Replace(target, replacement));
   }
   bool Remove(const PathString& path) override { return Note(Real().Remove(path)); }
-  void FlushFolder(const PathString& folder) override { Real().FlushFolder(folder); }
+  void FlushFolder(const PathString& folder) override {
+    {
+      const Held held(&lock_);
+      flushedFolders.push_back(folder);
+    }
+    Real().FlushFolder(folder);
+  }
   DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override {
     return Note(Real().OpenListing(folder, identity));
   }
@@ -386,7 +397,8 @@ class CountingDisk final : public DiskInterface {
   }
   void CloseListing(DirectoryListing* listing) override { Real().CloseListing(listing); }
   bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override {
-    const bool inserted = Real().InsertRange(file, offset, count);  // false where unsupported
+    // false where unsupported
+    const bool inserted = opensRoom && Real().InsertRange(file, offset, count);
     const Held held(&lock_);
     refusedInserts += !inserted;
     return inserted;
@@ -395,8 +407,11 @@ class CountingDisk final : public DiskInterface {
     return Note(Real().CollapseRange(file, offset, count));
   }
   bool FlushFileSystem(NativeFile* file) override {
-    return Real().FlushFileSystem(file);  // false where the platform has no such flush
+    const Held held(&lock_);
+    ++wholeFlushes;
+    return flushesWhole && Real().FlushFileSystem(file);  // false where there is no such flush
   }
+  bool MayInsertRange(NativeFile* file) override { return opensRoom && Real().MayInsertRange(file); }
   bool Rename(const PathString& target, const PathString& replacement) override {
     return Note(Real().Rename(target, replacement));
   }
@@ -481,4 +496,49 @@ TEST(SavePath, EachSongIsOpenedAndReadAsFewTimesAsItsSaveNeeds) {
     }
     EXPECT_EQ(counter.refusedInserts, askedForRoom);
   }
+}
+
+// Where room cannot be opened and the file system cannot be flushed whole
+// (exFAT through FUSE, SMB), a grown song's copy is written, flushed by
+// itself and renamed over it, and the new names are made durable by a flush
+// of each folder: the song is opened once, to be read, and never for
+// writing, and the whole flush is asked for once a batch, not again for each
+// new name (I4).
+TEST(SavePath, WithoutRoomOrAWholeFlushACopiedSongIsOpenedOnceAndEachFolderFlushed) {
+  TempFolder folder, state;
+  std::vector<PathString> files;
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = "music/" + std::to_string(i / 4) + "/" + std::to_string(i) + ".mp3";
+    files.push_back(folder.Write(name, Grows(i)).native());
+  }
+  CountingDisk counter;
+  counter.opensRoom = false;
+  counter.flushesWhole = false;
+  {
+    DiskInUse use(&counter);
+    RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+    counter.failures = 0;  // the run journal's own start
+    const std::vector<Received> received = RunFix(files, 1251, journal, 5, 1);
+    EndRunJournal(journal);
+    ASSERT_EQ(files.size() + 1, received.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+      EXPECT_EQ(WM_FIX_SUCCEEDED, received[i].message) << i;
+  }
+  EXPECT_EQ(0, counter.failures);
+  for (const PathString& file : files) {
+    EXPECT_EQ(1, counter.songs[file].opens) << file;
+    EXPECT_EQ(0, counter.songs[file].writableOpens) << file;
+  }
+  const int batches = 3;  // 12 songs, 5 a batch
+  EXPECT_EQ(batches, counter.wholeFlushes);
+  // Each batch flushes the folders its new names are in, each once: songs
+  // 0-4 are in folders 0 and 1, 5-9 in 1 and 2, 10 and 11 in 2.
+  std::vector<PathString> songFolders;
+  for (const PathString& flushed : counter.flushedFolders) {
+    if (flushed.find(PATH_TEXT("music")) != PathString::npos)
+      songFolders.push_back(flushed.substr(flushed.size() - 1));
+  }
+  const std::vector<PathString> expected = {PATH_TEXT("0"), PATH_TEXT("1"), PATH_TEXT("1"),
+                                            PATH_TEXT("2"), PATH_TEXT("2")};
+  EXPECT_EQ(expected, songFolders);
 }

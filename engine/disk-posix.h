@@ -1,0 +1,40 @@
+// The platform's own disk on POSIX, declared for its two files: the file
+// operations (engine/disk-posix.cc) and the folder listing
+// (engine/listing-posix.cc).
+#pragma once
+
+#include "engine/disk.h"
+
+// The platform's own disk: file descriptors and directory streams.
+struct PosixDisk final : DiskInterface {
+  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
+  NativeFile* CreateNew(const PathString& path) override;
+  void Close(NativeFile* file) override;
+  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
+  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
+  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
+                 std::uint64_t count) override;
+  bool Truncate(NativeFile* file, std::uint64_t size) override;
+  bool Flush(NativeFile* file) override;
+  bool Replace(const PathString& target, const PathString& replacement) override;
+  bool Remove(const PathString& path) override;
+  void FlushFolder(const PathString& folder) override;
+  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
+  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
+  void CloseListing(DirectoryListing* listing) override;
+  bool InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool CollapseRange(NativeFile* file, std::uint64_t offset, std::uint64_t count) override;
+  bool FlushFileSystem(NativeFile* file) override;
+  bool Rename(const PathString& target, const PathString& replacement) override;
+  bool CreateFolder(const PathString& folder) override;
+  bool RenameNoReplace(const PathString& from, const PathString& to) override;
+  bool MayInsertRange(NativeFile* file) override;
+  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
+};
+
+// True when a syncfs of a file system of `type` (statfs's f_type) makes what
+// was written to it durable. It is not where the kernel does not write the
+// file system itself: a FUSE driver (exFAT, NTFS) never hears of a syncfs,
+// and an SMB client does not ask its server to flush. There syncfs returns 0
+// having made nothing durable, so each file is flushed by itself.
+bool SyncfsReachesDisk(unsigned long type);
