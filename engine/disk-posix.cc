@@ -174,11 +174,14 @@ bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
   struct stat copyInfo;
   if (fstat(copy->fd, &copyInfo) != 0)
     return false;
-  if ((copyInfo.st_uid != info.st_uid || copyInfo.st_gid != info.st_gid) &&
-      fchown(copy->fd, info.st_uid, info.st_gid) != 0) {
+  const bool chown = copyInfo.st_uid != info.st_uid || copyInfo.st_gid != info.st_gid;
+  if (chown && fchown(copy->fd, info.st_uid, info.st_gid) != 0)
     return false;
-  }
-  if (fchmod(copy->fd, info.st_mode & 07777) != 0)
+  // A change of owner may clear the set-id bits, so the mode follows it;
+  // otherwise it is set only where it differs (a file system without modes,
+  // as exFAT, shows both files alike, and a FUSE driver is not asked).
+  if ((chown || (copyInfo.st_mode & 07777) != (info.st_mode & 07777)) &&
+      fchmod(copy->fd, info.st_mode & 07777) != 0)
     return false;
   // Extended attributes carry access lists and security labels.
   const ssize_t listSize = flistxattr(original->fd, nullptr, 0);

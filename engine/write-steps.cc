@@ -85,9 +85,9 @@ NativeFile* WriteCopy(const EditStream& stream, const PathString& copyPath, bool
   NativeFile* copy = CreateSideFile(copyPath);
   if (!copy)
     return nullptr;
-  const std::uint64_t length = stream.NewLength();
-  const bool written =
-      stream.WriteContent(copy, 0, length, 0) && TruncateNativeFile(copy, length);
+  // The copy is new and empty, so writing every byte of the content gives
+  // it the content's length.
+  const bool written = stream.WriteContent(copy, 0, stream.NewLength(), 0);
   *secured = !written || CopyFileSecurity(stream.OriginalFile(), copy);
   if (written && *secured)
     return copy;

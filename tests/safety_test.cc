@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "tests/crash_disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
+#include "tests/pass_through_disk.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -245,6 +247,48 @@ TEST(SafeSaves, OwnerAndPermissionBitsAreKept) {
     EXPECT_EQ(group, after.st_gid);
   }
   EXPECT_EQ((std::set<std::string>{"outgrowing.mp3", "fitting.mp3"}), Names(folder.path()));
+}
+
+namespace {
+
+// A file system that cannot open room in a file: a grown tag takes a copy.
+class NoRoomDisk final : public PassThroughDisk {
+ public:
+  bool InsertRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  bool MayInsertRange(NativeFile*) override { return false; }
+};
+
+}  // namespace
+
+// The copy that takes a grown file's place takes its owner and mode: the
+// mode is set after the owner, whose change may clear the set-id bits, and
+// also where it is the copy's own already.
+TEST(SafeSaves, ACopyTakesItsFilesOwnerAndModeSetIdBitsIncluded) {
+  const bool root = geteuid() == 0;
+  struct Case {
+    const char* name;
+    mode_t mode;
+    bool otherOwner;
+  } cases[] = {{"a.mp3", 0604, false}, {"b.mp3", 0600, false}, {"c.mp3", 02750, root},
+               {"d.mp3", 0644, root}};
+  TempFolder folder;
+  NoRoomDisk disk;
+  DiskInUse use(&disk);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = folder.Write(c.name, Outgrowing());
+    if (c.otherOwner)
+      ASSERT_EQ(0, chown(path.c_str(), 4242, 4343));
+    ASSERT_EQ(0, chmod(path.c_str(), c.mode));
+    const struct stat before = Stat(path);
+    EXPECT_EQ(unsigned(WM_FIX_SUCCEEDED), Fix(path).message);
+    EXPECT_TRUE(ReadFile(path) == Repaired(Outgrowing()));
+    const struct stat after = Stat(path);
+    EXPECT_NE(before.st_ino, after.st_ino);  // the copy took its place
+    EXPECT_EQ(c.mode, after.st_mode & 07777);
+    EXPECT_EQ(before.st_uid, after.st_uid);
+    EXPECT_EQ(before.st_gid, after.st_gid);
+  }
 }
 
 // An ordinary user may write a file someone else owns, but a copy of it
