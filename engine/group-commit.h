@@ -23,9 +23,12 @@
 //                       one), or a copy is written beside the file;
 //                       nothing is flushed here;
 //     3. durability     one flush of each file system (or of each written
-//                       file where the platform has no such flush);
+//                       file where the platform has no such flush, or where
+//                       it would not reach the disk: FUSE, SMB);
 //     4. renames        each copy is renamed over its file, and the new
-//                       names are made durable the same way;
+//                       names are made durable the same way (a flush of
+//                       each of their folders where the file system is not
+//                       flushed whole);
 //     5. commit mark    the batch is marked finished in the run journal
 //                       (flushed with the next batch's records or at the
 //                       end of the run).
