@@ -18,7 +18,6 @@
 
 #include "engine/disk-posix.h"
 
-
 // --- Files -------------------------------------------------------------------
 
 struct NativeFile {
