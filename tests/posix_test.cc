@@ -170,3 +170,36 @@ TEST(FileSystemFlush, IsRefusedWhereSyncfsReachesNoDiskAndDoneElsewhere) {
   EXPECT_EQ(SyncfsReachesDisk(static_cast<unsigned long>(info.f_type)), FlushFileSystemOf(file));
   CloseNativeFile(file);
 }
+
+// The copy by hand that FUSE mounts take (and any file system the kernel
+// cannot copy on): a tag written first, then the audio from an offset in
+// neither file's first megabyte boundary, as a grown tag's copy does.
+TEST(CopyThroughBuffer, CopiesEveryByteDirectOrNotAndLeavesTheFileAsItWasOpened) {
+  TempFolder folder;
+  std::string source(3 * (1 << 20) + 4321, '\0');
+  for (std::size_t at = 0; at < source.size(); ++at)
+    source[at] = char((at * 131 + at / 4096) & 0xFF);
+  const PathString from = folder.Write("from.mp3", source).native();
+  const std::string tag(1616, 'T');
+  for (const bool direct : {false, true}) {
+    // Direct writes at offset 1616 are refused where they must be aligned
+    // (ext4, XFS): the copy goes on through the page cache.
+    const PathString to = folder.Write(direct ? "direct" : "cached", tag).native();
+    NativeFile* in = OpenExistingFile(from, false);
+    NativeFile* out = OpenExistingFile(to, true);
+    ASSERT_NE(nullptr, in);
+    ASSERT_NE(nullptr, out);
+    const std::uint64_t count = source.size() - 1000;
+    EXPECT_TRUE(CopyThroughBuffer(in, 1000, out, tag.size(), count, direct)) << direct;
+    // Past the source's end the copy fails instead of leaving a short file.
+    EXPECT_FALSE(CopyThroughBuffer(in, source.size() - 10, out, 0, 20, direct)) << direct;
+    // The handle writes through the cache again: one byte at an odd offset
+    // is refused to a direct write where alignment is asked.
+    EXPECT_TRUE(WriteFileAt(out, 7, "t", 1)) << direct;
+    CloseNativeFile(in);
+    CloseNativeFile(out);
+    std::string expected = tag + source.substr(1000);
+    expected[7] = 't';
+    EXPECT_EQ(expected, ReadFile(to)) << direct;
+  }
+}
