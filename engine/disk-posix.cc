@@ -106,7 +106,9 @@ bool PosixDisk::Write(NativeFile* file, std::uint64_t offset, const void* data, 
 
 namespace {
 
-constexpr std::size_t kCopyChunk = std::size_t(1) << 20;
+// Read at once: a song's audio in one read, mostly; a kept buffer of each
+// thread that copies.
+constexpr std::size_t kCopyChunk = std::size_t(4) << 20;
 constexpr std::size_t kAligned = std::size_t(128) << 10;
 
 // Each thread's copy buffer, aligned for writes around the page cache and
@@ -175,14 +177,15 @@ bool CopyThroughBuffer(NativeFile* from, std::uint64_t fromOffset, NativeFile* t
   direct = direct && flags >= 0 && fcntl(to->fd, F_SETFL, flags | O_DIRECT) == 0;
   bool copied = true;
   while (copied && count > 0) {
+    const std::size_t chunk = std::size_t(std::min<std::uint64_t>(count, kCopyChunk));
     // The kernel cuts a write into FUSE's largest requests (128 KiB) from
-    // where it starts: the first write goes to the next multiple of 128 KiB,
-    // so that each request after it brings the driver whole clusters.
-    const std::uint64_t past = toOffset % kAligned;
-    const std::size_t chunk =
-        std::size_t(std::min<std::uint64_t>(count, past ? kAligned - past : kCopyChunk));
+    // where it starts: the bytes up to the next multiple of 128 KiB go first,
+    // so that each request after them brings the driver whole clusters.
+    const std::size_t head =
+        std::min<std::size_t>(chunk, (kAligned - toOffset % kAligned) % kAligned);
     copied = PlatformDisk().Read(from, fromOffset, buffer, chunk) &&
-             WriteCopied(to->fd, toOffset, buffer, chunk, flags, &direct);
+             WriteCopied(to->fd, toOffset, buffer, head, flags, &direct) &&
+             WriteCopied(to->fd, toOffset + head, buffer + head, chunk - head, flags, &direct);
     fromOffset += chunk, toOffset += chunk, count -= chunk;
   }
   if (direct && fcntl(to->fd, F_SETFL, flags) != 0)
@@ -195,10 +198,10 @@ bool PosixDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile
   // A FUSE driver is offered no copy by the kernel, whose fallback splices
   // 64 KiB at a time through the page cache, each piece one request that the
   // driver (exfat-fuse runs one thread) answers before the next is sent.
-  // Written around the cache, a megabyte goes as its largest requests, and
+  // Written around the cache, the audio goes as FUSE's largest requests, and
   // the copy, soon renamed over the original, fills no cache pages. (The
   // file system is asked of `from`: a copy is made beside its original.)
-  if (count >= kCopyChunk / 4 && OnFuse(from))
+  if (count >= 2 * kAligned && OnFuse(from))
     return CopyThroughBuffer(from, fromOffset, to, toOffset, count, true);
   // Elsewhere the kernel copies (or shares blocks, where the file system
   // can) without the bytes passing through this process.

@@ -39,9 +39,10 @@ struct PosixDisk final : DiskInterface {
 // having made nothing durable, so each file is flushed by itself.
 bool SyncfsReachesDisk(unsigned long type);
 
-// Copies `count` bytes from `from` to `to` through this thread's buffer, a
-// megabyte at a time, the first write up to a multiple of 128 KiB of `to`
-// and every other from one. With `direct`, the writes go around the page cache
-// where the file system takes them so, and through it where it does not.
+// Copies `count` bytes from `from` to `to` through this thread's buffer,
+// 4 MiB a read; each read's bytes are written up to a multiple of 128 KiB of
+// `to` first, then the rest from there. With `direct`, the writes go around
+// the page cache where the file system takes them so, and through it where
+// it does not.
 bool CopyThroughBuffer(NativeFile* from, std::uint64_t fromOffset, NativeFile* to,
                        std::uint64_t toOffset, std::uint64_t count, bool direct);

@@ -176,7 +176,9 @@ TEST(FileSystemFlush, IsRefusedWhereSyncfsReachesNoDiskAndDoneElsewhere) {
 // neither file's first megabyte boundary, as a grown tag's copy does.
 TEST(CopyThroughBuffer, CopiesEveryByteDirectOrNotAndLeavesTheFileAsItWasOpened) {
   TempFolder folder;
-  std::string source(3 * (1 << 20) + 4321, '\0');
+  // Over two of its 4 MiB reads, each written from an offset off the 128 KiB
+  // boundaries.
+  std::string source(9 * (1 << 20) + 4321, '\0');
   for (std::size_t at = 0; at < source.size(); ++at)
     source[at] = char((at * 131 + at / 4096) & 0xFF);
   const PathString from = folder.Write("from.mp3", source).native();
