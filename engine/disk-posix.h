@@ -1,9 +1,18 @@
-// The platform's own disk on POSIX, declared for its two files: the file
-// operations (engine/disk-posix.cc) and the folder listing
-// (engine/listing-posix.cc).
+// The platform's own disk on POSIX, declared for its three files: the file
+// operations (engine/disk-posix.cc), the copy of a range
+// (engine/copy-posix.cc) and the folder listing (engine/listing-posix.cc).
 #pragma once
 
 #include "engine/disk.h"
+
+// An open file: its descriptor.
+struct NativeFile {
+  int fd;
+  // Device and inode, taken when the file was opened: an open file never
+  // becomes another, so they are asked of the system once.
+  bool identified = false;
+  std::uint64_t device = 0, index = 0;
+};
 
 // The platform's own disk: file descriptors and directory streams.
 struct PosixDisk final : DiskInterface {

@@ -157,7 +157,8 @@ TEST(FileSystemFlush, IsRefusedWhereSyncfsReachesNoDiskAndDoneElsewhere) {
   for (const unsigned long unreached : {0x65735546ul, 0xFF534D42ul, 0xFE534D42ul, 0x517Bul})
     EXPECT_FALSE(SyncfsReachesDisk(unreached)) << std::hex << unreached;
   // The same types as a sign-extended f_type gives them.
-  EXPECT_FALSE(SyncfsReachesDisk(static_cast<unsigned long>(std::int64_t(std::int32_t(0xFF534D42)))));
+  EXPECT_FALSE(
+      SyncfsReachesDisk(static_cast<unsigned long>(std::int64_t(std::int32_t(0xFF534D42)))));
   for (const unsigned long kernels : {0xEF53ul, 0x58465342ul, 0x9123683Eul, 0x01021994ul, 0x6969ul})
     EXPECT_TRUE(SyncfsReachesDisk(kernels)) << std::hex << kernels;
 
