@@ -15,9 +15,9 @@
 
 namespace {
 
-// Read at once: a song's audio in one read, mostly; a kept buffer of each
-// thread that copies.
-constexpr std::size_t kCopyChunk = std::size_t(4) << 20;
+// Read at once: a song's audio in one read, but for long ones; a kept buffer
+// of each thread that copies.
+constexpr std::size_t kCopyChunk = std::size_t(8) << 20;
 constexpr std::size_t kAligned = std::size_t(128) << 10;
 
 // Each thread's copy buffer, aligned for writes around the page cache and

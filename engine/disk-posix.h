@@ -49,7 +49,7 @@ struct PosixDisk final : DiskInterface {
 bool SyncfsReachesDisk(unsigned long type);
 
 // Copies `count` bytes from `from` to `to` through this thread's buffer,
-// 4 MiB a read; each read's bytes are written up to a multiple of 128 KiB of
+// 8 MiB a read; each read's bytes are written up to a multiple of 128 KiB of
 // `to` first, then the rest from there. With `direct`, the writes go around
 // the page cache where the file system takes them so, and through it where
 // it does not.

@@ -173,13 +173,13 @@ TEST(FileSystemFlush, IsRefusedWhereSyncfsReachesNoDiskAndDoneElsewhere) {
 }
 
 // The copy by hand that FUSE mounts take (and any file system the kernel
-// cannot copy on): a tag written first, then the audio from an offset in
-// neither file's first megabyte boundary, as a grown tag's copy does.
+// cannot copy on): a tag written first, then the audio, from offsets on no
+// 128 KiB boundary of either file, as a grown tag's copy does.
 TEST(CopyThroughBuffer, CopiesEveryByteDirectOrNotAndLeavesTheFileAsItWasOpened) {
   TempFolder folder;
-  // Over two of its 4 MiB reads, each written from an offset off the 128 KiB
+  // Over two of its 8 MiB reads, each written from an offset off the 128 KiB
   // boundaries.
-  std::string source(9 * (1 << 20) + 4321, '\0');
+  std::string source(17 * (1 << 20) + 4321, '\0');
   for (std::size_t at = 0; at < source.size(); ++at)
     source[at] = char((at * 131 + at / 4096) & 0xFF);
   const PathString from = folder.Write("from.mp3", source).native();
