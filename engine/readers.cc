@@ -238,8 +238,12 @@ ThreadResult THREAD_CALL ReaderThreadProc(void* param) {
     // The fix loop takes nothing out of `pending` while it is being read.
     Pending& item = pending[readers->nextToRead++];
     if (StopRequested(*readers->job)) {
-      item.state = Pending::State::kSkipped;  // never opened
-      TakeRoom(readers, item, 0);             // its turn passes
+      // Its turn passes, never opened. Until then it counts as being read:
+      // TakeRoom may wait on the gate, and the fix loop takes a skipped
+      // file out of `pending` (freeing `item`) as soon as it sees one.
+      item.state = Pending::State::kReading;
+      TakeRoom(readers, item, 0);
+      item.state = Pending::State::kSkipped;
     } else {
       item.state = Pending::State::kReading;
       UnlockGate(readers->gate);
