@@ -2,7 +2,6 @@
 // through this thread's buffer elsewhere, around the page cache onto FUSE.
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,12 +43,8 @@ bool OnFuse(NativeFile* file) {
   static std::map<std::uint64_t, bool> known;
   std::lock_guard<std::mutex> hold(lock);
   auto found = known.find(device);
-  if (found == known.end()) {
-    struct statfs info;
-    const bool fuse = fstatfs(file->fd, &info) == 0 &&
-                      (static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFul) == 0x65735546ul;
-    found = known.emplace(device, fuse).first;
-  }
+  if (found == known.end())
+    found = known.emplace(device, FileSystemType(file) == kFuseType).first;
   return found->second;
 }
 

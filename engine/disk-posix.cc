@@ -205,12 +205,9 @@ bool PosixDisk::InsertRange(NativeFile* file, std::uint64_t offset, std::uint64_
 // btrfs, FUSE (exFAT and NTFS drivers among others), FAT, exFAT, NFS and
 // SMB. Others (ext4, XFS, and any not known here) are asked.
 bool PosixDisk::MayInsertRange(NativeFile* file) {
-  static const unsigned long kRefusing[] = {0x01021994, 0x9123683E, 0x65735546, 0x4d44,
+  static const unsigned long kRefusing[] = {0x01021994, 0x9123683E, kFuseType, 0x4d44,
                                             0x2011BAB0, 0x6969,     0xFF534D42, 0xFE534D42};
-  struct statfs info;
-  if (fstatfs(file->fd, &info) != 0)
-    return true;
-  const unsigned long type = static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFul;
+  const unsigned long type = FileSystemType(file);
   return std::find(std::begin(kRefusing), std::end(kRefusing), type) == std::end(kRefusing);
 }
 
@@ -223,16 +220,23 @@ bool PosixDisk::CollapseRange(NativeFile* file, std::uint64_t offset, std::uint6
 #endif
 }
 
+unsigned long FileSystemType(NativeFile* file) {
+  struct statfs info;
+  if (fstatfs(file->fd, &info) != 0)
+    return 0;
+  return static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFul;
+}
+
 bool SyncfsReachesDisk(unsigned long type) {
-  static const unsigned long kUnreached[] = {0x65735546 /* FUSE */, 0xFF534D42 /* CIFS */,
+  static const unsigned long kUnreached[] = {kFuseType, 0xFF534D42 /* CIFS */,
                                              0xFE534D42 /* SMB2 */, 0x517B /* SMB */};
   type &= 0xFFFFFFFFul;
   return std::find(std::begin(kUnreached), std::end(kUnreached), type) == std::end(kUnreached);
 }
 
 bool PosixDisk::FlushFileSystem(NativeFile* file) {
-  struct statfs info;
-  if (fstatfs(file->fd, &info) != 0 || !SyncfsReachesDisk(static_cast<unsigned long>(info.f_type)))
+  const unsigned long type = FileSystemType(file);
+  if (type == 0 || !SyncfsReachesDisk(type))
     return false;
   return syncfs(file->fd) == 0;
 }

@@ -41,6 +41,13 @@ struct PosixDisk final : DiskInterface {
   bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
 };
 
+// statfs's f_type of a FUSE mount (exFAT and NTFS drivers among others).
+constexpr unsigned long kFuseType = 0x65735546;
+
+// The type (statfs's f_type, as 32 bits) of the file system that holds
+// `file`; 0 when it cannot be told.
+unsigned long FileSystemType(NativeFile* file);
+
 // True when a syncfs of a file system of `type` (statfs's f_type) makes what
 // was written to it durable. It is not where the kernel does not write the
 // file system itself: a FUSE driver (exFAT, NTFS) never hears of a syncfs,
