@@ -9,8 +9,11 @@
 
 namespace {
 
-// The folder below `base`, "." for `base` itself, else as it is.
+// The folder below `base`, "." for `base` itself, else as it is (always so
+// in a run over several paths, which has no `base`).
 PathString AlbumName(const PathString& folder, const PathString& base) {
+  if (base.empty())
+    return folder;
   if (folder == base)
     return PATH_TEXT(".");
   if (folder.size() > base.size() && folder.compare(0, base.size(), base) == 0 &&
@@ -113,6 +116,13 @@ std::string TrackPages(const AlbumDecision& decision) {
   return decision.overridden ? std::string() : pages;
 }
 
+// An album left as it is still has its UTF-8 text (once or encoded twice)
+// decoded, whatever the page.
+std::string Utf8Note(const AlbumDecision& decision) {
+  const bool left = decision.codePage == kLeaveText && !decision.overridden;
+  return left && decision.utf8TextCount != 0 ? "; UTF-8 text decoded" : "";
+}
+
 }  // namespace
 
 void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
@@ -134,7 +144,7 @@ void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
                " (best guess " + std::to_string(decision.bestCodePage) + ", confidence " +
                Decimal(decision.confidence) + ")" +
                (tracks.empty() ? "" : "; tracks that clearly need a page get it (" + tracks + ")") +
-               "; name one with --album-codepage '" + shown + "=PAGE'\n");
+               Utf8Note(decision) + "; name one with --album-codepage '" + shown + "=PAGE'\n");
     }
     return;
   }
@@ -148,8 +158,6 @@ void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
             ", " + ShowText(decision.language) + "), confidence " + Decimal(decision.confidence);
   } else if (decision.highByteCount == 0) {
     line += "leave as it is: no text of a code page";
-    if (decision.utf8TextCount != 0)
-      line += " (text stored as UTF-8 is read as UTF-8)";
   } else if (decision.unsure) {
     line += "leave as it is: not sure (best guess cp" + std::to_string(decision.bestCodePage) +
             ", confidence " + Decimal(decision.confidence) + ")";
@@ -159,5 +167,5 @@ void ReportAlbumDecision(const AlbumDecision& decision, const PathString& base,
   }
   if (!tracks.empty())
     line += "; tracks that clearly need their own page: " + tracks;
-  WriteOut(line + sample + "\n");
+  WriteOut(line + Utf8Note(decision) + sample + "\n");
 }

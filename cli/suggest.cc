@@ -1,13 +1,16 @@
 // `--suggest`: the scan thread finds the files, the main thread reads their
-// tags read-only and prints the ranking of the code pages.
+// tags read-only, decides over their text as a run decides an album and
+// prints the readings the decision weighed.
 #include "cli/suggest.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/show.h"
+#include "engine/codepage.h"
 #include "engine/engine.h"
 #include "engine/suggest.h"
 
@@ -50,21 +53,165 @@ std::string Padded(std::string text, size_t width) {
   return text;
 }
 
-std::string SampleLine(const CodePageGuess& guess) {
-  std::string line = "Samples decoded as " + std::to_string(guess.codePage) + ":";
-  for (size_t i = 0; i < guess.samples.size(); ++i)
-    line += std::string(i ? ", " : " ") + "\"" + ShowText(guess.samples[i]) + "\"";
+std::string SampleLine(const RankedPage& page) {
+  std::string line = "Samples decoded as " + std::to_string(page.codePage) + ":";
+  for (size_t i = 0; i < page.samples.size(); ++i)
+    line += std::string(i ? ", " : " ") + "\"" + ShowText(page.samples[i]) + "\"";
   return line + "\n";
+}
+
+// Western text left as it is reads as the page of the Western languages.
+constexpr unsigned kWesternPage = 1252;
+// A page's score halves with every this many bits it costs more than the
+// best reading per byte at or above 0x80.
+constexpr double kBitsPerHalving = 4;
+
+bool IsLegacyText(const std::string& text) {
+  return !IsMultiByteUtf8(text);
+}
+
+// Up to three titles (other texts when no title holds legacy text) as
+// `codePage` decodes them; UTF-8 is read as UTF-8 whatever the page.
+std::vector<std::wstring> Samples(const SuggestionPool& pool, unsigned codePage) {
+  const std::vector<std::string>& source =
+      std::any_of(pool.titles.begin(), pool.titles.end(), IsLegacyText) ? pool.titles : pool.texts;
+  std::vector<std::wstring> samples;
+  for (const std::string& text : source) {
+    if (samples.size() == 3)
+      break;
+    if (!IsLegacyText(text))
+      continue;
+    const std::wstring decoded = DecodeCodePage(codePage, text);
+    if (std::find(samples.begin(), samples.end(), decoded) == samples.end())
+      samples.push_back(decoded);
+  }
+  return samples;
+}
+
+struct Conclusion {
+  std::string summary, advice;
+};
+
+Conclusion Conclude(const AlbumDecision& decision) {
+  const std::string run = "run without -c (the default, --codepage auto) ";
+  if (decision.codePage != kLeaveText) {
+    return {"Suggested: --codepage " + std::to_string(decision.codePage),
+            "That page repairs every file through it; a " + run +
+                "decides the page per album instead, for a library that mixes pages."};
+  }
+  if (decision.highByteCount == 0) {
+    return {std::string("Nothing to suggest: no text of a code page to judge") +
+                (decision.utf8TextCount ? " (text stored as UTF-8 is read as UTF-8)." : "."),
+            "A " + run +
+                (decision.utf8TextCount ? "decodes text stored as UTF-8 whatever the page and "
+                                          "leaves the rest as it is."
+                                        : "leaves text without bytes of a code page as it is.")};
+  }
+  if (decision.unsure) {
+    return {"Not sure: no code page reads clearly better than the others (best guess " +
+                std::to_string(decision.bestCodePage) + ", " +
+                std::to_string(decision.highByteCount) + " bytes at or above 0x80).",
+            "A " + run +
+                "decides the page per album and leaves an album it is not sure of as it is; or "
+                "name the page with --codepage."};
+  }
+  return {"No page suggested: the text reads as Western text (" + decision.language +
+              ") and is left as it is.",
+          "A " + run +
+              "decides per album and leaves Western text as it is; name a page with "
+              "--codepage only for text known to be written in it."};
 }
 
 SuggestionPool CollectFromFiles(const std::vector<PathString>& files) {
   SuggestionPool pool;
+  // As an album's decision pools: a text every file repeats counts once.
+  pool.distinctTexts = true;
   for (const PathString& file : files)
     CollectFromFile(file, &pool);
   return pool;
 }
 
+std::string JsonRanking(const SuggestionPool& pool, const PageRanking& ranking, std::size_t shown,
+                        const Conclusion& conclusion) {
+  std::string text;
+  for (size_t i = 0; i < shown; ++i) {
+    const RankedPage& page = ranking.pages[i];
+    text += "{\"type\":\"codepage\",\"codepage\":" + std::to_string(page.codePage) +
+            ",\"name\":" + JsonString(CodePageName(page.codePage));
+    if (!page.language.empty())
+      text += ",\"language\":" + JsonString(page.language);
+    text += ",\"score\":" + JsonDecimal(page.score) +
+            ",\"confidence\":" + JsonDecimal(page.confidence) + ",\"samples\":[";
+    for (size_t k = 0; k < page.samples.size(); ++k)
+      text += (k ? "," : "") + JsonString(page.samples[k]);
+    text += "]}\n";
+  }
+  const unsigned suggested = ranking.decision.codePage;
+  return text + "{\"type\":\"summary\",\"summary\":" + JsonString(conclusion.summary) +
+         ",\"advice\":" + JsonString(conclusion.advice) +
+         ",\"bytes\":" + std::to_string(pool.byteCount) +
+         ",\"files\":" + std::to_string(pool.fileCount) +
+         ",\"high_bytes\":" + std::to_string(pool.highByteCount) + ",\"suggested\":" +
+         (suggested != kLeaveText ? std::to_string(suggested) : std::string("null")) + "}\n";
+}
+
+std::string TextRanking(const SuggestionPool& pool, const PageRanking& ranking, std::size_t shown,
+                        const Conclusion& conclusion) {
+  std::string text = "Code page ranking for " + std::to_string(pool.byteCount) +
+                     " bytes of text in " + std::to_string(pool.fileCount) +
+                     (pool.fileCount == 1 ? " file" : " files") + ":\n";
+  for (size_t i = 0; i < shown; ++i) {
+    const RankedPage& page = ranking.pages[i];
+    text += "  " + Padded(std::to_string(page.codePage), 4) + "  " +
+            Padded("(" + std::string(CodePageName(page.codePage)) + ")", 23) + "score " +
+            Decimal(page.score);
+    if (i == 0)
+      text += "  confidence " + ConfidenceWord(page.confidence);
+    text += "\n";
+  }
+  for (size_t i = 0; i < shown && i < 2; ++i) {
+    if (!ranking.pages[i].samples.empty())
+      text += SampleLine(ranking.pages[i]);
+  }
+  return text + conclusion.summary + "\n" + conclusion.advice + "\n";
+}
+
 }  // namespace
+
+PageRanking RankPages(const SuggestionPool& pool) {
+  PageRanking ranking;
+  ranking.decision = DecideAlbum(pool);
+  const AlbumDecision& decision = ranking.decision;
+  if (decision.candidates.empty())
+    return ranking;
+  std::vector<RankedPage>& pages = ranking.pages;
+  double pageShares = 0;
+  for (const PageCandidate& candidate : decision.candidates)
+    pageShares += candidate.confidence;
+  const bool westernListed = std::any_of(
+      decision.candidates.begin(), decision.candidates.end(),
+      [](const PageCandidate& candidate) { return candidate.codePage == kWesternPage; });
+  // Western text first, as on a tie the decision leaves the text as it is.
+  if (!westernListed) {
+    RankedPage western;
+    western.codePage = kWesternPage;
+    western.language = decision.readsWestern ? decision.language : std::string();
+    western.bits = decision.westernBits;
+    western.confidence = std::max(0.0, 1 - pageShares);
+    pages.push_back(western);
+  }
+  for (const PageCandidate& candidate : decision.candidates)
+    pages.push_back(
+        {candidate.codePage, candidate.language, candidate.bits, 0, candidate.confidence, {}});
+  std::stable_sort(pages.begin(), pages.end(),
+                   [](const RankedPage& a, const RankedPage& b) { return a.bits < b.bits; });
+  const double perByte = double(std::max<std::size_t>(decision.highByteCount, 1));
+  for (RankedPage& page : pages) {
+    page.score = std::exp2(-(page.bits - pages.front().bits) / perByte / kBitsPerHalving);
+    page.samples = Samples(pool, page.codePage);
+  }
+  return ranking;
+}
 
 int RunSuggestion(const std::vector<PathString>& paths, bool json) {
   ScanState scan;
@@ -91,70 +238,17 @@ int RunSuggestion(const std::vector<PathString>& paths, bool json) {
   }
 
   const SuggestionPool pool = CollectFromFiles(scan.files);
-  const std::vector<CodePageGuess> ranking = RankCodePages(pool);
-  const bool sure = IsSure(ranking);
-  // The conclusion, and what a run without -c does instead.
-  std::string conclusion, advice;
-  if (sure) {
-    conclusion = "Suggested: --codepage " + std::to_string(ranking[0].codePage);
-    advice =
-        "That page repairs every file through it; a run without -c (the default, --codepage "
-        "auto) decides the page per album instead, for a library that mixes pages.";
-  } else {
-    conclusion = pool.highByteCount < kMinimumHighBytes
-                     ? "Not sure: too little text to judge (" + std::to_string(pool.highByteCount) +
-                           " bytes at or above 0x80)."
-                     : "Not sure: no code page reads clearly better than the others.";
-    advice =
-        "A run without -c (the default, --codepage auto) decides the page per album and leaves "
-        "an album it is not sure of as it is; or name the page with --codepage.";
-  }
-
-  // The pages worth naming: the first few that read as text at all.
+  const PageRanking ranking = RankPages(pool);
+  const Conclusion conclusion = Conclude(ranking.decision);
+  // The pages worth naming: the best two, which the decision compares, and
+  // the next few that read as text at all.
   constexpr size_t kShown = 6;
   std::size_t shown = 0;
-  while (shown < ranking.size() && shown < kShown && (shown == 0 || ranking[shown].score > 0))
+  while (shown < ranking.pages.size() && shown < kShown &&
+         (shown < 2 || ranking.pages[shown].score >= 0.005))
     ++shown;
-  if (json) {
-    std::string text;
-    for (size_t i = 0; i < shown; ++i) {
-      const CodePageGuess& guess = ranking[i];
-      text += "{\"type\":\"codepage\",\"codepage\":" + std::to_string(guess.codePage) +
-              ",\"name\":" + JsonString(CodePageName(guess.codePage)) +
-              ",\"score\":" + JsonDecimal(guess.score) +
-              ",\"confidence\":" + JsonDecimal(guess.confidence) + ",\"samples\":[";
-      for (size_t k = 0; k < guess.samples.size(); ++k)
-        text += (k ? "," : "") + JsonString(guess.samples[k]);
-      text += "]}\n";
-    }
-    text += "{\"type\":\"summary\",\"summary\":" + JsonString(conclusion) +
-            ",\"advice\":" + JsonString(advice) + ",\"bytes\":" + std::to_string(pool.byteCount) +
-            ",\"files\":" + std::to_string(pool.fileCount) +
-            ",\"high_bytes\":" + std::to_string(pool.highByteCount) +
-            ",\"suggested\":" + (sure ? std::to_string(ranking[0].codePage) : std::string("null")) +
-            "}\n";
-    WriteOut(text);
-    FlushOut();
-    return 0;
-  }
-
-  std::string text = "Code page ranking for " + std::to_string(pool.byteCount) +
-                     " bytes of text in " + std::to_string(pool.fileCount) +
-                     (pool.fileCount == 1 ? " file" : " files") + ":\n";
-  for (size_t i = 0; i < shown; ++i) {
-    const CodePageGuess& guess = ranking[i];
-    text += "  " + Padded(std::to_string(guess.codePage), 4) + "  " +
-            Padded("(" + std::string(CodePageName(guess.codePage)) + ")", 23) + "score " +
-            Decimal(guess.score);
-    if (i == 0)
-      text += "  confidence " + ConfidenceWord(guess.confidence);
-    text += "\n";
-  }
-  for (size_t i = 0; i < ranking.size() && i < 2; ++i) {
-    if (!ranking[i].samples.empty())
-      text += SampleLine(ranking[i]);
-  }
-  WriteOut(text + conclusion + "\n" + advice + "\n");
+  WriteOut(json ? JsonRanking(pool, ranking, shown, conclusion)
+                : TextRanking(pool, ranking, shown, conclusion));
   FlushOut();
   return 0;
 }

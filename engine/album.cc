@@ -20,6 +20,9 @@ constexpr double kWesternLeadBits = 8;
 // ... and this many bits better than the next page, unless both read it the
 // same: two pages that read the album about as well leave it in doubt.
 constexpr double kRunnerUpMarginBits = 8;
+// A page whose share of all readings is below this is no decision: the
+// album's text is too short for the margins alone to say (three letters).
+constexpr double kLeastConfidence = 0.5;
 // The models are sure of themselves; their bits are tempered by this much
 // before they are turned into a confidence.
 constexpr double kTemperature = 8;
@@ -187,15 +190,21 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   PageReading western;
   const std::vector<PageReading> pages = BestReadings(costs, pool, &western);
   const PageReading& best = pages.front();
+  decision.westernBits = western.bits;
+  for (const PageReading& page : pages)
+    decision.candidates.push_back(
+        {page.codePage, page.language, page.bits, Confidence(pages, western, page.bits)});
   decision.bestCodePage = best.codePage;
   decision.language = best.language;
   decision.marginBits = western.bits - best.bits;
   const bool clearOfRunnerUp = pages.size() < 2 ||
                                pages[1].bits - best.bits >= kRunnerUpMarginBits ||
                                ReadTheSame(pool, best.codePage, pages[1].codePage);
-  if (decision.marginBits >= kDecisionMarginBits && clearOfRunnerUp) {
+  const double confidence = Confidence(pages, western, best.bits);
+  if (decision.marginBits >= kDecisionMarginBits && clearOfRunnerUp &&
+      confidence >= kLeastConfidence) {
     decision.codePage = best.codePage;
-    decision.confidence = Confidence(pages, western, best.bits);
+    decision.confidence = confidence;
   } else if (decision.marginBits < kWesternLeadBits) {
     decision.readsWestern = true;
     decision.language = western.language;

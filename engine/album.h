@@ -24,6 +24,14 @@ constexpr double kDecisionMarginBits = 24;
 // thousands of files holds no more in memory than this.
 constexpr std::size_t kAlbumHighBytesEnough = 20000;
 
+// One page the album's text was read through, for a front end to show.
+struct PageCandidate {
+  unsigned codePage = 0;
+  std::string language;   // the page's language that reads the album best
+  double bits = 0;        // the cost of the album's text through the page
+  double confidence = 0;  // its share of all readings, 0 to 1
+};
+
 struct AlbumDecision {
   PathString folder;  // as the scan builds it, without a final separator
   unsigned codePage = kLeaveText;
@@ -40,6 +48,10 @@ struct AlbumDecision {
   // Pages that read some of the album's files clearly on their own: an
   // album of tracks in two pages gets each track its page.
   std::vector<unsigned> trackCodePages;
+  // Every supported page, most plausible first, and the cost of the
+  // album's text read as Western text; empty when no text was pooled.
+  std::vector<PageCandidate> candidates;
+  double westernBits = 0;
 };
 
 // A page named for the files of one folder.

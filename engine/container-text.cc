@@ -91,6 +91,35 @@ FileReading ReadingOfTexts(const SuggestionPool& own, const Redecoding& redecodi
   return reading;
 }
 
+// ShapeOf takes a layer off while what it holds can be bytes again, so that
+// the innermost text of UTF-8 encoded once too often reads as bytes too when
+// each of its letters is one Windows-1252 holds ("Jožin", "Mládek"): such a
+// shape has layers, and what the place holds is that text decoded once more
+// than its bytes.
+bool TakeOffUtf8Layers(const std::wstring& stored, bool storedAsBytes, std::wstring* text) {
+  const TextShape shape = ShapeOf(stored);
+  const int decodes = shape.kind == ShapeKind::kUtf8    ? shape.utf8Layers + 1
+                      : shape.kind == ShapeKind::kBytes ? shape.utf8Layers
+                                                        : 0;
+  if (decodes < (storedAsBytes ? 2 : 1))
+    return false;
+  *text = stored;
+  std::string layer;
+  for (int i = 0; i < decodes; ++i) {
+    CollapseToBytes(*text, &layer);
+    *text = DecodeUtf8(layer);
+  }
+  return true;
+}
+
+std::wstring ReadThroughPage(const std::wstring& text, unsigned codePage) {
+  std::string bytes;
+  if (codePage == kLeaveText || !CollapseToBytes(text, &bytes))
+    return text;
+  const std::wstring read = DecodeCodePage(codePage, bytes);
+  return ReadsCleanly(bytes, read) ? read : text;
+}
+
 bool RepairUtf8Field(const std::string& bytes, const FileReading& reading, std::string* repaired) {
   if (reading.named && reading.codePage == kLeaveText)
     return false;
@@ -100,9 +129,14 @@ bool RepairUtf8Field(const std::string& bytes, const FileReading& reading, std::
     return true;
   }
   const std::wstring stored = valid ? DecodeUtf8(bytes) : ByteCharacters(bytes);
-  if (valid && reading.named && ShapeOf(stored).kind != ShapeKind::kUtf8)
-    return false;  // C3
-  std::wstring text = ReadPlace(stored, reading);
+  std::wstring text;
+  if (valid && reading.named) {  // C3
+    if (!TakeOffUtf8Layers(stored, false, &text))
+      return false;
+    *repaired = WideToUtf8(text);
+    return *repaired != bytes;
+  }
+  text = ReadPlace(stored, reading);
   if (!valid && text == stored)
     text = DecodeWestern(bytes);  // C2: raw bytes are never right as they are
   *repaired = WideToUtf8(text);
@@ -112,5 +146,11 @@ bool RepairUtf8Field(const std::string& bytes, const FileReading& reading, std::
 bool RepairWideField(const std::wstring& stored, const FileReading& reading,
                      std::wstring* repaired) {
   *repaired = ReadPlace(stored, reading);
+  // A named page that leaves text encoded twice (its bytes read unclean
+  // through it) still takes the layers too many off.
+  std::wstring text;
+  if (*repaired == stored && reading.named && reading.codePage != kLeaveText &&
+      TakeOffUtf8Layers(stored, false, &text))
+    *repaired = text;
   return *repaired != stored;
 }

@@ -18,8 +18,9 @@
 //       with a few stray bytes keeps its UTF-8 and only the strays are
 //       read so, so that a second run finds nothing more to change.
 //   C3. With a page named by the user, a UTF-8 field that is valid UTF-8
-//       changes only when it is UTF-8 encoded twice or more: text that a
-//       player already shows as Latin letters may be right.
+//       changes only when it is UTF-8 encoded twice or more, and then only
+//       loses the layers too many (whatever letters its text holds): text
+//       that a player already shows as Latin letters may be right.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +46,16 @@ void CollectWideField(const std::wstring& text, bool isTitle, SuggestionPool* po
 // names (0: the ANSI code page), marked named. `placesLeft` as FileReading.
 FileReading ReadingOfTexts(const SuggestionPool& own, const Redecoding& redecoding,
                            std::size_t* placesLeft);
+
+// Text encoded as UTF-8 once too often or more: `stored`, a place's text,
+// is the Western reading of UTF-8 (and so on), and `text` becomes the text
+// of its innermost layer. `storedAsBytes`: the place keeps one byte a
+// character (a Latin-1 frame, an ID3v1 field), where UTF-8 held once is no
+// layer too many. False when `stored` is no such text.
+bool TakeOffUtf8Layers(const std::wstring& stored, bool storedAsBytes, std::wstring* text);
+// `text` through `codePage` when it is bytes (each character one) that the
+// page reads cleanly; else `text`.
+std::wstring ReadThroughPage(const std::wstring& text, unsigned codePage);
 
 // The field's repaired bytes (UTF-8) or text; false when it stays as stored.
 bool RepairUtf8Field(const std::string& bytes, const FileReading& reading, std::string* repaired);

@@ -9,7 +9,7 @@
 #include <set>
 #include <utility>
 
-#include "engine/album.h"
+#include "engine/album-tracks.h"
 #include "engine/engine.h"
 #include "engine/group-commit.h"
 #include "engine/journal.h"
@@ -252,19 +252,15 @@ AlbumDecision DecideFromFiles(const FixJob& job, const std::vector<PathString>& 
   SuggestionPool pool;
   pool.distinctTexts = true;
   std::vector<unsigned> trackPages;
+  std::vector<SuggestionPool> tracks;
   for (std::size_t i = first;
        i < end && !StopRequested(job) && pool.highByteCount < kAlbumHighBytesEnough; ++i) {
-    SuggestionPool track;
-    CollectFromFile(files[order[i]], &track);
-    const unsigned page = track.texts.empty() ? kLeaveText : DecideAlbum(track).codePage;
-    if (page != kLeaveText &&
-        std::find(trackPages.begin(), trackPages.end(), page) == trackPages.end())
-      trackPages.push_back(page);
-    MergePool(&pool, track);
+    tracks.emplace_back();
+    tracks.back().distinctTexts = true;
+    CollectFromFile(files[order[i]], &tracks.back());
+    AddTrackText(tracks.back(), &pool, &trackPages);
   }
-  AlbumDecision decision = DecideAlbum(pool);
-  decision.trackCodePages = std::move(trackPages);
-  return decision;
+  return DecideAlbumOfTracks(pool, trackPages, tracks);
 }
 
 // One album at a time: its files are read once to decide, then repaired, so

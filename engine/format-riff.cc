@@ -18,6 +18,7 @@
 #include "engine/format.h"
 #include "engine/id3v2-layout.h"
 #include "engine/riff-chunks.h"
+#include "engine/redecode.h"
 #include "engine/riff-tag.h"
 #include "engine/tag-convert.h"
 #include "engine/text-shape.h"
@@ -49,9 +50,14 @@ unsigned RepairTagFrames(const Id3v2Layout& layout, const FileReading& reading,
                    L" has no version 2.4 form and would be lost";
       continue;
     }
+    // With a page for the run, UTF-8 encoded twice in Unicode frames comes
+    // back first; what is left is read as an MP3's tag is.
     Id3v2Frame repaired;
-    const PlaceRepair result =
-        RepairFramePlaces(out.frame, out.id, 4, reading, &outcome->changes, &repaired);
+    PlaceRepair result =
+        reading.wholeRun ? RepairTwiceEncodedFrame(out.frame, out.id, &outcome->changes, &repaired)
+                         : PlaceRepair::kUnchanged;
+    if (result == PlaceRepair::kUnchanged)
+      result = RepairFramePlaces(out.frame, out.id, 4, reading, &outcome->changes, &repaired);
     if (result == PlaceRepair::kFailed)
       return RefuseRepair(outcome, Widen(out.id) + L" cannot be rewritten to read as it should");
     if (result == PlaceRepair::kChanged) {

@@ -10,6 +10,7 @@
 #include <taglib/commentsframe.h>
 #include <taglib/textidentificationframe.h>
 
+#include "engine/frame-places.h"
 #include "engine/redecode.h"
 #include "engine/repair.h"
 
@@ -74,16 +75,43 @@ bool HasNoDescription(const Id3v2Frame& comment) {
   return data.size() >= at + unit && data.compare(at, unit, std::string(unit, '\0')) == 0;
 }
 
+// True when a comment frame holds text; one that cannot be read counts as
+// holding some.
+bool HoldsText(const Id3v2Frame& comment) {
+  FramePlaces places;
+  if (comment.compressed || comment.encrypted || !FindTextPlaces(comment.data, "COMM", &places))
+    return true;
+  for (const TextPlace& place : places.places) {
+    if (!place.description && !PlaceText(comment.data, places, place).empty())
+      return true;
+  }
+  return false;
+}
+
+// True when the tag has a comment as players read the comment field: the
+// comment without a description, else the first comment, when it holds text.
+bool HasComment(const std::vector<OutputFrame>& frames) {
+  const OutputFrame* first = nullptr;
+  for (const OutputFrame& frame : frames) {
+    if (frame.id != "COMM")
+      continue;
+    if (HasNoDescription(frame.frame))
+      return true;
+    first = first ? first : &frame;
+  }
+  return first && HoldsText(first->frame);
+}
+
 // The frame an ID3v1 field goes into: `*target` an empty frame to fill, or
 // none to add one; false when the ID3v2 field holds a value.
 bool FindTarget(std::vector<OutputFrame>* frames, const std::string& id, OutputFrame** target) {
   *target = nullptr;
+  if (id == "COMM")
+    return !HasComment(*frames);
   for (OutputFrame& frame : *frames) {
     if (frame.id != id)
       continue;
-    if (frame.id == "COMM" && !HasNoDescription(frame.frame))
-      continue;  // the comment field is the comment without a description
-    if (frame.kind == OutputFrame::kKept && frame.id != "COMM" && IsEmptyTextFrame(frame.frame))
+    if (frame.kind == OutputFrame::kKept && IsEmptyTextFrame(frame.frame))
       *target = &frame;
     return *target != nullptr;
   }

@@ -35,10 +35,45 @@ struct DoubleByteModel {
   const unsigned char* lead;  // 0 ASCII, 1 a character alone, 2 lead byte, 3 undefined
   const DoubleByteEntry* entries;
   std::size_t entryCount;
-  unsigned restCost;  // any other character of the page
+  // Any other character of the page: of its standard's first level, of its
+  // second, or of the vendors' extensions (DoubleByteTier).
+  unsigned restCosts[3];
 };
 
 #include "engine/language-model.inc"
+
+// The tier of a double-byte character outside the model's kept characters:
+// 0 of its standard's first level (with kana, Hangul and punctuation), 1 of
+// its second level, 2 a vendor's extension. The same ranges as
+// tools/make-language-model.py.
+unsigned DoubleByteTier(unsigned codePage, unsigned code) {
+  const unsigned lead = code >> 8, trail = code & 0xFF;
+  const auto rows = [&](unsigned lowLead, unsigned highLead, unsigned lowTrail,
+                        unsigned highTrail) {
+    return lead >= lowLead && lead <= highLead && trail >= lowTrail && trail <= highTrail;
+  };
+  const auto run = [&](unsigned low, unsigned high) { return code >= low && code <= high; };
+  switch (codePage) {
+    case 936:
+      if (rows(0xA1, 0xA9, 0xA1, 0xFE) || rows(0xB0, 0xD7, 0xA1, 0xFE))
+        return 0;
+      return rows(0xD8, 0xF7, 0xA1, 0xFE) ? 1 : 2;
+    case 949:
+      if (rows(0xA1, 0xAC, 0xA1, 0xFE) || rows(0xB0, 0xC8, 0xA1, 0xFE))
+        return 0;
+      return rows(0xCA, 0xFD, 0xA1, 0xFE) ? 1 : 2;
+    case 950:
+      if (run(0xA140, 0xA3BF) || run(0xA440, 0xC67E))
+        return 0;
+      return run(0xC940, 0xF9D5) ? 1 : 2;
+    case 932:
+      if (run(0x8140, 0x84BE) || run(0x889F, 0x9872))
+        return 0;
+      return run(0x989F, 0xEAA4) ? 1 : 2;
+    default:
+      return 2;
+  }
+}
 
 // Symbols of the byte maps; letters follow from kLetterBase.
 constexpr unsigned char kSeparator = 0, kPunctuation = 1, kSymbol = 2, kUndefined = 3,
@@ -94,7 +129,7 @@ bool IsAsciiWordByte(unsigned char b) {
 // A word of a language not written in Latin letters that holds Latin letters
 // too is read as runs of either script: the Latin runs as foreign words,
 // each switch of script costing this much.
-constexpr unsigned kScriptSwitchCost = 12 * 8;
+constexpr unsigned kScriptSwitchCost = 16 * 8;
 
 bool WritesLatinLetters(const SingleByteModel& model) {
   return model.map[static_cast<unsigned char>('a')] >= kLetterBase;
@@ -197,7 +232,7 @@ unsigned DoubleByteCost(const DoubleByteModel& model, const std::string& text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   unsigned total = 0;
-  bool previousWide = false;
+  bool previousWide = false, previousHanja = false;
   std::size_t i = 0;
   while (i < n) {
     const unsigned char b = bytes[i];
@@ -213,13 +248,13 @@ unsigned DoubleByteCost(const DoubleByteModel& model, const std::string& text) {
         ++end;
       total += ForeignWordCost(bytes + i, end - i);
       if (previousWide || (end < n && model.lead[bytes[end]] >= 2))
-        total += model.restCost;
+        total += model.restCosts[1];
       previousWide = false;
       i = end;
       continue;
     }
     if (kind == 1) {
-      total += model.restCost;
+      total += model.restCosts[1];
       previousWide = false;
       ++i;
       continue;
@@ -232,11 +267,20 @@ unsigned DoubleByteCost(const DoubleByteModel& model, const std::string& text) {
       continue;
     }
     const unsigned code = unsigned(b) << 8 | trail;
+    // Korean is written in Hangul, with Chinese characters as whole words
+    // at most: a switch between them inside a run is Chinese read as Korean.
+    if (model.codePage == 949) {
+      const bool hanja = b >= 0xCA && b <= 0xFD && trail >= 0xA1;
+      if (previousWide && hanja != previousHanja)
+        total += kScriptSwitchCost;
+      previousHanja = hanja;
+    }
     const DoubleByteEntry* end = model.entries + model.entryCount;
     const DoubleByteEntry* found = std::lower_bound(
         model.entries, end, code,
         [](const DoubleByteEntry& entry, unsigned value) { return entry.code < value; });
-    total += found != end && found->code == code ? found->cost : model.restCost;
+    total += found != end && found->code == code ? found->cost
+                                                 : model.restCosts[DoubleByteTier(model.codePage, code)];
     previousWide = true;
     i += 2;
   }

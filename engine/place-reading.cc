@@ -9,6 +9,7 @@
 #include "engine/frame-places.h"
 #include "engine/language-costs.h"
 #include "engine/redecode.h"
+#include "engine/suggest-letters.h"
 #include "engine/text-shape.h"
 
 // A file takes a page of its own, or is left as stored, only when that
@@ -18,7 +19,7 @@ constexpr double kFileMarginBits = 16;
 // the file's page does. The double-byte pages' models know their common
 // characters only and cost a rare one about 32 bits: a short text of rare
 // characters needs more room.
-constexpr double kPlaceMarginBits = 12, kDoubleBytePlaceMarginBits = 32;
+constexpr double kPlaceMarginBits = 10, kDoubleBytePlaceMarginBits = 32;
 
 bool IsDoubleByte(unsigned codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
@@ -82,14 +83,32 @@ unsigned BestOtherPage(const std::map<unsigned, double>& costs, unsigned albumPa
   return best;
 }
 
+// True when no byte at or above 0x80 of `bytes` is a letter, as stored or
+// as `text` reads it through the file's page: such a text ("¹9", "№9" in
+// cp1251) holds no letters to judge by, and goes with its album's page.
+bool SymbolsOnly(const std::string& bytes, const std::wstring& text) {
+  if (text.size() != bytes.size())
+    return false;
+  const std::wstring western = DecodeWestern(bytes);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80)
+      continue;
+    if (Classify(western[i]).kind == Kind::kLetter || Classify(text[i]).kind == Kind::kLetter)
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void CollectPlaceText(const std::wstring& stored, bool isTitle, SuggestionPool* pool) {
   const TextShape shape = ShapeOf(stored);
   if (shape.kind == ShapeKind::kBytes)
     AddSampleText(pool, shape.bytes, isTitle);
-  else if (shape.kind == ShapeKind::kUnicode)
+  else if (shape.kind == ShapeKind::kUnicode) {
     AddEvidenceText(pool, stored);
+    pool->replacementTexts += stored.find(wchar_t(0xFFFD)) != std::wstring::npos;
+  }
   else if (shape.kind == ShapeKind::kUtf8) {
     AddEvidenceText(pool, DecodeUtf8(shape.bytes));
     ++pool->utf8Texts;
@@ -189,6 +208,7 @@ FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bo
   reading.codePage = albumPage;
   reading.albumCodePage = albumPage;
   reading.named = named;
+  reading.lostBytes = file.replacementTexts != 0;
   if (named || file.texts.empty())
     return reading;
   // Text that a double-byte page reads whole, pair by pair, is that page's:
@@ -203,7 +223,10 @@ FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bo
   // page; or, with less text, one the album's other tracks clearly need.
   const unsigned own = DecideAlbum(file).codePage;
   const unsigned track = BestOtherPage(costs, albumPage, trackPages);
-  if (own != kLeaveText && own != albumPage && costs[own] + kFileMarginBits <= album) {
+  // A page of the file's own needs the evidence an album's page needs, and
+  // never reads the file less plausibly than it reads as stored.
+  if (own != kLeaveText && own != albumPage && costs[own] + kDecisionMarginBits <= album &&
+      costs[own] + kDecisionMarginBits <= western) {
     reading.codePage = own;
   } else if (track != kLeaveText && costs[track] + kFileMarginBits <= album &&
              costs[track] + kFileMarginBits <= western) {
@@ -226,8 +249,9 @@ std::wstring ReadPlace(const std::wstring& stored, const FileReading& reading) {
     const std::wstring text = DecodeCodePage(reading.codePage, shape.bytes);
     const bool clean = ReadsCleanly(shape.bytes, text);
     const bool better =
-        reading.named || TextCostBits(kLeaveText, shape.bytes) + PlaceMargin(reading.codePage) >
-                             TextCostBits(reading.codePage, shape.bytes);
+        reading.named || SymbolsOnly(shape.bytes, text) ||
+        TextCostBits(kLeaveText, shape.bytes) + PlaceMargin(reading.codePage) >
+            TextCostBits(reading.codePage, shape.bytes);
     if (clean && better)
       return text;
     if (clean && reading.placesLeft)
@@ -301,7 +325,9 @@ std::wstring PageName(unsigned codePage) {
 
 }  // namespace
 
-std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft) {
+namespace {
+
+std::wstring PageNote(const FileReading& reading, std::size_t placesLeft) {
   const unsigned own = reading.codePage, album = reading.albumCodePage;
   if (own != album && own == kLeaveText)
     return L"left as stored: its text reads clearly better so than through " + PageName(album);
@@ -317,4 +343,14 @@ std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft) {
              : std::to_wstring(placesLeft) +
                    L" texts left as stored: they read clearly better so than through " +
                    PageName(own);
+}
+
+}  // namespace
+
+std::wstring ReadingNote(const FileReading& reading, std::size_t placesLeft) {
+  const std::wstring note = PageNote(reading, placesLeft);
+  if (!reading.lostBytes)
+    return note;
+  const std::wstring lost = L"holds replacement characters; the original bytes are lost";
+  return note.empty() ? lost : note + L"; " + lost;
 }

@@ -43,6 +43,9 @@ struct FileReading {
   // Counts the places of code-page bytes left as stored because they read
   // clearly better so than through `codePage`, when given.
   std::size_t* placesLeft = nullptr;
+  // Some text holds U+FFFD: real Unicode, left as it is, whose original
+  // bytes an earlier program lost; the preview says so.
+  bool lostBytes = false;
 };
 
 // Adds the text of every place of the layout's frames, chapters' frames

@@ -3,10 +3,13 @@
 #include "engine/redecode.h"
 
 #include <memory>
+#include <optional>
 
 #include <taglib/textidentificationframe.h>
 
 #include "engine/album.h"
+#include "engine/container-text.h"
+#include "engine/frame-places.h"
 #include "engine/repair.h"
 #include "engine/tag-compose.h"
 
@@ -16,6 +19,9 @@ TagLib::String Redecode(const TagLib::String& text, const Redecoding& redecoding
   if (text.isAscii())
     return text;
   const std::string bytes = text.to8Bit(false);
+  std::wstring inner;
+  if (!redecoding.automatic && TakeOffUtf8Layers(text.toWString(), true, &inner))
+    return TagLib::String(ReadThroughPage(inner, redecoding.codePage), TagLib::String::UTF16BE);
   if (redecoding.automatic && IsMultiByteUtf8(bytes))
     return TagLib::String(DecodeUtf8(bytes), TagLib::String::UTF16BE);
   if (redecoding.automatic && redecoding.codePage == kLeaveText)
@@ -101,6 +107,37 @@ void FixTextFrames(const TagLib::ID3v2::FrameList& frames, const Redecoding& red
     textFrame->TextIdentificationFrame::setText(redecoded);
     textFrame->setTextEncoding(TagLib::String::UTF16);
   }
+}
+
+PlaceRepair RepairTwiceEncodedFrame(const Id3v2Frame& frame, const std::string& id,
+                                    std::vector<FrameChange>* changes, Id3v2Frame* out) {
+  *out = frame;
+  FramePlaces places;
+  if (frame.compressed || frame.encrypted || frame.malformed ||
+      !FindTextPlaces(frame.data, id, &places) || places.machineWritten || places.encoding == 0)
+    return PlaceRepair::kUnchanged;
+  std::vector<std::optional<std::wstring>> texts(places.places.size());
+  std::vector<std::wstring> before, after;
+  bool changed = false;
+  for (std::size_t i = 0; i < places.places.size(); ++i) {
+    const std::wstring stored = PlaceText(frame.data, places, places.places[i]);
+    std::wstring text;
+    before.push_back(stored);
+    after.push_back(TakeOffUtf8Layers(stored, false, &text) ? text : stored);
+    if (after.back() != stored) {
+      texts[i] = after.back();
+      changed = true;
+    }
+  }
+  if (!changed)
+    return PlaceRepair::kUnchanged;
+  if (!RewriteTextPlaces(frame.data, id, places, texts, &out->data))
+    return PlaceRepair::kFailed;
+  if (out->hasDataLength)
+    out->dataLength = std::uint32_t(out->data.size());
+  if (changes)
+    changes->push_back(FrameChange{id, DescribeFields(before), DescribeFields(after)});
+  return PlaceRepair::kChanged;
 }
 
 bool IsRedecodable(const Id3v2Frame& frame, const std::string& idV24) {

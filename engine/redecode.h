@@ -10,12 +10,15 @@
 
 #include "engine/engine.h"
 #include "engine/id3v2-layout.h"
+#include "engine/place-reading.h"
 
 struct OutputFrame;  // engine/tag-compose.h
 
 // The text a Latin-1 value holds once re-decoded: through the code page, or
 // in automatic mode as UTF-8 when it is whole multi-byte UTF-8, or as it is
-// when the album is left alone. ASCII stays as it is.
+// when the album is left alone. ASCII stays as it is. With a page for the
+// run, UTF-8 encoded twice or more loses its layers first, and what is left
+// is read through the page when it is bytes that the page reads cleanly.
 TagLib::String Redecode(const TagLib::String& text, const Redecoding& redecoding);
 
 // Values joined by " / ", as a preview shows a frame with several.
@@ -36,6 +39,14 @@ bool RedecodingChanges(const Id3v2Frame& original, const std::string& idV24,
 bool RedecodeFrame(const Id3v2Frame& original, const std::string& idV24,
                    const Redecoding& redecoding, std::vector<FrameChange>* changes,
                    OutputFrame* out);
+
+// With a page for the run: the places of a UTF-16 or UTF-8 frame (`id` its
+// version 2.4 id, or its 2.3 id in a tag kept as version 2.3) that hold UTF-8
+// encoded twice or more lose the layers too many; every other place, and
+// Latin-1 frames, chapters and frames that cannot be read, stay. The change
+// is added to `changes` when given.
+PlaceRepair RepairTwiceEncodedFrame(const Id3v2Frame& frame, const std::string& id,
+                                    std::vector<FrameChange>* changes, Id3v2Frame* out);
 
 // Re-decodes every Latin-1 text frame of `frames` that holds a character at
 // or above 0x80 through `codePage` and marks it UTF-16. Sets `changed` as soon

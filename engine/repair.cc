@@ -71,7 +71,8 @@ unsigned ReadStoredTag(EditStream* stream, const TagLibReading& taglib, FileOutc
 
 // Every stored frame in version 2.4 form: re-decoded, or kept as its stored
 // bytes; in automatic mode (`reading` given) each with its places read
-// through the file's reading. `cannotKeep` names the first frame that
+// through the file's reading, else (a page for the run) with UTF-8 encoded
+// twice taken back. `cannotKeep` names the first frame that
 // version 2.4 has no form for.
 unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecoding,
                            const FileReading* reading, FileOutcome* outcome, bool* changed,
@@ -95,16 +96,16 @@ unsigned FramesInVersion24(const Id3v2Layout& layout, const Redecoding& redecodi
                         L" has no version 2.4 form and would be lost";
         continue;
       }
-      if (reading) {
-        Id3v2Frame repaired;
-        const PlaceRepair result =
-            RepairFramePlaces(out.frame, out.id, 4, *reading, &outcome->changes, &repaired);
-        if (result == PlaceRepair::kFailed)
-          return Refuse(outcome, Widen(original.id) + L" cannot be rewritten to read as it should");
-        if (result == PlaceRepair::kChanged) {
-          *changed = true;
-          out.frame = std::move(repaired);
-        }
+      // With a page for the run, Unicode frames lose UTF-8 encoded twice.
+      Id3v2Frame repaired;
+      const PlaceRepair result =
+          reading ? RepairFramePlaces(out.frame, out.id, 4, *reading, &outcome->changes, &repaired)
+                  : RepairTwiceEncodedFrame(out.frame, out.id, &outcome->changes, &repaired);
+      if (result == PlaceRepair::kFailed)
+        return Refuse(outcome, Widen(original.id) + L" cannot be rewritten to read as it should");
+      if (result == PlaceRepair::kChanged) {
+        *changed = true;
+        out.frame = std::move(repaired);
       }
     }
     frames->push_back(std::move(out));

@@ -82,6 +82,7 @@ void MergePool(SuggestionPool* into, const SuggestionPool& from) {
   }
   into->fileCount += from.fileCount;
   into->utf8Texts += from.utf8Texts;
+  into->replacementTexts += from.replacementTexts;
   for (std::size_t i = 0; i < into->scriptLetters.size() && i < from.scriptLetters.size(); ++i)
     into->scriptLetters[i] += from.scriptLetters[i];
 }

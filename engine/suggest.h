@@ -1,6 +1,6 @@
-// Guesses the code page a library's Latin-1 tag text was written in: pools
-// the bytes at or above 0x80 of every such text and ranks each supported page
-// by how plausible the pooled text reads when decoded through it.
+// The Latin-1 tag text a code page is decided on (engine/album.h), pooled
+// from the files of an album or, for `--suggest`, of a whole library: every
+// text holding bytes at or above 0x80.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +9,6 @@
 #include <vector>
 
 #include "engine/platform.h"
-
-struct CodePageGuess {
-  unsigned codePage = 0;
-  double score = 0;                   // plausibility of the decoded text, 0 to 1
-  double confidence = 0;              // 0 to 1; low for every page when little text is pooled
-  std::vector<std::wstring> samples;  // up to three titles decoded by this page
-};
 
 // The text gathered so far: every text holding a byte at or above 0x80.
 struct SuggestionPool {
@@ -34,10 +27,10 @@ struct SuggestionPool {
   std::vector<std::size_t> scriptLetters = std::vector<std::size_t>(16, 0);
   // Texts that are UTF-8 of real text: read as UTF-8 whatever the page.
   std::size_t utf8Texts = 0;
+  // Texts holding U+FFFD, which an earlier program put where it could not
+  // read a byte: real Unicode whose original bytes are lost.
+  std::size_t replacementTexts = 0;
 };
-
-// Below this many high bytes no page is called sure.
-constexpr std::size_t kMinimumHighBytes = 40;
 
 // Adds one text; texts without a byte at or above 0x80 are ignored.
 void AddSampleText(SuggestionPool* pool, const std::string& latin1Bytes, bool isTitle);
@@ -48,20 +41,11 @@ void MergePool(SuggestionPool* into, const SuggestionPool& from);
 // Counts the letters of real Unicode text (characters beyond U+00FF).
 void AddEvidenceText(SuggestionPool* pool, const std::wstring& text);
 
-// Reads the file read-only and adds the fields of its Latin-1 ID3v2 text
-// frames and of its ID3v1 tag that hold bytes at or above 0x80. Never writes;
-// a file that cannot be read adds nothing.
+// Reads the file read-only, every place of text its format holds (the ID3v2
+// and ID3v1 tags of an MP3, the tags of the other formats, the entries of a
+// playlist), and adds the texts that hold bytes at or above 0x80. Never
+// writes; a file that cannot be read adds nothing.
 void CollectFromFile(const PathString& path, SuggestionPool* pool);
-
-// Every supported page, most plausible first.
-std::vector<CodePageGuess> RankCodePages(const SuggestionPool& pool);
-
-// True when the first page is a clear winner on enough text.
-bool IsSure(const std::vector<CodePageGuess>& ranking);
-
-// True when the ranking is sure and `codePage` scores clearly below its
-// first page, which is then the better page to use.
-bool RanksClearlyBelow(const std::vector<CodePageGuess>& ranking, unsigned codePage);
 
 // "Cyrillic", "Central European", ...
 const char* CodePageName(unsigned codePage);

@@ -176,8 +176,14 @@ bool KeepInVersion23(const Id3v2Layout& stored, const Redecoding& redecoding,
           RepairFramePlaces(original, original.id, 3, *reading, nullptr, &repaired);
       kept = kept && result != PlaceRepair::kFailed;
       frame.frame = std::move(repaired);
-    } else if (RedecodingChanges(original, FrameIdV24(3, original.id), redecoding))
+    } else if (RedecodingChanges(original, FrameIdV24(3, original.id), redecoding)) {
       kept = kept && RedecodeFrame(original, original.id, redecoding, nullptr, &frame);
+    } else if (!redecoding.automatic) {
+      Id3v2Frame repaired;
+      const PlaceRepair result = RepairTwiceEncodedFrame(original, original.id, nullptr, &repaired);
+      kept = kept && result != PlaceRepair::kFailed;
+      frame.frame = std::move(repaired);
+    }
     out->push_back(std::move(frame));
   }
   return kept;

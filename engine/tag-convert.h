@@ -32,7 +32,8 @@ Version24Form FrameInVersion24(const Id3v2Layout& layout, std::size_t index, con
 // frames as they are): every frame as stored, the re-decoded ones under their
 // own ids. False when a frame cannot be re-decoded.
 // In automatic mode (`reading` given) every frame's places are read
-// through the file's reading instead.
+// through the file's reading instead; with a page for the run, Unicode
+// frames lose UTF-8 encoded twice (RepairTwiceEncodedFrame).
 bool KeepInVersion23(const Id3v2Layout& stored, const Redecoding& redecoding,
                      const FileReading* reading, std::vector<OutputFrame>* out);
 

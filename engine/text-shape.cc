@@ -1,6 +1,9 @@
 // Taking wrong text back to the bytes its first writer had.
 #include "engine/text-shape.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include "engine/album.h"
 #include "engine/platform.h"
 
@@ -52,9 +55,15 @@ bool HoldsUtf8Again(const std::string& bytes, std::string* inner) {
 bool CollapseToBytes(const std::wstring& text, std::string* bytes) {
   bytes->clear();
   bytes->reserve(text.size());
+  // U+FFFD is the replacement character an earlier program wrote for what
+  // it could not read, and has no byte beneath it; it is 0xFD sign-extended
+  // only in text that holds other sign-extended bytes.
+  const bool signExtended = std::any_of(text.begin(), text.end(), [](wchar_t c) {
+    return unsigned(c) >= 0xFF80 && unsigned(c) <= 0xFFFF && unsigned(c) != 0xFFFD;
+  });
   for (wchar_t c : text) {
     unsigned char byte = 0;
-    if (!CollapseChar(c, &byte))
+    if ((unsigned(c) == 0xFFFD && !signExtended) || !CollapseChar(c, &byte))
       return false;
     bytes->push_back(char(byte));
   }
@@ -108,8 +117,15 @@ bool ReadsCleanly(const std::string& bytes, const std::wstring& text) {
     dotBytes += bytes.compare(i, 2, "\x81\x45") == 0;
   }
   // Control characters below 0x20 read the same through every page.
+  wchar_t before = 0;
   for (wchar_t c : text) {
     const unsigned u = unsigned(c);
+    // Vietnamese tone marks (cp1258) sit on a vowel.
+    static const wchar_t kVowels[] = L"aeiouyAEIOUY\x00E2\x00EA\x00F4\x01A1\x01B0\x0103"
+                                     L"\x00C2\x00CA\x00D4\x01A0\x01AF\x0102";
+    if (u >= 0x300 && u <= 0x36F && (before == 0 || !std::wcschr(kVowels, before)))
+      return false;
+    before = c;
     if ((u >= 0x7F && u < 0xA0) || u == 0xFFFD)
       return false;
     questionChars += c == L'?';

@@ -12,6 +12,7 @@
 #include "engine/platform.h"
 #include "tests/cli_run.h"
 #include "tests/fixtures.h"
+#include "tests/format_builders.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -214,7 +215,7 @@ TEST(CommandLine, JsonPrintsOnlyObjectsInEveryMode) {
       {"XDG_STATE_HOME", state.path().string()}};
   folder.Write("Kino/1.mp3", Russian(kGruppaKrovi));
   folder.Write("Kino/2.mp3", Russian(kZakroi));
-  folder.Write("Short/1.mp3", Needing("P\xF8\xED\x6C\x69\x9A"));
+  folder.Write("Short/1.mp3", Needing("Ji\xF8\xED"));
   folder.Write("Motorhead/1.mp3", Western("Ace of Spades"));
   fs::create_symlink(folder.path() / "nowhere", folder.path() / "Kino" / "broken.mp3");
   const std::string path = folder.path().string();
@@ -429,17 +430,108 @@ TEST(CommandLine, PreviewSaysWhyATrackOfAnAlbumIsLeftAsStored) {
 }
 
 // An album whose only wrong text is UTF-8 stored as Latin-1 has no text of a
-// code page to decide on, and its line says that such text is read anyway.
+// code page to decide on, and one of Western text is left as it is; either
+// line says that the UTF-8 text is decoded all the same.
 TEST(CommandLine, AnAlbumOfUtf8TextSaysItIsReadAsUtf8) {
   TempFolder folder;
-  folder.Write("Utf8/1.mp3", Id3v2Tag({TextFrame("TIT2", "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE")}) +
-                                 MpegFrames(4));  // "Кино" as UTF-8 bytes
+  const char kKinoUtf8[] = "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE";  // "Кино" as UTF-8 bytes
+  folder.Write("Utf8/1.mp3", Id3v2Tag({TextFrame("TIT2", kKinoUtf8)}) + MpegFrames(4));
+  folder.Write("Mixed/1.mp3", Western("Ace of Spades"));
+  folder.Write("Mixed/2.mp3", Id3v2Tag({TextFrame("TIT2", kKinoUtf8)}) + MpegFrames(4));
   const Result text = RunCli({"-n", folder.path().string()});
   EXPECT_EQ(0, text.status) << text.err;
-  EXPECT_NE(std::string::npos, text.out.find("no text of a code page (text stored as UTF-8 is "
-                                             "read as UTF-8)"))
+  EXPECT_NE(std::string::npos,
+            text.out.find("album\tUtf8\tleave as it is: no text of a code page; UTF-8 text "
+                          "decoded\n"))
       << text.out;
+  const std::vector<std::string> lines = Lines(text.out);
+  const auto mixed = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.compare(0, 12, "album\tMixed\t") == 0;
+  });
+  ASSERT_NE(mixed, lines.end()) << text.out;
+  EXPECT_NE(std::string::npos, mixed->find("reads as Western text")) << *mixed;
+  EXPECT_NE(std::string::npos, mixed->find("; UTF-8 text decoded\t")) << *mixed;
   EXPECT_NE(std::string::npos, text.out.find("would fix\tUtf8/1.mp3")) << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("would fix\tMixed/2.mp3")) << text.out;
   const Result json = RunCli({"-n", "--json", folder.path().string()});
   EXPECT_NE(std::string::npos, json.out.find("\"utf8_texts\":1")) << json.out;
+}
+
+// With several paths no folder is the base: an album shows as the scan found
+// it below the path given, a leading "/" included.
+TEST(CommandLine, AlbumsOfSeveralAbsolutePathsShowTheirWholeFolder) {
+  TempFolder folder;
+  folder.Write("a/Kino/1.mp3", Russian(kGruppaKrovi));
+  folder.Write("b/Motorhead/1.mp3", Western("Ace of Spades"));
+  const std::string a = (folder.path() / "a").string(), b = (folder.path() / "b").string();
+  ASSERT_EQ('/', a[0]);
+  const Result text = RunCli({"-n", a, b});
+  EXPECT_EQ(0, text.status) << text.err;
+  EXPECT_NE(std::string::npos, text.out.find("album\t" + a + "/Kino\tcp1251")) << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("album\t" + b + "/Motorhead\tleave")) << text.out;
+  const Result json = RunCli({"-n", "--json", a, b});
+  EXPECT_NE(std::string::npos, json.out.find("\"folder\":\"" + a + "/Kino\"")) << json.out;
+  // One path: its albums below it, as before.
+  EXPECT_NE(std::string::npos, RunCli({"-n", a}).out.find("album\tKino\tcp1251"));
+}
+
+// The value of `key` in a line of --json output: "1251", "null", "\"unsure\"".
+std::string JsonValue(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find("\"" + key + "\":");
+  if (at == std::string::npos)
+    return "";
+  const std::size_t start = at + key.size() + 3;
+  return line.substr(start, line.find_first_of(",}", start) - start);
+}
+
+// --suggest reads every format and concludes as the run decides the same
+// text: the page it takes, not sure exactly when the run is not, or Western
+// text left as it is.
+TEST(CommandLine, SuggestionConcludesAsTheRunDecides) {
+  TempFolder folder;
+  std::string streamInfo, audio;
+  formats::ToneFlac(&streamInfo, &audio);
+  const std::wstring titles[] = {L"Группа крови", L"Закрой за мной дверь", L"Кукушка",
+                                 L"Звезда по имени Солнце"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string comment = formats::VorbisComment(
+        "x", {"TITLE=" + formats::Cp1251(titles[i]), "ARTIST=" + formats::Cp1251(L"Кино")});
+    folder.Write("Kino/" + std::to_string(i) + ".flac",
+                 formats::FlacFile({{0, streamInfo}, {4, comment}}, audio));
+  }
+  folder.Write("Motorhead/1.mp3", Western("Ace of Spades"));
+  // Short texts the decision may take, leave or be unsure of.
+  const char* const shortTexts[] = {"P\xF8\xED\x6C\x69\x9A", "\xB9\xE6", "\xD0\xE0", "\xF0\xF0"};
+  for (int i = 0; i < 4; ++i)
+    folder.Write("Short" + std::to_string(i) + "/1.mp3", Needing(shortTexts[i]));
+  const std::string path = folder.path().string();
+
+  const Result preview = RunCli({"-n", "--json", path});
+  std::size_t albums = 0;
+  for (const std::string& album : Lines(preview.out)) {
+    if (album.find("{\"type\":\"album\",") != 0)
+      continue;
+    ++albums;
+    const std::string name = JsonValue(album, "folder");
+    SCOPED_TRACE(album);
+    const Result suggestion =
+        RunCli({"--json", "--suggest", path + "/" + name.substr(1, name.size() - 2)});
+    const std::string summary = Lines(suggestion.out).back();
+    EXPECT_EQ(JsonValue(album, "codepage"), JsonValue(summary, "suggested")) << summary;
+    EXPECT_EQ(JsonValue(album, "decision") == "\"unsure\"",
+              JsonValue(summary, "summary").compare(0, 10, "\"Not sure:") == 0)
+        << summary;
+    if (name == "\"Kino\"") {
+      EXPECT_EQ("1251", JsonValue(summary, "suggested"));
+    }
+    if (name == "\"Motorhead\"") {
+      EXPECT_EQ(0u, suggestion.out.find("{\"type\":\"codepage\",\"codepage\":1252,"));
+      EXPECT_NE(std::string::npos, summary.find("reads as Western text")) << summary;
+    }
+  }
+  EXPECT_EQ(6u, albums) << preview.out;
+  const Result text = RunCli({"--suggest", path + "/Kino"});
+  ASSERT_GE(Lines(text.out).size(), 2u) << text.out;
+  EXPECT_EQ(0u, Lines(text.out)[1].find("  1251  (Cyrillic)")) << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("\nSuggested: --codepage 1251\n")) << text.out;
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
@@ -168,6 +169,29 @@ TEST(FixFile, Id3v2ValuesAreNeverReplacedById3v1) {
   EXPECT_EQ(TagLib::String(kCyrillic), back.Text("TPE1")->toString());
   ASSERT_TRUE(back.Text("TRCK")) << "a missing track is filled from ID3v1";
   EXPECT_EQ(TagLib::String("9"), back.Text("TRCK")->toString());
+}
+
+// The comment field is the comment without a description, else the first
+// comment: the ID3v1 comment goes only into a tag that has neither, or
+// whose first comment is empty.
+TEST(FixFile, Id3v1CommentIsCopiedOnlyIntoATagWithoutAComment) {
+  std::string id3v1 = Id3v1Tag(kCyrillicBytes);
+  id3v1.replace(97, 7, "v1 note");
+  const Frame described{"COMM", std::string("\0eng", 4) + "desc" + '\0' + "kept"};
+  const Frame emptyDescribed{"COMM", std::string("\0eng", 4) + "desc" + '\0'};
+  for (const auto& [frames, comment, count] :
+       {std::make_tuple(std::vector<Frame>{described}, "kept", 1u),
+        std::make_tuple(std::vector<Frame>{TextFrame("TPE1", "x")}, "v1 note", 1u),
+        std::make_tuple(std::vector<Frame>{emptyDescribed}, "v1 note", 2u)}) {
+    TempFolder folder;
+    const fs::path path = folder.Write("c.mp3", Id3v2Tag(frames) + MpegFrames(4) + id3v1);
+    ASSERT_EQ(WM_FIX_SUCCEEDED, Fix(path, 1251)) << comment;
+    ReadBack back(path);
+    ASSERT_TRUE(back.file.ID3v2Tag(false));
+    const TagLib::ID3v2::FrameList comments = back.file.ID3v2Tag(false)->frameListMap()["COMM"];
+    ASSERT_EQ(comments.size(), count) << comment;
+    EXPECT_EQ(comments.back()->toString().to8Bit(), std::string(comment));
+  }
 }
 
 TEST(FixFile, Id3v1CopyAloneNeverSaves) {

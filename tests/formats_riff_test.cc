@@ -5,10 +5,17 @@
 #include <taglib/aifffile.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
 #include <taglib/wavfile.h>
 
+#include <filesystem>
+#include <tuple>
+
 #include "engine/container-bytes.h"
+#include "engine/platform.h"
+#include "engine/text-shape.h"
 #include "tests/fixtures.h"
+#include "tests/format_builders.h"
 #include "tests/formats_fixtures.h"
 
 namespace {
@@ -210,4 +217,65 @@ TEST(RiffFormat, APageNamedForTheRunLeavesUnicodeFramesAsAnMp3TagWould_R5) {
   ASSERT_TRUE(file.hasID3v2Tag());
   EXPECT_EQ(file.ID3v2Tag()->artist().toWString(), L"\u00DCber die Br\u00FCcke");
   EXPECT_EQ(file.ID3v2Tag()->album().toWString(), L"\u00DCber");
+}
+
+// With one page for the run, UTF-8 encoded once too often (or twice) comes
+// back in every format and field, also when each letter of its text is one
+// Windows-1252 holds ("ž", "á"); UTF-8 encoded once stays as it is.
+TEST(WholeRunPage, Utf8EncodedTwiceComesBackInEveryFormatAndField) {
+  const std::wstring title = L"Jožin z bažin", artist = L"Ivan Mládek", album = L"Písně z údolí";
+  const auto twice = [](const std::wstring& text) { return formats::TwiceUtf8(WideToUtf8(text)); };
+  const std::string right = WideToUtf8(L"Größe");
+  const Redecoding cp1250 = container_fixtures::Named(1250);
+  const std::string mp3 = fixtures::MpegFrames(4);
+
+  std::string streamInfo, audio;
+  formats::ToneFlac(&streamInfo, &audio);
+  const std::string flac = formats::FlacFile(
+      {{0, streamInfo},
+       {4, formats::VorbisComment("v", {"TITLE=" + twice(title),
+                                        "ARTIST=" + formats::TwiceUtf8(twice(artist)),
+                                        "ALBUM=" + twice(album), "COMMENT=" + right})},
+       {1, std::string(512, '\0')}},
+      audio);
+  const std::string ape = mp3 + formats::ApeTagBytes({{"Title", twice(title)},
+                                                      {"Artist", twice(artist)},
+                                                      {"Comment", right}},
+                                                     false);
+  using Keys = std::vector<std::string>;
+  for (const auto& [module, file, keys] :
+       {std::make_tuple(&formats::kFlac, flac, Keys{"TITLE", "ARTIST", "ALBUM"}),
+        std::make_tuple(&formats::kApe, ape, Keys{"Title", "Artist"})}) {
+    const formats::Result run = formats::Repair(*module, file, cp1250);
+    ASSERT_EQ(run.result, WM_FIX_SUCCEEDED) << keys[0];
+    EXPECT_EQ(ChangedTo(run.outcome, keys[0]), title);
+    EXPECT_EQ(ChangedTo(run.outcome, keys[1]), artist);
+    EXPECT_EQ(run.outcome.changes.size(), keys.size()) << "right UTF-8 stays";
+    if (keys.size() > 2)
+      EXPECT_EQ(ChangedTo(run.outcome, keys[2]), album);
+  }
+
+  // An ID3v2 tag's UTF-8, UTF-16 and Latin-1 frames, in a WAV and an MP3 file.
+  std::u16string widened;
+  for (wchar_t c : DecodeWestern(WideToUtf8(artist)))
+    widened.push_back(char16_t(c));
+  const std::string tag = fixtures::Id3v2Tag(
+      {fixtures::Frame{"TIT2", "\x03" + twice(title)}, fixtures::Utf16TextFrame("TPE1", widened),
+       fixtures::TextFrame("TALB", twice(album)), fixtures::Frame{"TCOM", "\x03" + right}},
+      300, 4);
+  const container_fixtures::Run wav = RunModule(kRiff, Wave(TagChunk(tag), ""), cp1250);
+  fixtures::TempFolder folder;
+  const std::filesystem::path path = folder.Write("a.mp3", tag + mp3);
+  FileOutcome outcome;
+  ASSERT_EQ(FixFile(path.native(), 1250, &outcome), WM_FIX_SUCCEEDED);
+  TagLib::RIFF::WAV::File wave(folder.Write("a.wav", wav.after).c_str());
+  TagLib::MPEG::File mpeg(path.c_str());
+  for (TagLib::ID3v2::Tag* read : {wave.ID3v2Tag(), mpeg.ID3v2Tag()}) {
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->title().toWString(), title);
+    EXPECT_EQ(read->artist().toWString(), artist);
+    EXPECT_EQ(read->album().toWString(), album);
+    EXPECT_EQ(Frame(read, "TCOM"), L"Größe");
+  }
+  EXPECT_EQ(ChangedTo(wav.outcome, "TCOM"), L"(none)");
 }

@@ -27,9 +27,14 @@ const std::map<wchar_t, std::string>& Characters(unsigned codePage) {
     const std::string bytes(1, char(b));
     const std::wstring decoded =
         codePage == 28591 ? std::wstring(1, wchar_t(b)) : DecodeCodePage(codePage, bytes);
-    if (decoded.size() == 1)
+    // A lead byte alone reads as the page's default character.
+    const bool lone = IsDoubleBytePage(codePage) && decoded.size() == 1 &&
+                      (decoded[0] == 0x30FB || decoded[0] == 0xFFFD);
+    if (decoded.size() == 1 && !lone)
       characters.emplace(decoded[0], bytes);
   }
+  if (codePage == 932)  // the middle dot, which is also the default character
+    characters.emplace(wchar_t(0x30FB), "\x81\x45");
   if (IsDoubleBytePage(codePage)) {
     for (int lead = 0x81; lead < 0xFF; ++lead) {
       for (int trail = 0x40; trail < 0xFF; ++trail) {

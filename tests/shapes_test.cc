@@ -103,12 +103,13 @@ TEST(PlaceReading, AFileTakesItsOwnPageOrIsLeftOnlyWhenItsTextSaysSoClearly) {
   EXPECT_EQ(DecideFileReading(western, 1251, false, {}).codePage, kLeaveText);
   EXPECT_EQ(DecideFileReading(russian, 1251, false, {}).codePage, 1251u);
   EXPECT_EQ(DecideFileReading(polish, 1251, true, {}).codePage, 1251u);  // named: as named
-  // One Polish title alone is too little text for a page of its own, but
-  // enough to take the page the album's other tracks clearly need.
+  // One Polish title is text enough for a page of its own; a page the
+  // album's other tracks clearly need is no reason for another.
   SuggestionPool one;
   AddSampleText(&one, Encode(1250, L"Dziwny jest ten \u015Bwiat"), true);
-  EXPECT_EQ(DecideFileReading(one, kLeaveText, false, {}).codePage, kLeaveText);
+  EXPECT_EQ(DecideFileReading(one, kLeaveText, false, {}).codePage, 1250u);
   EXPECT_EQ(DecideFileReading(one, kLeaveText, false, {1251, 1250}).codePage, 1250u);
+  EXPECT_EQ(DecideFileReading(one, kLeaveText, false, {1251}).codePage, 1250u);
 }
 
 namespace {

@@ -1,4 +1,5 @@
-// The code-page suggestion on generated libraries written in five pages.
+// The code-page suggestion on generated libraries written in five pages: the
+// ranking of the run's own album decision over the library's pooled text.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/suggest.h"
+#include "engine/album.h"
 #include "engine/platform.h"
 #include "engine/suggest.h"
 #include "tests/fixtures.h"
+#include "tests/format_builders.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -93,16 +97,33 @@ void WriteLibrary(const TempFolder& folder, const Library& library, size_t count
   }
 }
 
-// "1251 0.93, 1250 0.12, ..." for failure messages.
-std::string Describe(const std::vector<CodePageGuess>& ranking) {
+// The library as raw cp1251 FLAC files: legacy bytes in Vorbis comments.
+void WriteFlacLibrary(const TempFolder& folder, const Library& library, size_t count) {
+  std::string streamInfo, audio;
+  formats::ToneFlac(&streamInfo, &audio);
+  for (size_t i = 0; i < count; ++i) {
+    const std::vector<std::string> entries = {
+        "TITLE=" + Encode(library.codePage, library.titles[i % library.titles.size()]),
+        "ARTIST=" + Encode(library.codePage, library.artists[i % library.artists.size()])};
+    folder.Write(
+        std::to_string(i) + ".flac",
+        formats::FlacFile({{0, streamInfo}, {4, formats::VorbisComment("x", entries)}}, audio));
+  }
+}
+
+// "1251 1.00 0.99, 1250 0.07 0.01, ..." for failure messages.
+std::string Describe(const PageRanking& ranking) {
   std::string text;
-  for (const CodePageGuess& guess : ranking)
-    text += std::to_string(guess.codePage) + " " + std::to_string(guess.score) + ", ";
+  for (const RankedPage& page : ranking.pages)
+    text += std::to_string(page.codePage) + " " + std::to_string(page.score) + " " +
+            std::to_string(page.confidence) + ", ";
   return text;
 }
 
+// As --suggest pools: a text every file repeats counts once.
 SuggestionPool Collect(const TempFolder& folder) {
   SuggestionPool pool;
+  pool.distinctTexts = true;
   for (const auto& entry : fs::directory_iterator(folder.path()))
     CollectFromFile(entry.path().native(), &pool);
   return pool;
@@ -117,37 +138,69 @@ TEST(Suggestion, RanksThePageALibraryWasWrittenInFirst) {
     WriteLibrary(folder, library, 30);
     const SuggestionPool pool = Collect(folder);
     EXPECT_GE(pool.fileCount, 25u);
-    const std::vector<CodePageGuess> ranking = RankCodePages(pool);
-    SCOPED_TRACE(Describe(ranking) + " confidence " + std::to_string(ranking[0].confidence));
-    ASSERT_GE(ranking.size(), 2u);
-    EXPECT_EQ(ranking[0].codePage, library.codePage);
-    EXPECT_TRUE(IsSure(ranking)) << ranking[0].confidence << " vs " << ranking[1].codePage;
-    EXPECT_GT(ranking[0].score, ranking[1].score);
-    ASSERT_EQ(ranking[0].samples.size(), 3u);
-    EXPECT_EQ(ranking[0].samples[0].find(L'?'), std::wstring::npos);
-    // The locale default wins nothing: any other page ranks clearly below.
-    EXPECT_TRUE(RanksClearlyBelow(ranking, library.codePage == 1252 ? 1251 : 1252));
-    EXPECT_FALSE(RanksClearlyBelow(ranking, library.codePage));
+    const PageRanking ranking = RankPages(pool);
+    SCOPED_TRACE(Describe(ranking));
+    ASSERT_GE(ranking.pages.size(), 2u);
+    EXPECT_EQ(ranking.pages[0].codePage, library.codePage);
+    // Western text is left as it is; any other library gets its page.
+    const AlbumDecision& decision = ranking.decision;
+    EXPECT_EQ(decision.codePage, library.codePage == 1252 ? kLeaveText : library.codePage);
+    EXPECT_EQ(decision.readsWestern, library.codePage == 1252);
+    EXPECT_FALSE(decision.unsure);
+    EXPECT_GE(ranking.pages[0].confidence, 0.75);
+    EXPECT_DOUBLE_EQ(ranking.pages[0].score, 1);
+    EXPECT_LT(ranking.pages[1].score, 0.5);
+    ASSERT_EQ(ranking.pages[0].samples.size(), 3u);
+    EXPECT_EQ(ranking.pages[0].samples[0].find(L'?'), std::wstring::npos);
+    // Every reading the decision weighed, each once, most plausible first.
+    EXPECT_EQ(ranking.pages.size(), decision.candidates.size() + 1);
+    for (size_t i = 1; i < ranking.pages.size(); ++i) {
+      EXPECT_LE(ranking.pages[i - 1].bits, ranking.pages[i].bits);
+      EXPECT_NE(ranking.pages[i - 1].codePage, ranking.pages[i].codePage);
+    }
   }
 }
 
-TEST(Suggestion, IsNotSureOnAFewShortTitles) {
+// Every format is read as the run reads it, and the same decision ranks it.
+TEST(Suggestion, RanksARawCp1251FlacLibraryAsTheRunDecidesIt) {
+  TempFolder folder;
+  WriteFlacLibrary(folder, kLibraries[0], 12);
+  const SuggestionPool pool = Collect(folder);
+  EXPECT_EQ(pool.fileCount, 12u);
+  const PageRanking ranking = RankPages(pool);
+  SCOPED_TRACE(Describe(ranking));
+  ASSERT_FALSE(ranking.pages.empty());
+  EXPECT_EQ(ranking.pages[0].codePage, 1251u);
+  EXPECT_EQ(ranking.decision.codePage, 1251u);
+  EXPECT_EQ(ranking.pages[0].language, ranking.decision.language);
+  EXPECT_EQ(ranking.pages[0].samples.at(0), DecodeCodePage(1251, pool.titles.at(0)));
+}
+
+// One letter beyond ASCII cannot read any page clearly better than Western
+// text: no page is suggested, whatever the library's page.
+TEST(Suggestion, SuggestsNoPageOnTooLittleText) {
   for (const Library& library : kLibraries) {
     SCOPED_TRACE(library.codePage);
+    const std::string title = Encode(library.codePage, library.titles[1]);
+    size_t high = 0;
+    while (high < title.size() && !(title[high] & 0x80))
+      ++high;
+    ASSERT_LT(high, title.size());
     SuggestionPool pool;
-    for (size_t i = 0; i < 3; ++i)
-      AddSampleText(&pool, Encode(library.codePage, library.titles[i]), true);
-    const size_t texts = pool.texts.size();
+    AddSampleText(&pool, "Track " + title.substr(high, 1), true);
     AddSampleText(&pool, "plain ASCII", true);
-    EXPECT_EQ(pool.texts.size(), texts);
-    EXPECT_LT(pool.highByteCount, kMinimumHighBytes);
-    const std::vector<CodePageGuess> ranking = RankCodePages(pool);
-    EXPECT_FALSE(IsSure(ranking));
-    EXPECT_FALSE(RanksClearlyBelow(ranking, 1252));
-    for (const CodePageGuess& guess : ranking)
-      EXPECT_LT(guess.confidence, 0.5);
+    EXPECT_EQ(pool.texts.size(), 1u);
+    const PageRanking ranking = RankPages(pool);
+    EXPECT_EQ(ranking.decision.codePage, kLeaveText) << Describe(ranking);
+    EXPECT_FALSE(ranking.pages.empty());
   }
-  EXPECT_FALSE(IsSure(RankCodePages(SuggestionPool())));
+  // No text at all, or only UTF-8: nothing to rank.
+  EXPECT_TRUE(RankPages(SuggestionPool()).pages.empty());
+  SuggestionPool utf8;
+  AddSampleText(&utf8, "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE", true);  // "Кино" as UTF-8
+  const PageRanking none = RankPages(utf8);
+  EXPECT_TRUE(none.pages.empty());
+  EXPECT_EQ(none.decision.codePage, kLeaveText);
 }
 
 TEST(Suggestion, CollectingNeverChangesAFile) {

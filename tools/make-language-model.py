@@ -25,6 +25,7 @@ Double-byte pages: the cost of each of the most frequent characters.
 import collections
 import math
 import os
+import re
 import sys
 import unicodedata
 import zlib
@@ -70,7 +71,7 @@ LANGUAGES = [
 
 DOUBLE_BYTE = {932, 936, 949, 950}
 HELD_OUT_PER_LANGUAGE = 250  # words kept per language and held-out set
-DOUBLE_BYTE_CHARACTERS = 2000  # most frequent characters kept per language
+DOUBLE_BYTE_CHARACTERS = 4000  # most frequent characters kept per language
 MIN_LETTER_COUNT = 20
 BACKOFF = 4  # weight of a symbol's own frequency in the pair estimates  # rarer letters count as "another letter"
 
@@ -112,6 +113,30 @@ def read_manual_phrases(language):
                     phrases.append(run)
                 run = ""
     return phrases
+
+
+def read_phrase_words(language):
+    """Words of the phrase set's training half (tests/data/phrases-train.txt,
+    made by tools/make-phrase-set.py): real short text, single letters
+    included, as titles use them. CJK phrases stay whole."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    path = os.path.join(root, "tests", "data", "phrases-train.txt")
+    words = []
+    if not os.path.exists(path):
+        return words
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            name, _, phrase = line.rstrip("\n").partition("\t")
+            if name != language:
+                continue
+            if any(is_cjk(c) for c in phrase):
+                words.extend(r for r in re.split(r"[^\w]+", phrase) if r)
+                continue
+            for word in re.split(r"[^\w]+", phrase):
+                word = unicodedata.normalize("NFC", word)
+                if word and all(c.isalpha() for c in word):
+                    words.append(word)
+    return words
 
 
 def read_words(folder, dictionary):
@@ -232,20 +257,65 @@ def single_byte_model(name, page, western, words):
         costs.extend(cost((pairs[a][b] + BACKOFF * unigram[b] / unigram_total) / (row + BACKOFF))
                      for b in range(size))
     byte_map = [byte_symbol(page, b, alphabet) for b in range(256)]
+    # "Another letter" stands for every letter of the page the language does
+    # not use: each of them is as rare as its share of that symbol says, so
+    # a run of them never reads cheaply (a language's rare letters count
+    # there too, and their pairs alone would make the run look common).
+    others = max(1, sum(1 for b in range(0x80, 256) if byte_map[b] == OTHER_LETTER))
+    floor = cost(unigram[1] / unigram_total / others)
+    for a in range(size):
+        costs[a * size + 1] = max(costs[a * size + 1], floor)
     return {"name": name, "page": page, "western": western, "alphabet": "".join(alphabet),
             "size": size, "map": byte_map, "costs": costs}
+
+
+# The characters each double-byte standard ranks common: its first level of
+# characters (and kana, Hangul and punctuation); then its second level; the
+# rest is the vendors' extensions. Ranges of (lead, trail) codes, inclusive.
+COMMON_RANGES = {
+    936: [(0xA1A1, 0xA9FE), (0xB0A1, 0xD7FE)],
+    950: [(0xA140, 0xA3BF), (0xA440, 0xC67E)],
+    932: [(0x8140, 0x84BE), (0x889F, 0x9872)],
+    949: [(0xA1A1, 0xACFE), (0xB0A1, 0xC8FE)],
+}
+SECOND_RANGES = {
+    936: [(0xD8A1, 0xF7FE)],
+    950: [(0xC940, 0xF9D5)],
+    932: [(0x989F, 0xEAA4)],
+    949: [(0xCAA1, 0xFDFE)],
+}
+# How the probability the kept characters leave is shared by the tiers.
+TIER_SHARES = (0.85, 0.13, 0.02)
+
+
+def tier(page, code):
+    for t, ranges in enumerate((COMMON_RANGES[page], SECOND_RANGES[page])):
+        for low, high in ranges:
+            if page in (936, 949):  # rows of lead bytes by columns of trail bytes
+                inside = (low >> 8 <= code >> 8 <= high >> 8 and
+                          (low & 0xFF) <= (code & 0xFF) <= (high & 0xFF))
+            else:  # one run of codes
+                inside = low <= code <= high
+            if inside:
+                return t
+    return 2
 
 
 def double_byte_model(name, page, words):
     counts = collections.Counter()
     for w in words:
         for c in w:
-            counts[c.encode(codec(page))] += 1
+            try:
+                counts[c.encode(codec(page))] += 1
+            except UnicodeEncodeError:
+                pass
+    counts = collections.Counter({k: n for k, n in counts.items() if len(k) == 2})
     total = sum(counts.values())
     kept = counts.most_common(DOUBLE_BYTE_CHARACTERS)
+    kept_codes = set(int.from_bytes(k, "big") for k, _ in kept)
     covered = sum(n for _, n in kept)
-    # The valid characters not kept share what the kept ones leave.
-    valid = 0
+    # The valid characters not kept share what the kept ones leave, by tier.
+    left = [0, 0, 0]
     lead = []
     for b in range(256):
         kind = 0
@@ -259,15 +329,21 @@ def double_byte_model(name, page, words):
                     try:
                         bytes([b, t]).decode(codec(page))
                         trails += 1
+                        code = b << 8 | t
+                        if code not in kept_codes:
+                            left[tier(page, code)] += 1
                     except UnicodeDecodeError:
                         pass
                 kind = 2 if trails else 3
-                valid += trails
         lead.append(kind)
-    rest = max(total - covered, 1) / total / max(valid - len(kept), 1)
+    # What a character never seen here is worth: at least what those seen
+    # once are (Good and Turing's estimate), and no less than a twentieth,
+    # since real titles use many characters that no training text has.
+    seen_once = sum(1 for n in counts.values() if n == 1)
+    rest_mass = max((total - covered) / total, seen_once / total, 0.05)
+    rest = [cost(rest_mass * share / max(n, 1)) for share, n in zip(TIER_SHARES, left)]
     entries = sorted((int.from_bytes(k, "big"), cost(n / total)) for k, n in kept)
-    return {"name": name, "page": page, "lead": lead, "entries": entries,
-            "rest": cost(rest)}
+    return {"name": name, "page": page, "lead": lead, "entries": entries, "rest": rest}
 
 
 def c_string(text):
@@ -290,6 +366,9 @@ def main():
     for name, dictionary, page, western in LANGUAGES:
         words = [t for t in (to_page_text(w, page) for w in read_words(folder, dictionary)) if t]
         train = [lower(w) for w in words if bucket(w) < 8]
+        # Real phrases too, but none of the held-out words.
+        train += [lower(w) for w in (to_page_text(w, page) for w in read_phrase_words(name))
+                  if w and bucket(w) < 8]
         for b in (8, 9):
             # Manual pages give phrases of any length; titles are short.
             chosen = sorted(set(w for w in words if bucket(w) == b and
@@ -323,9 +402,9 @@ def main():
             "\n".join("    {0x%04x, %d}," % e for e in m["entries"])))
     out.append("const DoubleByteModel kDoubleByteModels[] = {")
     for m in double:
-        out.append('    {"%s", %d, k%sLead, k%sEntries, %d, %d},' % (
-            m["name"], m["page"], m["name"].title(), m["name"].title(), len(m["entries"]),
-            m["rest"]))
+        out.append('    {"%s", %d, k%sLead, k%sEntries, %d, {%d, %d, %d}},' % (
+            (m["name"], m["page"], m["name"].title(), m["name"].title(), len(m["entries"])) +
+            tuple(m["rest"])))
     out.append("};")
     with open(os.path.join(root, "engine", "language-model.inc"), "w", encoding="utf-8") as f:
         f.write("\n".join(out) + "\n")
