@@ -19,8 +19,8 @@
 //   R4. A page named by the user reads every place of code-page bytes that
 //       it reads cleanly; "leave" changes nothing.
 //   R5. A page named for the whole run (-c) reads a tag's Latin-1 frames
-//       only, as the MP3 repair does: UTF-16 frames stay as stored, and
-//       UTF-8 frames change only where they were encoded twice.
+//       through it, as the MP3 repair does: UTF-16 and UTF-8 frames change
+//       only where they hold UTF-8 encoded twice, which loses its layers.
 #pragma once
 
 #include <string>
