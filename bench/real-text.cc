@@ -4,6 +4,7 @@
 // read as a run reads them: the album decided from its tracks, each track
 // and each text deciding again whether to follow it (engine/place-reading.h).
 //   real-text [--phrases FILE] [--seed N] [--samples N] [--kinds] [--show-wrong]
+//             [--show-left]
 // An album reads right when every text reads as it was written, is left when
 // every text stays as stored (right for Western text), and is wrong when any
 // text would be written as something else than what was written.
@@ -102,7 +103,8 @@ SuggestionPool PoolOf(const Track& track) {
   return pool;
 }
 
-Outcome ReadAlbum(const std::vector<Track>& tracks, bool showWrong, const Kind& kind) {
+Outcome ReadAlbum(const std::vector<Track>& tracks, bool showWrong, bool showLeft,
+                  const Kind& kind) {
   SuggestionPool album;
   album.distinctTexts = true;
   std::vector<unsigned> pages;
@@ -122,12 +124,19 @@ Outcome ReadAlbum(const std::vector<Track>& tracks, bool showWrong, const Kind& 
         ++right;
       } else if (read == text.stored) {
         ++left;
+        if (showLeft && kind.codePage != 0 && tracks.size() > 1)
+          std::printf("partly %s cp%u/%u: %s\n", kind.name.c_str(), decision.codePage,
+                      reading.codePage, labelled::Utf8(text.truth).c_str());
       } else {
         ++wrong;
-        if (showWrong)
-          std::printf("wrong %s cp%u/%u: %s -> %s\n", kind.name.c_str(), decision.codePage,
+        if (showWrong) {
+          std::printf("wrong %s cp%u/%u: %s -> %s [tracks", kind.name.c_str(), decision.codePage,
                       reading.codePage, labelled::Utf8(text.truth).c_str(),
                       labelled::Utf8(read).c_str());
+          for (unsigned page : decision.trackCodePages)
+            std::printf(" %u", page);
+          std::printf("; own %u]\n", DecideAlbum(pools[t]).codePage);
+        }
       }
     }
   }
@@ -135,6 +144,14 @@ Outcome ReadAlbum(const std::vector<Track>& tracks, bool showWrong, const Kind& 
     return kWrong;
   if (left == 0)
     return kRight;
+  if (showLeft && kind.codePage != 0) {
+    const auto& c = decision.candidates;
+    std::printf("left %s best cp%u margin %.1f runner-up %s %.1f confidence %.2f: %s\n",
+                kind.name.c_str(), decision.bestCodePage, decision.marginBits,
+                c.size() > 1 ? std::to_string(c[1].codePage).c_str() : "-",
+                c.size() > 1 ? c[1].bits - c[0].bits : 0.0, decision.confidence,
+                labelled::Utf8(tracks[0].texts.empty() ? L"" : tracks[0].texts[0].truth).c_str());
+  }
   return right == 0 ? kLeft : kPartly;
 }
 
@@ -160,7 +177,7 @@ int main(int argc, char** argv) {
   std::string path = SONGWRIGHT_SOURCE_DIR "/tests/data/phrases-test.txt";
   unsigned seed = 1;
   int samples = 100;
-  bool perKind = false, showWrong = false;
+  bool perKind = false, showWrong = false, showLeft = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--phrases" && i + 1 < argc)
@@ -173,9 +190,11 @@ int main(int argc, char** argv) {
       perKind = true;
     else if (arg == "--show-wrong")
       showWrong = true;
+    else if (arg == "--show-left")
+      showLeft = true;
     else {
       std::fprintf(stderr, "usage: real-text [--phrases FILE] [--seed N] [--samples N] "
-                           "[--kinds] [--show-wrong]\n");
+                           "[--kinds] [--show-wrong] [--show-left]\n");
       return 2;
     }
   }
@@ -208,7 +227,7 @@ int main(int argc, char** argv) {
       for (int n = 0; n < samples; ++n) {
         const auto album =
             MakeAlbum(phrases, kind, mix, shapes[s].songs, shapes[s].titleOnly, &random);
-        Outcome outcome = ReadAlbum(album, showWrong, kind);
+        Outcome outcome = ReadAlbum(album, showWrong, showLeft, kind);
         if (outcome == kLeft && kind.codePage == 0 && !kind.utf8)
           outcome = kRight;  // Western text is right as stored
         ++perShape[s][outcome];

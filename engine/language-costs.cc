@@ -202,16 +202,17 @@ unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
   std::size_t i = 0;
   while (i < n) {
     const unsigned char symbol = model.map[bytes[i]];
-    if (symbol == kSeparator || symbol == kPunctuation) {
-      if (symbol == kPunctuation)
-        total += kPunctuationCost;
+    // Punctuation and symbols stand between words ("3008×2008"), each
+    // costing what it costs, not as letters of a word.
+    if (symbol == kSeparator || symbol == kPunctuation || symbol == kSymbol) {
+      total += symbol == kPunctuation ? kPunctuationCost : symbol == kSymbol ? kSymbolCost : 0;
       ++i;
       continue;
     }
     std::size_t end = i;
     bool ascii = true;
     while (end < n && model.map[bytes[end]] != kSeparator &&
-           model.map[bytes[end]] != kPunctuation) {
+           model.map[bytes[end]] != kPunctuation && model.map[bytes[end]] != kSymbol) {
       ascii = ascii && bytes[end] < 0x80;
       ++end;
     }

@@ -99,6 +99,24 @@ bool SymbolsOnly(const std::string& bytes, const std::wstring& text) {
   return true;
 }
 
+// True when none of the letters Windows-1252 puts at 0x80-0x9F (Š Œ Ž š œ
+// ž Ÿ ƒ) reads as something else than a letter through the page: they
+// stand in right UTF-16 text as well ("žalias", ž being 0x9E), which
+// through cp1257 would read "˛alias".
+bool KeepsLetters(const std::string& bytes, const std::wstring& text) {
+  if (text.size() != bytes.size())
+    return true;  // a double-byte page: its characters are no byte's own
+  const std::wstring western = DecodeWestern(bytes);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b >= 0x80 && b < 0xA0 &&
+        Classify(western[i]).kind == Kind::kLetter && Classify(text[i]).kind != Kind::kLetter &&
+        Classify(text[i]).kind != Kind::kMark)
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void CollectPlaceText(const std::wstring& stored, bool isTitle, SuggestionPool* pool) {
@@ -247,7 +265,8 @@ std::wstring ReadPlace(const std::wstring& stored, const FileReading& reading) {
     return stored;
   if (reading.codePage != kLeaveText) {
     const std::wstring text = DecodeCodePage(reading.codePage, shape.bytes);
-    const bool clean = ReadsCleanly(shape.bytes, text);
+    const bool clean =
+        ReadsCleanly(shape.bytes, text) && (reading.named || KeepsLetters(shape.bytes, text));
     const bool better =
         reading.named || SymbolsOnly(shape.bytes, text) ||
         TextCostBits(kLeaveText, shape.bytes) + PlaceMargin(reading.codePage) >

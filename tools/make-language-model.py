@@ -67,9 +67,15 @@ LANGUAGES = [
     ("ca", "ca", 1252, True),
     ("is", "is_IS", 1252, True),
     ("en", "en_US", 1252, True),
+    ("et", "et_EE", 1252, True),
+    ("fo", "fo_FO", 1252, True),
+    ("gl", "gl_ES", 1252, True),
+    ("eu", "eu_ES", 1252, True),
+    ("af", "af_ZA", 1252, True),
 ]
 
 DOUBLE_BYTE = {932, 936, 949, 950}
+PHRASE_WEIGHT = 8  # each word of a real phrase counts as this many list words
 HELD_OUT_PER_LANGUAGE = 250  # words kept per language and held-out set
 DOUBLE_BYTE_CHARACTERS = 4000  # most frequent characters kept per language
 MIN_LETTER_COUNT = 20
@@ -222,6 +228,11 @@ def byte_symbol(page, byte, alphabet):
     small = lower(c)
     if len(small) == 1 and small in alphabet:
         return LETTER_BASE + alphabet.index(small)
+    if category == "Mn" and page == 1256:
+        # Harakat, which the word lists leave out and real Arabic titles
+        # (poetry, hymns) have now and then: each costs what punctuation
+        # costs. Hebrew titles hardly ever carry vowel points.
+        return PUNCTUATION
     if category.startswith("L") or category.startswith("M"):
         return OTHER_LETTER
     if category.startswith("P") or category.startswith("Z"):
@@ -337,10 +348,14 @@ def double_byte_model(name, page, words):
                 kind = 2 if trails else 3
         lead.append(kind)
     # What a character never seen here is worth: at least what those seen
-    # once are (Good and Turing's estimate), and no less than a twentieth,
-    # since real titles use many characters that no training text has.
+    # once are (Good and Turing's estimate), and for Chinese characters no
+    # less than a twentieth, since real titles use many that no training
+    # text has.
     seen_once = sum(1 for n in counts.values() if n == 1)
-    rest_mass = max((total - covered) / total, seen_once / total, 0.05)
+    # Hangul has a small stock of syllables, which a dictionary covers: there
+    # the estimate alone holds.
+    floor = 0.0 if page == 949 else 0.05
+    rest_mass = max((total - covered) / total, seen_once / total, floor, 1 / total)
     rest = [cost(rest_mass * share / max(n, 1)) for share, n in zip(TIER_SHARES, left)]
     entries = sorted((int.from_bytes(k, "big"), cost(n / total)) for k, n in kept)
     return {"name": name, "page": page, "lead": lead, "entries": entries, "rest": rest}
@@ -367,8 +382,11 @@ def main():
         words = [t for t in (to_page_text(w, page) for w in read_words(folder, dictionary)) if t]
         train = [lower(w) for w in words if bucket(w) < 8]
         # Real phrases too, but none of the held-out words.
-        train += [lower(w) for w in (to_page_text(w, page) for w in read_phrase_words(name))
-                  if w and bucket(w) < 8]
+        # A word list holds each form once, however rare; the phrases are
+        # running text, and weigh as much as they tell of it.
+        train += PHRASE_WEIGHT * [lower(w) for w in (to_page_text(w, page)
+                                                     for w in read_phrase_words(name))
+                                  if w and bucket(w) < 8]
         for b in (8, 9):
             # Manual pages give phrases of any length; titles are short.
             chosen = sorted(set(w for w in words if bucket(w) == b and

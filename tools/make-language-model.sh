@@ -11,7 +11,8 @@ packages=(hunspell-ru hunspell-uk hunspell-bg hunspell-be hunspell-pl hunspell-c
           hunspell-hu hunspell-sl hunspell-hr hunspell-ro hunspell-el hunspell-tr hunspell-he
           hunspell-ar hunspell-lt hunspell-lv hunspell-vi hunspell-th hunspell-ko hunspell-de-de
           hunspell-fr-classical hunspell-es hunspell-it hunspell-pt-pt hunspell-nl hunspell-sv
-          hunspell-da hunspell-no hunspell-ca hunspell-is hunspell-en-us manpages-ja manpages-zh
+          hunspell-da hunspell-no hunspell-ca hunspell-is hunspell-en-us myspell-et myspell-fo
+          hunspell-gl hunspell-eu hunspell-af manpages-ja manpages-zh
           python3)
 missing=()
 for package in "${packages[@]}"; do

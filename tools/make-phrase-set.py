@@ -39,7 +39,8 @@ LOCALES = {
     "th": ["th"], "ko": ["ko"], "ja": ["ja"], "zh": ["zh_CN", "zh_SG"],
     "zh_TW": ["zh_TW", "zh_HK"], "de": ["de"], "fr": ["fr"], "es": ["es"], "it": ["it"],
     "pt": ["pt", "pt_BR"], "nl": ["nl"], "sv": ["sv"], "da": ["da"], "nb": ["nb", "no"],
-    "ca": ["ca"], "is": ["is"],
+    "ca": ["ca"], "is": ["is"], "et": ["et"], "fo": ["fo"], "gl": ["gl"], "eu": ["eu"],
+    "af": ["af"],
 }
 PAGES = {
     "ru": 1251, "uk": 1251, "bg": 1251, "be": 1251, "pl": 1250, "cs": 1250, "sk": 1250,
@@ -124,7 +125,19 @@ def clean(text):
         return None
     if any(unicodedata.category(c).startswith("C") or 0x2500 <= ord(c) <= 0x25FF for c in text):
         return None
+    if is_mojibake(text):
+        return None
     return text
+
+
+def is_mojibake(text):
+    """True for a phrase that is itself UTF-8 read as Latin-1 ("BrÃ¶nte"),
+    as a few catalogs hold: its right reading is another text."""
+    try:
+        inner = text.encode("cp1252").decode("utf-8")
+    except (UnicodeEncodeError, UnicodeDecodeError):
+        return False
+    return inner != text
 
 
 def read_mo(path):
