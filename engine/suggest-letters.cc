@@ -55,20 +55,3 @@ bool IsLower(wchar_t c) {
           cls.script == Script::kCyrillic) &&
          !IsUpper(c) && unsigned(c) != 0xDF;
 }
-
-wchar_t ToLower(wchar_t c) {
-  const unsigned u = unsigned(c);
-  if (!IsUpper(c))
-    return c;
-  if (u < 0x100 || InRange(c, 0x391, 0x3AB) || InRange(c, 0x410, 0x42F))
-    return wchar_t(u + 0x20);
-  if (u < 0x180)
-    return u == 0x178 ? wchar_t(0xFF) : wchar_t(u + 1);
-  if (InRange(c, 0x400, 0x40F))
-    return wchar_t(u + 0x50);
-  if (u == 0x386)
-    return wchar_t(0x3AC);
-  if (u == 0x38C)
-    return wchar_t(0x3CC);
-  return wchar_t(u >= 0x38E ? u + 0x3F : u + 0x25);
-}

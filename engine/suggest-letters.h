@@ -33,19 +33,6 @@ inline bool IsAsciiLetter(wchar_t c) {
   return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
 }
 
-// A character that belongs inside an ASCII word: letter, digit, apostrophe.
-inline bool IsAsciiWordChar(wchar_t c) {
-  return IsAsciiLetter(c) || (c >= L'0' && c <= L'9') || c == L'\'';
-}
-
-// True when `c` is one of the characters of `set`; a null set holds none.
-inline bool Contains(const wchar_t* set, wchar_t c) {
-  return set && std::wcschr(set, c) != nullptr && c != 0;
-}
-
 CharClass Classify(wchar_t c);
 bool IsUpper(wchar_t c);
 bool IsLower(wchar_t c);
-// The small letter of a capital of the Latin, Greek or Cyrillic alphabets;
-// any other character as it is.
-wchar_t ToLower(wchar_t c);

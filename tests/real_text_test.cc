@@ -137,3 +137,22 @@ TEST(RealText, RightTextThatCollapsesToBytesKeepsItsLetters) {
   AddSampleText(&three, "\xC0\xE1\xE2", true);
   EXPECT_EQ(DecideAlbum(three).codePage, kLeaveText);
 }
+
+TEST(RealText, TheAlbumsSampleIsATitleTheRunChanges) {
+  // A French title that stays comes first; the sample is a Russian one.
+  std::vector<SuggestionPool> tracks(3);
+  SuggestionPool album;
+  album.distinctTexts = true;
+  std::vector<unsigned> pages;
+  const std::wstring titles[] = {L"\x00C7" L"a plane pour moi", Latin1(Encode(1251, L"Кукушка")),
+                                 Latin1(Encode(1251, L"Группа крови"))};
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    tracks[i].distinctTexts = true;
+    CollectPlaceText(titles[i], true, &tracks[i]);
+    CollectPlaceText(Latin1(Encode(1251, L"Кино")), false, &tracks[i]);
+    AddTrackText(tracks[i], &album, &pages);
+  }
+  const AlbumDecision decision = DecideAlbumOfTracks(album, pages, tracks);
+  EXPECT_EQ(decision.codePage, 1251u);
+  EXPECT_EQ(decision.sample, L"Кукушка");
+}
