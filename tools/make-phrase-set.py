@@ -125,7 +125,7 @@ def clean(text):
         return None
     if any(unicodedata.category(c).startswith("C") or 0x2500 <= ord(c) <= 0x25FF for c in text):
         return None
-    if is_mojibake(text):
+    if is_mojibake(text) or re.search(r"(?i)\bspec", text):  # file-format jargon
         return None
     return text
 
