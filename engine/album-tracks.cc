@@ -7,7 +7,7 @@
 
 void AddTrackText(const SuggestionPool& track, SuggestionPool* album,
                   std::vector<unsigned>* pages) {
-  const unsigned page = track.texts.empty() ? kLeaveText : DecideAlbum(track).codePage;
+  const unsigned page = OwnTrackPage(track);
   if (page != kLeaveText && std::find(pages->begin(), pages->end(), page) == pages->end())
     pages->push_back(page);
   MergePool(album, track);

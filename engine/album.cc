@@ -128,12 +128,18 @@ std::vector<PageReading> BestReadings(const Costs& costs, const SuggestionPool& 
   return pages;
 }
 
-// The share of `chosen` among all readings once their bits are tempered.
-double Confidence(const std::vector<PageReading>& pages, const PageReading& western,
-                  double chosenBits) {
+// The share of `pages[chosen]` among all readings once their bits are
+// tempered. Pages that give the album's text the very text `chosen` gives
+// (cp1250 and cp1258 both read "ă") are one reading, not rivals: only the
+// first of each group counts, and `chosen` stands for its own.
+double Confidence(const std::vector<PageReading>& pages, const std::vector<std::size_t>& group,
+                  const PageReading& western, std::size_t chosen, double chosenBits) {
   double sum = std::exp2(-(western.bits - chosenBits) / kTemperature);
-  for (const PageReading& page : pages)
-    sum += std::exp2(-(page.bits - chosenBits) / kTemperature);
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const bool stands = group[i] == group[chosen] ? i == chosen : group[i] == i;
+    if (stands)
+      sum += std::exp2(-(pages[i].bits - chosenBits) / kTemperature);
+  }
   return sum > 0 ? 1 / sum : 0;
 }
 
@@ -153,6 +159,23 @@ bool ReadTheSame(const SuggestionPool& pool, unsigned first, unsigned second) {
       return false;
   }
   return true;
+}
+
+// For each page, the index of the first page (most plausible first) that
+// reads the album's text exactly as it does; its own index when none does.
+std::vector<std::size_t> ReadingGroups(const SuggestionPool& pool,
+                                       const std::vector<PageReading>& pages) {
+  std::vector<std::size_t> group(pages.size());
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    group[i] = i;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (group[j] == j && ReadTheSame(pool, pages[j].codePage, pages[i].codePage)) {
+        group[i] = j;
+        break;
+      }
+    }
+  }
+  return group;
 }
 
 // The first of `texts` that is not UTF-8; null when there is none.
@@ -191,31 +214,41 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   const std::vector<PageReading> pages = BestReadings(costs, pool, &western);
   const PageReading& best = pages.front();
   decision.westernBits = western.bits;
-  for (const PageReading& page : pages)
-    decision.candidates.push_back(
-        {page.codePage, page.language, page.bits, Confidence(pages, western, page.bits)});
+  const std::vector<std::size_t> group = ReadingGroups(pool, pages);
+  for (std::size_t i = 0; i < pages.size(); ++i)
+    decision.candidates.push_back({pages[i].codePage, pages[i].language, pages[i].bits,
+                                   Confidence(pages, group, western, i, pages[i].bits)});
   decision.bestCodePage = best.codePage;
   decision.language = best.language;
   decision.marginBits = western.bits - best.bits;
-  const bool clearOfRunnerUp = pages.size() < 2 ||
-                               pages[1].bits - best.bits >= kRunnerUpMarginBits ||
-                               ReadTheSame(pool, best.codePage, pages[1].codePage);
-  const double confidence = Confidence(pages, western, best.bits);
-  if (decision.marginBits >= kDecisionMarginBits && clearOfRunnerUp &&
+  // The most plausible page that reads the album otherwise than `best`.
+  const auto rival = std::find_if(group.begin(), group.end(), [](std::size_t g) { return g != 0; });
+  const bool clearOfRunnerUp =
+      rival == group.end() || pages[std::size_t(rival - group.begin())].bits - best.bits >=
+                                  kRunnerUpMarginBits;
+  const double confidence = decision.candidates.front().confidence;
+  if (decision.marginBits >= kAlbumMarginBits && clearOfRunnerUp &&
       confidence >= kLeastConfidence) {
     decision.codePage = best.codePage;
     decision.confidence = confidence;
   } else if (decision.marginBits < kWesternLeadBits) {
     decision.readsWestern = true;
     decision.language = western.language;
-    decision.confidence = Confidence(pages, western, western.bits);
+    decision.confidence = Confidence(pages, group, western, 0, western.bits);
   } else {
     decision.unsure = true;
-    decision.confidence = Confidence(pages, western, best.bits);
+    decision.confidence = confidence;
   }
   if (sample) {
     decision.sample = decision.codePage == kLeaveText ? Latin1ForDisplay(*sample)
                                                       : DecodeCodePage(decision.codePage, *sample);
   }
   return decision;
+}
+
+unsigned OwnTrackPage(const SuggestionPool& track) {
+  if (track.texts.empty())
+    return kLeaveText;
+  const AlbumDecision own = DecideAlbum(track);
+  return own.marginBits >= kDecisionMarginBits ? own.codePage : kLeaveText;
 }

@@ -16,8 +16,11 @@
 
 // The decision "leave the album's text as it is".
 constexpr unsigned kLeaveText = kWesternText;
-// A page is taken only when it reads the album this many bits better than
-// the most plausible Western reading (names widened on Windows likewise).
+// A page is taken for an album only when it reads the album this many bits
+// better than the most plausible Western reading.
+constexpr double kAlbumMarginBits = 16;
+// A track's page other than its album's, and a name's page, needs this many
+// (names widened on Windows likewise).
 constexpr double kDecisionMarginBits = 24;
 
 // Text enough to decide any album: pooling stops there, so a folder of
@@ -69,3 +72,7 @@ std::wstring DecodeUtf8(const std::string& bytes);
 
 // Decides from the pooled text; texts that are UTF-8 do not count.
 AlbumDecision DecideAlbum(const SuggestionPool& pool);
+
+// The page one track's text alone decides by kDecisionMarginBits;
+// kLeaveText when it decides none so clearly.
+unsigned OwnTrackPage(const SuggestionPool& track);

@@ -131,8 +131,19 @@ bool IsAsciiWordByte(unsigned char b) {
 // each switch of script costing this much.
 constexpr unsigned kScriptSwitchCost = 16 * 8;
 
+// By its page: the Latin words a Cyrillic or Greek model met in its
+// training text are foreign words all the same.
 bool WritesLatinLetters(const SingleByteModel& model) {
-  return model.map[static_cast<unsigned char>('a')] >= kLetterBase;
+  switch (model.codePage) {
+    case 1251:
+    case 1253:
+    case 1255:
+    case 1256:
+    case 874:
+      return false;
+    default:
+      return model.map[static_cast<unsigned char>('a')] >= kLetterBase;
+  }
 }
 
 unsigned MixedScriptWordCost(const SingleByteModel& model, const unsigned char* word,
@@ -216,11 +227,18 @@ unsigned SingleByteCost(const SingleByteModel& model, const std::string& text) {
       ascii = ascii && bytes[end] < 0x80;
       ++end;
     }
-    const unsigned own = WritesLatinLetters(model) || ascii
-                             ? WordCost(model, bytes + i, end - i)
-                             : MixedScriptWordCost(model, bytes + i, end - i);
-    total += ascii ? std::min(own, ForeignWordCost(bytes + i, end - i))
-                   : own + CaseCost(model.codePage, bytes + i, end - i);
+    // An ASCII word is a foreign word to a language not written in Latin
+    // letters: what that language's few Latin words taught it is no reason
+    // to price it below what a Latin language pays for it.
+    if (ascii) {
+      const unsigned foreign = ForeignWordCost(bytes + i, end - i);
+      total += WritesLatinLetters(model) ? std::min(WordCost(model, bytes + i, end - i), foreign)
+                                         : foreign;
+    } else {
+      total += (WritesLatinLetters(model) ? WordCost(model, bytes + i, end - i)
+                                          : MixedScriptWordCost(model, bytes + i, end - i)) +
+               CaseCost(model.codePage, bytes + i, end - i);
+    }
     i = end;
   }
   return total;

@@ -15,6 +15,9 @@
 // A file takes a page of its own, or is left as stored, only when that
 // reads its text this many bits better than the album's page does.
 constexpr double kFileMarginBits = 16;
+// ... and its title, when it has one of code-page bytes, this many better
+// than the album's page on its own.
+constexpr double kTitleMarginBits = 8;
 // A place is left as stored when that reads it this many bits better than
 // the file's page does. The double-byte pages' models know their common
 // characters only and cost a rare one about 32 bits: a short text of rare
@@ -236,18 +239,33 @@ FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bo
     return reading;
   std::map<unsigned, double> costs = FileCosts(file);
   const double album = costs[albumPage], western = costs[kLeaveText];
+  // Its title is the file's own: a page that does not read it clearly
+  // better than the album's page is no page of the file's own, whatever the
+  // artist and album names it shares with its album say.
+  const auto titleFits = [&](unsigned page) {
+    double through = 0, album = 0;
+    bool any = false;
+    for (const std::string& title : file.titles) {
+      if (IsMultiByteUtf8(title))
+        continue;
+      any = true;
+      through += TextCostBits(page, title);
+      album += TextCostBits(albumPage, title);
+    }
+    return !any || through + kTitleMarginBits <= album;
+  };
   // A page of its own, which the file's text alone decides as an album's
   // would be decided, and which reads it clearly better than the album's
   // page; or, with less text, one the album's other tracks clearly need.
-  const unsigned own = DecideAlbum(file).codePage;
+  const unsigned own = OwnTrackPage(file);
   const unsigned track = BestOtherPage(costs, albumPage, trackPages);
   // A page of the file's own needs the evidence an album's page needs, and
   // never reads the file less plausibly than it reads as stored.
   if (own != kLeaveText && own != albumPage && costs[own] + kDecisionMarginBits <= album &&
-      costs[own] + kDecisionMarginBits <= western) {
+      costs[own] + kDecisionMarginBits <= western && titleFits(own)) {
     reading.codePage = own;
   } else if (track != kLeaveText && costs[track] + kFileMarginBits <= album &&
-             costs[track] + kFileMarginBits <= western) {
+             costs[track] + kFileMarginBits <= western && titleFits(track)) {
     reading.codePage = track;
   } else if (albumPage != kLeaveText && western + kFileMarginBits <= album) {
     reading.codePage = kLeaveText;
