@@ -26,7 +26,7 @@ void RunFollowUp(RunState* run, RunState::Phase phase, const std::vector<PathStr
   std::vector<AlbumCodePage> decided = run->options.albumCodePages;
   for (const auto& [folder, pages] : run->nameEvidence.folderPages) {
     if (!pages.empty() && phase == RunState::Phase::kPlaylists)
-      decided.push_back(AlbumCodePage{folder, pages.front()});
+      decided.push_back(AlbumCodePage{folder, pages.front(), true});
   }
   run->phase = phase;
   run->target = CreateNotifyTarget();

@@ -61,6 +61,9 @@ struct AlbumDecision {
 struct AlbumCodePage {
   PathString folder;  // as the scan builds it
   unsigned codePage = kLeaveText;
+  // Decided for the folder's tags by an earlier job of the run (its
+  // playlists follow it), not named by the user.
+  bool fromTags = false;
 };
 
 // Text counts as UTF-8 when all of it is valid UTF-8 and it holds at least

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "engine/codepage.h"
+#include "engine/dos-pages.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ struct CodePageInfo {
 
 constexpr CodePageInfo kCodePages[] = {
     {437, "IBM437", 0x003F, {}},
+    {850, "IBM850", 0x003F, {}},
+    {852, "IBM852", 0x003F, {}},
     {866, "CP866", 0x003F, {}},
     {874, "CP874", 0x003F, {}},
     {1250, "CP1250", 0x003F, {}},
@@ -180,7 +183,7 @@ unsigned AnsiCodePage() {
 }
 
 bool IsCodePageSupported(unsigned codePage) {
-  return codePage != 866 && codePage != 437 && FindCodePage(codePage) != nullptr;
+  return !IsDosPage(codePage) && FindCodePage(codePage) != nullptr;
 }
 
 bool CanDecodeCodePage(unsigned codePage) {

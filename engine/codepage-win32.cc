@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine/codepage.h"
+#include "engine/dos-pages.h"
 #include "engine/platform.h"  // <windows.h> as the engine includes it
 
 unsigned AnsiCodePage() {
@@ -18,7 +19,7 @@ bool IsCodePageSupported(unsigned codePage) {
 
 bool CanDecodeCodePage(unsigned codePage) {
   return IsCodePageSupported(codePage) ||
-         ((codePage == 866 || codePage == 437) && IsValidCodePage(codePage) != FALSE);
+         (IsDosPage(codePage) && IsValidCodePage(codePage) != FALSE);
 }
 
 std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes) {

@@ -17,8 +17,9 @@ std::wstring DecodeCodePage(unsigned codePage, const std::string& bytes);
 // True when `codePage` can be decoded here and named for tags: the ANSI
 // pages of Windows.
 bool IsCodePageSupported(unsigned codePage);
-// True when `codePage` can be decoded here: the supported pages and the OEM
-// pages 866 and 437, which names of files from ZIP archives are written in.
+// True when `codePage` can be decoded here: the supported pages and the DOS
+// pages (engine/dos-pages.h), which names on FAT media and in ZIP archives,
+// cue sheets and playlists of DOS-era tools are written in.
 bool CanDecodeCodePage(unsigned codePage);
 
 // The ANSI code page Windows gives the language of a POSIX locale name such

@@ -2,6 +2,7 @@
 #include "engine/container-repair.h"
 
 #include "engine/container-text.h"
+#include "engine/dos-pages.h"
 #include "engine/place-reading.h"
 #include "engine/playlist.h"
 
@@ -51,7 +52,11 @@ unsigned RenderPlaylistFile(TagLib::IOStream* file, const PathString& path,
   const PlaylistKind kind = PlaylistKindOfPath(path);
   CollectPlaylistText(file, kind, &own);
   std::size_t placesLeft = 0;
-  const FileReading reading = ReadingOfTexts(own, redecoding, &placesLeft);
+  FileReading reading = ReadingOfTexts(own, redecoding, &placesLeft);
+  // DOS-era tools wrote cue sheets and playlists in their own pages (D3),
+  // beside tags of the Windows page.
+  if (redecoding.automatic && (!reading.named || redecoding.tagsPage))
+    reading.codePage = DosPageOfText(own.texts, reading.codePage);
   return RenderPlaylistRepair(file, kind, reading, redecoding.renames, path, outcome, edit);
 }
 

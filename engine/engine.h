@@ -40,6 +40,8 @@ struct Redecoding {
   // (engine/place-reading.h).
   bool automatic = false;
   bool named = false;  // automatic mode: the album's page was named by the user
+  // ... or decided for its tags by an earlier job (engine/album.h).
+  bool tagsPage = false;
   // Automatic mode: pages that read some of the album's files clearly on
   // their own; a file its own text does not decide may take one of them.
   std::vector<unsigned> trackCodePages;

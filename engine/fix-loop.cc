@@ -277,7 +277,8 @@ void FixAlbums(Outcomes* outcomes) {
       ++end;
 
     auto decision = std::make_unique<AlbumDecision>();
-    if (const AlbumCodePage* named = NamedPage(job, folder)) {
+    const AlbumCodePage* named = NamedPage(job, folder);
+    if (named) {
       decision->codePage = named->codePage;
       decision->overridden = true;
       decision->confidence = 1;
@@ -289,6 +290,7 @@ void FixAlbums(Outcomes* outcomes) {
     redecoding.automatic = true;
     redecoding.codePage = decision->codePage;
     redecoding.named = decision->overridden;
+    redecoding.tagsPage = named && named->fromTags;
     redecoding.trackCodePages = decision->trackCodePages;
     redecoding.renames = job.playlistRenames;
     HandleDecision(outcomes, std::move(decision));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/codepage.h"
+#include "engine/dos-pages.h"
 #include "engine/suggest-letters.h"
 
 namespace {
@@ -328,6 +329,9 @@ unsigned LanguageCost(std::size_t index, const std::string& bytes) {
 }
 
 double TextCostBits(unsigned codePage, const std::string& bytes) {
+  // D2: a DOS page reads as its text in its Windows sibling's bytes.
+  if (const unsigned sibling = WindowsSibling(codePage))
+    return TextCostBits(sibling == 1252 ? kWesternText : sibling, SiblingBytes(codePage, bytes));
   double best = std::numeric_limits<double>::infinity();
   for (std::size_t m = 0; m < LanguageModelCount(); ++m) {
     if (LanguageModel(m).codePage == codePage)

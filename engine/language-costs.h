@@ -23,5 +23,6 @@ LanguageModelInfo LanguageModel(std::size_t index);
 unsigned LanguageCost(std::size_t index, const std::string& bytes);
 
 // The cost in bits of `bytes` read through `codePage` as the most plausible
-// of its languages (kWesternText: as the most plausible Western language).
+// of its languages (kWesternText: as the most plausible Western language; a
+// DOS page: as its Windows sibling's, engine/dos-pages.h D2).
 double TextCostBits(unsigned codePage, const std::string& bytes);

@@ -9,6 +9,7 @@
 
 #include "engine/album.h"
 #include "engine/codepage.h"
+#include "engine/dos-pages.h"
 #include "engine/language-costs.h"
 #include "engine/text-shape.h"
 
@@ -32,8 +33,6 @@ namespace {
 // Pages a layer of UTF-8 encoded twice is taken off through, besides the
 // Windows-1252/Latin-1 reading ShapeOf takes off itself.
 constexpr unsigned kLayerPages[] = {1251, 1250, 1253, 1254, 1257, 866, 437};
-// OEM pages for legacy names, scored as the same text in a Windows page.
-constexpr unsigned kOemPages[][2] = {{866, 1251}, {437, 1252}};
 // Per legacy name: what a page decided for the tags is worth, and how much
 // better an OEM page must read than every Windows page.
 constexpr double kEvidenceBits = 6;
@@ -124,14 +123,13 @@ bool TakeOffLayers(std::wstring* text, std::string* legacy) {
 double PageCost(unsigned page, const std::vector<std::string>& names) {
   double total = 0;
   for (const std::string& bytes : names) {
+    // A DOS page scores as the same text in its Windows sibling (D2).
     unsigned scored = page;
     std::string scoredBytes = bytes;
-    for (const auto& oem : kOemPages) {
-      if (page != oem[0])
-        continue;
-      if (!EncodeToPage(oem[1], DecodeCodePage(page, bytes), &scoredBytes))
+    if (const unsigned sibling = WindowsSibling(page)) {
+      if (!EncodeToPage(sibling, DecodeCodePage(page, bytes), &scoredBytes))
         return std::numeric_limits<double>::infinity();
-      scored = oem[1];
+      scored = sibling;
     }
     const std::wstring text = DecodeCodePage(page, bytes);
     if (!ReadsCleanly(bytes, text))
@@ -139,10 +137,6 @@ double PageCost(unsigned page, const std::vector<std::string>& names) {
     total += TextCostBits(scored == 1252 ? kWesternText : scored, scoredBytes);
   }
   return total;
-}
-
-bool IsOemPage(unsigned page) {
-  return page == 866 || page == 437;
 }
 
 }  // namespace
@@ -232,8 +226,7 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
     pages.push_back(page == kWesternText ? 1252 : page);
   }
   pages.insert(pages.end(), evidence.begin(), evidence.end());
-  pages.push_back(866);
-  pages.push_back(437);
+  pages.insert(pages.end(), DosPages().begin(), DosPages().end());
   std::sort(pages.begin(), pages.end());
   pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
   const double count = double(legacyNames.size());
@@ -247,7 +240,7 @@ unsigned DecideNamePage(const std::vector<std::string>& legacyNames,
     // where names below were read through it (no tag page decides one).
     if (std::find(evidence.begin(), evidence.end(), page) != evidence.end())
       cost -= kEvidenceBits * count * (page == evidence.front() ? 2 : 1);
-    if (IsOemPage(page)) {
+    if (IsDosPage(page)) {
       if (cost < bestOem) {
         bestOem = cost;
         bestOemPage = page;

@@ -29,11 +29,11 @@
 //       through a page of the folder's evidence that reads the name by itself
 //       clearly better than the folder's page does (a folder of loose
 //       tracks from several machines: NamePageWithin).
-//   N3  Code pages 866 and 437, which no tag page decides, read a folder's
-//       names only when they read them clearly better than every Windows
-//       page (scored as the same text in 1251 and 1252), evidence counted
-//       for both: an OEM page is evidence only as the page names below
-//       were read through.
+//   N3  The DOS pages (866, 852, 850, 437; engine/dos-pages.h), which no
+//       tag page decides, read a folder's names only when they read them
+//       clearly better than every Windows page (scored as the same text in
+//       their Windows siblings), evidence counted for both: a DOS page is
+//       evidence only as the page names below were read through.
 //   N4  The result is never a name with a separator, a control character or
 //       an empty name; such a reading leaves the name as it is.
 //   N5  Widened names change only through a page other than Western that

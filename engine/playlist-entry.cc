@@ -237,10 +237,12 @@ PathString FollowSteps(const EntryForm& form, const EntryContext& context,
 }
 
 // The entry written again step by step: renamed steps with their new names,
-// the others naming what they name in the new encoding.
+// the others naming what they name in the new encoding, or with their own
+// bytes where it cannot hold their names (`kept` set). False, with `why`,
+// when a renamed step's new name cannot be written.
 bool BuildEntry(const EntryForm& form, const EntryContext& context,
                 const std::vector<std::optional<PathString>>& newNames, std::string* out,
-                std::wstring* why) {
+                std::wstring* why, bool* kept) {
   *out = form.head;
   for (std::size_t i = 0; i < form.steps.size(); ++i) {
     const Step& step = form.steps[i];
@@ -251,9 +253,15 @@ bool BuildEntry(const EntryForm& form, const EntryContext& context,
                                    : context.utf8Out ? EntryEncoding::kUtf8
                                                      : EntryEncoding::kCodePage;
     if ((newNames[i] || HasHighByte(step.bytes)) && !EntryPathBytes(name, encoding, &bytes)) {
-      *why = L"it names \"" + DecodeUtf8(PathForDisplay(name)) +
-             L"\", whose name the playlist's new encoding cannot hold";
-      return false;
+      if (newNames[i] || encoding == EntryEncoding::kCodePage) {
+        *why = L"it names \"" + DecodeUtf8(PathForDisplay(name)) +
+               L"\", whose name the playlist's new encoding cannot hold";
+        return false;
+      }
+      // A name that stays as it is stays as its bytes.
+      *out += step.written + step.separator;
+      *kept = true;
+      continue;
     }
     if (form.url)
       *out += bytes == step.bytes ? step.written : PercentEncoded(bytes, form, context.utf8Out);
@@ -379,7 +387,10 @@ EntryResult RewriteEntry(const std::string& entry, const std::string& converted,
     *out = converted;
     return EntryResult::kChanged;
   }
-  if (!BuildEntry(form, context, newNames, out, why))
+  bool kept = false;
+  if (!BuildEntry(form, context, newNames, out, why, &kept))
     return EntryResult::kBroken;
+  if (kept)
+    return EntryResult::kKept;
   return *out == entry ? EntryResult::kSame : EntryResult::kChanged;
 }

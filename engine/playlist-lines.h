@@ -49,12 +49,15 @@ struct EntryContext {
   const PlaylistRenames* renames = nullptr;
 };
 
-enum class EntryResult { kSame, kChanged, kBroken };
+// kKept: the entry names a file whose name (or a folder's on its path) stays
+// as it is and the new encoding cannot hold: those steps keep their bytes,
+// so that the entry still names the file (L4).
+enum class EntryResult { kSame, kChanged, kKept, kBroken };
 
 // The new text of an entry whose text alone would read as `converted`:
 // rewritten to the renamed file, kept naming an existing file, else
-// `converted`. kBroken, with `why`, when it cannot be written to name what
-// it must. Sets `renamedAny` when a step of it is renamed.
+// `converted`. kBroken, with `why`, when a renamed step cannot be written in
+// the new encoding. Sets `renamedAny` when a step of it is renamed.
 EntryResult RewriteEntry(const std::string& entry, const std::string& converted,
                          const EntryContext& context, std::string* out, std::wstring* why,
                          bool* renamedAny);

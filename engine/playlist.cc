@@ -2,6 +2,8 @@
 // each line's text and entry, the new file checked line by line.
 #include "engine/playlist.h"
 
+#include <algorithm>
+
 #include "engine/album.h"
 #include "engine/container-text.h"
 #include "engine/path.h"
@@ -49,6 +51,7 @@ struct LinePlan {
   LineParts parts;
   std::string value;     // the run's new bytes
   std::string newText;   // the whole new line
+  bool kept = false;     // an entry's step keeps code-page bytes (L4)
 };
 
 struct Plan {
@@ -57,6 +60,7 @@ struct Plan {
   bool renamed = false;     // an entry names a renamed file
   std::size_t brokenLine = 0;
   std::wstring why;
+  std::vector<std::size_t> keptLines;
 };
 
 // Plans every line; false when an entry cannot be written (the first such
@@ -82,15 +86,20 @@ bool PlanLines(const std::vector<PlaylistLine>& lines, PlaylistKind kind,
       converted = value;
     line.value = converted;
     std::wstring why;
-    if (line.parts.role == LineRole::kEntry &&
-        RewriteEntry(value, converted, context, &line.value, &why, &plan->renamed) ==
-            EntryResult::kBroken) {
+    const EntryResult entry =
+        line.parts.role == LineRole::kEntry
+            ? RewriteEntry(value, converted, context, &line.value, &why, &plan->renamed)
+            : EntryResult::kChanged;
+    if (entry == EntryResult::kBroken) {
       if (!broken) {
         plan->brokenLine = i;
         plan->why = why;
       }
       broken = true;
       line.value = value;
+    } else if (entry == EntryResult::kKept) {
+      line.kept = true;
+      plan->keptLines.push_back(i);
     }
     line.newText = text.substr(0, line.parts.start) + line.value +
                    text.substr(line.parts.start + line.parts.length);
@@ -131,7 +140,7 @@ bool CheckNewBytes(const std::string& bytes, bool byteOrderMark, PlaylistKind ki
       continue;
     if (parts.role != line.parts.role || parts.start != line.parts.start ||
         parts.length != line.value.size() || parts.field != line.parts.field ||
-        (utf8Out && !IsWholeUtf8(parsed[i].text))) {
+        (utf8Out && !line.kept && !IsWholeUtf8(parsed[i].text))) {
       *why = LineLabel(i) + L" would read as another kind of line: \"" +
              DecodeUtf8(SanitizeUtf8(parsed[i].text)) + L"\"";
       return false;
@@ -161,6 +170,19 @@ void ListChanges(const std::vector<PlaylistLine>& lines, const Plan& plan, bool 
   }
   if (more)
     changes->push_back(FrameChange{"lines", L"", std::to_wstring(more) + L" more lines change"});
+}
+
+// "line 3", "lines 3, 7 and 2 more".
+std::wstring LinesLabel(const std::vector<std::size_t>& lines) {
+  if (lines.size() == 1)
+    return LineLabel(lines.front());
+  std::wstring label = L"lines ";
+  const std::size_t shown = std::min<std::size_t>(lines.size(), 5);
+  for (std::size_t i = 0; i < shown; ++i)
+    label += (i ? L", " : L"") + std::to_wstring(lines[i] + 1);
+  if (lines.size() > shown)
+    label += L" and " + std::to_wstring(lines.size() - shown) + L" more";
+  return label;
 }
 
 unsigned Failed(FileOutcome* outcome, const wchar_t* issue, std::wstring detail) {
@@ -227,8 +249,9 @@ unsigned RenderPlaylistRepair(TagLib::IOStream* file, PlaylistKind kind, const F
   }
   // Without renames its entries name files whose names stay in the code
   // page: the playlist stays with them, which is no failure (L4).
-  if (!planned && !renames) {
-    outcome->readingNote = L"left as it is: " + LineLabel(plan.brokenLine) + L": " + plan.why +
+  if (!renames && (!planned || !plan.keptLines.empty())) {
+    const std::size_t line = !planned ? plan.brokenLine : plan.keptLines.front();
+    outcome->readingNote = std::wstring(kPlaylistLeftNote) + L": " + LineLabel(line) +
                            L" (--rename repairs the names and the playlist together)";
     return WM_FIX_NOT_NEEDED;
   }
@@ -258,6 +281,9 @@ unsigned RenderPlaylistRepair(TagLib::IOStream* file, PlaylistKind kind, const F
                             : mark && !text.byteOrderMark ? L"UTF-8 with a byte-order mark"
                                                           : L"UTF-8";
   ListChanges(lines, plan, context.utf8Out, encoding, &outcome->changes);
+  if (!plan.keptLines.empty())
+    outcome->readingNote = L"kept byte for byte: " + LinesLabel(plan.keptLines) +
+                           L": names a file whose name stays as it is";
   edit->recorded = true;
   edit->offset = 0;
   edit->replaced = text.length;

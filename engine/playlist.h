@@ -33,8 +33,12 @@
 //       text.
 //   L4. An entry that names an existing file which is not renamed keeps
 //       naming it. When the new encoding cannot name it (its name is
-//       code-page bytes that UTF-8 cannot hold), the playlist is left and
-//       FAILED, saying which line; it is repaired once the file's name is.
+//       code-page bytes that UTF-8 cannot hold, as when the run leaves it for
+//       another entry that has its repaired name, or for its length), those
+//       steps keep their bytes and the note says which lines; without
+//       renames the playlist is left as it is instead (kPlaylistLeftNote),
+//       which is no failure: it is repaired with the names (--rename).
+//       Every entry that names a file before the run names it after.
 //   L5. The new bytes are split and parsed back before the edit is given:
 //       every line is unchanged or holds exactly its intended change in the
 //       same place of the same kind of line; else FAILED (F2).
@@ -59,6 +63,9 @@ enum class PlaylistKind { kNone, kM3u, kM3u8, kPls, kCue };
 constexpr std::uint64_t kPlaylistSizeLimit = 4ull << 20;
 // Changed lines listed in a preview; the rest are counted.
 constexpr std::size_t kPreviewLines = 20;
+
+// Why a playlist stays as it is while the names of its files do (L4).
+constexpr const wchar_t* kPlaylistLeftNote = L"left: names a file whose name stays as it is";
 
 // The kind of playlist a path names by its extension, in any letter case.
 PlaylistKind PlaylistKindOfPath(const PathString& path);

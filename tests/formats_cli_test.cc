@@ -11,6 +11,8 @@
 #include "tests/cli_run.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
+#include "tests/name_tree.h"
+#include "tests/shapes_fixtures.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -101,4 +103,92 @@ TEST(FormatsCommandLine, APlaylistFollowsRenamedFilesWithRenameAndStaysWithout) 
   EXPECT_EQ(0, RunCli({"--undo"}, library.environment).status);
   EXPECT_EQ(list, ReadFile(playlist));
   EXPECT_TRUE(fs::exists(library.folder.path() / folder / file));
+}
+
+namespace {
+
+// The paths the entries of an .m3u or a .cue name, as written.
+std::vector<std::string> EntriesOf(const std::string& list, bool cue) {
+  std::vector<std::string> entries;
+  for (std::string line : Lines(list)) {
+    if (line.rfind("\xEF\xBB\xBF", 0) == 0)
+      line.erase(0, 3);
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (cue && line.rfind("FILE \"", 0) == 0)
+      entries.push_back(line.substr(6, line.find('"', 6) - 6));
+    else if (!cue && !line.empty() && line[0] != '#')
+      entries.push_back(line);
+  }
+  return entries;
+}
+
+}  // namespace
+
+// L4: in a folder where one repaired name is taken and another is too long,
+// the playlist and the cue sheet are converted all the same, the entries of
+// the names that stay keep their bytes, every entry resolves after the run,
+// nothing is a failure, and the undo gives back names and lists exactly.
+TEST(FormatsCommandLine, L4EveryEntryResolvesWhenSomeNamesStay) {
+  Library library;
+  const std::wstring titles[] = {L"Καλημέρα κόσμε", L"Σαν σήμερα",
+                                 std::wstring(130, L'α') + L" Ο κήπος"};
+  std::string m3u = "#EXTM3U\r\n", cue = "PERFORMER \"" + shapes::Encode(1253, L"Χατζιδάκις") +
+                                         "\"\r\n";
+  for (int i = 0; i < 3; ++i) {
+    const std::string title = shapes::Encode(1253, titles[i]);
+    const std::string name = "0" + std::to_string(i + 1) + " " + title + ".mp3";
+    library.folder.Write("album/" + name, Id3v2Tag({TextFrame("TIT2", title)}) + MpegFrames(2));
+    m3u += "#EXTINF:1," + title + "\r\n" + name + "\r\n";
+    cue += "FILE \"" + name + "\" MP3\r\n  TRACK 0" + std::to_string(i + 1) + " AUDIO\r\n";
+  }
+  library.folder.Write("album/02 " + shapes::Utf8(titles[1]) + ".mp3", "taken");
+  const fs::path album = library.folder.path() / "album";
+  const fs::path m3uPath = library.folder.Write("album/list.m3u", m3u);
+  const fs::path cuePath = library.folder.Write("album/album.cue", cue);
+  const name_tree::Tree before = name_tree::ReadTree(library.folder.path());
+
+  const ProgramResult run = library.Run({"--rename", "-c", "1253", "--json", "-v"});
+  EXPECT_EQ(std::string::npos, run.out.find("Couldn't save changes")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("\"failed\":0")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("kept byte for byte: lines 5, 7")) << run.out;
+  EXPECT_TRUE(fs::exists(album / ("01 " + shapes::Utf8(titles[0]) + ".mp3"))) << run.out;
+  for (const auto& [path, isCue] : {std::pair(m3uPath, false), std::pair(cuePath, true)}) {
+    const std::string now = ReadFile(path);
+    EXPECT_NE(now, isCue ? cue : m3u) << "not converted: " << path;
+    const std::vector<std::string> entries = EntriesOf(now, isCue);
+    EXPECT_EQ(3u, entries.size()) << now;
+    for (const std::string& entry : entries)
+      EXPECT_TRUE(fs::exists(album / entry)) << path << ": " << entry;
+  }
+  EXPECT_NE(std::string::npos, ReadFile(m3uPath).find(shapes::Utf8(titles[1])));
+
+  const ProgramResult undo = RunCli({"--undo"}, library.environment);
+  EXPECT_EQ(0, undo.status) << undo.out << undo.err;
+  EXPECT_EQ(before, name_tree::ReadTree(library.folder.path()));
+}
+
+// D3: a cue sheet of a DOS tool beside tracks whose tags are cp1251 reads
+// through cp866, in a plain run and in one that repairs names (where the
+// tags' page comes from the run before).
+TEST(FormatsCommandLine, D3ADosCueSheetBesideWindowsTagsReadsThroughItsPage) {
+  Library library;
+  const std::wstring performer = L"Вспомогательный", title = L"Город золотой";
+  library.folder.Write("01.mp3", Id3v2Tag({TextFrame("TIT2", shapes::Encode(1251, title)),
+                                           TextFrame("TPE1", shapes::Encode(1251, performer))}) +
+                                     MpegFrames(2));
+  const std::string cue = "PERFORMER \"" + shapes::Encode(866, performer) +
+                          "\"\r\nFILE \"01.mp3\" MP3\r\n  TRACK 01 AUDIO\r\n    TITLE \"" +
+                          shapes::Encode(866, title) + "\"\r\n";
+  const fs::path cuePath = library.folder.Write("album.cue", cue);
+  const std::string expected = "\xEF\xBB\xBFPERFORMER \"" + shapes::Utf8(performer) +
+                               "\"\r\nFILE \"01.mp3\" MP3\r\n  TRACK 01 AUDIO\r\n    TITLE \"" +
+                               shapes::Utf8(title) + "\"\r\n";
+  for (const char* option : {"--verbose", "--rename"}) {
+    const ProgramResult run = library.Run({option});
+    EXPECT_EQ(0, run.status) << run.out << run.err;
+    EXPECT_EQ(expected, ReadFile(cuePath)) << option;
+    EXPECT_EQ(0, RunCli({"--undo"}, library.environment).status);
+    EXPECT_EQ(cue, ReadFile(cuePath));
+  }
 }

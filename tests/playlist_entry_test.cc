@@ -117,20 +117,28 @@ TEST(PlaylistEntries, L4CodePageNamesOnDisk) {
   EXPECT_EQ(followed.bytes, kMark + "#EXTINF:1,Caf\xC3\xA9\r\n" + Utf8(kArtist) + "\\" +
                                 kSongUtf8 + ".mp3\r\n");
 
-  // The folder not renamed while names are repaired: UTF-8 cannot name the
-  // file, and the playlist fails saying which line.
+  // The folder not renamed while names are repaired (its repaired name is
+  // taken): UTF-8 cannot name it, so its step keeps its bytes, the file's
+  // new name follows, and the note says which line.
   PlaylistRenames fileOnly;
   AddPlaylistRename(&fileOnly, music + "/" + folder + "/" + file,
                     music + "/" + folder + "/" + kSongUtf8 + ".mp3");
-  const Repaired left = Repair(before, PlaylistKind::kM3u, &fileOnly, music + "/list.m3u");
-  EXPECT_EQ(left.message, WM_FIX_FAILED);
-  EXPECT_EQ(left.outcome.issue, kIssueCouldNotSave);
-  EXPECT_EQ(left.outcome.detail.rfind(L"line 3:", 0), 0u) << WideToUtf8(left.outcome.detail);
+  const Repaired folderKept = Repair(before, PlaylistKind::kM3u, &fileOnly, music + "/list.m3u");
+  ASSERT_EQ(folderKept.message, WM_FIX_SUCCEEDED) << WideToUtf8(folderKept.outcome.detail);
+  EXPECT_EQ(folderKept.bytes, kMark + "#EXTM3U\r\n#EXTINF:1," + Utf8(kArtist + L" - " + kSong) +
+                            "\r\n" + folder + "\\" + kSongUtf8 + ".mp3\r\n");
+  EXPECT_EQ(folderKept.outcome.readingNote.rfind(L"kept byte for byte: line 3:", 0), 0u)
+      << WideToUtf8(folderKept.outcome.readingNote);
+  // Nothing renamed but the names stay: the entry keeps its bytes too.
+  PlaylistRenames none;
+  EXPECT_EQ(Repair(before, PlaylistKind::kM3u, &none, music + "/list.m3u").bytes,
+            kMark + "#EXTM3U\r\n#EXTINF:1," + Utf8(kArtist + L" - " + kSong) + "\r\n" + folder +
+                "\\" + file + "\r\n");
   // Names not repaired in the run: the playlist stays with its files, which
   // is no failure, and the note says why.
   const Repaired stays = Repair(before, PlaylistKind::kM3u, nullptr, music + "/list.m3u");
   EXPECT_EQ(stays.message, WM_FIX_NOT_NEEDED);
-  EXPECT_EQ(stays.outcome.readingNote.rfind(L"left as it is: line 3:", 0), 0u)
+  EXPECT_EQ(stays.outcome.readingNote.rfind(std::wstring(kPlaylistLeftNote) + L": line 3", 0), 0u)
       << WideToUtf8(stays.outcome.readingNote);
 
   // A UTF-8 playlist naming a file whose name is double-encoded keeps the
