@@ -129,6 +129,8 @@ Restore RestoreSave(JournalSave& saved, std::string* reason) {
     return Restore::kLeft;
   }
   stream.Replace(record.offset, record.repairedLength, std::move(record.originalBytes));
+  if (!record.sizeFieldOriginal.empty())
+    stream.ReplaceSizeField(record.sizeFieldAt, std::move(record.sizeFieldOriginal));
   *reason = "Couldn't save changes";
   return stream.CommitEdits() ? Restore::kRestored : Restore::kLeft;
 }

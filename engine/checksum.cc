@@ -41,6 +41,15 @@ RangeReader FileReader(NativeFile* file) {
   };
 }
 
+void OverlayField(std::uint64_t start, std::uint64_t at, const std::string& field,
+                  std::string* out) {
+  const std::uint64_t from = std::max(start, at);
+  const std::uint64_t until = std::min<std::uint64_t>(start + out->size(), at + field.size());
+  if (from < until)
+    out->replace(std::size_t(from - start), std::size_t(until - from), field,
+                 std::size_t(from - at), std::size_t(until - from));
+}
+
 namespace {
 
 // Reads the content with `edit` applied to what `original` reads.
@@ -63,7 +72,10 @@ RangeReader EditedReader(const RangeReader& original, const Edit& edit) {
     if (from < until)
       out->append(edit.bytes, std::size_t(from - edit.offset), std::size_t(until - from));
     const std::uint64_t after = std::max(start, editEnd);
-    return take(after, end, after - editEnd + edit.offset + edit.replaced);
+    if (!take(after, end, after - editEnd + edit.offset + edit.replaced))
+      return false;
+    OverlayField(start, edit.sizeFieldAt, edit.sizeField, out);
+    return true;
   };
 }
 
@@ -143,6 +155,12 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   record->originalSize = originalLength_;
   record->repairedSize = newLength;
   record->repairedLength = newEnd - from;
+  record->sizeFieldAt = edit_.sizeFieldAt;
+  record->sizeFieldRepaired = edit_.sizeField;
+  record->sizeFieldOriginal.assign(edit_.sizeField.size(), '\0');
+  if (!edit_.sizeField.empty() &&
+      !ReadOriginal(edit_.sizeFieldAt, edit_.sizeField.size(), &record->sizeFieldOriginal[0]))
+    return false;
   // A large tag (a picture of many megabytes) is read once, straight into
   // the record, rather than kept in the head as well.
   const bool inHead = oldEnd + kChecksumEdge <= kMostKeptInHead;
@@ -175,8 +193,9 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
     known.endChecksum = &endChecksum;
   }
   // With the start kept up to 64 KiB past the old tag, both contents are
-  // in memory as far as their samples go.
-  if (inHead) {
+  // in memory as far as their samples go (the edited one without a size
+  // field over it).
+  if (inHead && edit_.sizeField.empty()) {
     const std::uint64_t kept = head_.size();
     const HeldContent before{{{head_.data(), kept}, {nullptr, 0}, {nullptr, 0}}};
     const HeldContent after{{{head_.data(), edit_.offset},

@@ -29,5 +29,10 @@ struct KnownParts {
 bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t offset,
                      std::uint64_t length, std::uint32_t* crc, KnownParts known = {});
 
+// Lays `field`, the bytes at `at`, over what `out` holds from `start`
+// (the part of them that falls there).
+void OverlayField(std::uint64_t start, std::uint64_t at, const std::string& field,
+                  std::string* out);
+
 // Reads `file` (exactly `count` bytes into `out`, replacing what it held).
 RangeReader FileReader(NativeFile* file);

@@ -68,7 +68,8 @@ std::uint64_t EditStream::NewLength() const {
 }
 
 bool EditStream::Changed() const {
-  return edit_.recorded && (edit_.replaced != 0 || !edit_.bytes.empty());
+  return edit_.recorded &&
+         (edit_.replaced != 0 || !edit_.bytes.empty() || !edit_.sizeField.empty());
 }
 
 void EditStream::seek(long offset, Position p) {
@@ -107,6 +108,16 @@ void EditStream::Replace(std::uint64_t start, std::uint64_t replace, std::string
   edit_.offset = start;
   edit_.replaced = std::min<std::uint64_t>(replace, originalLength_ - start);
   edit_.bytes = std::move(bytes);
+}
+
+void EditStream::ReplaceSizeField(std::uint64_t at, std::string bytes) {
+  if (!edit_.recorded || !edit_.sizeField.empty() || at + bytes.size() > edit_.offset ||
+      at + bytes.size() > kChecksumEdge) {
+    Fail();
+    return;
+  }
+  edit_.sizeFieldAt = at;
+  edit_.sizeField = std::move(bytes);
 }
 
 void EditStream::writeBlock(const TagLib::ByteVector&) {
@@ -182,7 +193,8 @@ bool EditStream::ReadOriginal(std::uint64_t offset, std::size_t count, char* out
 }
 
 // The content is three runs: the original before the edit, the new bytes,
-// and the original after the replaced bytes.
+// and the original after the replaced bytes; a size field lies over the
+// first.
 bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, std::string* out) const {
   if (!file_ || start + count > NewLength())
     return false;
@@ -210,7 +222,14 @@ bool EditStream::ReadContent(std::uint64_t start, std::uint64_t count, char* to)
   if (from < until)
     std::memcpy(to + (from - start), edit_.bytes.data() + (from - editStart),
                 std::size_t(until - from));
-  return original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd);
+  if (!original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd))
+    return false;
+  const std::uint64_t fieldEnd = edit_.sizeFieldAt + edit_.sizeField.size();
+  const std::uint64_t fieldFrom = std::max(start, edit_.sizeFieldAt);
+  if (fieldFrom < std::min(end, fieldEnd))
+    std::memcpy(to + (fieldFrom - start), edit_.sizeField.data() + (fieldFrom - edit_.sizeFieldAt),
+                std::size_t(std::min(end, fieldEnd) - fieldFrom));
+  return true;
 }
 
 bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t end,
@@ -241,7 +260,14 @@ bool EditStream::WriteContent(NativeFile* to, std::uint64_t start, std::uint64_t
   if (from < until && !WriteFileAt(to, at + from - start, edit_.bytes.data() + (from - editStart),
                                    std::size_t(until - from)))
     return false;
-  return original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd);
+  if (!original(std::max(start, editEnd), end, editStart + edit_.replaced - editEnd))
+    return false;
+  const std::uint64_t fieldEnd = edit_.sizeFieldAt + edit_.sizeField.size();
+  const std::uint64_t fieldFrom = std::max(start, edit_.sizeFieldAt);
+  return fieldFrom >= std::min(end, fieldEnd) ||
+         WriteFileAt(to, at + fieldFrom - start,
+                     edit_.sizeField.data() + (fieldFrom - edit_.sizeFieldAt),
+                     std::size_t(std::min(end, fieldEnd) - fieldFrom));
 }
 
 void EditStream::CloseOriginal() {

@@ -13,12 +13,17 @@
 #include "engine/engine.h"
 #include "engine/platform.h"
 
-// New bytes in place of `replaced` bytes at `offset` of the original.
+// New bytes in place of `replaced` bytes at `offset` of the original, and
+// where the range's change of size must be written before it too, a size
+// field of the same length at `sizeFieldAt` (in the first 64 KiB, before
+// the range; none when `sizeField` is empty).
 struct Edit {
   bool recorded = false;
   std::uint64_t offset = 0;
   std::uint64_t replaced = 0;
   std::string bytes;
+  std::uint64_t sizeFieldAt = 0;
+  std::string sizeField;
 };
 
 // Hands a file already open (to tell which file it is) to the next
@@ -51,6 +56,10 @@ class EditStream : public TagLib::IOStream {
               unsigned long replace = 0) override;
   // The same for the repair's own edit, taking its bytes without a copy.
   void Replace(std::uint64_t start, std::uint64_t replace, std::string bytes);
+  // Adds the edit's size field (see Edit), after Replace; a field that is
+  // not before the edit's range or not in the first 64 KiB marks the
+  // stream failed.
+  void ReplaceSizeField(std::uint64_t at, std::string bytes);
   void writeBlock(const TagLib::ByteVector& data) override;
   void removeBlock(unsigned long start = 0, unsigned long length = 0) override;
   void truncate(long length) override;

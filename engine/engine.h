@@ -87,6 +87,12 @@ struct SaveRecord {
   // CRC-32 of the file's first and last 64 KiB and of the bytes replaced.
   std::uint32_t originalChecksum = 0;
   std::uint32_t repairedChecksum = 0;
+  // A size field before the range that the save changes too (the form's
+  // size of a WAV or AIFF file whose last chunk grows), of one length
+  // before and after; empty when there is none.
+  std::uint64_t sizeFieldAt = 0;
+  std::string sizeFieldOriginal;
+  std::string sizeFieldRepaired;
 };
 
 // A folder the scan could not list, and the system's reason.

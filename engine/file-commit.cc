@@ -16,17 +16,25 @@
 
 namespace {
 
+// The most a rewrite in place of an edit with a size field keeps in its
+// journal: the field and everything from it on, audio too, since the side
+// journal holds one range.
+constexpr std::uint64_t kMostKeptWithField = std::uint64_t(64) << 20;
+
 // Rewrites the file in place under a side journal of the bytes the write
 // covers. `writer` is the file opened for writing.
 bool CommitInPlace(EditStream* stream, NativeFile* writer) {
   const Edit& edit = stream->edit();
   const std::uint64_t oldLength = stream->OriginalLength(), newLength = stream->NewLength();
   const bool sameLength = newLength == oldLength;
-  const std::uint64_t from = edit.offset;
   // What the write covers: the edit, or when the length changes everything
-  // from the edit on, which a rename cannot spare.
-  const std::uint64_t oldEnd = sameLength ? from + edit.replaced : oldLength;
+  // from the edit on, which a rename cannot spare; from its size field on
+  // where it has one.
+  const std::uint64_t from = edit.sizeField.empty() ? edit.offset : edit.sizeFieldAt;
+  const std::uint64_t oldEnd = sameLength ? edit.offset + edit.replaced : oldLength;
   const std::uint64_t newEnd = sameLength ? oldEnd : newLength;
+  if (!edit.sizeField.empty() && oldEnd - from > kMostKeptWithField)
+    return false;
   SideJournal journal;
   journal.originalLength = oldLength;
   journal.offset = from;

@@ -9,9 +9,12 @@
 // Edits: a tag that fits its chunk is written over the chunk's data alone;
 // a tag that grows, or a new one, is one range from the file's start
 // through its chunk, growing by whole 4096-byte blocks with the form's size
-// at byte 4. A tag after the audio that must grow would need a second range
-// (the form's size) and is refused. RF64 keeps its sizes in a ds64 chunk: it
-// is written only where no size changes.
+// at byte 4. A tag in the file's last chunk, after the audio, grows at the
+// end: one range from its chunk's size field through the file's end, and the
+// form's size at byte 4 as the edit's size field (engine/edit.h), so nothing
+// before the chunk moves; chunks stay of even size. One after the audio that
+// other chunks follow is refused when it must grow. RF64 keeps its sizes in
+// a ds64 chunk: it is written only where no size changes.
 #include "engine/album.h"
 #include "engine/container-bytes.h"
 #include "engine/container-text.h"
@@ -104,6 +107,40 @@ unsigned GrownHead(TagLib::IOStream* file, const RiffFile& riff, std::size_t ind
   return WM_FIX_SUCCEEDED;
 }
 
+// The tag chunk at the file's end given `data` in place of its own: the
+// chunk's size field through the file's end, and the form's size.
+unsigned GrownTail(TagLib::IOStream* file, const RiffFile& riff, std::size_t index,
+                   std::string data, FileOutcome* outcome, Edit* edit) {
+  const RiffChunk& chunk = riff.chunks[index];
+  if (riff.kind == RiffFile::kRf64)
+    return RefuseRepair(outcome, L"an RF64 file is written only where no size changes");
+  const std::uint64_t oldEnd = chunk.body() + chunk.size + (chunk.size & 1);
+  const std::uint64_t newFormSize = chunk.body() + data.size() - 8;
+  if (data.size() % 2 != 0 || newFormSize > 0xFFFFFFFFu)
+    return RefuseRepair(outcome, L"the file would outgrow its size field");
+  edit->recorded = true;
+  edit->offset = chunk.at + 4;
+  edit->replaced = StreamLength(file) - edit->offset;
+  edit->bytes = RiffSizeBytes(riff, data.size()) + data;
+  edit->sizeFieldAt = 4;
+  edit->sizeField = RiffSizeBytes(riff, newFormSize);
+  // Read back: the form ends where the grown chunk does, as it ended where
+  // the old one did.
+  if (edit->offset + edit->replaced != oldEnd || 8 + riff.formSize != oldEnd ||
+      edit->offset + edit->bytes.size() != 8 + newFormSize)
+    return RefuseRepair(outcome, L"the new chunks do not read back");
+  return WM_FIX_SUCCEEDED;
+}
+
+// True when the chunk at `index` is the last of the form and the form ends
+// where the file does.
+bool LastOfFile(TagLib::IOStream* file, const RiffFile& riff, std::size_t index) {
+  const RiffChunk& chunk = riff.chunks[index];
+  const std::uint64_t end = chunk.body() + chunk.size + (chunk.size & 1);
+  return riff.whole && index + 1 == riff.chunks.size() && end == StreamLength(file) &&
+         end == 8 + riff.formSize;
+}
+
 // Repairs the tag of an existing tag chunk.
 unsigned RepairTagChunk(TagLib::IOStream* file, const RiffFile& riff, std::size_t index,
                         const FileReading& reading, FileOutcome* outcome, Edit* edit) {
@@ -121,7 +158,11 @@ unsigned RepairTagChunk(TagLib::IOStream* file, const RiffFile& riff, std::size_
   // The tag fills its chunk: bytes after it in the chunk must be padding.
   if (data.find_first_not_of('\0', std::size_t(layout.extent)) != std::string::npos)
     return RefuseRepair(outcome, L"the tag's chunk holds bytes after the tag");
-  const std::string tag = ComposeTag(frames, &layout, chunk.size, 4);
+  std::string tag = ComposeTag(frames, &layout, chunk.size, 4);
+  const bool atEnd = tag.size() != chunk.size && index > AudioChunk(riff) &&
+                     LastOfFile(file, riff, index);
+  if (atEnd && tag.size() % 2 != 0)
+    tag = ComposeTag(frames, &layout, chunk.size + 1, 4);
   std::wstring detail;
   if (!VerifyTag(tag, frames, &detail))
     return RefuseRepair(outcome, detail);
@@ -132,6 +173,8 @@ unsigned RepairTagChunk(TagLib::IOStream* file, const RiffFile& riff, std::size_
     edit->bytes = tag;
     return WM_FIX_SUCCEEDED;
   }
+  if (atEnd)
+    return GrownTail(file, riff, index, std::move(tag), outcome, edit);
   if (index > AudioChunk(riff))
     return RefuseRepair(outcome, L"the tag is too large for its chunk");
   return GrownHead(file, riff, index, tag, false, outcome, edit);

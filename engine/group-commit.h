@@ -20,6 +20,8 @@
 //                       written in place, or a tag at the file's end is
 //                       written in place and the end moved (the file takes
 //                       its new size before a grown tag, after a shrunk
+//                       one; a form's size field that the end's change
+//                       moves, last for a grown one, first for a shrunk
 //                       one), or a copy is written beside the file;
 //                       nothing is flushed here;
 //     3. durability     one flush of each file system (or of each written
@@ -49,8 +51,9 @@
 // I1. A file's new bytes are never written before its batch record is
 //     durable: the records are flushed before the batch's first write.
 // I2. A save writes only within its record's range (the old tag's bytes, or
-//     room opened before them) or into a copy; every other byte of the file,
-//     the audio above all, stays the original's. A tag written into opened
+//     room opened before them), its record's size field (a WAV or AIFF
+//     form's size, whose last chunk grows at the end) or into a copy; every
+//     other byte of the file, the audio above all, stays the original's. A tag written into opened
 //     room runs on to the end of its last 4 KiB block with the audio's own
 //     bytes, kept from the file's read, so that no block is read back from
 //     the disk: what it writes there is what was there. The one exception,
@@ -70,10 +73,10 @@
 //     the old tag's blocks where the room opened before them was lost);
 //     of the repaired size with room before the old tag and the new tag in
 //     part; of the repaired size with the record's range at its end holding
-//     the old bytes, the new ones or a mix (a tag at the end that changed
-//     size); original beside a copy not yet renamed; or, for a file that fell
-//     back to the single-file commit, written in part beside its side
-//     journal (I8).
+//     the old bytes, the new ones or a mix, and its size field old or new
+//     (a tag at the end that changed size); original beside a copy not yet
+//     renamed; or, for a file that fell back to the single-file commit,
+//     written in part beside its side journal (I8).
 // I7. Recovery writes a file only when the content it restores has the
 //     record's original checksum; a file changed by someone else since is
 //     left alone. It may be cut short and run again any number of times.

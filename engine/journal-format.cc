@@ -70,7 +70,8 @@ void AppendSave(std::string* out, const PathString& path, const SaveRecord& reco
   // payload, then the check of the payload.
   const std::size_t start = out->size();
   const std::string pathBytes = PathBytes(path);
-  out->reserve(start + 4 + 1 + 8 + pathBytes.size() + 40 + 8 + record.originalBytes.size() + 8);
+  out->reserve(start + 4 + 1 + 8 + pathBytes.size() + 40 + 8 + record.originalBytes.size() + 8 +
+               (record.sizeFieldOriginal.empty() ? 0 : 24 + 2 * record.sizeFieldOriginal.size()));
   PutNumber(out, 0, 4);
   out->push_back(kSaveRecord);
   PutBytes(out, pathBytes);
@@ -81,6 +82,13 @@ void AppendSave(std::string* out, const PathString& path, const SaveRecord& reco
   PutNumber(out, record.originalChecksum, 4);
   PutNumber(out, record.repairedChecksum, 4);
   PutBytes(out, record.originalBytes);
+  // A size field follows only where the save has one: records without it
+  // read as before.
+  if (!record.sizeFieldOriginal.empty()) {
+    PutNumber(out, record.sizeFieldAt, 8);
+    PutBytes(out, record.sizeFieldOriginal);
+    PutBytes(out, record.sizeFieldRepaired);
+  }
   const std::size_t length = out->size() - start - 4;
   for (int i = 0; i < 4; ++i)
     (*out)[start + std::size_t(i)] = char((std::uint64_t(length) >> (8 * i)) & 0xFF);
@@ -142,7 +150,7 @@ PathString PathFromBytes(const std::string& bytes) {
   return path;
 }
 
-bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes) {
+bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes, std::size_t end) {
   entry->path = PathFromBytes(saved->Bytes(saved->Number(8)));
   entry->record.offset = saved->Number(8);
   entry->record.repairedLength = saved->Number(8);
@@ -157,6 +165,13 @@ bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes) {
     saved->ok = false;
   } else {
     saved->at += std::size_t(count);
+  }
+  if (saved->ok && saved->at < end) {
+    entry->record.sizeFieldAt = saved->Number(8);
+    entry->record.sizeFieldOriginal = saved->Bytes(saved->Number(8));
+    entry->record.sizeFieldRepaired = saved->Bytes(saved->Number(8));
+    if (entry->record.sizeFieldOriginal.size() != entry->record.sizeFieldRepaired.size())
+      saved->ok = false;
   }
   return saved->ok;
 }

@@ -71,9 +71,10 @@ struct Reader {
 };
 
 PathString PathFromBytes(const std::string& bytes);
-// The fields of a save record after its kind; its original bytes are
-// passed over unless `withBytes`.
-bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes = true);
+// The fields of a save record after its kind, the record ending at `end`
+// of the reader's data; its original bytes are passed over unless
+// `withBytes`.
+bool DecodeSave(Reader* saved, JournalSave* entry, bool withBytes, std::size_t end);
 // The fields of a rename record after its kind.
 bool DecodeRename(Reader* record, JournalRename* entry);
 

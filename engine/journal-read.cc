@@ -131,7 +131,7 @@ bool DecodeRecord(const std::string& bytes, std::size_t payload, std::size_t len
   }
   JournalSave entry;
   entry.recordAt = recordAt;
-  if (!DecodeSave(&saved, &entry, withBytes) || saved.at > payload + length)
+  if (!DecodeSave(&saved, &entry, withBytes, payload + length) || saved.at > payload + length)
     return false;
   content->saves.push_back(std::move(entry));
   return true;

@@ -10,9 +10,13 @@
 namespace {
 
 // The original as it would read with `bytes` at `offset` and what follows
-// them taken from `shift` bytes further on in `file`.
-RangeReader RestoredReader(NativeFile* file, std::uint64_t offset, const std::string& bytes,
+// them taken from `shift` bytes further on in `file`, the record's original
+// size field in its place.
+RangeReader RestoredReader(NativeFile* file, const SaveRecord& record, const std::string& bytes,
                            std::uint64_t shift) {
+  const std::uint64_t offset = record.offset;
+  const std::uint64_t fieldAt = record.sizeFieldAt;
+  const std::string field = record.sizeFieldOriginal;
   return [=](std::uint64_t start, std::uint64_t count, std::string* out) {
     out->clear();
     const std::uint64_t end = start + count, bytesEnd = offset + bytes.size();
@@ -31,7 +35,10 @@ RangeReader RestoredReader(NativeFile* file, std::uint64_t offset, const std::st
     const std::uint64_t from = std::max(start, offset), until = std::min(end, bytesEnd);
     if (from < until)
       out->append(bytes, std::size_t(from - offset), std::size_t(until - from));
-    return take(std::max(start, bytesEnd), end, shift);
+    if (!take(std::max(start, bytesEnd), end, shift))
+      return false;
+    OverlayField(start, fieldAt, field, out);
+    return true;
   };
 }
 
@@ -59,7 +66,8 @@ SaveState StateOf(NativeFile* file, const SaveRecord& record) {
   // opened before the tag, the new tag in part. The old tag goes back after
   // the room, and the room is taken out.
   // Of the repaired length, its end moved: the new end in part, or the old
-  // one still there. The old end goes back, and the file its old length.
+  // one still there, the size field before it old or new. The old end and
+  // size field go back, and the file its old length.
   const std::uint64_t inserted = record.repairedSize - record.originalSize;
   const bool inPlace = size == record.originalSize;
   const bool insert = size == record.repairedSize && WantsRoom(record);
@@ -68,7 +76,7 @@ SaveState StateOf(NativeFile* file, const SaveRecord& record) {
   if (!(inPlace || insert || endMoved) ||
       size < record.offset + (endMoved ? 0 : length + shift))
     return SaveState::kForeign;
-  const RangeReader restored = RestoredReader(file, record.offset, record.originalBytes, shift);
+  const RangeReader restored = RestoredReader(file, record, record.originalBytes, shift);
   if (!SampledChecksum(restored, record.originalSize, record.offset, length, &crc) ||
       crc != record.originalChecksum)
     return SaveState::kForeign;  // changed by someone else since
@@ -103,7 +111,10 @@ bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
     restored = WriteFileAt(writer, inserted, original.data(), original.size()) &&
                CollapseFileRange(writer, 0, inserted) && FlushNativeFile(writer);
   } else {
-    restored = WriteFileAt(writer, record.offset, original.data(), original.size()) &&
+    const std::string& field = record.sizeFieldOriginal;
+    restored = (field.empty() ||
+                WriteFileAt(writer, record.sizeFieldAt, field.data(), field.size())) &&
+               WriteFileAt(writer, record.offset, original.data(), original.size()) &&
                (state != SaveState::kEndMoved ||
                 TruncateNativeFile(writer, record.originalSize)) &&
                FlushNativeFile(writer);

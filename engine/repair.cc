@@ -297,6 +297,8 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
     return message;
   // Only the one edit is made; every byte before and after it stays.
   rendered->Replace(edit.offset, edit.replaced, std::move(edit.bytes));
+  if (!edit.sizeField.empty())
+    rendered->ReplaceSizeField(edit.sizeFieldAt, std::move(edit.sizeField));
   *stream = std::move(rendered);
   return message;
 }

@@ -59,12 +59,19 @@ StepResult WriteAtEnd(NativeFile* writer, const EditStream& stream, const SaveRe
     return StepResult::kUntouched;
   const std::string& original = record.originalBytes;
   const bool grows = record.repairedSize > record.originalSize;
-  const bool written = (!grows || TruncateNativeFile(writer, record.repairedSize)) &&
+  const std::string& field = record.sizeFieldRepaired;
+  const auto writeField = [&](const std::string& bytes) {
+    return bytes.empty() || WriteFileAt(writer, record.sizeFieldAt, bytes.data(), bytes.size());
+  };
+  const bool written = (grows || writeField(field)) &&
+                       (!grows || TruncateNativeFile(writer, record.repairedSize)) &&
                        WriteFileAt(writer, record.offset, bytes.data(), bytes.size()) &&
-                       (grows || TruncateNativeFile(writer, record.repairedSize));
+                       (grows || TruncateNativeFile(writer, record.repairedSize)) &&
+                       (!grows || writeField(field));
   if (written)
     return StepResult::kWritten;
-  const bool undone = WriteFileAt(writer, record.offset, original.data(), original.size()) &&
+  const bool undone = writeField(record.sizeFieldOriginal) &&
+                      WriteFileAt(writer, record.offset, original.data(), original.size()) &&
                       TruncateNativeFile(writer, record.originalSize);
   return undone ? StepResult::kTakenBack : StepResult::kUnsettled;
 }

@@ -37,8 +37,11 @@ bool ChangesAtEnd(const SaveRecord& record);
 // its repaired size, nothing flushed: a file that grows takes its new size
 // first, with its old end still in place, and one that shrinks is cut after
 // the write. So at every moment the file is of its original or its repaired
-// size, its range the old bytes, the new ones or a mix. kTakenBack when a
-// write failed and the original end and size went back.
+// size, its range the old bytes, the new ones or a mix. A size field the
+// save changes (the form's size of a WAV or AIFF file) is written last when
+// the file grows, first when it shrinks: until then the form still ends
+// where it ended. kTakenBack when a write failed and the original end, size
+// field and size went back.
 StepResult WriteAtEnd(NativeFile* writer, const EditStream& stream, const SaveRecord& record);
 
 // Writes the content from `from` up to `end` over the file at `from` (through

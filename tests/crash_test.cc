@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/undo.h"
+#include "engine/container-bytes.h"
 #include "engine/journal.h"
 #include "engine/save.h"
 #include "tests/crash_disk.h"
@@ -82,6 +83,15 @@ void WriteLibrary(const fs::path& root) {
             formats::ApeTagBytes({{"Title", kTitle, 0}}, true));
   for (const char* name : {"cp1251-faststart.m4a", "info-cp1251.wav", "widened.wma"})
     write(fs::path("music/formats") / name, ReadFile(samples / name));
+  // A WAV file whose ID3 chunk, the last, grows at the end with the form's
+  // size (an odd tag: its pad byte goes).
+  const std::string tag = Id3v2Tag({TextFrame("TIT2", kTitle), TextFrame("TPE1", "\xCA\xE8")});
+  const std::string wave =
+      "WAVEfmt " + LittleEndianBytes(16, 4) +
+      std::string("\x01\x00\x01\x00\x44\xAC\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00", 16) +
+      "data" + LittleEndianBytes(6000, 4) + std::string(6000, '\x11') + "id3 " +
+      LittleEndianBytes(tag.size(), 4) + tag + std::string(tag.size() % 2, '\0');
+  write("music/formats/tagged-last.wav", "RIFF" + LittleEndianBytes(wave.size(), 4) + wave);
   fs::create_symlink(root / "outside/target.mp3", root / "music/links/symlink.mp3");
 }
 

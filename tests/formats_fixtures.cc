@@ -14,25 +14,45 @@
 
 namespace container_fixtures {
 
+namespace {
+
+// A file in memory that counts the bytes read of it.
+class CountingStream : public TagLib::ByteVectorStream {
+ public:
+  explicit CountingStream(const TagLib::ByteVector& data) : TagLib::ByteVectorStream(data) {}
+  TagLib::ByteVector readBlock(unsigned long length) override {
+    TagLib::ByteVector block = TagLib::ByteVectorStream::readBlock(length);
+    read += block.size();
+    return block;
+  }
+  std::uint64_t read = 0;
+};
+
+}  // namespace
+
 const Module kMp4{CollectMp4Text, RenderMp4Repair};
 const Module kAsf{CollectAsfText, RenderAsfRepair};
 const Module kRiff{CollectRiffText, RenderRiffRepair};
 
 Run RunModule(const Module& module, const std::string& bytes, const Redecoding& redecoding) {
-  TagLib::ByteVectorStream stream(
-      TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size())));
+  CountingStream stream(TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size())));
   SuggestionPool pool;
   pool.distinctTexts = true;
   module.collect(&stream, &pool);
   const FileReading reading = ReadingOfTexts(pool, redecoding, nullptr);
   Run run;
+  stream.read = 0;
   run.result = module.render(&stream, reading, &run.outcome, &run.edit);
+  run.bytesRead = stream.read;
   run.after = bytes;
   if (run.result == WM_FIX_SUCCEEDED) {
     EXPECT_TRUE(run.edit.recorded);
     EXPECT_LE(run.edit.offset + run.edit.replaced, bytes.size());
     run.after.replace(std::size_t(run.edit.offset), std::size_t(run.edit.replaced),
                       run.edit.bytes);
+    EXPECT_LE(run.edit.sizeFieldAt + run.edit.sizeField.size(), run.edit.offset);
+    run.after.replace(std::size_t(run.edit.sizeFieldAt), run.edit.sizeField.size(),
+                      run.edit.sizeField);
   }
   return run;
 }

@@ -23,6 +23,7 @@ struct Run {
   FileOutcome outcome;
   Edit edit;
   std::string after;  // the file with the edit applied (the file itself without one)
+  std::uint64_t bytesRead = 0;  // of the file, by the module's render
 };
 
 // Collects the file's text, decides its reading as `redecoding` says and

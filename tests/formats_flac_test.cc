@@ -120,6 +120,34 @@ TEST(FlacRepair, F4_ShrinkingWithoutPaddingAddsPadding) {
   EXPECT_EQ(Field(FieldsOf(result.after), "ARTIST"), kRussianUtf8);
 }
 
+// F1, F4: a picture block stays where it lies on disk, neither read nor
+// rewritten, whether the comments keep their length or outgrow the padding
+// after the picture (a padding block after them takes the growth instead).
+TEST(FlacRepair, F1_F4_APictureAfterTheCommentsIsNeitherReadNorRewritten) {
+  const std::string picture = formats::PictureBlock(std::string(1 << 20, '\x5A'));
+  std::wstring latin1;  // the cp1251 bytes read as Latin-1: its UTF-8 is as long
+  for (const unsigned char c : formats::Cp1251(kRussian))
+    latin1.push_back(wchar_t(c));
+  std::string streamInfo, audio;
+  formats::ToneFlac(&streamInfo, &audio);
+  for (const std::string& title : {WideToUtf8(latin1), formats::Cp1251(kRussian)}) {
+    const std::string file = formats::FlacFile(
+        {{0, streamInfo},
+         {4, formats::VorbisComment("vendor", {"TITLE=" + title})},
+         {6, picture},
+         {1, std::string(100, '\0')}},
+        audio);
+    const formats::Result result = formats::Repair(formats::kFlac, file, formats::Automatic());
+    ASSERT_EQ(result.result, WM_FIX_SUCCEEDED) << WideToUtf8(result.outcome.detail);
+    EXPECT_EQ(Field(FieldsOf(result.after), "TITLE"), kRussianUtf8);
+    EXPECT_LT(result.bytesRead, 256u << 10);
+    EXPECT_LT(result.edit.bytes.size() + result.edit.replaced, 64u << 10);
+    EXPECT_LE(result.edit.offset + result.edit.replaced, file.find(picture) - 4);
+    EXPECT_EQ((result.after.size() - file.size()) % 4096, 0u);
+    EXPECT_EQ(result.after.substr(result.after.size() - audio.size()), audio);
+  }
+}
+
 TEST(FlacRepair, TwoCommentBlocksAreBothRepaired) {
   std::string streamInfo, audio;
   formats::ToneFlac(&streamInfo, &audio);

@@ -64,16 +64,23 @@ std::wstring Frame(TagLib::ID3v2::Tag* tag, const char* id) {
 
 // Checks what every repair of these files keeps: the form's size, the
 // audio (decoded too), the bytes of every chunk but the tag's; and that a
-// grown file grew by whole blocks from its start (F4).
+// grown file grew by whole blocks from its start (F4), or at its end from
+// the last chunk's size field on.
 void CheckKept(const std::string& before, const container_fixtures::Run& run, const std::string& audioId) {
   ASSERT_EQ(run.result, WM_FIX_SUCCEEDED)
       << std::string(run.outcome.detail.begin(), run.outcome.detail.end());
   const bool big = before.compare(0, 4, "FORM") == 0;
   EXPECT_EQ(big ? GetBigEndian(run.after, 4, 4) : GetLittleEndian(run.after, 4, 4),
             run.after.size() - 8);
-  if (run.after.size() != before.size()) {
+  if (run.after.size() != before.size() && run.edit.sizeField.empty()) {
     EXPECT_EQ(run.edit.offset, 0u);
     EXPECT_EQ((run.after.size() - before.size()) % 4096, 0u);
+  }
+  if (!run.edit.sizeField.empty()) {
+    EXPECT_EQ(run.edit.sizeFieldAt, 4u);
+    EXPECT_EQ(run.after.compare(8, std::size_t(run.edit.offset) - 8, before, 8,
+                                std::size_t(run.edit.offset) - 8), 0);
+    EXPECT_EQ(run.after.size() % 2, 0u);
   }
   for (const Chunk& chunk : Chunks(before)) {
     if (chunk.id != "id3 " && chunk.id != "ID3 ") {
@@ -156,8 +163,8 @@ TEST(RiffFormat, AiffTextChunksAndId3Chunks) {
 }
 
 // A tag that fills its chunk grows when its Latin-1 frames become UTF-16:
-// before the audio by whole blocks from the start, after it refused (the
-// form's size would be a second range).
+// before the audio by whole blocks from the start, in the file's last chunk
+// at the end; one that other chunks follow is refused.
 TEST(RiffFormat, GrowingTagBeforeAudioGrowsByBlocksAfterAudioIsRefused_F3_F4) {
   const std::string tag =
       fixtures::Id3v2Tag({fixtures::TextFrame("TIT2", "\xCF\xE5\xF1\xED\xFF \xEE \xE4\xF0\xF3\xE3\xE5")});
@@ -167,9 +174,15 @@ TEST(RiffFormat, GrowingTagBeforeAudioGrowsByBlocksAfterAudioIsRefused_F3_F4) {
   EXPECT_GT(grown.after.size(), first.size());
   EXPECT_EQ(ChangedTo(grown.outcome, "TIT2"), L"Песня о друге");
 
-  const container_fixtures::Run last = RunModule(kRiff, Wave("", TagChunk(tag)), container_fixtures::Automatic());
-  EXPECT_EQ(last.result, WM_FIX_FAILED);
-  EXPECT_EQ(last.outcome.detail, L"the tag is too large for its chunk");
+  const std::string atEnd = Wave("", TagChunk(tag));
+  const container_fixtures::Run last = RunModule(kRiff, atEnd, container_fixtures::Automatic());
+  CheckKept(atEnd, last, "data");
+  EXPECT_GT(last.after.size(), atEnd.size());
+  const container_fixtures::Run followed = RunModule(
+      kRiff, Wave("", TagChunk(tag) + "junk" + LittleEndianBytes(2, 4) + "ab"),
+      container_fixtures::Automatic());
+  EXPECT_EQ(followed.result, WM_FIX_FAILED);
+  EXPECT_EQ(followed.outcome.detail, L"the tag is too large for its chunk");
 
   // With room in the chunk, the tag after the audio is written in place.
   const std::string roomy = fixtures::Id3v2Tag(
