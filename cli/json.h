@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cli/exit-statuses.h"
 #include "engine/platform.h"
 
 // `text` as a JSON string literal, quotes included: bytes that are not valid
@@ -40,8 +41,6 @@ void WriteMessage(bool json, const char* type, const std::string& message);
 // (where JsonString escapes it).
 std::string MessagePath(bool json, const PathString& path);
 
-// Another run (or undo) is working on the same files.
-constexpr int kExitBusy = 4;
 // Says that another run holds `path` (or a folder over or in it); returns
 // kExitBusy.
 int BusyError(bool json, const PathString& path);

@@ -2,6 +2,7 @@
 
 #include "cli/auto.h"
 #include "cli/console.h"
+#include "cli/exit-statuses.h"
 #include "cli/json.h"
 #include "cli/show.h"
 #include "engine/codepage.h"
@@ -189,14 +190,15 @@ const OptionRule kOptionRules[] = {
     {'\0', "json", Takes::kNothing, "",
      "print one JSON object per line instead of text,\nin every mode",
      [](Options* o, const PathString&) { return SetFlag(&o->json); }},
-    {'\0', "undo", Takes::kRunId, "[RUN]",
-     "put back every file of the last run (or of RUN)\nbyte for byte; files changed since "
-     "that run are\nleft alone",
+    {'\0', "undo", Takes::kRunId, "[RUN|PATH]",
+     "put back every file of the last run (of run\nRUN, or the last run that changed files in "
+     "PATH)\nbyte for byte; files changed since that run are\nleft alone",
      [](Options* o, const PathString& value) {
-       o->undoRun = Narrow(value);
+       o->undoTarget = value;
        return SetFlag(&o->undo);
      }},
-    {'\0', "list-runs", Takes::kNothing, "", "show the recorded runs: id, time, file count,\npaths",
+    {'\0', "list-runs", Takes::kNothing, "[PATH]",
+     "show the recorded runs (over PATH): id, time,\nfile count, paths, state",
      [](Options* o, const PathString&) { return SetFlag(&o->listRuns); }},
     {'\0', "suggest", Takes::kNothing, "",
      "rank the code pages the tags may be written in,\nfrom the text itself; writes nothing",
@@ -248,6 +250,19 @@ std::string OptionHelp() {
     text += names + help + "\n";
   }
   return text;
+}
+
+// --undo and --list-runs take one word, wherever it stands: a run id or a
+// path (--list-runs: a path).
+std::string TakeRunTarget(Options* options) {
+  const std::string option = options->listRuns ? "--list-runs" : "--undo";
+  const std::size_t given = options->paths.size() + (options->undoTarget.empty() ? 0 : 1);
+  if (given > 1)
+    return option + (options->listRuns ? " takes one PATH" : " takes one RUN or PATH");
+  if (!options->paths.empty())
+    options->undoTarget = options->paths.front();
+  options->paths.clear();
+  return std::string();
 }
 
 }  // namespace
@@ -319,6 +334,8 @@ bool ParseOptions(const std::vector<PathString>& arguments, Options* options, in
       error = rule->apply(options, value);
     }
   }
+  if (error.empty() && (options->undo || options->listRuns))
+    error = TakeRunTarget(options);
   if (error.empty() && options->quiet && options->verbose)
     error = "--quiet and --verbose exclude each other";
   if (error.empty() && !options->albumCodePages.empty() && !options->automatic)
@@ -364,8 +381,8 @@ void PrintHelp() {
       "not UTF-8 as \\xNN. With --json every line, on standard error too, is one\n"
       "JSON object. Ctrl-C stops after the file in hand.\n"
       "\n"
-      "Exit status: 0 when no file failed, 1 when a file could not be fixed,\n"
-      "2 for bad usage, 130 when stopped.\n";
+      "Exit status:\n" +
+      ExitStatusHelp();
   WriteOut(text);
 }
 

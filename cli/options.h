@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit-statuses.h"
 #include "engine/album.h"
 #include "engine/platform.h"
 
-constexpr int kExitUsage = 2;
 
 
 struct Options {
@@ -23,7 +23,9 @@ struct Options {
   bool suggest = false;
   bool undo = false;
   bool rename = false;  // also repair the names of files and folders
-  std::string undoRun;        // empty: the last run
+  // --undo RUN | PATH, --undo=RUN: the run's id or a path; empty: the last
+  // run. --list-runs PATH: the path.
+  PathString undoTarget;
   unsigned codePage = 0;      // 0: automatic, one page per album
   unsigned id3v2Version = 4;  // the version a saved tag is written in
   unsigned jobs = 0;          // 0: one per processor

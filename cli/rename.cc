@@ -75,6 +75,7 @@ RenameCounts RunRenames(const std::vector<PathString>& folders, const NameEviden
     } else {
       ReportName(report, "failed", from, to, outcomes[i].reason);
       ++counts.left;
+      ++counts.failed;
     }
   }
   return counts;
@@ -96,5 +97,6 @@ void ReportRenameSummary(const RenameCounts& counts, const RenameReport& report)
   WriteOut("{\"type\":\"rename_summary\",\"summary\":" + JsonString(summary) +
            ",\"preview\":" + (report.preview ? "true" : "false") +
            ",\"renamed\":" + std::to_string(counts.renamed) +
-           ",\"left\":" + std::to_string(counts.left) + "}\n");
+           ",\"left\":" + std::to_string(counts.left) +
+           ",\"failed\":" + std::to_string(counts.failed) + "}\n");
 }

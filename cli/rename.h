@@ -19,7 +19,8 @@ struct RenameReport {
 
 struct RenameCounts {
   std::size_t renamed = 0;
-  std::size_t left = 0;  // not renamed: in the way of another, too long, or failed
+  std::size_t left = 0;    // not renamed: in the way of another, too long, or failed
+  std::size_t failed = 0;  // of those, the renames that failed (not a note)
 };
 
 // Plans the renames below `folders`, hands the plan to `beforeRenames`

@@ -15,6 +15,18 @@ void ClearProgress(RunState* run) {
   run->progressShown = false;
 }
 
+std::string ProgressLine(const RunState& run) {
+  if (!run.fixThread)
+    return "Scanning music folder... " + std::to_string(run.foundFiles.size()) + " found";
+  const std::size_t total = run.foundFiles.size();
+  constexpr std::size_t kWidth = 30;
+  const std::size_t filled = total ? run.outcomeCount * kWidth / total : kWidth;
+  // A preview writes nothing, and says so.
+  return std::string(run.options.preview ? "Previewing... [" : "Fixing song titles... [") +
+         std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
+         std::to_string(run.outcomeCount) + " of " + std::to_string(total);
+}
+
 void DrawProgress(RunState* run, bool force) {
   if (!run->showProgress)
     return;
@@ -22,18 +34,7 @@ void DrawProgress(RunState* run, bool force) {
   if (!force && now - run->lastDrawn < std::chrono::milliseconds(100))
     return;
   run->lastDrawn = now;
-  std::string line = "\r\033[K";
-  if (!run->fixThread) {
-    line += "Scanning music folder... " + std::to_string(run->foundFiles.size()) + " found";
-  } else {
-    const std::size_t total = run->foundFiles.size();
-    constexpr std::size_t kWidth = 30;
-    const std::size_t filled = total ? run->outcomeCount * kWidth / total : kWidth;
-    line += "Fixing song titles... [" + std::string(filled, '#') +
-            std::string(kWidth - filled, '.') + "] " + std::to_string(run->outcomeCount) + " of " +
-            std::to_string(total);
-  }
-  WriteErr(line);
+  WriteErr("\r\033[K" + ProgressLine(*run));
   run->progressShown = true;
 }
 

@@ -60,6 +60,9 @@ struct RunState {
 // fix's bar. ClearProgress takes the line away before other output.
 void ClearProgress(RunState* run);
 void DrawProgress(RunState* run, bool force);
+// The progress line: the scan's count, then "Fixing song titles..." (in a
+// preview "Previewing...") with the bar.
+std::string ProgressLine(const RunState& run);
 
 // The folder album folders are named below, and a path as shown.
 PathString AlbumBase(const RunState& run);

@@ -15,6 +15,7 @@
 #include "cli/show.h"
 #include "cli/suggest.h"
 #include "cli/undo.h"
+#include "engine/disk.h"
 #include "engine/engine.h"
 #include "engine/journal.h"
 #include "engine/format.h"
@@ -23,10 +24,6 @@
 #include "engine/path.h"
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitSomeFailed = 1;
-constexpr int kExitStopped = 130;
 
 const char kVersion[] = "songwright 1.0.0";
 
@@ -226,7 +223,9 @@ static bool CheckPaths(const std::vector<PathString>& paths, std::vector<RunPath
       return false;
     }
     entry.isFolder = IsExistingFolder(path);
-    if (!entry.isFolder && !IsExistingFile(path)) {
+    // A named pipe or a link to nothing is taken as a file, and reported
+    // as the scan reports it.
+    if (!entry.isFolder && !IsExistingFile(path) && NotAFileReason(path).empty()) {
       *status = UsageError(QuotedPath(path) + " is not a file or folder");
       return false;
     }
@@ -258,9 +257,9 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     return kExitOk;
   }
   if (options.listRuns)
-    return ListRuns(StateFolder(), options.json);
+    return ListRuns(StateFolder(), options.undoTarget, options.json);
   if (options.undo)
-    return UndoRun(StateFolder(), options.undoRun, InstallStopHandler(), options.json);
+    return UndoRun(StateFolder(), options.undoTarget, InstallStopHandler(), options.json);
   if (options.paths.empty()) {
     const PathString music = DefaultMusicFolder();
     // Say which folder was tried and that it is only the default, so that a
@@ -317,6 +316,8 @@ int RunSongwright(const std::vector<PathString>& arguments) {
   const RenameReport renameReport = NameReport(*run);
   if (options.rename && !run->refusedToStart && !run->threadFailed && !run->stop->load())
     renames = RenameBelow(*run, renameReport);
+  std::wstring journalFailure;
+  const bool journalFailed = JournalFailed(run->journal, &journalFailure);
   EndRunJournal(run->journal);
 
   ClearProgress(run.get());
@@ -333,7 +334,20 @@ int RunSongwright(const std::vector<PathString>& arguments) {
     WriteMessage(options.json, "notice", "stopped; files not reached were left as they are");
     return kExitStopped;
   }
+  // The state folder could not take the run's records, whatever the reason:
+  // as when it is found unwritable before the run.
+  if (journalFailed) {
+    WriteMessage(options.json, "error",
+                 "cannot write the state folder " + QuotedPath(StateFolder()) +
+                     ", where a run is recorded so that --undo can take it back" +
+                     (journalFailure.empty() ? std::string()
+                                             : ": " + ShowText(WideToUtf8(journalFailure))) +
+                     "; the files whose saves it could not record were left as they are");
+    return kExitUsage;
+  }
   if (run->threadFailed)
     return kExitSomeFailed;
-  return run->failedCount || renames.left ? kExitSomeFailed : kExitOk;
+  // A name left as it is with its note (in the way of another, too long)
+  // is no failure.
+  return run->failedCount || renames.failed ? kExitSomeFailed : kExitOk;
 }

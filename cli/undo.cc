@@ -1,14 +1,14 @@
 #include "cli/undo.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "cli/console.h"
 #include "cli/json.h"
+#include "cli/options.h"
+#include "cli/run-list.h"
 #include "cli/show.h"
 #include "engine/disk.h"
 #include "engine/journal.h"
@@ -20,13 +20,6 @@
 
 namespace {
 
-std::string FormatTime(std::int64_t seconds, const char* format) {
-  const std::time_t time = std::time_t(seconds);
-  char text[64] = {};
-  std::strftime(text, sizeof text, format, std::gmtime(&time));
-  return text;
-}
-
 // As the run showed it: below the folder when it was given one folder.
 PathString ShownPath(const JournalRun& run, const PathString& path) {
   const PathString& folder = run.paths.front();
@@ -34,46 +27,6 @@ PathString ShownPath(const JournalRun& run, const PathString& path) {
                      path.compare(0, folder.size(), folder) == 0 &&
                      path[folder.size()] == kPathSeparator;
   return below ? path.substr(folder.size() + 1) : path;
-}
-
-std::string JoinedPaths(const JournalRun& run) {
-  std::string text;
-  for (const PathString& path : run.paths)
-    text += (text.empty() ? "" : ", ") + ShowPath(path);
-  return text;
-}
-
-// "done", "undone" or "partly undone".
-const char* RunState(const JournalRun& run) {
-  return run.partlyUndone ? "partly undone" : run.undone ? "undone" : "done";
-}
-
-// "ID, 2026-12-08 14:15:02 UTC, FOLDER": the run as a message names it.
-std::string RunLabel(const JournalRun& run, bool json) {
-  std::string paths;
-  for (const PathString& path : run.paths)
-    paths += (paths.empty() ? "" : ", ") + MessagePath(json, path);
-  return (json ? run.id : ShowText(run.id)) + ", " +
-         FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + ", " + paths;
-}
-
-// {"type":"run",...}: the paths as a list, and their bytes beside them when
-// one is not valid Unicode. `files` counts the files the run changed.
-std::string JsonRun(const JournalRun& run) {
-  std::string paths, hex;
-  bool lossy = false;
-  for (const PathString& path : run.paths) {
-    paths += (paths.empty() ? "" : ",") + JsonString(PathForDisplay(path));
-    hex += std::string(hex.empty() ? "" : ",") + "\"" + PathHex(path) + "\"";
-    lossy = lossy || !IsValidUnicode(path);
-  }
-  return "{\"type\":\"run\",\"id\":" + JsonString(run.id) +
-         ",\"started\":" + JsonString(FormatTime(run.started, "%Y-%m-%dT%H:%M:%SZ")) +
-         ",\"files\":" + std::to_string(run.changedCount) + ",\"paths\":[" + paths + "]" +
-         (lossy ? ",\"paths_bytes\":[" + hex + "]" : std::string()) +
-         ",\"undone\":" + (run.undone ? "true" : "false") + ",\"state\":\"" + RunState(run) + "\"" +
-         (run.renameCount ? ",\"renames\":" + std::to_string(run.renameCount) : std::string()) +
-         "}\n";
 }
 
 std::string Plural(std::size_t count, const char* one) {
@@ -168,49 +121,9 @@ std::string UndoSummary(const UndoCounts& counts) {
 
 }  // namespace
 
-// --- Listing and undoing -----------------------------------------------------
-
-int ListRuns(const PathString& stateFolder, bool json) {
-  const std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kCount);
-  if (json) {
-    for (const JournalRun& run : runs)
-      WriteOut(JsonRun(run));
-    return 0;
-  }
-  if (runs.empty()) {
-    WriteOut("No runs recorded\n");
-    return 0;
-  }
-  for (const JournalRun& run : runs) {
-    const std::string names = run.renameCount ? ", " + Plural(run.renameCount, "name") : "";
-    WriteOut(ShowText(run.id) + "  " + FormatTime(run.started, "%Y-%m-%d %H:%M:%S UTC") + "  " +
-             Plural(run.changedCount, "file") + names + "  " + JoinedPaths(run) + "  (" +
-             RunState(run) + ")\n");
-  }
-  return 0;
-}
+// --- Undoing -----------------------------------------------------------------
 
 namespace {
-
-// The run `--undo` takes: the one named, or the last recorded. Null (with
-// the message said) when there is none.
-JournalRun* ChooseRun(std::vector<JournalRun>* runs, const std::string& id, bool json) {
-  JournalRun* run = nullptr;
-  if (id.empty() && !runs->empty())
-    run = &runs->back();
-  for (auto it = runs->rbegin(); it != runs->rend() && !run && !id.empty(); ++it) {
-    if (it->id == id)
-      run = &*it;
-  }
-  if (run && !ReadJournalRun(run->file, JournalDepth::kIndex, run))
-    run = nullptr;
-  if (!run) {
-    WriteMessage(json, "error",
-                 id.empty() ? "no run to undo (see --list-runs)"
-                            : "no run " + (json ? id : ShowText(id)) + " (see --list-runs)");
-  }
-  return run;
-}
 
 // One name of an undo: "renamed back<TAB>name now<TAB>name before the run",
 // or "left alone" and why.
@@ -288,7 +201,7 @@ void ReportUndo(const JournalRun& run, const UndoCounts& counts, bool stopped, b
     WriteOut(summary + "\n");
     return;
   }
-  const char* state = stopped                             ? RunState(run)
+  const char* state = stopped                             ? UndoneState(run)
                       : counts.left + counts.namesLeft > 0 ? "partly undone"
                                                            : "undone";
   WriteOut("{\"type\":\"summary\",\"summary\":" + JsonString(summary) +
@@ -305,26 +218,30 @@ void ReportUndo(const JournalRun& run, const UndoCounts& counts, bool stopped, b
 
 }  // namespace
 
-int UndoRun(const PathString& stateFolder, const std::string& id, const std::atomic<bool>* stop,
-            bool json) {
+int UndoRun(const PathString& stateFolder, const PathString& target,
+            const std::atomic<bool>* stop, bool json) {
   // Batches a run left unfinished are finished first.
   RecoverUnfinishedRuns(stateFolder);
   std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kHeader);
-  JournalRun* run = ChooseRun(&runs, id, json);
+  int status = 0;
+  bool byPath = false;
+  JournalRun* run = ChooseRun(&runs, target, json, &status, &byPath);
   if (!run)
-    return 2;
+    return status;
   if (json)
-    WriteOut(JsonRun(*run));
-  // The last run is undone once; an older one is undone only by its id.
-  if (id.empty() && run->undone) {
+    WriteOut(JsonRun(*run, runs));
+  // The last run (over a path) is undone once; an older one only by its id.
+  if ((target.empty() || byPath) && run->undone) {
+    const std::string which =
+        byPath ? "The last run over " + QuotedPath(target) : std::string("The last run");
     WriteMessage(json, "error",
-                 "The last run (" + RunLabel(*run, json) + ") was already " +
+                 which + " (" + RunLabel(*run, json) + ") was already " +
                      (run->partlyUndone ? "partly undone; try its files left as they are again "
                                           "with --undo " +
                                               (json ? run->id : ShowText(run->id)) + ", or name"
                                         : "undone; name") +
                      " an older one with --undo ID (see --list-runs)");
-    return 3;
+    return kExitAlreadyUndone;
   }
   if (run->undone && !run->partlyUndone) {
     if (json) {

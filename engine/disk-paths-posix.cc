@@ -20,6 +20,20 @@ PathString ResolveFileLinks(const PathString& path) {
   return target;
 }
 
+std::wstring NotAFileReason(const PathString& path) {
+  struct stat entry, target;
+  if (lstat(path.c_str(), &entry) != 0)
+    return std::wstring();
+  if (stat(path.c_str(), &target) != 0)
+    return S_ISLNK(entry.st_mode) ? L"a symbolic link to nothing (its target is missing)"
+                                  : std::wstring();
+  if (S_ISFIFO(target.st_mode))
+    return L"a named pipe, not a file";
+  if (S_ISSOCK(target.st_mode))
+    return L"a socket, not a file";
+  return std::wstring();
+}
+
 PathString CurrentFolder() {
   char* current = getcwd(nullptr, 0);
   if (!current)

@@ -8,6 +8,12 @@ PathString ResolveFileLinks(const PathString& path) {
   return path;
 }
 
+// Folders hold neither pipes nor sockets here, and a link to nothing fails
+// to open with its own reason.
+std::wstring NotAFileReason(const PathString&) {
+  return std::wstring();
+}
+
 PathString CurrentFolder() {
   const DWORD length = GetCurrentDirectoryW(0, nullptr);
   if (length == 0)

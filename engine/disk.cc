@@ -44,6 +44,10 @@ void ClearDiskFailure() {
   lastFailure.clear();
 }
 
+void NoteFailedStep(const std::wstring& what) {
+  lastFailure = lastFailure.empty() ? what : what + L": " + lastFailure;
+}
+
 void UseDiskInterface(DiskInterface* disk) {
   diskInUse.store(disk, std::memory_order_release);
 }

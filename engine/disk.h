@@ -135,6 +135,10 @@ bool RenameWithoutReplacing(const PathString& from, const PathString& to);
 // the one before.
 std::wstring LastDiskFailure();
 void ClearDiskFailure();
+// Puts the step that failed before the reason noted last, "WHAT: permission
+// denied" (WHAT alone when none was noted), so that the reason names what
+// failed: the copy beside a file rather than the file.
+void NoteFailedStep(const std::wstring& what);
 // The platform's side (disk-posix.cc, disk-win32.cc): forgets the system's
 // error code, and gives its reason in words; empty when it holds none.
 void ResetSystemError();
@@ -197,6 +201,11 @@ bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
 // The file a path names after following symbolic links, so that a save
 // repairs the target and leaves the link a link.
 PathString ResolveFileLinks(const PathString& path);
+// What an entry that is there but is no file to read is, in words ("a named
+// pipe, not a file", "a symbolic link to nothing"); empty for a file, a
+// folder, a device or nothing at all. Asked where the scan and the command line meet
+// such an entry, so that both report it alike.
+std::wstring NotAFileReason(const PathString& path);
 // The process's current folder, from the root; empty when it cannot be
 // told (removed, or too long).
 PathString CurrentFolder();

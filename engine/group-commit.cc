@@ -237,9 +237,14 @@ bool RecordBatch(const FixJob& job, std::vector<Staged>* batch) {
   }
   if (recorded)
     return true;
+  std::wstring reason;
+  JournalFailed(job.journal, &reason);
   for (Staged& staged : *batch) {
-    if (staged.stream)
-      FailStaged(&staged);
+    if (!staged.stream)
+      continue;
+    staged.outcome->detail = L"the run's record could not be written in the state folder" +
+                             (reason.empty() ? std::wstring() : L": " + reason);
+    FailStaged(&staged);
   }
   return false;
 }

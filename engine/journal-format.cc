@@ -51,6 +51,14 @@ std::string UnsavedRecord(std::uint64_t index) {
   return data;
 }
 
+std::string FinishedRecord(const std::string& finisher) {
+  std::string payload(1, kFinishedRecord);
+  PutBytes(&payload, finisher);
+  std::string data;
+  PutChecked(&data, payload);
+  return data;
+}
+
 std::string EncodeJournalHeader(std::int64_t started, const std::vector<PathString>& paths) {
   std::string header;
   PutNumber(&header, std::uint64_t(started), 8);

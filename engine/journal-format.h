@@ -8,7 +8,8 @@
 // journals hold save records only, each of them durable before its save;
 // SWR2 journals tag every record with its kind: a save, a commit mark, the
 // mark of a save of the batch before that commit mark that could not be
-// written, or a rename of a file or folder (after every save of its run).
+// written, a rename of a file or folder (after every save of its run), or
+// the id of the later run whose recovery finished a run cut short.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ constexpr char kSaveRecord = 'S';
 constexpr char kCommitMark = 'C';
 constexpr char kUnsavedMark = 'N';
 constexpr char kRenameRecord = 'R';
+constexpr char kFinishedRecord = 'F';
 inline constexpr PathChar kJournalSuffix[] = PATH_TEXT(".journal");
 inline constexpr PathChar kUndoneSuffix[] = PATH_TEXT(".undone");
 inline constexpr PathChar kPartlyUndoneSuffix[] = PATH_TEXT(".partly-undone");
@@ -54,6 +56,9 @@ std::string CommitMarkRecord();
 // One checked record that the save at `index` (counted from the journal's
 // first save) was not written.
 std::string UnsavedRecord(std::uint64_t index);
+// One checked record that the run was cut short and finished by the
+// recovery of run `finisher` (empty: a run not recorded, or an undo).
+std::string FinishedRecord(const std::string& finisher);
 
 // --- Decoding ----------------------------------------------------------------
 
@@ -103,7 +108,16 @@ struct JournalContent {
   // Renames in order, and how many of the first a commit mark covered.
   std::vector<JournalRename> renames;
   std::size_t renamesCommitted = 0;
+  // Where the last whole record ends (kIndex and kFull).
+  std::uint64_t end = 0;
+  // A finished-by record: the run was cut short, then finished by another.
+  bool finished = false;
+  std::string finishedBy;
 };
+
+// True when a kept journal of the state folder holds saves or renames after
+// its last commit mark: a run was cut short (or is going).
+bool AnyRunCutShort(const PathString& stateFolder);
 
 // Reads a journal's header into `run` and, as deep as `depth` asks, its
 // records: counted into `run`, or decoded into `content`. False when the

@@ -30,31 +30,50 @@ void NameRun(const PathString& file, JournalRun* run) {
   run->id = PathForDisplay(file.substr(name, SuffixStart(file) - name));
 }
 
+// The id a finished-by record at `at` (its payload `length` bytes) names.
+std::string FinisherAt(NativeFile* handle, std::uint64_t at, std::uint64_t length) {
+  std::string payload;
+  if (!ReadAt(handle, at + 4, length, &payload))
+    return std::string();
+  Reader fields{payload, 1};
+  const std::string id = fields.Bytes(fields.Number(8));
+  return fields.ok ? id : std::string();
+}
+
 // The save records from `at` to the end of the file, counted record by
 // record by their lengths and kinds alone: all of them, and those of
 // finished batches that reached their files.
 void CountSaveRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, bool tagged,
                       JournalRun* run) {
-  std::size_t saves = 0, committed = 0, unsaved = 0, renames = 0;
+  std::size_t saves = 0, committed = 0, unsaved = 0, renames = 0, afterMark = 0;
   std::string head;
   while (at + 5 <= size && ReadAt(handle, at, 5, &head)) {
-    const std::uint64_t next = at + 4 + Reader{head}.Number(4) + 8;
+    const std::uint64_t length = Reader{head}.Number(4);
+    const std::uint64_t next = at + 4 + length + 8;
     if (next > size)
       break;
-    if (!tagged || head[4] == kSaveRecord)
+    if (!tagged || head[4] == kSaveRecord) {
       ++saves;
-    else if (head[4] == kCommitMark)
+      ++afterMark;
+    } else if (head[4] == kCommitMark) {
       committed = saves;
-    else if (head[4] == kUnsavedMark)
+      afterMark = 0;
+    } else if (head[4] == kUnsavedMark) {
       ++unsaved;
-    else if (head[4] == kRenameRecord)
+    } else if (head[4] == kRenameRecord) {
       ++renames;
+      ++afterMark;
+    } else if (head[4] == kFinishedRecord) {
+      run->finished = true;
+      run->finishedBy = FinisherAt(handle, at, length);
+    }
     at = next;
   }
   run->saveCount = saves;
   run->renameCount = renames;
   if (!tagged)
     committed = saves;
+  run->interrupted = tagged && afterMark > 0;
   run->changedCount = committed > unsaved ? committed - unsaved : 0;
 }
 
@@ -120,6 +139,11 @@ bool DecodeRecord(const std::string& bytes, std::size_t payload, std::size_t len
       content->renames.push_back(std::move(rename));
       return true;
     }
+    if (kind == kFinishedRecord) {
+      content->finished = true;
+      content->finishedBy = saved.Bytes(saved.Number(8));
+      return saved.ok;
+    }
     if (kind == kUnsavedMark) {
       const std::uint64_t index = saved.Number(8);
       if (saved.ok && index < content->saves.size())
@@ -149,6 +173,7 @@ void DecodeRecords(NativeFile* handle, std::uint64_t at, std::uint64_t size, boo
   while (NextRecord(&window, at, &payload, &length, &next) &&
          DecodeRecord(window.bytes, payload, length, tagged, withBytes, at, content))
     at = next;
+  content->end = at;
 }
 
 // The counter of an id within its second: "20261208-141500-10" is the
@@ -209,6 +234,10 @@ bool ReadJournalFile(const PathString& file, JournalDepth depth, JournalRun* run
     run->changedCount = std::size_t(std::count_if(
         content->saves.begin(), content->saves.begin() + std::ptrdiff_t(content->committed),
         [](const JournalSave& save) { return save.saved; }));
+    run->interrupted = tagged && (content->committed < content->saves.size() ||
+                                  content->renamesCommitted < content->renames.size());
+    run->finished = content->finished;
+    run->finishedBy = content->finishedBy;
   }
   return true;
 }

@@ -1,17 +1,17 @@
 // The run journal as a run writes it: begin, one record per save of a
-// batch, commit marks, end; with recovery of the batches a cut-short run
-// left unfinished and pruning of old kept journals. The file format lives
-// in journal-format.cc, reading journals back in journal-read.cc.
+// batch, commit marks, end; with pruning of old kept journals. The file
+// format lives in journal-format.cc, reading journals back in
+// journal-read.cc, the recovery of runs cut short in journal-recover.cc.
 #include "engine/journal.h"
 
 #include <chrono>
+#include <algorithm>
 #include <ctime>
 #include <set>
 
 #include "engine/disk.h"
 #include "engine/journal-format.h"
 #include "engine/path.h"
-#include "engine/save.h"
 
 namespace {
 
@@ -31,92 +31,14 @@ std::string FormatTime(std::int64_t seconds, const char* format) {
   return text;
 }
 
-// True when the journal ends with a commit mark: nothing to recover. Read
-// from its end alone, so that runs that ended well cost one small read.
-bool EndsFinished(const PathString& file) {
-  NativeFile* handle = OpenExistingFile(file, false);
-  if (!handle)
-    return true;
-  const std::string mark = CommitMarkRecord();
-  std::uint64_t size = 0;
-  std::string tail;
-  const bool finished = FileSizeOf(handle, &size) && size >= mark.size() &&
-                        ReadAt(handle, size - mark.size(), mark.size(), &tail) && tail == mark;
-  CloseNativeFile(handle);
-  return finished;
-}
-
-bool AppendAndFlush(const PathString& file, const std::string& data) {
-  NativeFile* handle = OpenExistingFile(file, true);
-  if (!handle)
-    return false;
-  std::uint64_t size = 0;
-  const bool ok = FileSizeOf(handle, &size) &&
-                  WriteFileAt(handle, size, data.data(), data.size()) && FlushNativeFile(handle);
-  CloseNativeFile(handle);
-  return ok;
-}
-
-// Brings the unfinished batches of one journal that no running run holds
-// to their originals or complete repairs. False when a file could not be
-// brought back.
-bool RecoverJournal(const PathString& file) {
-  const bool scratch = HasSuffix(file, kScratchSuffix);
-  // A run that is still going holds its journal's lock: its batches are
-  // its own to finish. The lock is held here until this one is done.
-  NativeFile* lock = OpenExistingFile(file, false);
-  if (!lock || !TryLockFile(lock)) {
-    CloseNativeFile(lock);
-    return true;
-  }
-  const auto unlock = [&lock] {
-    CloseNativeFile(lock);
-    lock = nullptr;
-  };
-  if (EndsFinished(file)) {
-    unlock();
-    if (scratch)
-      RemoveFileIfPresent(file);
-    return true;
-  }
-  JournalRun run;
-  JournalContent content;
-  if (!ReadJournalFile(file, JournalDepth::kIndex, &run, &content)) {
-    // No header: the journal was torn before any record, so before any
-    // save it would cover.
-    unlock();
-    RemoveFileIfPresent(file);
-    return true;
-  }
-  // Renames after the last commit mark are left as they are: each entry
-  // holds its old name or its new one, never both nor neither, and either
-  // is original or repair; --undo puts back the new ones it finds.
-  bool recovered = true;
-  // Each save's original bytes are read as its file is recovered.
-  for (std::size_t i = content.saves.size(); i > content.committed; --i) {
-    JournalSave save = content.saves[i - 1];
-    if (!ReadJournalSave(file, save.recordAt, &save) ||
-        !RecoverRecordedSave(save.path, save.record))
-      recovered = false;
-  }
-  bool marked = true;
-  if (!recovered) {
-    marked = false;
-  } else if (scratch) {
-    unlock();
-    RemoveFileIfPresent(file);
-  } else if (content.tagged && (content.committed < content.saves.size() ||
-                                 content.renamesCommitted < content.renames.size())) {
-    marked = AppendAndFlush(file, CommitMarkRecord());
-  }
-  unlock();
-  return marked;
-}
-
 // Drops kept journals older than kKeptSeconds and all but the newest
-// kKeptRuns - 1, so that a new run's journal is among the kept.
-void PruneKeptRuns(const PathString& stateFolder, std::int64_t now) {
+// kKeptRuns - 1, so that a new run's journal (`own`, when it exists
+// already) is among the kept.
+void PruneKeptRuns(const PathString& stateFolder, std::int64_t now, const PathString& own) {
   std::vector<JournalRun> runs = ReadJournalRuns(stateFolder, JournalDepth::kHeader);
+  runs.erase(std::remove_if(runs.begin(), runs.end(),
+                            [&own](const JournalRun& run) { return run.file == own; }),
+             runs.end());
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const bool tooMany = runs.size() - i >= std::size_t(kKeptRuns);
     if (tooMany || now - runs[i].started > kKeptSeconds)
@@ -131,17 +53,6 @@ PathString AbsolutePath(const PathString& path) {
   return AbsolutePathFrom(IsAbsolutePath(path) ? PathString() : CurrentFolder(), path);
 }
 
-bool RecoverUnfinishedRuns(const PathString& stateFolder) {
-  if (stateFolder.empty())
-    return true;
-  bool allRecovered = true;
-  for (const PathString& file : JournalFiles(stateFolder, {kJournalSuffix, kScratchSuffix})) {
-    if (!RecoverJournal(file))
-      allRecovered = false;
-  }
-  return allRecovered;
-}
-
 // --- Recording ---------------------------------------------------------------
 
 struct RunJournal {
@@ -150,13 +61,19 @@ struct RunJournal {
   bool keep = true;
   std::int64_t started = 0;
   PathString name;
+  std::string id;
   NativeFile* file = nullptr;
   std::uint64_t length = 0;
   bool failed = false;
+  std::wstring failure;  // why it failed, in words
   bool commitUnflushed = false;
   std::size_t recorded = 0;    // save records written
   std::size_t batchStart = 0;  // the index of the last batch's first save
 };
+
+namespace {
+bool ReadyForRecords(RunJournal* journal);
+}  // namespace
 
 bool StateFolderWritable(const PathString& stateFolder) {
   if (stateFolder.empty())
@@ -185,16 +102,21 @@ RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<Pat
                             bool keep) {
   if (stateFolder.empty())
     return nullptr;
-  RecoverUnfinishedRuns(stateFolder);
-  const std::int64_t now = Now();
-  if (keep)
-    PruneKeptRuns(stateFolder, now);
   auto* journal = new RunJournal;
   journal->stateFolder = stateFolder;
   for (const PathString& path : paths)
     journal->paths.push_back(AbsolutePath(path));
   journal->keep = keep;
-  journal->started = now;
+  journal->started = Now();
+  // A run that finishes another's files is recorded from the start, so
+  // that the run it finishes can name it (J3).
+  if (keep && AnyRunCutShort(stateFolder) && !ReadyForRecords(journal)) {
+    journal->failed = false;  // tried again with the first batch
+    journal->failure.clear();
+  }
+  RecoverUnfinishedRuns(stateFolder, journal->id);
+  if (keep)
+    PruneKeptRuns(stateFolder, journal->started, journal->name);
   return journal;
 }
 
@@ -239,9 +161,13 @@ bool CreateJournalFile(RunJournal* journal) {
       continue;
     journal->name = JoinPath(folder, id) + suffix;
     journal->file = CreateNewFile(journal->name);
+    journal->id = text;
   }
-  if (!journal->file)
+  if (!journal->file) {
+    journal->name.clear();
+    journal->id.clear();
     return false;
+  }
   // Held while the run lasts, so that another run's recovery leaves it be.
   TryLockFile(journal->file);
   // The journal's name must outlast a power loss as its records do: a save
@@ -257,10 +183,17 @@ bool CreateJournalFile(RunJournal* journal) {
 
 namespace {
 
+// Notes that the journal failed, and the first reason why.
+void Fail(RunJournal* journal) {
+  if (!journal->failed || journal->failure.empty())
+    journal->failure = LastDiskFailure();
+  journal->failed = true;
+}
+
 // The journal file, made with the first records; false once it failed.
 bool ReadyForRecords(RunJournal* journal) {
   if (journal->failed || (!journal->file && !CreateJournalFile(journal))) {
-    journal->failed = true;
+    Fail(journal);
     return false;
   }
   return true;
@@ -274,12 +207,25 @@ bool JournalRecords(RunJournal* journal, const std::string& data) {
   // On disk before the first change it covers.
   if (!WriteFileAt(journal->file, journal->length, data.data(), data.size()) ||
       !FlushNativeFile(journal->file)) {
-    journal->failed = true;
+    Fail(journal);
     return false;
   }
   journal->length += data.size();
   journal->commitUnflushed = false;
   return true;
+}
+
+bool JournalFailed(const RunJournal* journal, std::wstring* reason) {
+  if (reason)
+    *reason = journal ? journal->failure : std::wstring();
+  return journal && journal->failed;
+}
+
+bool JournalRunGoing(const JournalRun& run) {
+  NativeFile* file = OpenExistingFile(run.file, false);
+  const bool going = file && !TryLockFile(file);
+  CloseNativeFile(file);
+  return going;
 }
 
 bool JournalSettled(const RunJournal* journal) {
@@ -305,7 +251,7 @@ bool JournalBatch(RunJournal* journal, const std::vector<JournalSave>& saves) {
     }
   }
   if (!written || !FlushNativeFile(journal->file)) {
-    journal->failed = true;
+    Fail(journal);
     return false;
   }
   journal->length = length;
@@ -325,7 +271,7 @@ bool JournalCommit(RunJournal* journal, const std::vector<std::size_t>& unsaved)
     mark += UnsavedRecord(journal->batchStart + index);
   mark += CommitMarkRecord();
   if (!WriteFileAt(journal->file, journal->length, mark.data(), mark.size())) {
-    journal->failed = true;
+    Fail(journal);
     return false;
   }
   journal->length += mark.size();

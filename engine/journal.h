@@ -6,6 +6,26 @@
 // complete repair. A kept journal lives in the state folder's "runs" folder
 // until pruned; a scratch journal (a run that is not recorded) lives only as
 // long as its run.
+//
+// A RUN CUT SHORT
+//
+//   The next run's BeginRunJournal (or an undo) finds the journal with saves
+//   or renames after its last commit mark; a recorded run that finds one
+//   creates its own journal at once, to have its id. Recovery brings each
+//   of those saves to its original or its complete repair, then appends to
+//   the journal cut short, in one flushed write: an unsaved mark for every
+//   save left original, a finished-by record with the recovering run's id,
+//   and a commit mark.
+//
+// J1. A save that recovery leaves as its original is marked unsaved before
+//     the journal's mark: the run cut short no longer counts the file as
+//     changed, and its undo passes it over. A file left as its repair stays
+//     the run's; the next run finds nothing to do in it.
+// J2. So no file's change is claimed by two runs: the run that finishes a
+//     file's repair claims it alone, and undoing either run, or both in any
+//     order, restores each file once.
+// J3. A journal finished by another run's recovery names that run (empty
+//     for a run not recorded, or an undo); a listing tells both sides.
 #pragma once
 
 #include <atomic>
@@ -52,6 +72,13 @@ struct JournalRun {
   std::vector<JournalSave> saves;      // filled by kIndex and kFull
   std::size_t renameCount = 0;         // renames recorded; filled by kCount, kIndex and kFull
   std::vector<JournalRename> renames;  // in the order done; filled by kIndex and kFull
+  // Saves or renames after the last commit mark: the run was cut short (or
+  // is still going) and nothing finished it yet. Filled by kCount and on.
+  bool interrupted = false;
+  // Cut short, then finished by the recovery of a later run: that run's id
+  // (empty when it was not recorded, or was an undo). Filled by kCount and on.
+  bool finished = false;
+  std::string finishedBy;
 };
 
 // How much of a journal to read: pruning needs the header, a listing the
@@ -77,7 +104,11 @@ bool MarkJournalRunUndone(const JournalRun& run, bool partly = false);
 // scratch journals go once they are finished. Runs before a new run starts
 // and before an undo. False when a file could not be brought back (its
 // batch stays unfinished, for the next time).
-bool RecoverUnfinishedRuns(const PathString& stateFolder);
+// `finisher` is the id of the run recovering (J3).
+bool RecoverUnfinishedRuns(const PathString& stateFolder,
+                           const std::string& finisher = std::string());
+// True when the run of a journal cut short still holds it (it is going).
+bool JournalRunGoing(const JournalRun& run);
 
 // True when a journal can be written in the state folder (made when it is
 // missing): checked before a run touches any file, so that a run that could
@@ -92,6 +123,11 @@ RunJournal* BeginRunJournal(const PathString& stateFolder, const std::vector<Pat
                             bool keep = true);
 // Flushes the last commit mark; removes a scratch journal.
 void EndRunJournal(RunJournal* journal);
+// True once a write of the journal failed: the state folder could not take
+// the run's records (full, read-only, no permission); `reason` gets the
+// system's words for the first failure. The saves of a batch whose records
+// failed are not written.
+bool JournalFailed(const RunJournal* journal, std::wstring* reason = nullptr);
 
 // Appends the records of one batch and flushes them: on disk before the
 // batch's first write. Paths are taken as absolute.

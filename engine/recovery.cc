@@ -43,22 +43,22 @@ RangeReader RestoredReader(NativeFile* file, const SaveRecord& record, const std
 }
 
 // What a save cut short left of a file, told by its size and checksums.
-enum class SaveState { kSettled, kWrittenInPlace, kRoomOpened, kEndMoved, kForeign };
+enum class SaveState { kRepaired, kOriginal, kWrittenInPlace, kRoomOpened, kEndMoved, kForeign };
 
 SaveState StateOf(NativeFile* file, const SaveRecord& record) {
   std::uint64_t size = 0;
   std::uint32_t crc = 0;
   const std::uint64_t length = record.originalBytes.size();
   if (!FileSizeOf(file, &size))
-    return SaveState::kSettled;  // nothing to tell: left alone
+    return SaveState::kForeign;  // nothing to tell: left alone
   if (size == record.repairedSize && size >= record.offset + record.repairedLength &&
       SampledChecksum(FileReader(file), size, record.offset, record.repairedLength, &crc) &&
       crc == record.repairedChecksum)
-    return SaveState::kSettled;  // complete
+    return SaveState::kRepaired;
   if (size == record.originalSize && size >= record.offset + length &&
       SampledChecksum(FileReader(file), size, record.offset, length, &crc) &&
       crc == record.originalChecksum)
-    return SaveState::kSettled;  // untouched
+    return SaveState::kOriginal;  // untouched
   // Of the original length: written in place in part, or the new tag's
   // bytes reached the old tag's blocks while the room opened before them
   // was lost. The original bytes go back where they were.
@@ -87,7 +87,11 @@ SaveState StateOf(NativeFile* file, const SaveRecord& record) {
 
 }  // namespace
 
-bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
+bool RecoverRecordedSave(const PathString& path, const SaveRecord& record, bool* leftOriginal) {
+  bool isOriginal = false;
+  if (!leftOriginal)
+    leftOriginal = &isOriginal;
+  *leftOriginal = false;
   const PathString target = ResolveFileLinks(path);
   if (!RecoverInterruptedSave(target))
     return false;
@@ -99,7 +103,9 @@ bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
     return true;  // gone, or no longer a file: nothing of ours to finish
   const SaveState state = StateOf(file, record);
   CloseNativeFile(file);
-  if (state == SaveState::kSettled || state == SaveState::kForeign)
+  *leftOriginal = state == SaveState::kOriginal;
+  if (state == SaveState::kRepaired || state == SaveState::kOriginal ||
+      state == SaveState::kForeign)
     return true;
   NativeFile* writer = OpenExistingFile(target, true);
   if (!writer)
@@ -120,5 +126,6 @@ bool RecoverRecordedSave(const PathString& path, const SaveRecord& record) {
                FlushNativeFile(writer);
   }
   CloseNativeFile(writer);
+  *leftOriginal = restored;
   return restored;
 }

@@ -288,6 +288,14 @@ unsigned RenderFile(const PathString& path, const Redecoding& redecoding, unsign
     return WM_FIX_FAILED;
   }
   auto rendered = std::make_unique<EditStream>(path, target);
+  // Whatever its format, an entry that cannot be opened (a named pipe, a
+  // link to nothing, a file it may not read) says so in one way.
+  if (!rendered->OriginalFile()) {
+    outcome->issue = kIssueCouldNotOpen;
+    const std::wstring what = NotAFileReason(path);
+    outcome->detail = what.empty() ? LastDiskFailure() : what;
+    return WM_FIX_FAILED;
+  }
   Edit edit;
   const unsigned message = RenderAnyFormat(path, rendered.get(), redecoding, id3v2Version,
                                            outcome, &edit);

@@ -22,8 +22,10 @@
 // (the file of its original size) by putting the old tag back in place, and
 // a copy that never replaced its file is removed. A file that is
 // neither and would not become its original that way is left alone. False
-// when the file could not be written.
-bool RecoverRecordedSave(const PathString& path, const SaveRecord& record);
+// when the file could not be written. `leftOriginal`, when given, tells
+// whether the file is its original now: the save did not stand.
+bool RecoverRecordedSave(const PathString& path, const SaveRecord& record,
+                         bool* leftOriginal = nullptr);
 
 // Restores what a save that was cut short left behind for `target` (a file,
 // links followed): a journal beside it puts its original bytes back.

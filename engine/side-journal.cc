@@ -212,8 +212,10 @@ bool WriteJournal(const PathString& target, std::uint64_t originalLength, std::u
 bool WriteSideJournal(const PathString& target, const SideJournal& journal) {
   const PathString journalPath = JournalPathFor(target);
   NativeFile* journalFile = CreateSideFile(journalPath);
-  if (!journalFile)
+  if (!journalFile) {
+    NoteFailedStep(L"the journal beside the file could not be made");
     return false;
+  }
   const std::string data = EncodeJournal(journal);
   const bool journaled =
       WriteFileAt(journalFile, 0, data.data(), data.size()) && FlushNativeFile(journalFile);

@@ -1,5 +1,6 @@
 #include "engine/write-steps.h"
 
+#include "engine/disk.h"
 #include "engine/side-journal.h"
 
 namespace {
@@ -90,8 +91,10 @@ StepResult WriteInPlace(NativeFile* writer, const EditStream& stream, std::uint6
 NativeFile* WriteCopy(const EditStream& stream, const PathString& copyPath, bool* secured) {
   *secured = true;
   NativeFile* copy = CreateSideFile(copyPath);
-  if (!copy)
+  if (!copy) {
+    NoteFailedStep(L"the copy beside the file could not be made");
     return nullptr;
+  }
   // The copy is new and empty, so writing every byte of the content gives
   // it the content's length.
   const bool written = stream.WriteContent(copy, 0, stream.NewLength(), 0);

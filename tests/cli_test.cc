@@ -372,7 +372,7 @@ TEST(CommandLine, QuietKeepsFailuresAndTheSummaryVerboseAddsFilesThatNeedNothing
   std::vector<std::string> lines = Lines(verbose.out);
   std::sort(lines.begin(), lines.end());
   // With -v a failure says why, indented below it.
-  EXPECT_EQ((std::vector<std::string>{"  no such file or folder",
+  EXPECT_EQ((std::vector<std::string>{"  a symbolic link to nothing (its target is missing)",
                                       "Successfully fixed 1 file, couldn't fix 1 file",
                                       "failed\tbroken.mp3\tCouldn't open file", "fixed\tfix.mp3",
                                       "not needed\tplain.mp3"}),

@@ -115,6 +115,44 @@ TEST(FailureReasons, ASaveThatFailsSaysWhyInEveryRoute) {
   EXPECT_EQ(Needing(), ReadFile(locked));
 }
 
+namespace {
+
+// A folder in which no new file can be made (read-only, or not the user's),
+// on a file system that cannot open room in a file: a grown tag needs a
+// copy beside its file, and the file itself stays writable.
+class ClosedFolderDisk : public PassThroughDisk {
+ public:
+  NativeFile* CreateNew(const PathString& path) override {
+    if (path.find(PATH_TEXT("/.songwright-")) != PathString::npos) {
+      errno = EACCES;
+      return nullptr;
+    }
+    return Real().CreateNew(path);
+  }
+  bool InsertRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  bool MayInsertRange(NativeFile*) override { return false; }
+};
+
+}  // namespace
+
+TEST(FailureReasons, ACopyThatCannotBeMadeBesideTheFileIsNamedAsWhatFailed) {
+  TempFolder folder, state;
+  const fs::path song = folder.Write("song.mp3", Needing());
+  ClosedFolderDisk disk;
+  DiskInUse inUse(&disk);
+  const std::wstring reason = L"the copy beside the file could not be made: permission denied";
+  FileOutcome outcome;
+  EXPECT_EQ(unsigned(WM_FIX_FAILED), FixFile(song.native(), 1251, &outcome));
+  EXPECT_EQ(reason, outcome.detail);
+  RunJournal* journal = BeginRunJournal(state.path().native(), {folder.path().native()});
+  const std::vector<Received> received = RunFix({song.native()}, 1251, journal);
+  EndRunJournal(journal);
+  ASSERT_EQ(2u, received.size());
+  EXPECT_EQ(unsigned(WM_FIX_FAILED), received[0].message);
+  EXPECT_EQ(reason, received[0].detail);
+  EXPECT_EQ(Needing(), ReadFile(song));
+}
+
 // I11: a file changed by another program while the run held it is left as
 // that program made it, and said to have changed during the run.
 TEST(FailureReasons, I11_AFileChangedDuringTheRunIsNotWritten) {
