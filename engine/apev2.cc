@@ -88,18 +88,23 @@ bool ParseApeTag(const std::string& bytes, ApeTag* tag) {
 }
 
 std::string RenderApeTag(const ApeTag& tag) {
-  std::string items;
-  for (const ApeItem& item : tag.items) {
-    AppendLe32(&items, std::uint32_t(item.value.size()));
-    AppendLe32(&items, item.flags);
-    items += item.key;
-    items.push_back('\0');
-    items += item.value;
-  }
-  const std::uint32_t size = std::uint32_t(items.size() + kFrame);
+  // Written once into a string of its final length.
+  std::size_t itemBytes = 0;
+  for (const ApeItem& item : tag.items)
+    itemBytes += 8 + item.key.size() + 1 + item.value.size();
+  const std::uint32_t size = std::uint32_t(itemBytes + kFrame);
   const std::uint32_t count = std::uint32_t(tag.items.size());
   std::string out;
+  out.reserve((tag.header.empty() ? 0 : kFrame) + itemBytes + kFrame);
   if (!tag.header.empty())
-    out = FrameWith(tag.header, size, count);
-  return out + items + FrameWith(tag.footer, size, count);
+    out += FrameWith(tag.header, size, count);
+  for (const ApeItem& item : tag.items) {
+    AppendLe32(&out, std::uint32_t(item.value.size()));
+    AppendLe32(&out, item.flags);
+    out += item.key;
+    out.push_back('\0');
+    out += item.value;
+  }
+  out += FrameWith(tag.footer, size, count);
+  return out;
 }

@@ -6,6 +6,7 @@
 //
 // The edit covers the tag only; an ID3v1 tag after it moves with the end.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/album.h"
@@ -106,7 +107,8 @@ unsigned RenderApeRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   ApeTag tag;
   if (!ReadTag(file, &tag))
     return WM_FIX_NOT_NEEDED;
-  ApeTag repaired = tag;
+  // Repaired in place: a cover item of many megabytes is never copied.
+  ApeTag& repaired = tag;
   std::vector<FrameChange> changes;
   for (ApeItem& item : repaired.items) {
     ApeItem out;
@@ -115,7 +117,7 @@ unsigned RenderApeRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   }
   if (changes.empty())
     return WM_FIX_NOT_NEEDED;
-  const std::string bytes = RenderApeTag(repaired);
+  std::string bytes = RenderApeTag(repaired);
   if (!VerifyTag(bytes, repaired)) {
     outcome->issue = kIssueCouldNotSave;
     outcome->detail = L"the repaired APE tag did not read back as written";
@@ -125,7 +127,7 @@ unsigned RenderApeRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   edit->recorded = true;
   edit->offset = tag.start;
   edit->replaced = tag.size;
-  edit->bytes = bytes;
+  edit->bytes = std::move(bytes);
   outcome->changes.insert(outcome->changes.end(), changes.begin(), changes.end());
   return WM_FIX_SUCCEEDED;
 }

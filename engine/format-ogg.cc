@@ -30,11 +30,15 @@ constexpr std::uint64_t kRoomBlock = 4096;
 struct OggHeaders {
   bool opus = false;
   std::uint32_t serial = 0;
-  std::vector<OggPage> walked;        // every page from the first of the stream
+  // Every page from the first of the stream; the stream's own keep their
+  // headers only, their bodies being in `packets`.
+  std::vector<OggPage> walked;
   std::vector<std::size_t> ownPages;  // those of the stream, indices in `walked`
-  std::vector<std::string> packets;   // the header packets
+  // The header packets, the comment's let go once parsed into `comment`.
+  std::vector<std::string> packets;
   bool multiplexed = false;           // another stream's pages are among them
   bool whole = false;                 // every header packet read, pages as expected
+  bool crcsRight = false;             // those after the first match their CRC
   std::string prefix;                 // "\x03vorbis" or "OpusTags"
   VorbisComment comment;
   std::string tail;  // after the comment: framing bit and what follows
@@ -59,7 +63,7 @@ bool FindStream(TagLib::IOStream* file, std::uint64_t length, OggHeaders* header
       return true;
     }
     headers->multiplexed = true;
-    *at += page.bytes.size();
+    *at += page.size;
   }
   return false;
 }
@@ -95,7 +99,7 @@ bool ReadOggHeaders(TagLib::IOStream* file, OggHeaders* headers) {
   std::size_t ended = 0;
   OggPage page;
   while (ended < needed && ReadOggPage(file, at, length, &page)) {
-    at += page.bytes.size();
+    at += page.size;
     if (page.serial != headers->serial) {
       headers->multiplexed = true;
     } else {
@@ -104,16 +108,25 @@ bool ReadOggHeaders(TagLib::IOStream* file, OggHeaders* headers) {
     }
     headers->walked.push_back(std::move(page));
   }
+  // The stream's pages are taken out of `walked` rather than copied.
   std::vector<OggPage> own;
-  for (std::size_t i : headers->ownPages)
+  for (std::size_t i : headers->ownPages) {
     own.push_back(headers->walked[i]);
+    std::string().swap(headers->walked[i].bytes);
+  }
+  headers->crcsRight = true;
+  for (std::size_t i = 1; i < own.size(); ++i)
+    headers->crcsRight = headers->crcsRight && OggCrcRight(own[i]);
   std::vector<std::size_t> endPage;
   bool unfinished = false;
   ReadPackets(own, &headers->packets, &endPage, &unfinished);
+  for (std::size_t i = 1; i < own.size(); ++i)
+    std::string().swap(own[i].bytes);
   if (headers->packets.size() < 2 ||
       !ParseCommentPacket(headers->packets[1], headers->opus, &headers->prefix,
                           &headers->comment, &headers->tail))
     return false;
+  std::string().swap(headers->packets[1]);
   // The identification header alone on the first page, the comment starting
   // the second, the last header packet ending the last: no audio among them.
   headers->whole = ended == needed && headers->packets.size() == needed && !unfinished &&
@@ -124,8 +137,10 @@ bool ReadOggHeaders(TagLib::IOStream* file, OggHeaders* headers) {
 
 // The stream's header pages after the first, laid out anew from
 // `packets`, numbered from the second page's number.
+// Each laid page's body is let go once its page is composed.
 std::vector<std::string> ComposeHeaderPages(const OggHeaders& headers,
-                                            const std::vector<LaidPage>& laid) {
+                                            std::vector<LaidPage>* laidPages) {
+  std::vector<LaidPage>& laid = *laidPages;
   const std::size_t oldCount = headers.ownPages.size() - 1;
   const OggPage& last = headers.Own(oldCount);
   std::vector<std::string> pages;
@@ -137,6 +152,7 @@ std::vector<std::string> ComposeHeaderPages(const OggHeaders& headers,
     pages.push_back(ComposeOggPage(flags, granule, headers.serial,
                                    headers.Own(1).sequence + std::uint32_t(i), laid[i].lacing,
                                    laid[i].body));
+    std::string().swap(laid[i].body);
   }
   return pages;
 }
@@ -147,7 +163,7 @@ bool RenumberLaterPages(TagLib::IOStream* file, const OggHeaders& headers, std::
                         std::string* out, std::uint64_t* end) {
   const std::uint64_t length = StreamLength(file);
   const OggPage& last = headers.walked.back();
-  std::uint64_t at = last.offset + last.bytes.size();
+  std::uint64_t at = last.offset + last.size;
   OggPage page;
   bool ended = last.flags & kOggLast;
   while (!ended && ReadOggPage(file, at, length, &page)) {
@@ -163,36 +179,43 @@ bool RenumberLaterPages(TagLib::IOStream* file, const OggHeaders& headers, std::
   return true;
 }
 
-// F2: every new page reads with a right CRC and the stream's next number,
-// and the first `headerPages` of the stream hold exactly the header packets,
-// the comment as repaired.
-bool VerifyPages(const std::string& bytes, const OggHeaders& headers, std::size_t headerPages,
-                 const std::vector<std::string>& packets, const VorbisComment& repaired,
-                 const std::string& expectedTail) {
-  std::vector<OggPage> own;
-  std::size_t at = 0;
+// F2: every new page from `from` on reads with a right CRC and the
+// stream's next number, and the first `headerPages` of the stream hold
+// exactly the header packets, each segment compared in place.
+bool VerifyPages(const std::string& bytes, std::size_t from, const OggHeaders& headers,
+                 std::size_t headerPages, const std::vector<std::string>& packets) {
+  std::size_t at = from, pagesSeen = 0, packet = 0, inPacket = 0;
+  bool open = false;
   OggPage page;
   std::uint32_t sequence = headers.Own(1).sequence;
   while (at < bytes.size()) {
     if (!ParseOggPage(bytes, at, &page) || !OggCrcRight(page))
       return false;
-    at += page.bytes.size();
+    at += page.size;
     if (page.serial != headers.serial)
       continue;
     if (page.sequence != sequence++)
       return false;
-    if (own.size() < headerPages)
-      own.push_back(page);
+    if (pagesSeen++ >= headerPages)
+      continue;
+    std::size_t body = page.HeaderSize();
+    for (char c : page.lacing) {
+      const std::size_t size = static_cast<unsigned char>(c);
+      if (packet >= packets.size() || packets[packet].size() - inPacket < size ||
+          packets[packet].compare(inPacket, size, page.bytes, body, size) != 0)
+        return false;
+      body += size;
+      inPacket += size;
+      open = size == 255;
+      if (!open) {
+        if (inPacket != packets[packet].size())
+          return false;
+        ++packet;
+        inPacket = 0;
+      }
+    }
   }
-  std::vector<std::string> back;
-  std::vector<std::size_t> endPage;
-  bool unfinished = false;
-  ReadPackets(own, &back, &endPage, &unfinished);
-  std::string prefix, tail;
-  VorbisComment comment;
-  return !unfinished && back == packets &&
-         ParseCommentPacket(back[0], headers.opus, &prefix, &comment, &tail) &&
-         SameVorbisComment(comment, repaired) && tail == expectedTail;
+  return !open && packet == packets.size();
 }
 
 // True when what follows the comment (after a Vorbis comment's framing
@@ -204,46 +227,79 @@ bool HoldsPadding(const OggHeaders& headers) {
 
 std::size_t Segments(std::size_t size) { return size / 255 + 1; }
 
-// The comment packet padded with zeros so that the stream's header pages
-// after the first take `size` bytes in `pageCount` pages, the setup packet
-// (Vorbis) with it; false when no padding does.
-bool PadToSize(const std::string& unpadded, const std::string& setup, std::size_t pageCount,
-               std::uint64_t size, std::string* packet) {
-  const std::uint64_t fixed =
-      27 * std::uint64_t(pageCount) + (setup.empty() ? 0 : setup.size() + Segments(setup.size()));
+void AppendAndLetGo(std::string* out, std::string* part) {
+  *out += *part;
+  std::string().swap(*part);
+}
+
+// The length of the comment packet, padded with zeros from `unpadded`
+// bytes, so that the stream's header pages after the first take `size`
+// bytes in `pageCount` pages, the setup packet (Vorbis) of `setup` bytes
+// with it; false when no padding does.
+bool PadToSize(std::size_t unpadded, std::size_t setup, std::size_t pageCount, std::uint64_t size,
+               std::size_t* padded) {
+  const std::uint64_t fixed = 27 * std::uint64_t(pageCount) + (setup ? setup + Segments(setup) : 0);
   if (size < fixed)
     return false;
   const std::uint64_t bytes = size - fixed;  // the comment's and its lacing's
   const std::uint64_t guess = bytes * 255 / 256;
   for (std::uint64_t c = guess > 2 ? guess - 2 : 0; c <= guess + 2; ++c) {
-    const std::size_t segments = Segments(c) + (setup.empty() ? 0 : Segments(setup.size()));
-    if (c >= unpadded.size() && c + Segments(c) == bytes && segments <= 255 * pageCount &&
+    const std::size_t segments = Segments(c) + (setup ? Segments(setup) : 0);
+    if (c >= unpadded && c + Segments(c) == bytes && segments <= 255 * pageCount &&
         segments >= pageCount) {
-      *packet = unpadded + std::string(std::size_t(c - unpadded.size()), '\0');
+      *padded = std::size_t(c);
       return true;
     }
   }
   return false;
 }
 
-// F4: the comment packet resized in its padding so that the header pages
+// F4: the comment packet (its first `rendered` bytes the repaired comment,
+// then the stored tail) resized in its padding so that the header pages
 // keep their number and their length, or else grow by whole room blocks;
-// `*grown` is given the growth. False when the stream has no padding or
-// none fits.
-bool FitPadding(const OggHeaders& headers, const std::string& rendered, std::string* packet,
+// `*grown` is given the growth. False, the packet as it was, when the
+// stream has no padding or none fits.
+bool FitPadding(const OggHeaders& headers, std::size_t rendered, std::string* packet,
                 std::uint64_t* grown) {
   if (!HoldsPadding(headers))
     return false;
-  const std::string unpadded = rendered + headers.tail.substr(0, headers.opus ? 0 : 1);
-  const std::string setup = headers.opus ? std::string() : headers.packets[2];
+  const std::size_t unpadded = rendered + (headers.opus ? 0 : 1);
+  const std::size_t setup = headers.opus ? 0 : headers.packets[2].size();
   std::uint64_t size = 0;
   for (std::size_t i = 1; i < headers.ownPages.size(); ++i)
-    size += headers.Own(i).bytes.size();
+    size += headers.Own(i).size;
   const std::size_t pageCount = headers.ownPages.size() - 1;
-  for (*grown = 0; *grown <= unpadded.size() + 2 * kRoomBlock; *grown += kRoomBlock)
-    if (PadToSize(unpadded, setup, pageCount, size + *grown, packet))
+  std::size_t padded = 0;
+  for (*grown = 0; *grown <= unpadded + 2 * kRoomBlock; *grown += kRoomBlock) {
+    if (PadToSize(unpadded, setup, pageCount, size + *grown, &padded)) {
+      // Past the framing byte the tail holds zeros only.
+      packet->resize(padded, '\0');
       return true;
+    }
+  }
   return false;
+}
+
+// The repaired comment packet, padded where the stream has padding (F4),
+// and checked to parse back as the repaired comment with its tail (F2).
+// The comment is let go then: the pages are checked against the packet.
+bool ComposeCommentPacket(OggHeaders* headers, std::string* packet, std::uint64_t* grown,
+                          bool* padded) {
+  // Room for the padding's growth too, so that the packet is never copied.
+  packet->reserve(headers->prefix.size() + VorbisCommentSize(headers->comment) +
+                  headers->tail.size() + 3 * kRoomBlock);
+  *packet = headers->prefix;
+  AppendVorbisComment(headers->comment, packet);
+  const std::size_t rendered = packet->size();
+  *packet += headers->tail;
+  *padded = FitPadding(*headers, rendered, packet, grown);
+  std::string prefix, tail;
+  VorbisComment back;
+  const bool same = ParseCommentPacket(*packet, headers->opus, &prefix, &back, &tail) &&
+                    SameVorbisComment(back, headers->comment) &&
+                    packet->compare(rendered, std::string::npos, tail) == 0;
+  headers->comment = VorbisComment();
+  return same;
 }
 
 }  // namespace
@@ -259,19 +315,18 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   OggHeaders headers;
   if (!ReadOggHeaders(file, &headers))
     return WM_FIX_NOT_NEEDED;
-  VorbisComment repaired;
   std::vector<FrameChange> changes;
-  if (!RepairVorbisComment(headers.comment, reading, &repaired, &changes))
+  if (!RepairVorbisCommentInPlace(&headers.comment, reading, &changes))
     return WM_FIX_NOT_NEEDED;
   if (!headers.whole)
     return RefuseRepair(outcome, L"the Ogg header pages could not be read whole");
-  for (std::size_t i = 1; i < headers.ownPages.size(); ++i)
-    if (!OggCrcRight(headers.Own(i)))
-      return RefuseRepair(outcome, L"an Ogg header page does not match its CRC");
-  const std::string rendered = headers.prefix + RenderVorbisComment(repaired);
-  std::vector<std::string> packets{rendered + headers.tail};
+  if (!headers.crcsRight)
+    return RefuseRepair(outcome, L"an Ogg header page does not match its CRC");
+  std::vector<std::string> packets(1);
   std::uint64_t grown = 0;
-  const bool padded = FitPadding(headers, rendered, &packets[0], &grown);
+  bool padded = false;
+  if (!ComposeCommentPacket(&headers, &packets[0], &grown, &padded))
+    return RefuseRepair(outcome, L"the repaired Ogg pages did not read back as written");
   if (!headers.opus)
     packets.push_back(headers.packets[2]);
   const std::size_t oldCount = headers.ownPages.size() - 1;
@@ -281,11 +336,17 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
     return RefuseRepair(outcome, headers.multiplexed
                                ? L"the Ogg stream's pages are interleaved with another stream's"
                                : L"the Ogg comment could not be laid out in pages");
-  const std::vector<std::string> pages = ComposeHeaderPages(headers, laid);
+  std::vector<std::string> pages = ComposeHeaderPages(headers, &laid);
   // The new bytes: the stream's header pages replaced, other pages as stored.
   std::string bytes = grown ? ReadStreamAt(file, 0, std::size_t(headers.Own(1).offset)) : "";
   if (bytes.size() != (grown ? headers.Own(1).offset : 0))
     return RefuseRepair(outcome, L"the Ogg file could not be read");
+  std::size_t size = bytes.size();
+  for (std::size_t w = headers.ownPages[1]; w < headers.walked.size(); ++w)
+    size += headers.walked[w].serial == headers.serial ? 0 : headers.walked[w].size;
+  for (const std::string& page : pages)
+    size += page.size();
+  bytes.reserve(size);
   std::size_t next = 0;
   for (std::size_t w = headers.ownPages[1]; w < headers.walked.size(); ++w) {
     const bool own = headers.walked[w].serial == headers.serial;
@@ -293,20 +354,19 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
       bytes += headers.walked[w].bytes;
     else if (w == headers.ownPages.back())
       while (next < pages.size())
-        bytes += pages[next++];
+        AppendAndLetGo(&bytes, &pages[next++]);
     else if (next < pages.size())
-      bytes += pages[next++];
+      AppendAndLetGo(&bytes, &pages[next++]);
   }
   const OggPage& last = headers.walked.back();
-  std::uint64_t end = last.offset + last.bytes.size();
+  std::uint64_t end = last.offset + last.size;
   if (!samePages) {
     const std::uint32_t shift = std::uint32_t(laid.size()) - std::uint32_t(oldCount);
     if (!RenumberLaterPages(file, headers, shift, &bytes, &end))
       return RefuseRepair(outcome, L"the Ogg stream's pages are interleaved with another stream's");
   }
   const std::size_t from = grown ? std::size_t(headers.Own(1).offset) : 0;
-  if (!VerifyPages(bytes.substr(from), headers, laid.size(), packets, repaired,
-                   packets[0].substr(rendered.size())) ||
+  if (!VerifyPages(bytes, from, headers, laid.size(), packets) ||
       (padded && end - headers.Own(1).offset + grown != bytes.size() - from))
     return RefuseRepair(outcome, L"the repaired Ogg pages did not read back as written");
   edit->recorded = true;

@@ -55,6 +55,7 @@ bool ReadOggPage(TagLib::IOStream* file, std::uint64_t offset, std::uint64_t len
   if (offset + size > length)
     return false;
   page->offset = offset;
+  page->size = size;
   page->bytes = ReadStreamAt(file, offset, size);
   return page->bytes.size() == size;
 }
@@ -70,6 +71,7 @@ bool ParseOggPage(const std::string& bytes, std::size_t at, OggPage* page) {
   if (bytes.size() - at < size)
     return false;
   page->offset = at;
+  page->size = size;
   page->bytes = bytes.substr(at, size);
   return true;
 }

@@ -33,7 +33,8 @@ struct OggPage {
   std::uint32_t serial = 0;
   std::uint32_t sequence = 0;
   std::string lacing;  // the segment table
-  std::string bytes;   // the whole page as stored
+  std::string bytes;   // the whole page as stored (may be let go once read)
+  std::size_t size = 0;  // the page's length in the stream
   std::size_t HeaderSize() const { return 27 + lacing.size(); }
   std::string Body() const { return bytes.substr(HeaderSize()); }
 };

@@ -4,6 +4,7 @@
 
 #include "engine/checksum.h"
 #include "engine/repair.h"
+#include "engine/tag-extent.h"
 
 bool StopRequested(const FixJob& job) {
   return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);
@@ -38,19 +39,11 @@ std::uint64_t HeldBytes(const Staged& staged) {
   return staged.record.originalBytes.size() + staged.stream->NewBytes();
 }
 
-std::uint64_t ExpectedBytes(const std::string& head) {
+std::uint64_t ExpectedBytes(NativeFile* file, const PathString& path, const std::string& head) {
   // Room for a tag that grows: text re-decoded into UTF-16, padding by
   // whole blocks, ID3v1 fields copied.
   constexpr std::uint64_t kGrowth = 16 * 1024;
-  const auto byte = [&head](std::size_t at) { return static_cast<unsigned char>(head[at]); };
-  if (head.size() < 10 || head.compare(0, 3, "ID3") != 0)
-    return kGrowth;
-  std::uint64_t extent = 10;
-  for (std::size_t at = 6; at < 10; ++at)
-    extent += std::uint64_t(byte(at) & 0x7F) << (7 * (9 - at));
-  if (byte(3) == 4 && (byte(5) & 0x10))
-    extent += 10;  // a footer
-  return 2 * extent + kGrowth;
+  return 2 * TagExtent(file, FormatOfPath(path), head) + kGrowth;
 }
 
 void BeginWriting(Readers* readers, const std::set<Identity>& files) {
@@ -166,7 +159,7 @@ void ReadGuarded(Readers* readers, Pending* item) {
   // The first bytes tell the tag's size before it is read; the repair
   // takes them from here rather than reading them again.
   std::string head = ReadHead(file);
-  const std::uint64_t expected = ExpectedBytes(head);
+  const std::uint64_t expected = ExpectedBytes(file, item->path, head);
   LockGate(readers->gate);
   TakeRoom(readers, *item, expected);
   // A file that cannot be told apart waits for any batch committing.

@@ -12,9 +12,10 @@
 // committing), against the job's `batchBytes`.
 //
 // B1. They stay within `batchBytes` beyond one file's own: a file is read
-//     only once the bytes expected of it (told from its first bytes, which
-//     give its tag's size) fit beside those held and those expected of the
-//     files being read, or when nothing else is held or expected.
+//     only once the bytes expected of it (told from its layout, which gives
+//     its tag's size in every format) fit beside those held and those
+//     expected of the files being read, or when nothing else is held or
+//     expected.
 // B2. Files take room in the order they come, so a file waiting for room
 //     never waits for one behind it.
 // B3. While a reader waits for room, the fix loop commits the batch it
@@ -46,9 +47,10 @@ void PrepareStaged(const FixJob& job, const PathString& path, const Redecoding& 
 // The bytes a staged save holds until its batch is committed: the original
 // bytes it replaces and its new bytes.
 std::uint64_t HeldBytes(const Staged& staged);
-// The bytes a file is expected to hold once read, from its first bytes:
-// twice its tag (the original and the new one) and some room for growth.
-std::uint64_t ExpectedBytes(const std::string& head);
+// The bytes a file is expected to hold once read, from its first bytes and
+// its layout (engine/tag-extent.h): twice its tag (the original and the new
+// one) and some room for growth.
+std::uint64_t ExpectedBytes(NativeFile* file, const PathString& path, const std::string& head);
 
 constexpr std::uint64_t kNoTicket = std::numeric_limits<std::uint64_t>::max();
 

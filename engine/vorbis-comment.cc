@@ -72,14 +72,26 @@ bool ParseVorbisComment(const std::string& bytes, std::size_t at, VorbisComment*
 
 std::string RenderVorbisComment(const VorbisComment& comment) {
   std::string out;
-  AppendLe32(&out, std::uint32_t(comment.vendor.size()));
-  out += comment.vendor;
-  AppendLe32(&out, std::uint32_t(comment.entries.size()));
-  for (const std::string& entry : comment.entries) {
-    AppendLe32(&out, std::uint32_t(entry.size()));
-    out += entry;
-  }
+  AppendVorbisComment(comment, &out);
   return out;
+}
+
+std::size_t VorbisCommentSize(const VorbisComment& comment) {
+  std::size_t size = 8 + comment.vendor.size();
+  for (const std::string& entry : comment.entries)
+    size += 4 + entry.size();
+  return size;
+}
+
+void AppendVorbisComment(const VorbisComment& comment, std::string* out) {
+  out->reserve(out->size() + VorbisCommentSize(comment));
+  AppendLe32(out, std::uint32_t(comment.vendor.size()));
+  *out += comment.vendor;
+  AppendLe32(out, std::uint32_t(comment.entries.size()));
+  for (const std::string& entry : comment.entries) {
+    AppendLe32(out, std::uint32_t(entry.size()));
+    *out += entry;
+  }
 }
 
 void CollectVorbisComment(const VorbisComment& comment, SuggestionPool* pool) {
@@ -92,9 +104,14 @@ void CollectVorbisComment(const VorbisComment& comment, SuggestionPool* pool) {
 bool RepairVorbisComment(const VorbisComment& in, const FileReading& reading, VorbisComment* out,
                          std::vector<FrameChange>* changes) {
   *out = in;
+  return RepairVorbisCommentInPlace(out, reading, changes);
+}
+
+bool RepairVorbisCommentInPlace(VorbisComment* comment, const FileReading& reading,
+                                std::vector<FrameChange>* changes) {
   bool changed = false;
   std::string key, repaired;
-  for (std::string& entry : out->entries) {
+  for (std::string& entry : comment->entries) {
     if (!TextKey(entry, &key))
       continue;
     const std::string value = entry.substr(key.size() + 1);

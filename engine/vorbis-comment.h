@@ -34,6 +34,9 @@ struct VorbisComment {
 bool ParseVorbisComment(const std::string& bytes, std::size_t at, VorbisComment* comment,
                         std::size_t* end);
 std::string RenderVorbisComment(const VorbisComment& comment);
+void AppendVorbisComment(const VorbisComment& comment, std::string* out);
+// The length of the comment rendered.
+std::size_t VorbisCommentSize(const VorbisComment& comment);
 
 // Adds each value that holds text (TITLE as a title) to the pool.
 void CollectVorbisComment(const VorbisComment& comment, SuggestionPool* pool);
@@ -42,4 +45,7 @@ void CollectVorbisComment(const VorbisComment& comment, SuggestionPool* pool);
 // changes.
 bool RepairVorbisComment(const VorbisComment& in, const FileReading& reading, VorbisComment* out,
                          std::vector<FrameChange>* changes);
+// The same over `comment` itself, which keeps its entries when none changes.
+bool RepairVorbisCommentInPlace(VorbisComment* comment, const FileReading& reading,
+                                std::vector<FrameChange>* changes);
 bool SameVorbisComment(const VorbisComment& a, const VorbisComment& b);

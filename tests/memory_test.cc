@@ -13,6 +13,7 @@
 #include "engine/journal.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
+#include "tests/format_builders.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -31,6 +32,18 @@ std::string SongWithPicture(std::size_t pictureBytes, unsigned seed) {
   return Id3v2Tag(frames, 512) + MpegFrames(8, int(seed));
 }
 
+// The same in an APEv2 tag at the end of a WavPack file, the picture a
+// binary cover item.
+std::string ApeSongWithPicture(std::size_t pictureBytes, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string picture = "cover.jpg" + std::string(1, '\0');
+  for (std::size_t i = 0; i < pictureBytes; ++i)
+    picture.push_back(char(random() & 0xFF));
+  const std::vector<formats::ApeItemSpec> items = {{"Title", "\xCA\xE8\xED\xEE"},
+                                                   {"Cover Art (Front)", picture, 2}};
+  return "wvpk" + MpegFrames(8, int(seed)) + formats::ApeTagBytes(items, true);
+}
+
 struct Library {
   TempFolder folder, state;
   std::vector<PathString> files;
@@ -38,10 +51,13 @@ struct Library {
 
   // `count` songs, each with a picture of `pictureBytes`, the odd ones
   // twice as large.
-  Library(int count, std::size_t pictureBytes) {
+  Library(int count, std::size_t pictureBytes, bool ape = false) {
     for (int i = 0; i < count; ++i) {
-      const std::string song = SongWithPicture(pictureBytes * (i % 2 ? 2 : 1), unsigned(i));
-      const fs::path path = folder.Write("song" + std::to_string(i) + ".mp3", song);
+      const std::size_t bytes = pictureBytes * (i % 2 ? 2 : 1);
+      const std::string song =
+          ape ? ApeSongWithPicture(bytes, unsigned(i)) : SongWithPicture(bytes, unsigned(i));
+      const fs::path path =
+          folder.Write("song" + std::to_string(i) + (ape ? ".wv" : ".mp3"), song);
       files.push_back(path.native());
       originals[path] = song;
     }
@@ -96,6 +112,19 @@ TEST(ByteLimit, FilesReadAheadAndBatchesHoldNoMoreThanTheLimitBeyondOneFile) {
       }
     }
   }
+}
+
+// B1, E1: a tag at the end of the file, which its first bytes do not
+// tell, counts before it is read, so that readers do not read many large
+// ones at once.
+TEST(ByteLimit, LargeTagsOfOtherFormatsCountBeforeTheyAreRead) {
+  constexpr std::size_t kPicture = 150 * 1024;
+  constexpr std::uint64_t kLimit = std::uint64_t(1) << 20;
+  const Library library(16, kPicture, true);
+  HeldBytesTally tally;
+  EXPECT_EQ(16u, Succeeded(library.Repair(4, kLimit, &tally)));
+  EXPECT_GE(tally.largestFile, 2 * 2 * kPicture);
+  EXPECT_LE(tally.mostHeld, kLimit + tally.largestFile);
 }
 
 // An undo reads each save's original bytes from the journal when it
