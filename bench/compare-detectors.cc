@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/album.h"
-#include "engine/suggest.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/album.h"
+#include "engine/text/text-pool.h"
 #include "tests/labelled_set.h"
 
 namespace {

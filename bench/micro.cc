@@ -8,8 +8,8 @@
 #include <taglib/commentsframe.h>
 #include <taglib/textidentificationframe.h>
 
-#include "engine/platform.h"
-#include "engine/repair.h"
+#include "engine/platform/platform.h"
+#include "engine/formats/repair.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // songs whose titles, artist and album name are real phrases of one
 // language (tests/data/phrases-test.txt), stored as a library stores them,
 // read as a run reads them: the album decided from its tracks, each track
-// and each text deciding again whether to follow it (engine/place-reading.h).
+// and each text deciding again whether to follow it (engine/id3v2/place-reading.h).
 //   real-text [--phrases FILE] [--seed N] [--samples N] [--kinds] [--show-wrong]
 //             [--show-left]
 // An album reads right when every text reads as it was written, is left when
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "engine/album-tracks.h"
-#include "engine/codepage.h"
-#include "engine/place-reading.h"
+#include "engine/text/codepage.h"
+#include "engine/id3v2/place-reading.h"
 #include "tests/labelled_set.h"
 
 namespace {

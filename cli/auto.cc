@@ -6,6 +6,7 @@
 #include "cli/json.h"
 #include "cli/show.h"
 #include "cli/suggest.h"
+#include "engine/suggest.h"
 
 namespace {
 

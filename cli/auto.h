@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/album.h"
-#include "engine/platform.h"
+#include "engine/text/album.h"
+#include "engine/platform/platform.h"
 
 // Splits "FOLDER=PAGE" at its last '=' (a page never holds one); false when
 // either side is empty.

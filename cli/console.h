@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 
 // Writes UTF-8 text to standard output or standard error as it is, unbuffered
 // with respect to each other.

@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "cli/run-state.h"
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
+#include "engine/threads.h"
 
 // How the renames are told: as the run tells its files.
 RenameReport NameReport(const RunState& run) {

@@ -3,6 +3,7 @@
 #include "cli/console.h"
 #include "cli/show.h"
 #include "cli/suggest.h"
+#include "engine/platform/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/exit-statuses.h"
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 
 // `text` as a JSON string literal, quotes included: bytes that are not valid
 // UTF-8 become U+FFFD, quotes and backslashes are escaped, and so are C0

@@ -5,7 +5,7 @@
 #include "cli/exit-statuses.h"
 #include "cli/json.h"
 #include "cli/show.h"
-#include "engine/codepage.h"
+#include "engine/text/codepage.h"
 
 namespace {
 

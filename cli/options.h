@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/exit-statuses.h"
-#include "engine/album.h"
-#include "engine/platform.h"
+#include "engine/text/album.h"
+#include "engine/platform/platform.h"
 
 
 

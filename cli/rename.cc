@@ -4,7 +4,7 @@
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/show.h"
-#include "engine/path.h"
+#include "engine/platform/path.h"
 
 namespace {
 

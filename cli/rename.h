@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/rename.h"
+#include "engine/names/rename.h"
 
 struct RenameReport {
   bool preview = false;

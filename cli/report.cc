@@ -7,6 +7,8 @@
 #include "cli/json.h"
 #include "cli/run-state.h"
 #include "cli/show.h"
+#include "engine/summary.h"
+#include "engine/platform/text.h"
 
 void ClearProgress(RunState* run) {
   if (!run->progressShown)

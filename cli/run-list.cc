@@ -7,7 +7,8 @@
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/show.h"
-#include "engine/path.h"
+#include "engine/commit/journal-read.h"
+#include "engine/platform/path.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/journal.h"
+#include "engine/commit/journal.h"
 
 // `--list-runs`: the runs with their id, time, the number of files each
 // changed, its paths and its state (done, undone, partly undone, running,

@@ -13,8 +13,8 @@
 #include "cli/options.h"
 #include "cli/rename.h"
 #include "engine/engine.h"
-#include "engine/journal.h"
-#include "engine/playlist.h"
+#include "engine/commit/journal.h"
+#include "engine/names/playlist.h"
 
 // One path of the command line, checked before anything is touched.
 struct RunPath {

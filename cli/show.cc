@@ -1,4 +1,5 @@
 #include "cli/show.h"
+#include "engine/platform/text.h"
 
 namespace {
 

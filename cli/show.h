@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 
 // Text as UTF-8 (bytes that are not UTF-8 allowed), shown unambiguously:
 //   a backslash as \\, a tab, a line feed and a carriage return as \t, \n

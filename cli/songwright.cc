@@ -15,13 +15,15 @@
 #include "cli/show.h"
 #include "cli/suggest.h"
 #include "cli/undo.h"
-#include "engine/disk.h"
+#include "engine/platform/disk.h"
 #include "engine/engine.h"
-#include "engine/journal.h"
-#include "engine/format.h"
-#include "engine/playlist.h"
-#include "engine/run-lock.h"
-#include "engine/path.h"
+#include "engine/commit/journal.h"
+#include "engine/formats/format.h"
+#include "engine/names/playlist.h"
+#include "engine/commit/run-lock.h"
+#include "engine/platform/path.h"
+#include "engine/platform/text.h"
+#include "engine/threads.h"
 
 namespace {
 

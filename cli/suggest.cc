@@ -10,9 +10,12 @@
 #include "cli/console.h"
 #include "cli/json.h"
 #include "cli/show.h"
-#include "engine/codepage.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/codepage.h"
 #include "engine/engine.h"
+#include "engine/suggest-collect.h"
 #include "engine/suggest.h"
+#include "engine/threads.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/album.h"
-#include "engine/platform.h"
+#include "engine/text/album.h"
+#include "engine/platform/platform.h"
 
 // One reading of the pooled text: through a code page, or as Western text
 // (shown as 1252, the text left as it is).

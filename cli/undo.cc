@@ -10,13 +10,16 @@
 #include "cli/options.h"
 #include "cli/run-list.h"
 #include "cli/show.h"
-#include "engine/disk.h"
-#include "engine/journal.h"
-#include "engine/run-lock.h"
-#include "engine/path.h"
-#include "engine/rename.h"
-#include "engine/save.h"
-#include "engine/side-journal.h"
+#include "engine/commit/checksum.h"
+#include "engine/platform/disk.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal-recover.h"
+#include "engine/commit/journal.h"
+#include "engine/commit/run-lock.h"
+#include "engine/platform/path.h"
+#include "engine/names/rename.h"
+#include "engine/commit/edit.h"
+#include "engine/commit/side-journal.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The run journals of the command line: listing the recorded runs and
-// undoing one. Recording is the engine's (engine/journal.h); the journals live
+// undoing one. Recording is the engine's (engine/commit/journal.h); the journals live
 // in the user's state folder.
 #pragma once
 

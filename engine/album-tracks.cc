@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/place-reading.h"
+#include "engine/id3v2/place-reading.h"
 
 void AddTrackText(const SuggestionPool& track, SuggestionPool* album,
                   std::vector<unsigned>* pages) {

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "engine/album.h"
-#include "engine/suggest.h"
+#include "engine/text/album.h"
+#include "engine/text/text-pool.h"
 
 // Adds one track's text to the album being decided; `pages` gathers the
 // pages the track's text alone decides.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 
 // Private notifications, in the application range above WM_APP (0x8000).
 // All are posted with wParam 0.
@@ -37,10 +37,10 @@ struct Redecoding {
   // Automatic mode: `codePage` is the album's page, every place of the tag
   // that holds text is read in whatever shape it is stored, and a file or a
   // place that reads clearly better otherwise is read so
-  // (engine/place-reading.h).
+  // (engine/id3v2/place-reading.h).
   bool automatic = false;
   bool named = false;  // automatic mode: the album's page was named by the user
-  // ... or decided for its tags by an earlier job (engine/album.h).
+  // ... or decided for its tags by an earlier job (engine/text/album.h).
   bool tagsPage = false;
   // Automatic mode: pages that read some of the album's files clearly on
   // their own; a file its own text does not decide may take one of them.
@@ -105,7 +105,7 @@ struct ScanProblem {
 struct ScanJob {
   NotifyTarget window = NotifyTarget();
   PathString folder;
-  // Every audio format the engine repairs (engine/format.h), and playlists;
+  // Every audio format the engine repairs (engine/formats/format.h), and playlists;
   // else MP3 files only.
   bool allFormats = false;
   // Folders that cannot be listed are posted (WM_SCAN_FOLDER_UNREADABLE);
@@ -115,7 +115,7 @@ struct ScanJob {
   const std::atomic<bool>* stopRequested = nullptr;
 };
 
-struct RunJournal;  // engine/journal.h
+struct RunJournal;  // engine/commit/journal.h
 
 // What the tags of files read and not yet committed held at most: read
 // ahead, in the batch gathered and in the batch committing (their original
@@ -139,7 +139,7 @@ struct FixJob {
   // albums in the order their first file comes in the list.
   bool automatic = false;
   const std::vector<AlbumCodePage>* albumCodePages = nullptr;  // optional
-  // The renames the run's playlists follow (engine/playlist.h); optional.
+  // The renames the run's playlists follow (engine/names/playlist.h); optional.
   const PlaylistRenames* playlistRenames = nullptr;
   // A preview decides as a repair does and writes nothing: WM_FIX_SUCCEEDED
   // then means "would be repaired", with the frames in the outcome.
@@ -162,19 +162,6 @@ struct FixJob {
   const std::atomic<bool>* stopRequested = nullptr;
 };
 
-// Thread procedures: each takes its job, frees it and returns 0.
-ThreadResult THREAD_CALL ScanThreadProc(void* job);
-ThreadResult THREAD_CALL FixThreadProc(void* job);
-
-// Walks `folder` depth first and reports every file whose path ends in
-// ".mp3" in any letter case (with `allFormats`, every file of a format the
-// engine repairs).
-void ScanFolder(const ScanJob& job, const PathString& folder);
-void ReportMp3File(const ScanJob& job, const PathString& path);
-
-// Repairs every file of the job's list in order and posts one outcome each.
-void FixFiles(const FixJob& job);
-
 // How one file is repaired: the reading of its Latin-1 text, the version a
 // saved tag is written in, and whether anything is written at all.
 struct RepairOptions {
@@ -192,6 +179,3 @@ unsigned FixFile(const PathString& path, const RepairOptions& options, FileOutco
 // The same through one code page, a tag written as ID3v2.4.
 unsigned FixFile(const PathString& path, unsigned codePage, FileOutcome* outcome);
 
-// The one-line summary of a run: "Successfully fixed 3 files, couldn't fix 1
-// file", "No files needed fixing", ...
-std::wstring ComposeSummary(std::uint32_t fixedCount, std::uint32_t failedCount);

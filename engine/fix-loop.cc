@@ -1,6 +1,6 @@
 // The fix thread's loop: files in the order found (or album by album with
 // --codepage auto), each read and its repair composed, then held with its
-// batch until the batch is committed (engine/group-commit.h), and outcomes
+// batch until the batch is committed (engine/commit/group-commit.h), and outcomes
 // told in the order the files came. A preview, or a run without a journal,
 // repairs and tells each file by itself.
 #include <algorithm>
@@ -11,12 +11,14 @@
 
 #include "engine/album-tracks.h"
 #include "engine/engine.h"
-#include "engine/group-commit.h"
-#include "engine/journal.h"
+#include "engine/fix-loop.h"
+#include "engine/commit/group-commit.h"
+#include "engine/commit/journal.h"
 #include "engine/readers.h"
-#include "engine/repair.h"
-#include "engine/side-journal.h"
-#include "engine/suggest.h"
+#include "engine/formats/repair.h"
+#include "engine/commit/side-journal.h"
+#include "engine/suggest-collect.h"
+#include "engine/text/text-pool.h"
 
 namespace {
 
@@ -310,7 +312,7 @@ void FixFiles(const FixJob& job) {
       StartReaders(job, &readers, std::min(job.jobs, kMostReaders)))
     outcomes.readers = &readers;
   // Side files are looked for by listing each folder once (see
-  // engine/side-journal.h).
+  // engine/commit/side-journal.h).
   if (!job.preview)
     BeginSideFileIndex();
   if (job.automatic) {

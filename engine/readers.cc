@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/checksum.h"
-#include "engine/repair.h"
-#include "engine/tag-extent.h"
+#include "engine/commit/checksum.h"
+#include "engine/formats/repair.h"
+#include "engine/formats/tag-extent.h"
 
 bool StopRequested(const FixJob& job) {
   return job.stopRequested && job.stopRequested->load(std::memory_order_relaxed);

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/group-commit.h"
+#include "engine/commit/group-commit.h"
 
 using Identity = std::pair<std::uint64_t, std::uint64_t>;
 
@@ -48,7 +48,7 @@ void PrepareStaged(const FixJob& job, const PathString& path, const Redecoding& 
 // bytes it replaces and its new bytes.
 std::uint64_t HeldBytes(const Staged& staged);
 // The bytes a file is expected to hold once read, from its first bytes and
-// its layout (engine/tag-extent.h): twice its tag (the original and the new
+// its layout (engine/formats/tag-extent.h): twice its tag (the original and the new
 // one) and some room for growth.
 std::uint64_t ExpectedBytes(NativeFile* file, const PathString& path, const std::string& head);
 

@@ -5,9 +5,10 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 
-#include "engine/disk.h"
+#include "engine/platform/disk.h"
 #include "engine/engine.h"
-#include "engine/format.h"
+#include "engine/formats/format.h"
+#include "engine/scan.h"
 
 namespace {
 

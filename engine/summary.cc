@@ -1,6 +1,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/summary.h"
 
 namespace {
 

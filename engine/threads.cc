@@ -3,6 +3,9 @@
 #include <memory>
 
 #include "engine/engine.h"
+#include "engine/fix-loop.h"
+#include "engine/scan.h"
+#include "engine/threads.h"
 
 ThreadResult THREAD_CALL ScanThreadProc(void* param) {
   std::unique_ptr<ScanJob> job(static_cast<ScanJob*>(param));

@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
+echo "== Engine layout"
+python3 scripts/check-layout.py
+
 echo "== Linux build"
 bash scripts/build-linux.sh build
 (cd build && ctest --output-on-failure -j"$jobs")

@@ -15,8 +15,9 @@
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
-#include "engine/album.h"
-#include "engine/repair.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/album.h"
+#include "engine/formats/repair.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 #include "tests/labelled_set.h"

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 #include "tests/cli_run.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"

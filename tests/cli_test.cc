@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 #include "tests/cli_run.h"
 #include "tests/fixtures.h"
 #include "tests/run_program.h"

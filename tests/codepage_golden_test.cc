@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/codepage.h"
+#include "engine/text/codepage.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "engine/album.h"
-#include "engine/container-text.h"
+#include "engine/text/album.h"
+#include "engine/formats/container-text.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 
 enum class CrashMode { kKill, kPowerLoss, kTornPowerLoss };
 

@@ -22,9 +22,12 @@
 #include <vector>
 
 #include "cli/undo.h"
-#include "engine/container-bytes.h"
-#include "engine/journal.h"
-#include "engine/save.h"
+#include "engine/containers/container-bytes.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal-recover.h"
+#include "engine/commit/journal.h"
+#include "engine/commit/edit.h"
+#include "engine/commit/side-journal.h"
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"

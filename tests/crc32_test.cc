@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "engine/crc32.h"
+#include "engine/commit/crc32.h"
 
 TEST(Crc32, GivesZlibsValueForEveryLengthAndStart) {
   std::mt19937 random(3);

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
 
 namespace {
 

@@ -13,11 +13,13 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
-#include "engine/disk-stream.h"
-#include "engine/disk.h"
-#include "engine/journal.h"
-#include "engine/path.h"
-#include "engine/suggest.h"
+#include "engine/platform/disk-stream.h"
+#include "engine/platform/disk.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal.h"
+#include "engine/platform/path.h"
+#include "engine/suggest-collect.h"
+#include "engine/text/text-pool.h"
 #include "tests/crash_disk.h"
 #include "tests/fixtures.h"
 #include "tests/pass_through_disk.h"

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "engine/album.h"
-#include "engine/container-repair.h"
-#include "engine/name-decide.h"
+#include "engine/text/album.h"
+#include "engine/formats/container-repair.h"
+#include "engine/names/name-decide.h"
 #include "tests/shapes_fixtures.h"
 
 using shapes::Encode;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/edit.h"
-#include "engine/save.h"
-#include "engine/write-steps.h"
+#include "engine/commit/edit.h"
+#include "engine/commit/recovery.h"
+#include "engine/commit/write-steps.h"
 #include "tests/fixtures.h"
 
 namespace fs = std::filesystem;

@@ -1,6 +1,7 @@
 #include "tests/engine_run.h"
 
 #include <memory>
+#include "engine/threads.h"
 
 namespace {
 

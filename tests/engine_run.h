@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/album.h"
+#include "engine/text/album.h"
 #include "engine/engine.h"
 
 struct Received {

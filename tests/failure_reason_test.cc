@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/journal.h"
+#include "engine/commit/journal.h"
 #include "tests/cli_run.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"

@@ -12,6 +12,8 @@
 #include <taglib/textidentificationframe.h>
 
 #include "engine/engine.h"
+#include "engine/fix-loop.h"
+#include "engine/summary.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 

@@ -5,10 +5,14 @@
 
 #include <taglib/tbytevectorstream.h>
 
-#include "engine/codepage.h"
-#include "engine/container-text.h"
-#include "engine/platform.h"
-#include "engine/text-shape.h"
+#include "engine/text/codepage.h"
+#include "engine/formats/container-text.h"
+#include "engine/formats/format-ape.h"
+#include "engine/formats/format-flac.h"
+#include "engine/formats/format-ogg.h"
+#include "engine/platform/platform.h"
+#include "engine/text/text-shape.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 
 namespace formats {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/format.h"
+#include "engine/formats/format.h"
 #include "tests/formats_fixtures.h"
 
 namespace formats {

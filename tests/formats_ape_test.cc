@@ -7,8 +7,9 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tbytevectorstream.h>
 
-#include "engine/apev2.h"
-#include "engine/platform.h"
+#include "engine/containers/apev2.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
 

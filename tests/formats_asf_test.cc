@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <taglib/asffile.h>
 
-#include "engine/asf-objects.h"
-#include "engine/container-bytes.h"
+#include "engine/containers/asf-objects.h"
+#include "engine/containers/container-bytes.h"
 #include "tests/fixtures.h"
 #include "tests/formats_fixtures.h"
 

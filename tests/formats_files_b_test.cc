@@ -10,10 +10,10 @@
 #include <taglib/fileref.h>
 #include <taglib/tbytevectorstream.h>
 
-#include "engine/asf-objects.h"
-#include "engine/container-bytes.h"
-#include "engine/mp4-tags.h"
-#include "engine/riff-chunks.h"
+#include "engine/containers/asf-objects.h"
+#include "engine/containers/container-bytes.h"
+#include "engine/containers/mp4-tags.h"
+#include "engine/containers/riff-chunks.h"
 
 #include "tests/fixtures.h"
 #include "tests/formats_fixtures.h"

@@ -10,7 +10,8 @@
 #include <iostream>
 #include <map>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
 #include "tests/run_program.h"

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 #include <taglib/tbytevectorstream.h>
 
-#include "engine/album.h"
-#include "engine/container-text.h"
-#include "engine/format.h"
+#include "engine/text/album.h"
+#include "engine/formats/container-text.h"
+#include "engine/formats/format-asf.h"
+#include "engine/formats/format-mp4.h"
+#include "engine/formats/format-riff.h"
+#include "engine/formats/format.h"
 #include "tests/fixtures.h"
 
 namespace container_fixtures {

@@ -1,14 +1,14 @@
-// Running the container modules (engine/format.h) over bytes in memory, and
+// Running the container modules (engine/formats/format.h) over bytes in memory, and
 // the checks their tests share.
 #pragma once
 
 #include <filesystem>
 #include <string>
 
-#include "engine/edit.h"
+#include "engine/commit/edit.h"
 #include "engine/engine.h"
-#include "engine/place-reading.h"
-#include "engine/suggest.h"
+#include "engine/id3v2/place-reading.h"
+#include "engine/text/text-pool.h"
 
 namespace container_fixtures {
 

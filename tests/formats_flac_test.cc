@@ -8,8 +8,10 @@
 #include <taglib/tbytevectorstream.h>
 #include <taglib/xiphcomment.h>
 
-#include "engine/album.h"
-#include "engine/platform.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/album.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
 

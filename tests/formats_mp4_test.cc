@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <taglib/mp4file.h>
 
-#include "engine/container-bytes.h"
-#include "engine/mp4-atoms.h"
+#include "engine/containers/container-bytes.h"
+#include "engine/containers/mp4-atoms.h"
 #include "tests/fixtures.h"
 #include "tests/formats_fixtures.h"
 

@@ -7,7 +7,8 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
-#include "engine/platform.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 #include "tests/format_builders.h"
 
 namespace {

@@ -11,9 +11,10 @@
 #include <filesystem>
 #include <tuple>
 
-#include "engine/container-bytes.h"
-#include "engine/platform.h"
-#include "engine/text-shape.h"
+#include "engine/containers/container-bytes.h"
+#include "engine/platform/platform.h"
+#include "engine/text/text-shape.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
 #include "tests/formats_fixtures.h"

@@ -6,7 +6,7 @@
 
 #include <taglib/textidentificationframe.h>
 
-#include "engine/id3v2-layout.h"
+#include "engine/id3v2/id3v2-layout.h"
 
 namespace {
 

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "cli/undo.h"
-#include "engine/journal.h"
-#include "engine/save.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal-recover.h"
+#include "engine/commit/journal.h"
+#include "engine/commit/edit.h"
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"

@@ -2,8 +2,10 @@
 
 #include <fstream>
 
-#include "engine/album.h"
-#include "engine/platform.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/album.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 
 namespace labelled {
 

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "cli/undo.h"
-#include "engine/journal.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <taglib/mpegfile.h>
 
-#include "engine/mp3-taglib.h"
+#include "engine/formats/mp3-taglib.h"
 #include "tests/fixtures.h"
 
 namespace fs = std::filesystem;

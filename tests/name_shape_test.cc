@@ -8,9 +8,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/album.h"
-#include "engine/name-decide.h"
-#include "engine/rename.h"
+#include "engine/text/album.h"
+#include "engine/names/name-decide.h"
+#include "engine/names/rename.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/shapes_fixtures.h"
 

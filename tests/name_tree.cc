@@ -3,8 +3,10 @@
 
 #include <fstream>
 
-#include "engine/album.h"
-#include "engine/name-decide.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/album.h"
+#include "engine/names/name-decide.h"
+#include "engine/platform/text.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 // tests that watch or change only a few: they override those.
 #pragma once
 
-#include "engine/disk.h"
+#include "engine/platform/disk.h"
 
 class PassThroughDisk : public DiskInterface {
  public:

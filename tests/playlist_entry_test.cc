@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/playlist.h"
+#include "engine/names/playlist.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/shapes_fixtures.h"
 

@@ -7,9 +7,10 @@
 
 #include <string>
 
-#include "engine/album.h"
-#include "engine/container-text.h"
-#include "engine/playlist.h"
+#include "engine/text/album.h"
+#include "engine/formats/container-text.h"
+#include "engine/names/playlist.h"
+#include "engine/platform/text.h"
 #include "tests/fixtures.h"
 #include "tests/shapes_fixtures.h"
 

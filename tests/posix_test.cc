@@ -10,7 +10,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/disk-posix.h"
+#include "engine/platform/disk-posix.h"
 #include "engine/engine.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "engine/album-tracks.h"
-#include "engine/place-reading.h"
-#include "engine/text-shape.h"
+#include "engine/text/album-utf8.h"
+#include "engine/id3v2/place-reading.h"
+#include "engine/text/text-shape.h"
 #include "tests/labelled_set.h"
 #include "tests/shapes_fixtures.h"
 

@@ -7,8 +7,9 @@
 #include <filesystem>
 
 #include "cli/undo.h"
-#include "engine/journal.h"
-#include "engine/rename.h"
+#include "engine/commit/journal-recover.h"
+#include "engine/commit/journal.h"
+#include "engine/names/rename.h"
 #include "tests/crash_disk.h"
 #include "tests/fixtures.h"
 #include "tests/name_tree.h"

@@ -8,10 +8,11 @@
 #include <filesystem>
 
 #include "cli/undo.h"
-#include "engine/journal.h"
-#include "engine/album.h"
-#include "engine/name-decide.h"
-#include "engine/rename.h"
+#include "engine/text/album-utf8.h"
+#include "engine/commit/journal.h"
+#include "engine/text/album.h"
+#include "engine/names/name-decide.h"
+#include "engine/names/rename.h"
 #include "tests/cli_run.h"
 #include "tests/crash_disk.h"
 #include "tests/name_tree.h"

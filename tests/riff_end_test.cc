@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "cli/undo.h"
-#include "engine/container-bytes.h"
-#include "engine/edit.h"
-#include "engine/journal.h"
-#include "engine/save.h"
+#include "engine/containers/container-bytes.h"
+#include "engine/commit/edit.h"
+#include "engine/commit/journal.h"
+#include "engine/commit/recovery.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/run-lock.h"
+#include "engine/commit/run-lock.h"
 #include "tests/cli_run.h"
 #include "tests/fixtures.h"
 

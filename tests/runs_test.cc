@@ -2,7 +2,7 @@
 // the last run that changed files below it, a word that names nothing is a
 // usage error, and a run cut short is listed as interrupted, finished by the
 // next run, the two never claiming one file (the invariants J1 to J3 of
-// engine/journal.h).
+// engine/commit/journal.h).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,7 +13,8 @@
 
 #include "cli/run-list.h"
 #include "cli/undo.h"
-#include "engine/journal.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal.h"
 #include "tests/cli_run.h"
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"

@@ -13,10 +13,12 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/mpegfile.h>
 
+#include "engine/commit/checksum.h"
 #include "engine/engine.h"
-#include "engine/journal.h"
-#include "engine/repair.h"
-#include "engine/save.h"
+#include "engine/commit/journal.h"
+#include "engine/formats/repair.h"
+#include "engine/commit/edit.h"
+#include "engine/commit/side-journal.h"
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"

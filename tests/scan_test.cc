@@ -7,6 +7,7 @@
 #include <set>
 
 #include "engine/engine.h"
+#include "engine/scan.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 

@@ -2,9 +2,11 @@
 
 #include <map>
 
-#include "engine/album.h"
-#include "engine/codepage.h"
-#include "engine/platform.h"
+#include "engine/text/album-utf8.h"
+#include "engine/text/album.h"
+#include "engine/text/codepage.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 
 namespace shapes {
 

@@ -20,8 +20,8 @@
 #include <taglib/unsynchronizedlyricsframe.h>
 #include <taglib/urllinkframe.h>
 
-#include "engine/path.h"
-#include "engine/repair.h"
+#include "engine/platform/path.h"
+#include "engine/formats/repair.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 #include "tests/shapes_fixtures.h"

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/album.h"
-#include "engine/codepage.h"
-#include "engine/frame-places.h"
-#include "engine/place-reading.h"
-#include "engine/text-shape.h"
+#include "engine/text/album.h"
+#include "engine/text/codepage.h"
+#include "engine/id3v2/frame-places.h"
+#include "engine/id3v2/place-reading.h"
+#include "engine/text/text-shape.h"
 #include "tests/shapes_fixtures.h"
 
 using namespace shapes;

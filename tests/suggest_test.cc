@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "cli/suggest.h"
-#include "engine/album.h"
-#include "engine/platform.h"
-#include "engine/suggest.h"
+#include "engine/text/album.h"
+#include "engine/platform/platform.h"
+#include "engine/suggest-collect.h"
+#include "engine/text/text-pool.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
 

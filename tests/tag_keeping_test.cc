@@ -21,7 +21,9 @@
 #include <taglib/tbytevectorstream.h>
 
 #include "engine/engine.h"
-#include "engine/id3v2-layout.h"
+#include "engine/id3v2/id3v2-ids.h"
+#include "engine/id3v2/id3v2-layout.h"
+#include "engine/id3v2/id3v2-text.h"
 #include "tests/fixtures.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,9 @@
 
 #include <string>
 
-#include "engine/platform.h"
+#include "engine/text/codepage-locale.h"
+#include "engine/platform/platform.h"
+#include "engine/platform/text.h"
 
 TEST(Display, InvalidUtf8ShowsAsReplacementCharacters) {
   EXPECT_EQ("plain/\xD0\x90.mp3", SanitizeUtf8("plain/\xD0\x90.mp3"));

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/journal.h"
+#include "engine/commit/journal-read.h"
+#include "engine/commit/journal.h"
 #include "tests/cli_run.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"

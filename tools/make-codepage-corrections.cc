@@ -1,7 +1,7 @@
-// Writes engine/codepage-corrections.inc: where glibc's code-page tables
+// Writes engine/text/codepage-corrections.inc: where glibc's code-page tables
 // differ from what Windows' converter gives (tests/data/codepages-windows.txt),
 // as runs of consecutive sequences.
-//   make-codepage-corrections DATA > engine/codepage-corrections.inc
+//   make-codepage-corrections DATA > engine/text/codepage-corrections.inc
 // Built against the decoder with glibc's tables alone.
 #include <cstdio>
 #include <fstream>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/codepage.h"
+#include "engine/text/codepage.h"
 
 namespace {
 

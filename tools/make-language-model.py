@@ -7,7 +7,7 @@ for Japanese and Chinese, the text of Debian's translated manual pages
     bash tools/make-language-model.sh   (installs the dictionaries, runs this)
     python3 tools/make-language-model.py /usr/share/hunspell
 
-writes engine/language-model.inc and the held-out words
+writes engine/text/language-model.inc and the held-out words
 tests/data/heldout-dev.txt and tests/data/heldout-test.txt.
 
 Every word of a dictionary (affix flags stripped), and every run of CJK

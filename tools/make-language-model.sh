@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the hunspell dictionaries and translated manual pages the language
 # model is learned from, and
-# regenerates engine/language-model.inc, tests/data/heldout-dev.txt and
+# regenerates engine/text/language-model.inc, tests/data/heldout-dev.txt and
 # tests/data/heldout-test.txt (about two minutes):
 #   bash tools/make-language-model.sh
 set -euo pipefail

@@ -4,7 +4,8 @@
 
 #include <shlobj.h>
 
-#include "engine/journal.h"
+#include "engine/commit/journal.h"
+#include "engine/threads.h"
 #include "resources/resource.h"
 #include "wizard/wizard.h"
 

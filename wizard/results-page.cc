@@ -2,6 +2,7 @@
 // failed files in a list, the last reported first.
 #include "resources/resource.h"
 #include "wizard/wizard.h"
+#include "engine/summary.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The wizard frame: the shared state, the three page descriptions and the
 // modal property sheet that runs them.
 #include "wizard/wizard.h"
-#include "engine/journal.h"
+#include "engine/commit/journal.h"
 #include "resources/resource.h"
 
 namespace {

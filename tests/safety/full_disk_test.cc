@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/summary.h"
 #include "tests/fixtures.h"
 #include "tests/run_program.h"
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "resources/resource.h"
+#include "engine/platform/text.h"
 
 const char kAnswered[] = "answered";
 

@@ -1,0 +1,10 @@
+// The RIFF format module: collecting its tag text and rendering its repair.
+#pragma once
+
+#include "engine/formats/format.h"
+#include "engine/text/text-pool.h"
+
+void CollectRiffText(TagLib::IOStream* file, SuggestionPool* pool);
+
+unsigned RenderRiffRepair(TagLib::IOStream* file, const FileReading& reading,
+                          FileOutcome* outcome, Edit* edit);
