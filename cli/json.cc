@@ -1,4 +1,8 @@
+// The --json lines' strings and members, written through nlohmann's JSON
+// library.
 #include "cli/json.h"
+
+#include <nlohmann/json.hpp>
 
 #include "cli/console.h"
 #include "cli/show.h"
@@ -14,45 +18,52 @@ void AppendHexByte(std::string* out, unsigned byte) {
   out->push_back(kHex[byte & 0xF]);
 }
 
+// The library escapes quotes, backslashes and C0 controls; a terminal also
+// acts on DEL and on the C1 controls (U+0080 to U+009F, C2 80 to C2 9F in
+// UTF-8), which it leaves as they are, so they are escaped here, and so are
+// its \b and \f, which this output has always given as \u0008 and \u000c.
+// Outside strings its compact output holds none of these bytes.
+std::string EscapeControls(const std::string& dumped) {
+  std::string out;
+  out.reserve(dumped.size());
+  for (std::size_t i = 0; i < dumped.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(dumped[i]);
+    const unsigned char next =
+        i + 1 < dumped.size() ? static_cast<unsigned char>(dumped[i + 1]) : 0;
+    if (byte == '\\' && (next == 'b' || next == 'f')) {
+      out += next == 'b' ? "\\u0008" : "\\u000c";
+      ++i;
+    } else if (byte == '\\') {
+      out.append(dumped, i, 2);  // any other escape stays as it is
+      ++i;
+    } else if (byte == 0x7F) {
+      out += "\\u007f";
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += "\\u00";
+      AppendHexByte(&out, next);
+      ++i;
+    } else {
+      out.push_back(char(byte));
+    }
+  }
+  return out;
+}
+
+// `value` as compact JSON; its strings are valid UTF-8 already.
+std::string Dump(const nlohmann::ordered_json& value) {
+  return EscapeControls(value.dump());
+}
+
+// The members of `object` without its braces, for a line that holds more.
+std::string Members(const nlohmann::ordered_json& object) {
+  const std::string dumped = Dump(object);
+  return dumped.substr(1, dumped.size() - 2);
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& text) {
-  const std::string valid = SanitizeUtf8(text);
-  std::string out = "\"";
-  for (std::size_t i = 0; i < valid.size(); ++i) {
-    const char c = valid[i];
-    const unsigned char byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          out += "\\u00";
-          AppendHexByte(&out, byte);
-        } else if (byte == 0xC2 && i + 1 < valid.size() &&
-                   static_cast<unsigned char>(valid[i + 1]) <= 0x9F) {
-          // U+0080 to U+009F, C1 controls: C2 80 to C2 9F.
-          out += "\\u00";
-          AppendHexByte(&out, static_cast<unsigned char>(valid[++i]));
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+  return Dump(nlohmann::ordered_json(SanitizeUtf8(text)));
 }
 
 std::string JsonString(const std::wstring& text) {
@@ -96,10 +107,11 @@ std::string PathHex(const std::wstring& path) {
 }
 
 std::string JsonPath(const std::string& key, const PathString& path) {
-  std::string member = JsonString(key) + ":" + JsonString(PathForDisplay(path));
+  nlohmann::ordered_json members = nlohmann::ordered_json::object();
+  members[SanitizeUtf8(key)] = SanitizeUtf8(PathForDisplay(path));
   if (!IsValidUnicode(path))
-    member += "," + JsonString(key + "_bytes") + ":\"" + PathHex(path) + "\"";
-  return member;
+    members[SanitizeUtf8(key + "_bytes")] = PathHex(path);
+  return Members(members);
 }
 
 std::string JsonDecimal(double value) {
@@ -108,7 +120,10 @@ std::string JsonDecimal(double value) {
 
 void WriteMessage(bool json, const char* type, const std::string& message) {
   if (json) {
-    WriteErr("{\"type\":" + JsonString(type) + ",\"message\":" + JsonString(message) + "}\n");
+    nlohmann::ordered_json line = nlohmann::ordered_json::object();
+    line["type"] = SanitizeUtf8(type);
+    line["message"] = SanitizeUtf8(message);
+    WriteErr(Dump(line) + "\n");
   } else {
     WriteErr("songwright: " + message + "\n");
   }

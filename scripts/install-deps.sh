@@ -8,7 +8,7 @@ want=${1:-linux}
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo=sudo; fi
 
-packages=(cmake ninja-build g++ pkg-config libtag1-dev libboost-dev zlib1g-dev
+packages=(cmake ninja-build g++ pkg-config libtag1-dev libboost-dev nlohmann-json3-dev zlib1g-dev
           libgtest-dev libbenchmark-dev util-linux time strace python3-mutagen
           dpkg-dev lintian man-db groff-base zsh ffmpeg flac vorbis-tools opus-tools)
 if [ "$want" = windows ] || [ "$want" = all ]; then

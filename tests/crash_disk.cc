@@ -72,7 +72,7 @@ PathString FolderOf(const PathString& path) {
 bool ReadAll(const PathString& path, std::string* out) {
   NativeFile* file = Real().OpenExisting(path, false);
   std::uint64_t size = 0;
-  bool ok = file && FileSizeOf(file, &size);
+  bool ok = file && Real().FileSize(file, &size);
   if (ok) {
     out->assign(std::size_t(size), '\0');
     ok = size == 0 || Real().Read(file, 0, &(*out)[0], out->size());
@@ -88,7 +88,7 @@ bool RealInsert(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
   if (Real().InsertRange(file, offset, count))
     return true;
   std::uint64_t size = 0;
-  if (!FileSizeOf(file, &size) || offset > size)
+  if (!Real().FileSize(file, &size) || offset > size)
     return false;
   std::string tail(std::size_t(size - offset), '\0');
   const std::string zeros(std::size_t(count), '\0');
@@ -101,7 +101,7 @@ bool RealCollapse(NativeFile* file, std::uint64_t offset, std::uint64_t count) {
   if (Real().CollapseRange(file, offset, count))
     return true;
   std::uint64_t size = 0;
-  if (!FileSizeOf(file, &size) || offset + count > size)
+  if (!Real().FileSize(file, &size) || offset + count > size)
     return false;
   std::string tail(std::size_t(size - offset - count), '\0');
   return (tail.empty() || Real().Read(file, offset + count, &tail[0], tail.size())) &&
@@ -128,7 +128,7 @@ CrashDisk::CrashDisk(std::uint64_t crashAt, CrashMode mode, DiskFeatures feature
 
 bool CrashDisk::SameFile(const Pending& pending, NativeFile* file) const {
   std::uint64_t device = 0, index = 0;
-  return IdentifyFile(file, &device, &index) && device == pending.device && index == pending.index;
+  return Real().IdentifyOpen(file, &device, &index) && device == pending.device && index == pending.index;
 }
 
 CrashDisk::~CrashDisk() {
@@ -155,7 +155,7 @@ void CrashDisk::RememberOldBytes(NativeFile* file, std::uint64_t offset, std::ui
   pending.kind = Pending::kData;
   pending.path = paths_[file];
   pending.offset = offset;
-  if (!IdentifyFile(file, &pending.device, &pending.index) || !FileSizeOf(file, &pending.oldSize))
+  if (!Real().IdentifyOpen(file, &pending.device, &pending.index) || !Real().FileSize(file, &pending.oldSize))
     return;
   const std::uint64_t end = std::min(offset + count, pending.oldSize);
   if (end > offset) {
@@ -207,7 +207,7 @@ void CrashDisk::LoseUnflushed() {
       case Pending::kData:
         if (NativeFile* file = Real().OpenExisting(pending->path, true)) {
           std::uint64_t device = 0, index = 0;
-          if (IdentifyFile(file, &device, &index) && device == pending->device &&
+          if (Real().IdentifyOpen(file, &device, &index) && device == pending->device &&
               index == pending->index) {
             for (std::uint64_t at = 0; at < pending->oldBytes.size(); at += kSector) {
               // A torn write reached every other sector of the disk.
@@ -297,7 +297,7 @@ bool CrashDisk::CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile
 bool CrashDisk::Truncate(NativeFile* file, std::uint64_t size) {
   const Hold hold(&mutex_);
   std::uint64_t oldSize = 0;
-  if (mode_ != CrashMode::kKill && FileSizeOf(file, &oldSize) && size < oldSize) {
+  if (mode_ != CrashMode::kKill && Real().FileSize(file, &oldSize) && size < oldSize) {
     RememberOldBytes(file, size, oldSize - size);
   } else {
     RememberOldBytes(file, size, 0);
@@ -311,7 +311,7 @@ bool CrashDisk::Flush(NativeFile* file) {
     return false;
   ++fileFlushes_;
   std::uint64_t device = 0, index = 0;
-  if (IdentifyFile(file, &device, &index)) {
+  if (Real().IdentifyOpen(file, &device, &index)) {
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                   [&](const Pending& p) {
                                     return (p.kind == Pending::kData ||
@@ -432,7 +432,7 @@ bool CrashDisk::ShiftRange(Pending::Kind kind, NativeFile* file, std::uint64_t o
   shifted.path = paths_[file];
   shifted.offset = offset;
   shifted.count = count;
-  if (!IdentifyFile(file, &shifted.device, &shifted.index))
+  if (!Real().IdentifyOpen(file, &shifted.device, &shifted.index))
     return false;
   if (kind == Pending::kCollapsed) {
     shifted.oldBytes.assign(std::size_t(count), '\0');
@@ -500,4 +500,52 @@ bool CrashDisk::RenameNoReplace(const PathString& from, const PathString& to) {
 bool CrashDisk::CreateFolder(const PathString& folder) {
   const Hold hold(&mutex_);
   return Proceed() && Real().CreateFolder(folder);
+}
+
+bool CrashDisk::FileSize(NativeFile* file, std::uint64_t* size) {
+  return Real().FileSize(file, size);
+}
+
+bool CrashDisk::IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+  return Real().IdentifyOpen(file, device, index);
+}
+
+bool CrashDisk::SeveralLinks(NativeFile* file) {
+  return Real().SeveralLinks(file);
+}
+
+PathString CrashDisk::ResolveLinks(const PathString& path) {
+  return Real().ResolveLinks(path);
+}
+
+std::wstring CrashDisk::NotAFile(const PathString& path) {
+  return Real().NotAFile(path);
+}
+
+PathString CrashDisk::WorkingFolder() {
+  return Real().WorkingFolder();
+}
+
+bool CrashDisk::CopySecurity(NativeFile* original, NativeFile* copy) {
+  const Hold hold(&mutex_);
+  if (!Proceed())
+    return false;
+  ++securityCopies_;
+  return Real().CopySecurity(original, copy);
+}
+
+bool CrashDisk::TryLock(NativeFile* file) {
+  const Hold hold(&mutex_);
+  ++locks_;
+  return Real().TryLock(file);
+}
+
+PathLockResult CrashDisk::LockPath(const PathString& path, bool exclusive, PathLock** lock) {
+  const Hold hold(&mutex_);
+  ++locks_;
+  return Real().LockPath(path, exclusive, lock);
+}
+
+void CrashDisk::UnlockPath(PathLock* lock) {
+  Real().UnlockPath(lock);
 }

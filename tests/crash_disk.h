@@ -86,11 +86,27 @@ class CrashDisk final : public DiskInterface {
   bool RenameNoReplace(const PathString& from, const PathString& to) override;
   // Asking changes nothing: passed through uncounted.
   bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
+  bool FileSize(NativeFile* file, std::uint64_t* size) override;
+  bool IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) override;
+  bool SeveralLinks(NativeFile* file) override;
+  PathString ResolveLinks(const PathString& path) override;
+  std::wstring NotAFile(const PathString& path) override;
+  PathString WorkingFolder() override;
+  // Counted: it changes the copy's owner and permissions. A crash there
+  // leaves a copy that must not take the original's place.
+  bool CopySecurity(NativeFile* original, NativeFile* copy) override;
+  // Locks change no file: seen, not counted.
+  bool TryLock(NativeFile* file) override;
+  PathLockResult LockPath(const PathString& path, bool exclusive, PathLock** lock) override;
+  void UnlockPath(PathLock* lock) override;
 
   // Flushes of a whole file system and of single files seen so far.
   std::uint64_t fileSystemFlushes() const { return fileSystemFlushes_; }
   std::uint64_t fileFlushes() const { return fileFlushes_; }
   std::uint64_t inserts() const { return inserts_; }
+  // Security copies (counted among the operations) and locks taken so far.
+  std::uint64_t securityCopies() const { return securityCopies_; }
+  std::uint64_t locks() const { return locks_; }
 
   // Sets `*stop` when the `count`-th song (a path ending in ".mp3") is
   // opened for the first time, as a user's Ctrl-C at that moment would.
@@ -136,6 +152,8 @@ class CrashDisk final : public DiskInterface {
   std::uint64_t fileSystemFlushes_ = 0;
   std::uint64_t fileFlushes_ = 0;
   std::uint64_t inserts_ = 0;
+  std::uint64_t securityCopies_ = 0;
+  std::uint64_t locks_ = 0;
   std::uint64_t operations_ = 0;
   bool crashed_ = false;
   // A run may read on one thread while it writes on another.

@@ -13,10 +13,12 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
-#include "engine/platform/disk-stream.h"
-#include "engine/platform/disk.h"
 #include "engine/commit/journal-read.h"
 #include "engine/commit/journal.h"
+#include "engine/commit/run-lock.h"
+#include "engine/engine.h"
+#include "engine/platform/disk-stream.h"
+#include "engine/platform/disk.h"
 #include "engine/platform/path.h"
 #include "engine/suggest-collect.h"
 #include "engine/text/text-pool.h"
@@ -286,3 +288,85 @@ TEST(DiskReadStream, TagLibReadsBothTagsThroughTheDiskInUseAndCannotWrite) {
   EXPECT_EQ(0, disk.writes);
   EXPECT_EQ(bytes, ReadFile(path));
 }
+
+namespace {
+
+// Refuses to give a copy its original's owner and permissions, on a file
+// system that cannot open room in a file; says the run locks of `busy` are
+// held elsewhere, and counts the locks taken and released.
+class SecurityAndLockDisk final : public PassThroughDisk {
+ public:
+  bool CopySecurity(NativeFile*, NativeFile*) override {
+    ++securityCopies;
+    return false;
+  }
+  bool InsertRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
+  bool MayInsertRange(NativeFile*) override { return false; }
+  PathLockResult LockPath(const PathString& path, bool exclusive, PathLock** lock) override {
+    if (path == busy)
+      return PathLockResult::kBusy;
+    const PathLockResult result = Real().LockPath(path, exclusive, lock);
+    taken += result == PathLockResult::kLocked;
+    return result;
+  }
+  void UnlockPath(PathLock* lock) override {
+    ++released;
+    Real().UnlockPath(lock);
+  }
+
+  PathString busy;
+  int securityCopies = 0, taken = 0, released = 0;
+};
+
+}  // namespace
+
+// The copy's security and the run locks reach the disk in use: a copy
+// refused its original's owner never takes the original's place (the file
+// is rewritten where it is), and a lock held elsewhere stops the run.
+TEST(Seam, S1_TheSecurityCopyAndTheRunLocksGoThroughTheDiskInUse) {
+  TempFolder folder;
+  const std::string original = Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2")}) + MpegFrames(4);
+  const fs::path song = folder.Write("A/song.mp3", original);
+  std::uint64_t device = 0, before = 0, after = 0;
+  ASSERT_TRUE(IdentifyPath(song.native(), &device, &before));
+  SecurityAndLockDisk disk;
+  DiskInUse use(&disk);
+
+  FileOutcome outcome;
+  EXPECT_EQ(unsigned(WM_FIX_SUCCEEDED), FixFile(song.native(), 1251, &outcome));
+  EXPECT_EQ(1, disk.securityCopies);
+  ASSERT_TRUE(IdentifyPath(song.native(), &device, &after));
+  EXPECT_EQ(before, after) << "the copy replaced the original";
+  EXPECT_NE(original, ReadFile(song));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(song.parent_path()), fs::directory_iterator()))
+      << "a copy left beside the song";
+
+  PathString busyPath;
+  RunLocks* locks = LockRunPaths({song.native()}, &busyPath);
+  ASSERT_NE(nullptr, locks);
+  EXPECT_GT(disk.taken, 1) << "the song and the folders above it";
+  UnlockRunPaths(locks);
+  EXPECT_EQ(disk.taken, disk.released);
+  disk.busy = song.parent_path().native();
+  EXPECT_EQ(nullptr, LockRunPaths({song.native()}, &busyPath));
+  EXPECT_EQ(song.native(), busyPath);
+  EXPECT_EQ(disk.taken, disk.released);
+}
+
+// The crash walk counts the security copy among the operations it may stop
+// at, and sees every lock a run takes.
+TEST(Seam, S1_TheCrashWalkSeesTheSecurityCopyAndTheLocks) {
+  TempFolder folder;
+  const fs::path song =
+      folder.Write("song.mp3", Id3v2Tag({TextFrame("TIT2", "\xC0\xE1\xE2")}) + MpegFrames(4));
+  CrashDisk counter(0, CrashMode::kKill, DiskFeatures{/*insertRange=*/false, true});
+  DiskInUse use(&counter);
+  PathString busyPath;
+  RunLocks* locks = LockRunPaths({song.native()}, &busyPath);
+  EXPECT_GT(counter.locks(), 1u);
+  FileOutcome outcome;
+  EXPECT_EQ(unsigned(WM_FIX_SUCCEEDED), FixFile(song.native(), 1251, &outcome));
+  UnlockRunPaths(locks);
+  EXPECT_EQ(1u, counter.securityCopies());
+}
+

@@ -427,6 +427,24 @@ class CountingDisk final : public DiskInterface {
   bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
     return Note(Real().Identify(path, device, index));
   }
+  bool FileSize(NativeFile* file, std::uint64_t* size) override {
+    return Real().FileSize(file, size);
+  }
+  bool IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) override {
+    return Real().IdentifyOpen(file, device, index);
+  }
+  bool SeveralLinks(NativeFile* file) override { return Real().SeveralLinks(file); }
+  bool CopySecurity(NativeFile* original, NativeFile* copy) override {
+    return Real().CopySecurity(original, copy);
+  }
+  bool TryLock(NativeFile* file) override { return Real().TryLock(file); }
+  PathLockResult LockPath(const PathString& path, bool exclusive, PathLock** lock) override {
+    return Real().LockPath(path, exclusive, lock);
+  }
+  void UnlockPath(PathLock* lock) override { Real().UnlockPath(lock); }
+  PathString ResolveLinks(const PathString& path) override { return Real().ResolveLinks(path); }
+  std::wstring NotAFile(const PathString& path) override { return Real().NotAFile(path); }
+  PathString WorkingFolder() override { return Real().WorkingFolder(); }
 
  private:
   static DiskInterface& Real() { return PlatformDisk(); }

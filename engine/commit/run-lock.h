@@ -1,6 +1,7 @@
 // One run per library at a time: a run (or an undo) that writes takes locks
 // over its paths, so that a second run over the same files refuses to start
 // while two runs over different folders go on side by side.
+// Each lock is taken and released through the disk in use (engine/platform/disk.h).
 //
 // Calling sequence:
 //   LockRunPaths     once the run's paths are checked and before it touches
@@ -34,13 +35,3 @@ struct RunLocks;
 // (`busyPath` then names the path of this run it covers).
 RunLocks* LockRunPaths(const std::vector<PathString>& paths, PathString* busyPath);
 void UnlockRunPaths(RunLocks* locks);
-
-// --- What each platform gives (run-lock-posix.cc, run-lock-win32.cc) ---------
-
-struct PathLock;
-enum class PathLockResult { kLocked, kBusy, kUnavailable };
-
-// Takes a lock on the file or folder `path` names (shared or exclusive)
-// without waiting; `lock` is set only with kLocked.
-PathLockResult TakePathLock(const PathString& path, bool exclusive, PathLock** lock);
-void ReleasePathLock(PathLock* lock);

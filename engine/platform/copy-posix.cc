@@ -37,7 +37,7 @@ char* CopyBuffer() {
 // of copying, both of which copy every byte.
 bool OnFuse(NativeFile* file) {
   std::uint64_t device = 0, index = 0;
-  if (!IdentifyFile(file, &device, &index))
+  if (!PlatformDisk().IdentifyOpen(file, &device, &index))
     return false;
   static std::mutex lock;
   static std::map<std::uint64_t, bool> known;

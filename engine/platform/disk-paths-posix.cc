@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "engine/platform/disk.h"
+#include "engine/platform/disk-posix.h"
 
-PathString ResolveFileLinks(const PathString& path) {
+PathString PosixDisk::ResolveLinks(const PathString& path) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
     return path;
@@ -20,7 +20,7 @@ PathString ResolveFileLinks(const PathString& path) {
   return target;
 }
 
-std::wstring NotAFileReason(const PathString& path) {
+std::wstring PosixDisk::NotAFile(const PathString& path) {
   struct stat entry, target;
   if (lstat(path.c_str(), &entry) != 0)
     return std::wstring();
@@ -34,7 +34,7 @@ std::wstring NotAFileReason(const PathString& path) {
   return std::wstring();
 }
 
-PathString CurrentFolder() {
+PathString PosixDisk::WorkingFolder() {
   char* current = getcwd(nullptr, 0);
   if (!current)
     return PathString();

@@ -2,19 +2,19 @@
 // the current folder, and why the last system call failed, in words.
 #include <string>
 
-#include "engine/platform/disk.h"
+#include "engine/platform/disk-win32.h"
 
-PathString ResolveFileLinks(const PathString& path) {
+PathString Win32Disk::ResolveLinks(const PathString& path) {
   return path;
 }
 
 // Folders hold neither pipes nor sockets here, and a link to nothing fails
 // to open with its own reason.
-std::wstring NotAFileReason(const PathString&) {
+std::wstring Win32Disk::NotAFile(const PathString&) {
   return std::wstring();
 }
 
-PathString CurrentFolder() {
+PathString Win32Disk::WorkingFolder() {
   const DWORD length = GetCurrentDirectoryW(0, nullptr);
   if (length == 0)
     return PathString();

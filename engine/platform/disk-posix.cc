@@ -1,5 +1,6 @@
 // The file operations on POSIX: pread/pwrite, fallocate's insert and
-// collapse, syncfs and rename (copies are in copy-posix.cc).
+// collapse, syncfs, rename, and flock for locks (copies are in
+// copy-posix.cc).
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -96,7 +97,7 @@ bool PosixDisk::Truncate(NativeFile* file, std::uint64_t size) {
   return ftruncate(file->fd, static_cast<off_t>(size)) == 0;
 }
 
-bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
+bool PosixDisk::FileSize(NativeFile* file, std::uint64_t* size) {
   struct stat info;
   if (fstat(file->fd, &info) != 0)
     return false;
@@ -108,7 +109,7 @@ bool PosixDisk::Flush(NativeFile* file) {
   return fsync(file->fd) == 0;
 }
 
-bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+bool PosixDisk::IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
   if (!file->identified) {
     struct stat info;
     if (fstat(file->fd, &info) != 0)
@@ -122,16 +123,16 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
   return true;
 }
 
-bool TryLockFile(NativeFile* file) {
+bool PosixDisk::TryLock(NativeFile* file) {
   return flock(file->fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-bool HasSeveralLinks(NativeFile* file) {
+bool PosixDisk::SeveralLinks(NativeFile* file) {
   struct stat info;
   return fstat(file->fd, &info) != 0 || info.st_nlink > 1;
 }
 
-bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
+bool PosixDisk::CopySecurity(NativeFile* original, NativeFile* copy) {
   struct stat info;
   if (fstat(original->fd, &info) != 0)
     return false;
@@ -251,6 +252,34 @@ void PosixDisk::FlushFolder(const PathString& folder) {
     return;
   fsync(fd);
   close(fd);
+}
+
+// --- Run locks ---------------------------------------------------------------
+// flock() on the file or folder itself, which every process on the machine
+// sees and which ends with the process.
+
+struct PathLock {
+  int fd = -1;
+};
+
+PathLockResult PosixDisk::LockPath(const PathString& path, bool exclusive, PathLock** lock) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    return PathLockResult::kUnavailable;
+  if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? PathLockResult::kBusy : PathLockResult::kUnavailable;
+  }
+  *lock = new PathLock{fd};
+  return PathLockResult::kLocked;
+}
+
+void PosixDisk::UnlockPath(PathLock* lock) {
+  if (!lock)
+    return;
+  close(lock->fd);  // the lock goes with the descriptor
+  delete lock;
 }
 
 // --- Folders and paths -------------------------------------------------------

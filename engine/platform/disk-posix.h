@@ -1,6 +1,7 @@
-// The platform's own disk on POSIX, declared for its three files: the file
-// operations (engine/platform/disk-posix.cc), the copy of a range
-// (engine/platform/copy-posix.cc) and the folder listing (engine/platform/listing-posix.cc).
+// The platform's own disk on POSIX, declared for its four files: the file
+// operations and locks (engine/platform/disk-posix.cc), the copy of a range
+// (engine/platform/copy-posix.cc), the folder listing (engine/platform/listing-posix.cc) and
+// the paths it resolves (engine/platform/disk-paths-posix.cc).
 #pragma once
 
 #include "engine/platform/disk.h"
@@ -39,6 +40,18 @@ struct PosixDisk final : DiskInterface {
   bool RenameNoReplace(const PathString& from, const PathString& to) override;
   bool MayInsertRange(NativeFile* file) override;
   bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
+  bool FileSize(NativeFile* file, std::uint64_t* size) override;
+  bool IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) override;
+  bool SeveralLinks(NativeFile* file) override;
+  bool CopySecurity(NativeFile* original, NativeFile* copy) override;
+  bool TryLock(NativeFile* file) override;
+  PathLockResult LockPath(const PathString& path, bool exclusive, PathLock** lock) override;
+  void UnlockPath(PathLock* lock) override;
+  // Links, entries that are no files, and the current folder
+  // (engine/platform/disk-paths-posix.cc).
+  PathString ResolveLinks(const PathString& path) override;
+  std::wstring NotAFile(const PathString& path) override;
+  PathString WorkingFolder() override;
 };
 
 // statfs's f_type of a FUSE mount (exFAT and NTFS drivers among others).

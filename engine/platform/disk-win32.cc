@@ -1,39 +1,13 @@
 // The file operations and folder listings on Windows: FindFirstFileW and
 // FindNextFileW, overlapped ReadFile/WriteFile at an offset, ReplaceFileW
-// and MoveFileExW.
+// and MoveFileExW, and LockFileEx for locks.
 #include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <string>
 
-#include "engine/platform/disk.h"
-
-// The platform's own disk: the file operations and folder listing below.
-struct Win32Disk final : DiskInterface {
-  NativeFile* OpenExisting(const PathString& path, bool forWriting) override;
-  NativeFile* CreateNew(const PathString& path) override;
-  void Close(NativeFile* file) override;
-  bool Read(NativeFile* file, std::uint64_t offset, void* buffer, std::size_t count) override;
-  bool Write(NativeFile* file, std::uint64_t offset, const void* data, std::size_t count) override;
-  bool CopyRange(NativeFile* from, std::uint64_t fromOffset, NativeFile* to, std::uint64_t toOffset,
-                 std::uint64_t count) override;
-  bool Truncate(NativeFile* file, std::uint64_t size) override;
-  bool Flush(NativeFile* file) override;
-  bool Replace(const PathString& target, const PathString& replacement) override;
-  bool Remove(const PathString& path) override;
-  void FlushFolder(const PathString& folder) override;
-  DirectoryListing* OpenListing(const PathString& folder, FolderIdentity* identity) override;
-  bool NextEntry(DirectoryListing* listing, DirectoryEntry* entry) override;
-  void CloseListing(DirectoryListing* listing) override;
-  bool InsertRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
-  bool CollapseRange(NativeFile*, std::uint64_t, std::uint64_t) override { return false; }
-  // Windows flushes file by file (FlushFileBuffers).
-  bool FlushFileSystem(NativeFile*) override { return false; }
-  bool Rename(const PathString& target, const PathString& replacement) override;
-  bool CreateFolder(const PathString& folder) override;
-  bool RenameNoReplace(const PathString& from, const PathString& to) override;
-  bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override;
-};
+#include "engine/platform/disk-win32.h"
+#include "engine/platform/hash.h"
 
 // --- Directory listing -------------------------------------------------------
 
@@ -74,10 +48,6 @@ void Win32Disk::CloseListing(DirectoryListing* listing) {
 }
 
 // --- Files -------------------------------------------------------------------
-
-struct NativeFile {
-  HANDLE handle;
-};
 
 namespace {
 
@@ -167,7 +137,7 @@ bool Win32Disk::Truncate(NativeFile* file, std::uint64_t size) {
          SetEndOfFile(file->handle);
 }
 
-bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
+bool Win32Disk::FileSize(NativeFile* file, std::uint64_t* size) {
   LARGE_INTEGER value;
   if (!GetFileSizeEx(file->handle, &value))
     return false;
@@ -179,7 +149,7 @@ bool Win32Disk::Flush(NativeFile* file) {
   return FlushFileBuffers(file->handle) != FALSE;
 }
 
-bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+bool Win32Disk::IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file->handle, &info))
     return false;
@@ -190,21 +160,21 @@ bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index)
 
 // One byte far past any real end: locking it blocks no read or write of the
 // file's bytes, only other locks of it.
-bool TryLockFile(NativeFile* file) {
+bool Win32Disk::TryLock(NativeFile* file) {
   OVERLAPPED overlapped = {};
   overlapped.OffsetHigh = 0x7FFFFFFF;
   return LockFileEx(file->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                     &overlapped) != FALSE;
 }
 
-bool HasSeveralLinks(NativeFile* file) {
+bool Win32Disk::SeveralLinks(NativeFile* file) {
   BY_HANDLE_FILE_INFORMATION info;
   return !GetFileInformationByHandle(file->handle, &info) || info.nNumberOfLinks > 1;
 }
 
 // ReplaceFileW carries the original's attributes, owner and access lists
 // over to the replacement.
-bool CopyFileSecurity(NativeFile*, NativeFile*) {
+bool Win32Disk::CopySecurity(NativeFile*, NativeFile*) {
   return true;
 }
 
@@ -235,6 +205,62 @@ bool Win32Disk::Rename(const PathString& target, const PathString& replacement) 
 // folder alike.
 bool Win32Disk::RenameNoReplace(const PathString& from, const PathString& to) {
   return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
+}
+
+// --- Run locks ---------------------------------------------------------------
+// A folder cannot carry a byte-range lock, so each locked path has a lock
+// file of its own in the temporary folder, named by a hash of the path in
+// upper case (names differ only in case there), and holds a shared or
+// exclusive LockFileEx lock on it, which ends with the handle or the process.
+
+struct PathLock {
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+namespace {
+
+std::wstring LockFileFor(const PathString& path) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  if (length == 0 || length > MAX_PATH)
+    return std::wstring();
+  std::wstring folder = std::wstring(temp, length) + L"songwright-locks";
+  CreateDirectoryW(folder.c_str(), nullptr);  // there already, most times
+  std::wstring upper = path;
+  if (!upper.empty())
+    CharUpperBuffW(&upper[0], DWORD(upper.size()));
+  wchar_t name[32] = {};
+  swprintf(name, 32, L"\\%016llx.lock",
+           static_cast<unsigned long long>(Fnv1a64(upper.data(), upper.size() * sizeof(wchar_t))));
+  return folder + name;
+}
+
+}  // namespace
+
+PathLockResult Win32Disk::LockPath(const PathString& path, bool exclusive, PathLock** lock) {
+  const std::wstring name = LockFileFor(path);
+  if (name.empty())
+    return PathLockResult::kUnavailable;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return PathLockResult::kUnavailable;
+  OVERLAPPED at = {};
+  const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  if (!LockFileEx(file, flags, 0, 1, 0, &at)) {
+    const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(file);
+    return busy ? PathLockResult::kBusy : PathLockResult::kUnavailable;
+  }
+  *lock = new PathLock{file};
+  return PathLockResult::kLocked;
+}
+
+void Win32Disk::UnlockPath(PathLock* lock) {
+  if (!lock)
+    return;
+  CloseHandle(lock->file);  // the lock goes with the handle
+  delete lock;
 }
 
 // --- Folders and paths -------------------------------------------------------

@@ -183,6 +183,47 @@ bool ReadThroughCache(NativeFile* file, std::uint64_t fileSize, BlockCache* cach
   return true;
 }
 
+bool FileSizeOf(NativeFile* file, std::uint64_t* size) {
+  return Disk().FileSize(file, size);
+}
+
+bool IdentifyFile(NativeFile* file, std::uint64_t* device, std::uint64_t* index) {
+  return Disk().IdentifyOpen(file, device, index);
+}
+
+bool HasSeveralLinks(NativeFile* file) {
+  return Disk().SeveralLinks(file);
+}
+
+bool TryLockFile(NativeFile* file) {
+  return Disk().TryLock(file);
+}
+
+bool CopyFileSecurity(NativeFile* original, NativeFile* copy) {
+  return Disk().CopySecurity(original, copy);
+}
+
+PathLockResult TakePathLock(const PathString& path, bool exclusive, PathLock** lock) {
+  return Disk().LockPath(path, exclusive, lock);
+}
+
+void ReleasePathLock(PathLock* lock) {
+  if (lock)
+    Disk().UnlockPath(lock);
+}
+
+PathString ResolveFileLinks(const PathString& path) {
+  return Disk().ResolveLinks(path);
+}
+
+std::wstring NotAFileReason(const PathString& path) {
+  return Disk().NotAFile(path);
+}
+
+PathString CurrentFolder() {
+  return Disk().WorkingFolder();
+}
+
 bool EntryExists(const PathString& path) {
   FolderIdentity identity;
   DirectoryListing* listing = OpenDirectoryListing(FolderOf(path), &identity);

@@ -7,6 +7,17 @@
 // chosen by count as a crash or a power loss there would, and check that the
 // next run finishes or undoes what was cut short. The free functions below
 // are the engine's way in; disk.cc routes them to the interface in use.
+//
+// Calling sequence: UseDiskInterface (a test's disk, or none for the
+// platform's) while no run is going on; then any of the free functions,
+// from any thread.
+//
+// Invariant:
+//   S1. Every operation of the engine on a file, a folder or a lock, and
+//       every question asked of one, goes through the disk in use: no
+//       function below reaches the system past it.
+// The platform's own disk (PlatformDisk) never calls back into the disk in
+// use, so a test's disk may hand any operation on to it.
 #pragma once
 
 #include <cstddef>
@@ -34,10 +45,17 @@ struct FolderIdentity {
 
 // --- The seam ----------------------------------------------------------------
 // What a crash-safe save needs: positioned reads and writes, flushing to
-// stable storage, kernel-side copies and an atomic replace; and what the
-// scan and the run journal need: folder listings, creation and renames.
+// stable storage, kernel-side copies, the copy's owner and permissions and an
+// atomic replace; what the scan and the run journal need: folder listings,
+// creation and renames; and the locks that keep two runs apart. Each free
+// function below is one of these, so a disk put in use sees them all.
 
 struct NativeFile;
+
+// A lock held on a path for a run (engine/commit/run-lock.h): on POSIX on the file
+// or folder itself, on Windows on a lock file of its own.
+struct PathLock;
+enum class PathLockResult { kLocked, kBusy, kUnavailable };
 
 struct DiskInterface {
   virtual ~DiskInterface() = default;
@@ -70,6 +88,20 @@ struct DiskInterface {
   // opening room in a file (InsertRange would only fail there); a save then
   // takes another way without opening the file for writing to ask.
   virtual bool MayInsertRange(NativeFile*) { return true; }
+  // Questions about an open file; they change nothing.
+  virtual bool FileSize(NativeFile* file, std::uint64_t* size) = 0;
+  virtual bool IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) = 0;
+  virtual bool SeveralLinks(NativeFile* file) = 0;
+  // Changes the copy: its owner, permissions and access lists.
+  virtual bool CopySecurity(NativeFile* original, NativeFile* copy) = 0;
+  // Locks: of an open file, and of a path for a run.
+  virtual bool TryLock(NativeFile* file) = 0;
+  virtual PathLockResult LockPath(const PathString& path, bool exclusive, PathLock** lock) = 0;
+  virtual void UnlockPath(PathLock* lock) = 0;
+  // Paths the platform resolves.
+  virtual PathString ResolveLinks(const PathString& path) = 0;
+  virtual std::wstring NotAFile(const PathString& path) = 0;
+  virtual PathString WorkingFolder() = 0;
 };
 
 // The platform's own file operations.
@@ -195,6 +227,12 @@ bool IdentifyPath(const PathString& path, std::uint64_t* device, std::uint64_t* 
 // Gives `copy` the owner, permissions and access lists of `original`; false
 // when that is not possible (then the copy must not replace the original).
 bool CopyFileSecurity(NativeFile* original, NativeFile* copy);
+
+// Takes a lock on the file or folder `path` names (shared or exclusive)
+// without waiting, one that ends with the process however it ends; `lock` is
+// set only with kLocked.
+PathLockResult TakePathLock(const PathString& path, bool exclusive, PathLock** lock);
+void ReleasePathLock(PathLock* lock);
 
 // --- Paths the platform resolves ---------------------------------------------
 
