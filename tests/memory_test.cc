@@ -2,6 +2,7 @@
 // ahead and held in batches within the byte limit (engine/readers.h), and
 // an undo reads the journal one save at a time and restores every byte.
 #include <gtest/gtest.h>
+#include <taglib/tbytevectorstream.h>
 
 #include <filesystem>
 #include <map>
@@ -10,11 +11,18 @@
 #include <vector>
 
 #include "cli/undo.h"
+#include "engine/commit/edit.h"
 #include "engine/commit/journal-read.h"
 #include "engine/commit/journal.h"
+#include "engine/commit/checksum.h"
+#include "engine/platform/text.h"
+#include "engine/containers/container-bytes.h"
+#include "engine/formats/container-text.h"
+#include "engine/platform/disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
 #include "tests/format_builders.h"
+#include "tests/large_blocks.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -43,6 +51,71 @@ std::string ApeSongWithPicture(std::size_t pictureBytes, unsigned seed) {
   const std::vector<formats::ApeItemSpec> items = {{"Title", "\xCA\xE8\xED\xEE"},
                                                    {"Cover Art (Front)", picture, 2}};
   return "wvpk" + MpegFrames(8, int(seed)) + formats::ApeTagBytes(items, true);
+}
+
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes;
+  bytes.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    bytes.push_back(char(random() & 0xFF));
+  return bytes;
+}
+
+std::string Atom(const std::string& type, const std::string& content) {
+  return BigEndianBytes(8 + content.size(), 4) + type + content;
+}
+
+// An MP4 file whose ilst holds a cp1251 title and then a cover of
+// `pictureBytes`; a free atom after ilst takes up the title's growth.
+std::string Mp4WithCover(std::size_t pictureBytes, std::string* moov) {
+  const std::string title = Atom("\xA9nam", Atom("data", std::string("\0\0\0\1", 4) +
+                                                              std::string(4, '\0') +
+                                                              "\xCA\xE8\xED\xEE"));
+  const std::string cover = Atom(
+      "covr", Atom("data", std::string("\0\0\0\x0D", 4) + std::string(4, '\0') +
+                               RandomBytes(pictureBytes, 7)));
+  const std::string meta = std::string(4, '\0') + Atom("ilst", title + cover) +
+                           Atom("free", std::string(64, '\0'));
+  *moov = Atom("moov", Atom("udta", Atom("meta", meta)));
+  return Atom("ftyp", "M4A \0\0\0\0") + *moov + Atom("mdat", std::string(64, 'a'));
+}
+
+// An Ogg Vorbis file whose comment holds a cp1251 title and a picture of
+// `pictureBytes` (text, as the picture is stored base64).
+std::string OggWithPicture(std::size_t pictureBytes, std::size_t* headerBytes) {
+  const formats::OggTone tone = formats::ReadOggTone("tone.ogg");
+  std::string picture = RandomBytes(pictureBytes, 9);
+  for (char& c : picture)
+    c = char('A' + (static_cast<unsigned char>(c) % 26));
+  const std::string packet =
+      std::string("\x03vorbis", 7) +
+      formats::VorbisComment("vendor", {"TITLE=\xCA\xE8\xED\xEE", "METADATA_BLOCK_PICTURE=" + picture}) +
+      "\x01";
+  const std::string file = formats::OggWithComment(tone, packet);
+  std::size_t audio = 0;
+  for (const std::string& page : tone.audioPages)
+    audio += page.size();
+  *headerBytes = file.size() - audio;
+  return file;
+}
+
+// The most bytes of large blocks the module holds while it renders the
+// file's repair (its reading decided before, the file's bytes already in
+// memory), its edit among them.
+std::size_t MostHeldRendering(const container_fixtures::Module& module, const std::string& file,
+                              Edit* edit) {
+  TagLib::ByteVector data(file.data(), static_cast<unsigned int>(file.size()));
+  TagLib::ByteVectorStream stream(data);
+  SuggestionPool pool;
+  pool.distinctTexts = true;
+  module.collect(&stream, &pool);
+  const FileReading reading = ReadingOfTexts(pool, formats::Named(), nullptr);
+  FileOutcome outcome;
+  LargeBlockWatch watch;
+  EXPECT_EQ(module.render(&stream, reading, &outcome, edit), WM_FIX_SUCCEEDED)
+      << WideToUtf8(outcome.detail);
+  return watch.MostHeld();
 }
 
 struct Library {
@@ -157,4 +230,68 @@ TEST(ByteLimit, AnUndoOfLargeSavesRestoresEveryByteReadingOneSaveAtATime) {
   EXPECT_EQ(0, UndoRun(library.state.path().native(), "", nullptr));
   for (const auto& [path, original] : library.originals)
     EXPECT_TRUE(ReadFile(path) == original) << path;
+}
+
+// E3: while it composes a repair, a module holds no more than twice the
+// metadata the read-ahead budget counts for it (the stored bytes and the
+// new ones): a picture among the tags is never copied more often.
+TEST(ByteLimit, E3_AModuleHoldsAtMostTwiceItsTagWhileComposing) {
+  constexpr std::size_t kPicture = 6 << 20;
+  std::string moov;
+  std::size_t oggHeaders = 0;
+  const std::string mp4 = Mp4WithCover(kPicture, &moov);
+  const std::string ogg = OggWithPicture(kPicture, &oggHeaders);
+  const std::string ape = ApeSongWithPicture(kPicture, 3);
+  const std::size_t apeTag = ape.size() - 4 - MpegFrames(8, 3).size();
+  const struct {
+    const char* name;
+    const container_fixtures::Module& module;
+    const std::string& file;
+    std::size_t tag;  // what TagExtent counts
+  } cases[] = {{"mp4", container_fixtures::kMp4, mp4, moov.size()},
+               {"ape", formats::kApe, ape, apeTag},
+               {"ogg", formats::kOgg, ogg, oggHeaders}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t tag = c.tag;
+    Edit edit;
+    const std::size_t most = MostHeldRendering(c.module, c.file, &edit);
+    EXPECT_GT(edit.bytes.size(), kPicture) << "the picture moves with the repaired text";
+    EXPECT_GE(most, tag) << "the watch sees the module's blocks";
+    EXPECT_LE(most, 2 * tag + (1 << 20)) << most / (1 << 20) << " MB held";
+  }
+}
+
+// E3: the record of a save reads the bytes it replaces once, and sums the new
+// bytes where the edit holds them: a large tag is not copied again for its
+// checksum, which stays that of the file as saved.
+TEST(ByteLimit, ALargeEditIsSummedWithoutACopy) {
+  constexpr std::size_t kTag = 3 << 20;
+  TempFolder folder;
+  const std::string original = RandomBytes(kTag + 200 * 1024, 5);
+  const fs::path path = folder.Write("song.mp3", original);
+  for (const std::size_t offset : {std::size_t(0), std::size_t(4096)}) {
+    SCOPED_TRACE(offset);
+    std::string repaired = RandomBytes(kTag + 4096, 6);
+    std::string expected = original;
+    expected.replace(offset, kTag, repaired);
+    EditStream stream(path.native());
+    stream.Replace(offset, kTag, std::move(repaired));
+    SaveRecord record;
+    std::size_t most = 0;
+    {
+      LargeBlockWatch watch;
+      ASSERT_TRUE(stream.DescribeChange(&record));
+      most = watch.MostHeld();
+    }
+    EXPECT_LE(most, kTag + offset + (1 << 20)) << most / (1 << 20) << " MB held";
+    const fs::path saved = folder.Write("saved.mp3", expected);
+    NativeFile* file = OpenExistingFile(saved.native(), false);
+    ASSERT_NE(file, nullptr);
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    EXPECT_TRUE(FileChecksum(file, record.offset, record.repairedLength, &size, &crc));
+    CloseNativeFile(file);
+    EXPECT_EQ(crc, record.repairedChecksum);
+  }
 }

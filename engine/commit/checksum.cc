@@ -20,7 +20,12 @@ bool SampledChecksum(const RangeReader& read, std::uint64_t size, std::uint64_t 
       break;
     }
     const std::string* part = &bytes;
-    if (i == 1 && known.replaced && known.replaced->size() == count) {
+    if (i == 1 && known.replaced && known.replacedFrom + known.replaced->size() == count) {
+      bytes.clear();
+      if (known.replacedFrom &&
+          (!read(start, known.replacedFrom, &bytes) || bytes.size() != known.replacedFrom))
+        return false;
+      value = Crc32(value, bytes.data(), bytes.size());
       part = known.replaced;
     } else {
       bytes.clear();
@@ -209,7 +214,13 @@ bool EditStream::DescribeChange(SaveRecord* record) const {
   if (!SampledChecksum(original, originalLength_, from, oldEnd - from, &record->originalChecksum,
                        known))
     return false;
+  // The new bytes are summed where they are, never copied: a size field
+  // lies before them.
   known.replaced = nullptr;
+  if (edit_.sizeField.empty() || edit_.sizeFieldAt + edit_.sizeField.size() <= edit_.offset) {
+    known.replaced = &edit_.bytes;
+    known.replacedFrom = edit_.offset - from;
+  }
   return SampledChecksum(repaired, newLength, from, newEnd - from, &record->repairedChecksum,
                          known);
 }

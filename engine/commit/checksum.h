@@ -17,10 +17,12 @@ constexpr std::uint64_t kChecksumEdge = 64 * 1024;
 // read: a larger tag (a picture of many megabytes) is read where it is.
 constexpr std::uint64_t kMostKeptInHead = 1024 * 1024;
 
-// What the caller has already read or summed: the replaced bytes and the
-// CRC-32 of the last 64 KiB.
+// What the caller has already read or summed: the replaced bytes (from
+// `replacedFrom` bytes into the changed range to its end; the bytes before
+// are read) and the CRC-32 of the last 64 KiB.
 struct KnownParts {
   const std::string* replaced = nullptr;
+  std::uint64_t replacedFrom = 0;
   const std::uint32_t* endChecksum = nullptr;
 };
 

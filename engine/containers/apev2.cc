@@ -13,27 +13,39 @@ bool IsFrame(const std::string& bytes) {
   return bytes.size() == kFrame && bytes.compare(0, 8, "APETAGEX") == 0;
 }
 
-// The items that fill `bytes` exactly.
-bool ParseItems(const std::string& bytes, std::vector<ApeItem>* items) {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    if (bytes.size() - at < 9)
+// Walks the items that fill bytes[at, end) exactly, handing each to
+// `visit` with where its value lies; a value is never copied here.
+template <typename Visit>
+bool WalkItems(const std::string& bytes, std::size_t at, std::size_t end, Visit visit) {
+  while (at < end) {
+    if (end - at < 9)
       return false;
-    ApeItem item;
     const std::uint32_t size = ReadLe32(bytes, at);
-    item.flags = ReadLe32(bytes, at + 4);
+    const std::uint32_t flags = ReadLe32(bytes, at + 4);
     const std::size_t nul = bytes.find('\0', at + 8);
-    if (nul == std::string::npos || nul == at + 8)
+    if (nul == std::string::npos || nul >= end || nul == at + 8)
       return false;
-    item.key.assign(bytes, at + 8, nul - at - 8);
+    const std::size_t keyAt = at + 8, keySize = nul - at - 8;
     at = nul + 1;
-    if (size > bytes.size() - at)
+    if (size > end - at || !visit(flags, keyAt, keySize, at, std::size_t(size)))
       return false;
-    item.value.assign(bytes, at, size);
     at += size;
-    items->push_back(std::move(item));
   }
   return true;
+}
+
+// The items that fill `bytes` exactly.
+bool ParseItems(const std::string& bytes, std::vector<ApeItem>* items) {
+  return WalkItems(bytes, 0, bytes.size(),
+                   [&](std::uint32_t flags, std::size_t keyAt, std::size_t keySize,
+                       std::size_t valueAt, std::size_t valueSize) {
+                     ApeItem item;
+                     item.flags = flags;
+                     item.key.assign(bytes, keyAt, keySize);
+                     item.value.assign(bytes, valueAt, valueSize);
+                     items->push_back(std::move(item));
+                     return true;
+                   });
 }
 
 // The tag whose footer starts at `footerAt`.
@@ -79,6 +91,35 @@ bool FindApeTag(TagLib::IOStream* file, ApeTag* tag) {
   *tag = ApeTag();
   return length >= 128 && ReadStreamAt(file, length - 128, 3) == "TAG" &&
          FindTagEndingAt(file, length - 128, tag);
+}
+
+bool ApeTagReadsAs(const std::string& bytes, const ApeTag& tag) {
+  if (bytes.size() < kFrame)
+    return false;
+  const std::string footer = bytes.substr(bytes.size() - kFrame);
+  if (!IsFrame(footer) || ReadLe32(footer, 8) != tag.version)
+    return false;
+  const std::uint64_t size = ReadLe32(footer, 12);
+  const std::uint32_t flags = ReadLe32(footer, 20);
+  const std::uint64_t header = (flags & kApeHasHeader) ? kFrame : 0;
+  if (size < kFrame || size + header != bytes.size() || (flags & kApeIsHeader) ||
+      (header != 0) == tag.header.empty())
+    return false;
+  if (header && (!IsFrame(bytes.substr(0, kFrame)) || !(ReadLe32(bytes, 20) & kApeIsHeader)))
+    return false;
+  std::size_t next = 0;
+  const bool walked =
+      WalkItems(bytes, std::size_t(header), bytes.size() - kFrame,
+                [&](std::uint32_t itemFlags, std::size_t keyAt, std::size_t keySize,
+                    std::size_t valueAt, std::size_t valueSize) {
+                  if (next >= tag.items.size())
+                    return false;
+                  const ApeItem& item = tag.items[next++];
+                  return item.flags == itemFlags &&
+                         bytes.compare(keyAt, keySize, item.key) == 0 &&
+                         bytes.compare(valueAt, valueSize, item.value) == 0;
+                });
+  return walked && next == tag.items.size();
 }
 
 bool ParseApeTag(const std::string& bytes, ApeTag* tag) {

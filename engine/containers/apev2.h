@@ -5,8 +5,8 @@
 // by a NUL, and the value.
 //
 // Calling sequence: FindApeTag on the stream; the items as ParseApeItems
-// read them; RenderApeTag for the tag with new items; ParseApeTag on those
-// bytes to read them back.
+// read them; RenderApeTag for the tag with new items; ApeTagReadsAs (or
+// ParseApeTag) on those bytes to read them back.
 // Invariants:
 //   A1. A tag is read only when its header, items and footer lie within the
 //       file and every byte between header and footer belongs to an item;
@@ -49,4 +49,8 @@ struct ApeTag {
 bool FindApeTag(TagLib::IOStream* file, ApeTag* tag);
 // Reads a tag that ends at the end of `bytes` (a rendered one).
 bool ParseApeTag(const std::string& bytes, ApeTag* tag);
+// Whether `bytes` are one whole tag that reads as `tag`: its version, a
+// header when `tag` has one, and its items with their flags, keys and
+// values, in order. Reads the items in place: no value is copied.
+bool ApeTagReadsAs(const std::string& bytes, const ApeTag& tag);
 std::string RenderApeTag(const ApeTag& tag);

@@ -9,28 +9,36 @@ std::string Slice(const std::string& bytes, const Mp4Atom& atom) {
   return bytes.substr(std::size_t(atom.at), std::size_t(atom.size));
 }
 
-// The moov bytes with every chunk offset set to zero; the bytes as they are
-// when the offsets cannot be found.
-std::string WithoutOffsets(const std::string& moov, std::vector<std::uint64_t>* values) {
-  std::string out = moov;
-  std::vector<ChunkOffsetEntry> entries;
-  if (!FindChunkOffsets(moov, &entries))
-    return out;
-  for (const ChunkOffsetEntry& entry : entries) {
-    values->push_back(GetBigEndian(moov, std::size_t(entry.at), entry.width));
-    PutBigEndian(&out, std::size_t(entry.at), 0, entry.width);
-  }
-  return out;
+// Whether `atom` of `a` and `other` of `b` hold the same bytes.
+bool SameBytes(const std::string& a, const Mp4Atom& atom, const std::string& b,
+               const Mp4Atom& other) {
+  return atom.size == other.size &&
+         a.compare(std::size_t(atom.at), std::size_t(atom.size), b, std::size_t(other.at),
+                   std::size_t(other.size)) == 0;
 }
 
 // The atoms of one level other than free atoms and the one on the way to
-// the tags, each as its bytes in `bytes`.
+// the tags, each as its bytes in `bytes`; with `offsets`, every chunk offset
+// within them set to zero and its value added to `offsets` (none when the
+// offsets cannot be found). Only these atoms are copied, never the tags.
 std::vector<std::string> Others(const std::string& bytes, const std::vector<Mp4Atom>& atoms,
-                                const Mp4Atom& path) {
+                                const Mp4Atom& path,
+                                std::vector<std::uint64_t>* offsets = nullptr) {
+  std::vector<ChunkOffsetEntry> entries;
+  if (offsets && FindChunkOffsets(bytes, &entries)) {
+    for (const ChunkOffsetEntry& entry : entries)
+      offsets->push_back(GetBigEndian(bytes, std::size_t(entry.at), entry.width));
+  }
   std::vector<std::string> out;
   for (const Mp4Atom& atom : atoms) {
-    if (atom.type != "free" && atom.at != path.at)
-      out.push_back(atom.type + Slice(bytes, atom));
+    if (atom.type == "free" || atom.at == path.at)
+      continue;
+    std::string slice = atom.type + Slice(bytes, atom);
+    for (const ChunkOffsetEntry& entry : entries) {
+      if (entry.at >= atom.at && entry.at + entry.width <= atom.end())
+        PutBigEndian(&slice, std::size_t(entry.at - atom.at + 4), 0, entry.width);
+    }
+    out.push_back(std::move(slice));
   }
   return out;
 }
@@ -50,7 +58,7 @@ bool SameItem(const std::string& oldMoov, const Mp4Tags& oldTags, std::size_t in
         value = &newValue;
     }
     if (!value) {
-      if (Slice(oldMoov, before[c]) != Slice(newMoov, after[c]))
+      if (!SameBytes(oldMoov, before[c], newMoov, after[c]))
         return false;
       continue;
     }
@@ -58,8 +66,8 @@ bool SameItem(const std::string& oldMoov, const Mp4Tags& oldTags, std::size_t in
     if (data.type != "data" || data.size < data.header + 8 ||
         newMoov.compare(std::size_t(data.body()), 8, oldMoov, std::size_t(before[c].body()), 8) !=
             0 ||
-        newMoov.substr(std::size_t(data.body() + 8), std::size_t(data.end() - data.body() - 8)) !=
-            *value)
+        newMoov.compare(std::size_t(data.body() + 8), std::size_t(data.end() - data.body() - 8),
+                        *value) != 0)
       return false;
   }
   return true;
@@ -85,11 +93,9 @@ bool CheckMp4Moov(const std::string& oldMoov, const Mp4Tags& oldTags,
   const std::string newMeta = newMoov.substr(std::size_t(got.meta.body()),
                                              std::size_t(got.metaChildrenStart - got.meta.body()));
   std::vector<std::uint64_t> oldValues, newValues;
-  const std::string oldPlain = WithoutOffsets(oldMoov, &oldValues);
-  const std::string newPlain = WithoutOffsets(newMoov, &newValues);
   if (oldMeta != newMeta ||
-      Others(oldPlain, oldTags.moovChildren, oldTags.udta) !=
-          Others(newPlain, got.moovChildren, got.udta) ||
+      Others(oldMoov, oldTags.moovChildren, oldTags.udta, &oldValues) !=
+          Others(newMoov, got.moovChildren, got.udta, &newValues) ||
       Others(oldMoov, oldTags.udtaChildren, oldTags.meta) !=
           Others(newMoov, got.udtaChildren, got.meta) ||
       Others(oldMoov, oldTags.metaChildren, oldTags.ilst) !=

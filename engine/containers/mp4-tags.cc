@@ -1,6 +1,8 @@
 // Reading and rewriting the text items of an MP4 file's ilst atom.
 #include "engine/containers/mp4-tags.h"
 
+#include <algorithm>
+
 #include "engine/containers/container-bytes.h"
 
 namespace {
@@ -107,52 +109,120 @@ bool ReadMp4Tags(const std::string& moov, Mp4Tags* tags) {
 
 namespace {
 
-std::string Slice(const std::string& bytes, std::uint64_t from, std::uint64_t to) {
-  return bytes.substr(std::size_t(from), std::size_t(to - from));
+// What a rewrite reads from and puts in place of the stored values.
+struct Rewrite {
+  const std::string& moov;
+  const Mp4Tags& tags;
+  const std::map<std::size_t, std::string>& values;
+};
+
+void AppendSlice(const std::string& moov, std::uint64_t from, std::uint64_t to, std::string* out) {
+  out->append(moov, std::size_t(from), std::size_t(to - from));
 }
 
-// The item at `index` with its changed data atoms given their new values.
-bool RewriteItem(const std::string& moov, const Mp4Tags& tags, std::size_t index,
-                 const std::map<std::size_t, std::string>& values, std::string* out) {
-  const Mp4Atom& item = tags.items[index];
-  std::string content = Slice(moov, item.body(), item.end());
-  // Later atoms first, so that earlier positions stay right.
-  for (auto it = values.rbegin(); it != values.rend(); ++it) {
-    const Mp4Text& text = tags.texts[it->first];
-    if (text.item != index)
-      continue;
-    std::string data;
-    if (!RewrapAtom(text.data, Slice(moov, text.data.body(), text.data.body() + 8) + it->second,
-                    &data))
-      return false;
-    content.replace(std::size_t(text.data.at - item.body()), std::size_t(text.data.size), data);
+// Appends `atom`'s header as stored; CloseAtom sets its size once its
+// content follows it. Returns where the header starts in `out`.
+std::size_t OpenAtom(const std::string& moov, const Mp4Atom& atom, std::string* out) {
+  const std::size_t at = out->size();
+  AppendSlice(moov, atom.at, atom.body(), out);
+  return at;
+}
+
+// The size of the atom opened at `at`, as RewrapAtom gives it: false when
+// it does not fit a 32-bit size field or the atom was stored with size 0.
+bool CloseAtom(const Mp4Atom& atom, std::size_t at, std::string* out) {
+  const std::uint64_t size = out->size() - at;
+  if (atom.toEnd || (atom.header == 8 && size > 0xFFFFFFFFu))
+    return false;
+  if (atom.header == 16)
+    PutBigEndian(out, at + 8, size, 8);
+  else
+    PutBigEndian(out, at, size, 4);
+  return true;
+}
+
+// Appends the item at `index` with its changed data atoms given their new
+// values; every other byte of it is copied once, straight from `moov`.
+bool AppendItem(const Rewrite& r, std::size_t index, std::string* out) {
+  const Mp4Atom& item = r.tags.items[index];
+  std::vector<const Mp4Text*> changed;
+  for (const auto& [text, value] : r.values) {
+    if (r.tags.texts[text].item == index)
+      changed.push_back(&r.tags.texts[text]);
   }
-  return RewrapAtom(item, content, out);
+  std::sort(changed.begin(), changed.end(),
+            [](const Mp4Text* a, const Mp4Text* b) { return a->data.at < b->data.at; });
+  const std::size_t at = OpenAtom(r.moov, item, out);
+  std::uint64_t from = item.body();
+  for (const Mp4Text* text : changed) {
+    AppendSlice(r.moov, from, text->data.at, out);
+    const std::size_t data = OpenAtom(r.moov, text->data, out);
+    AppendSlice(r.moov, text->data.body(), text->data.body() + 8, out);
+    *out += r.values.at(std::size_t(text - r.tags.texts.data()));
+    if (!CloseAtom(text->data, data, out))
+      return false;
+    from = text->data.end();
+  }
+  AppendSlice(r.moov, from, item.end(), out);
+  return CloseAtom(item, at, out);
 }
 
-// A free atom of `size` bytes (at least 8) made from `free`'s bytes.
-std::string ResizedFree(const std::string& moov, const Mp4Atom* free, std::uint64_t size) {
-  std::string body = free ? Slice(moov, free->body(), free->end()) : std::string();
-  body.resize(std::size_t(size - 8), '\0');
-  return BigEndianBytes(size, 4) + "free" + body;
+// Appends a free atom of `size` bytes (at least 8) made from `free`'s bytes.
+void AppendFree(const std::string& moov, const Mp4Atom* free, std::uint64_t size,
+                std::string* out) {
+  *out += BigEndianBytes(size, 4) + "free";
+  const std::uint64_t kept = free ? std::min(size - 8, free->size - free->header) : 0;
+  if (free)
+    AppendSlice(moov, free->body(), free->body() + kept, out);
+  out->append(std::size_t(size - 8 - kept), '\0');
 }
 
-// The children of one container from `start` to its end with the child at
-// `path` replaced by `child`; a free atom after it takes up the change in
-// length when it can (`absorbed`).
-std::string Children(const std::string& moov, const std::vector<Mp4Atom>& children,
-                     std::uint64_t start, const Mp4Atom& path, const std::string& child,
-                     bool innermost, bool* absorbed) {
-  const std::int64_t change = std::int64_t(child.size()) - std::int64_t(path.size);
-  std::string out = Slice(moov, start, children.empty() ? start : children.front().at);
+bool AppendIlst(const Rewrite& r, std::string* out, std::wstring* detail) {
+  const Mp4Tags& tags = r.tags;
+  const std::size_t at = OpenAtom(r.moov, tags.ilst, out);
+  AppendSlice(r.moov, tags.ilst.body(), tags.items.empty() ? tags.ilst.body() : tags.items.front().at,
+              out);
+  for (std::size_t i = 0; i < tags.items.size(); ++i) {
+    if (!AppendItem(r, i, out)) {
+      *detail = L"an atom of the ilst atom would outgrow its size field";
+      return false;
+    }
+  }
+  if (CloseAtom(tags.ilst, at, out))
+    return true;
+  *detail = L"an atom holding the tags would outgrow its size field";
+  return false;
+}
+
+// Appends the container at `depth` on the way to the tags (0 moov, 1 udta,
+// 2 meta) with its child on that way rewritten; a free atom after that
+// child takes up the change in length when it can (`absorbed`), and an ilst
+// atom that shrinks by 8 bytes or more is followed by a new free atom.
+bool AppendContainer(const Rewrite& r, int depth, std::string* out, bool* absorbed,
+                     std::wstring* detail) {
+  const Mp4Tags& t = r.tags;
+  const Mp4Atom* const path[] = {&t.moov, &t.udta, &t.meta, &t.ilst};
+  const std::vector<Mp4Atom>* const lists[] = {&t.moovChildren, &t.udtaChildren, &t.metaChildren};
+  const std::uint64_t starts[] = {t.moov.body(), t.udta.body(), t.metaChildrenStart};
+  const Mp4Atom& self = *path[depth];
+  const Mp4Atom& next = *path[depth + 1];
+  const std::vector<Mp4Atom>& children = *lists[depth];
+  const bool innermost = depth == 2;
+  const std::size_t at = OpenAtom(r.moov, self, out);
+  AppendSlice(r.moov, self.body(), children.empty() ? starts[depth] : children.front().at, out);
   bool after = false;
-  *absorbed = change == 0;
+  std::int64_t change = 0;
   for (const Mp4Atom& atom : children) {
-    if (atom.at == path.at) {
-      out += child;
+    if (atom.at == next.at) {
+      const std::size_t before = out->size();
+      if (!(innermost ? AppendIlst(r, out, detail)
+                      : AppendContainer(r, depth + 1, out, absorbed, detail)))
+        return false;
+      change = std::int64_t(out->size() - before) - std::int64_t(next.size);
+      *absorbed = change == 0;
       after = true;
       if (!*absorbed && innermost && change <= -8) {
-        out += ResizedFree(moov, nullptr, std::uint64_t(-change));
+        AppendFree(r.moov, nullptr, std::uint64_t(-change), out);
         *absorbed = true;
       }
       continue;
@@ -161,13 +231,16 @@ std::string Children(const std::string& moov, const std::vector<Mp4Atom>& childr
     if (after && !*absorbed && atom.type == "free" && atom.header == 8 &&
         (left == 0 || (left >= 8 && left <= 0xFFFFFFFFll))) {
       if (left > 0)
-        out += ResizedFree(moov, &atom, std::uint64_t(left));
+        AppendFree(r.moov, &atom, std::uint64_t(left), out);
       *absorbed = true;
       continue;
     }
-    out += Slice(moov, atom.at, atom.end());
+    AppendSlice(r.moov, atom.at, atom.end(), out);
   }
-  return out;
+  if (CloseAtom(self, at, out))
+    return true;
+  *detail = L"an atom holding the tags would outgrow its size field";
+  return false;
 }
 
 }  // namespace
@@ -175,39 +248,14 @@ std::string Children(const std::string& moov, const std::vector<Mp4Atom>& childr
 bool RewriteMp4Tags(const std::string& moov, const Mp4Tags& tags,
                     const std::map<std::size_t, std::string>& values, std::string* out,
                     std::wstring* detail) {
-  std::string items = Slice(moov, tags.ilst.body(), tags.items.empty() ? tags.ilst.body()
-                                                                         : tags.items.front().at);
-  for (std::size_t i = 0; i < tags.items.size(); ++i) {
-    std::string item;
-    if (!RewriteItem(moov, tags, i, values, &item)) {
-      *detail = L"an atom of the ilst atom would outgrow its size field";
-      return false;
-    }
-    items += item;
-  }
-  std::string ilst, meta, udta;
+  // One buffer of the new moov's size at most: a large item (a picture)
+  // is copied once, from the stored bytes to its place.
+  std::size_t growth = 8;
+  for (const auto& [text, value] : values)
+    growth += value.size();
+  out->clear();
+  out->reserve(moov.size() + growth);
   bool absorbed = false;
-  const auto fail = [detail] {
-    *detail = L"an atom holding the tags would outgrow its size field";
-    return false;
-  };
-  if (!RewrapAtom(tags.ilst, items, &ilst))
-    return fail();
-  const std::string metaHead = Slice(moov, tags.meta.body(), tags.metaChildrenStart);
-  if (!RewrapAtom(tags.meta,
-                  metaHead + Children(moov, tags.metaChildren, tags.metaChildrenStart, tags.ilst,
-                                      ilst, true, &absorbed),
-                  &meta))
-    return fail();
-  if (!RewrapAtom(tags.udta,
-                  Children(moov, tags.udtaChildren, tags.udta.body(), tags.meta, meta, false,
-                           &absorbed),
-                  &udta))
-    return fail();
-  if (!RewrapAtom(tags.moov,
-                  Children(moov, tags.moovChildren, tags.moov.body(), tags.udta, udta, false,
-                           &absorbed),
-                  out))
-    return fail();
-  return true;
+  const Rewrite rewrite{moov, tags, values};
+  return AppendContainer(rewrite, 0, out, &absorbed, detail);
 }

@@ -107,6 +107,25 @@ std::string ComposeOggPage(std::uint8_t flags, std::uint64_t granule, std::uint3
   return page;
 }
 
+namespace {
+
+// The length of the packet whose first segment is segment `s` of page `p`,
+// as far as the pages go.
+std::size_t PacketSizeFrom(const std::vector<OggPage>& pages, std::size_t p, std::size_t s) {
+  std::size_t size = 0;
+  for (; p < pages.size(); ++p, s = 0) {
+    for (; s < pages[p].lacing.size(); ++s) {
+      const std::size_t segment = static_cast<unsigned char>(pages[p].lacing[s]);
+      size += segment;
+      if (segment < 255)
+        return size;
+    }
+  }
+  return size;
+}
+
+}  // namespace
+
 void ReadPackets(const std::vector<OggPage>& pages, std::vector<std::string>* packets,
                  std::vector<std::size_t>* endPage, bool* unfinished) {
   std::string packet;
@@ -114,8 +133,12 @@ void ReadPackets(const std::vector<OggPage>& pages, std::vector<std::string>* pa
   for (std::size_t p = 0; p < pages.size(); ++p) {
     const OggPage& page = pages[p];
     std::size_t at = page.HeaderSize();
-    for (char c : page.lacing) {
-      const std::size_t size = static_cast<unsigned char>(c);
+    for (std::size_t s = 0; s < page.lacing.size(); ++s) {
+      const std::size_t size = static_cast<unsigned char>(page.lacing[s]);
+      // Each packet is given its whole length at once: a large one is
+      // never copied while it grows.
+      if (!open)
+        packet.reserve(PacketSizeFrom(pages, p, s));
       packet.append(page.bytes, at, size);
       at += size;
       open = true;
@@ -135,7 +158,7 @@ void ReadPackets(const std::vector<OggPage>& pages, std::vector<std::string>* pa
 }
 
 bool LayOutPackets(const std::vector<std::string>& packets, std::size_t pageCount,
-                   std::vector<LaidPage>* pages) {
+                   std::vector<LaidPage>* pages, bool bodies) {
   // Every segment with the packet it belongs to and where in it it starts.
   struct Segment {
     std::size_t packet, at, size;
@@ -164,7 +187,8 @@ bool LayOutPackets(const std::vector<std::string>& packets, std::size_t pageCoun
     page.continued = segments[next].at != 0;
     for (std::size_t s = next; s < next + count; ++s) {
       page.lacing.push_back(char(segments[s].size));
-      page.body.append(packets[segments[s].packet], segments[s].at, segments[s].size);
+      if (bodies)
+        page.body.append(packets[segments[s].packet], segments[s].at, segments[s].size);
       if (segments[s].size < 255)
         page.packetEnds = true;
     }

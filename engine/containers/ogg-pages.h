@@ -69,6 +69,7 @@ struct LaidPage {
 // Lays the packets out, the first starting a page and the last ending one,
 // in exactly `pageCount` pages of 1 to 255 segments, the earlier pages
 // filled first; or, with `pageCount` 0, in as few pages as they fit in.
-// False when they do not fit in `pageCount`.
+// False when they do not fit in `pageCount`. Without `bodies` the pages
+// get their lacing only: the caller takes each body from the packets.
 bool LayOutPackets(const std::vector<std::string>& packets, std::size_t pageCount,
-                   std::vector<LaidPage>* pages);
+                   std::vector<LaidPage>* pages, bool bodies = true);

@@ -76,22 +76,6 @@ bool RepairItem(const ApeItem& item, const FileReading& reading, ApeItem* out,
   return true;
 }
 
-// F2: the new tag reads back with every item as expected, in order.
-bool VerifyTag(const std::string& bytes, const ApeTag& expected) {
-  ApeTag back;
-  if (!ParseApeTag(bytes, &back) || back.size != bytes.size() ||
-      back.version != expected.version || back.items.size() != expected.items.size() ||
-      back.header.empty() != expected.header.empty())
-    return false;
-  for (std::size_t i = 0; i < back.items.size(); ++i) {
-    const ApeItem& a = back.items[i];
-    const ApeItem& b = expected.items[i];
-    if (a.flags != b.flags || a.key != b.key || a.value != b.value)
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void CollectApeText(TagLib::IOStream* file, SuggestionPool* pool) {
@@ -120,7 +104,8 @@ unsigned RenderApeRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   if (changes.empty())
     return WM_FIX_NOT_NEEDED;
   std::string bytes = RenderApeTag(repaired);
-  if (!VerifyTag(bytes, repaired)) {
+  // F2: the new tag reads back with every item as expected, in order.
+  if (!ApeTagReadsAs(bytes, repaired)) {
     outcome->issue = kIssueCouldNotSave;
     outcome->detail = L"the repaired APE tag did not read back as written";
     outcome->changes.clear();

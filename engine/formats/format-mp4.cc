@@ -207,21 +207,38 @@ unsigned RenderMp4Repair(TagLib::IOStream* file, const FileReading& reading, Fil
     return refused;
   if (!CheckMp4Moov(mp4.moov, mp4.tags, values, newMoov, shifted ? &offsets : nullptr, &detail))
     return RefuseRepair(outcome, detail);
-  const std::string region = newMoov + trailer;
-  // Only the bytes that differ are given: the same file comes out.
-  const std::string old = ReadStreamAt(file, mp4.top[mp4.moovIndex].at, replaced);
-  if (old.size() != replaced)
-    return RefuseRepair(outcome, L"the moov atom cannot be read again");
+  // Only the bytes that differ are given: the same file comes out. The new
+  // region is trimmed in place, and of the old one only what follows moov
+  // (a free atom taking up the change) is read again.
+  std::string& region = newMoov;
+  region += trailer;
+  const Mp4Atom& moov = mp4.top[mp4.moovIndex];
+  const std::string beyond = ReadStreamAt(file, moov.end(), replaced - moov.size);
+  if (beyond.size() != replaced - moov.size)
+    return RefuseRepair(outcome, L"the atom after moov cannot be read");
+  const auto old = [&](std::size_t i) {
+    return i < mp4.moov.size() ? mp4.moov[i] : beyond[i - mp4.moov.size()];
+  };
+  const std::size_t oldSize = std::size_t(replaced);
   std::size_t prefix = 0, suffix = 0;
-  while (prefix < old.size() && prefix < region.size() && old[prefix] == region[prefix])
+  while (prefix < oldSize && prefix < region.size() && old(prefix) == region[prefix])
     ++prefix;
-  while (suffix < old.size() - prefix && suffix < region.size() - prefix &&
-         old[old.size() - 1 - suffix] == region[region.size() - 1 - suffix])
+  while (suffix < oldSize - prefix && suffix < region.size() - prefix &&
+         old(oldSize - 1 - suffix) == region[region.size() - 1 - suffix])
     ++suffix;
+  const std::size_t kept = region.size() - prefix - suffix;
   edit->recorded = true;
-  edit->offset = mp4.top[mp4.moovIndex].at + prefix;
-  edit->replaced = old.size() - prefix - suffix;
-  edit->bytes = region.substr(prefix, region.size() - prefix - suffix);
+  edit->offset = moov.at + prefix;
+  edit->replaced = oldSize - prefix - suffix;
+  // What the save holds until its batch commits is what the edit gives: a
+  // small change is copied out rather than kept in the whole moov's room.
+  if (kept < region.size() / 2) {
+    edit->bytes = region.substr(prefix, kept);
+  } else {
+    region.erase(region.size() - suffix);
+    region.erase(0, prefix);
+    edit->bytes = std::move(region);
+  }
   outcome->changes = std::move(changes);
   return WM_FIX_SUCCEEDED;
 }

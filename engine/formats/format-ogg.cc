@@ -136,26 +136,44 @@ bool ReadOggHeaders(TagLib::IOStream* file, OggHeaders* headers) {
   return true;
 }
 
-// The stream's header pages after the first, laid out anew from
-// `packets`, numbered from the second page's number.
-// Each laid page's body is let go once its page is composed.
-std::vector<std::string> ComposeHeaderPages(const OggHeaders& headers,
-                                            std::vector<LaidPage>* laidPages) {
-  std::vector<LaidPage>& laid = *laidPages;
+// Where the next new header page starts among the packets.
+struct PageCursor {
+  std::size_t page = 0, packet = 0, at = 0;
+};
+
+// Appends the next of the stream's header pages after the first, laid out
+// anew (`laid`, lacing only) from `packets` and numbered from the second
+// page's number: one page's body at a time is copied out of the packets.
+void AppendNextPage(const OggHeaders& headers, const std::vector<LaidPage>& laid,
+                    const std::vector<std::string>& packets, PageCursor* cursor,
+                    std::string* out) {
   const std::size_t oldCount = headers.ownPages.size() - 1;
   const OggPage& last = headers.Own(oldCount);
-  std::vector<std::string> pages;
-  for (std::size_t i = 0; i < laid.size(); ++i) {
-    std::uint8_t flags = laid[i].continued ? kOggContinued : 0;
-    if (i + 1 == laid.size())
-      flags |= last.flags & kOggLast;
-    const std::uint64_t granule = laid[i].packetEnds ? last.granule : kOggNoGranule;
-    pages.push_back(ComposeOggPage(flags, granule, headers.serial,
-                                   headers.Own(1).sequence + std::uint32_t(i), laid[i].lacing,
-                                   laid[i].body));
-    std::string().swap(laid[i].body);
+  const std::size_t i = cursor->page++;
+  std::string body;
+  for (char c : laid[i].lacing) {
+    const std::size_t size = static_cast<unsigned char>(c);
+    body.append(packets[cursor->packet], cursor->at, size);
+    cursor->at += size;
+    if (size < 255) {
+      ++cursor->packet;
+      cursor->at = 0;
+    }
   }
-  return pages;
+  std::uint8_t flags = laid[i].continued ? kOggContinued : 0;
+  if (i + 1 == laid.size())
+    flags |= last.flags & kOggLast;
+  const std::uint64_t granule = laid[i].packetEnds ? last.granule : kOggNoGranule;
+  *out += ComposeOggPage(flags, granule, headers.serial,
+                         headers.Own(1).sequence + std::uint32_t(i), laid[i].lacing, body);
+}
+
+// The bytes of a laid page once composed.
+std::size_t LaidPageSize(const LaidPage& page) {
+  std::size_t size = 27 + page.lacing.size();
+  for (char c : page.lacing)
+    size += static_cast<unsigned char>(c);
+  return size;
 }
 
 // The stream's pages after its headers, each renumbered by `shift` with a
@@ -228,11 +246,6 @@ bool HoldsPadding(const OggHeaders& headers) {
 
 std::size_t Segments(std::size_t size) { return size / 255 + 1; }
 
-void AppendAndLetGo(std::string* out, std::string* part) {
-  *out += *part;
-  std::string().swap(*part);
-}
-
 // The length of the comment packet, padded with zeros from `unpadded`
 // bytes, so that the stream's header pages after the first take `size`
 // bytes in `pageCount` pages, the setup packet (Vorbis) of `setup` bytes
@@ -294,11 +307,14 @@ bool ComposeCommentPacket(OggHeaders* headers, std::string* packet, std::uint64_
   const std::size_t rendered = packet->size();
   *packet += headers->tail;
   *padded = FitPadding(*headers, rendered, packet, grown);
-  std::string prefix, tail;
-  VorbisComment back;
-  const bool same = ParseCommentPacket(*packet, headers->opus, &prefix, &back, &tail) &&
-                    SameVorbisComment(back, headers->comment) &&
-                    packet->compare(rendered, std::string::npos, tail) == 0;
+  // Read back where it lies, as ParseCommentPacket reads: no entry copied.
+  const std::string& prefix = headers->prefix;
+  std::size_t end = 0;
+  const bool same =
+      StartsWith(*packet, prefix.data(), prefix.size()) &&
+      VorbisCommentReadsAs(*packet, prefix.size(), headers->comment, &end) &&
+      (headers->opus || (end < packet->size() && ((*packet)[end] & 1))) &&
+      packet->compare(rendered, std::string::npos, *packet, end, std::string::npos) == 0;
   headers->comment = VorbisComment();
   return same;
 }
@@ -332,12 +348,11 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
     packets.push_back(headers.packets[2]);
   const std::size_t oldCount = headers.ownPages.size() - 1;
   std::vector<LaidPage> laid;
-  const bool samePages = LayOutPackets(packets, oldCount, &laid);
-  if (!samePages && (headers.multiplexed || !LayOutPackets(packets, 0, &laid)))
+  const bool samePages = LayOutPackets(packets, oldCount, &laid, false);
+  if (!samePages && (headers.multiplexed || !LayOutPackets(packets, 0, &laid, false)))
     return RefuseRepair(outcome, headers.multiplexed
                                ? L"the Ogg stream's pages are interleaved with another stream's"
                                : L"the Ogg comment could not be laid out in pages");
-  std::vector<std::string> pages = ComposeHeaderPages(headers, &laid);
   // The new bytes: the stream's header pages replaced, other pages as stored.
   std::string bytes = grown ? ReadStreamAt(file, 0, std::size_t(headers.Own(1).offset)) : "";
   if (bytes.size() != (grown ? headers.Own(1).offset : 0))
@@ -345,19 +360,21 @@ unsigned RenderOggRepair(TagLib::IOStream* file, const FileReading& reading, Fil
   std::size_t size = bytes.size();
   for (std::size_t w = headers.ownPages[1]; w < headers.walked.size(); ++w)
     size += headers.walked[w].serial == headers.serial ? 0 : headers.walked[w].size;
-  for (const std::string& page : pages)
-    size += page.size();
+  for (const LaidPage& page : laid)
+    size += LaidPageSize(page);
   bytes.reserve(size);
-  std::size_t next = 0;
+  // The new pages are composed straight into the bytes: beside the packets
+  // only one page's body is held at a time.
+  PageCursor cursor;
   for (std::size_t w = headers.ownPages[1]; w < headers.walked.size(); ++w) {
     const bool own = headers.walked[w].serial == headers.serial;
     if (!own)
       bytes += headers.walked[w].bytes;
     else if (w == headers.ownPages.back())
-      while (next < pages.size())
-        AppendAndLetGo(&bytes, &pages[next++]);
-    else if (next < pages.size())
-      AppendAndLetGo(&bytes, &pages[next++]);
+      while (cursor.page < laid.size())
+        AppendNextPage(headers, laid, packets, &cursor, &bytes);
+    else if (cursor.page < laid.size())
+      AppendNextPage(headers, laid, packets, &cursor, &bytes);
   }
   const OggPage& last = headers.walked.back();
   std::uint64_t end = last.offset + last.size;

@@ -13,6 +13,11 @@
 //   E2. Only small headers are read (never the metadata itself), each
 //       within the file's length; a size that runs past the file counts
 //       as far as the file goes.
+//   E3. While it composes and checks a repair, the MP4, APE and Ogg
+//       modules hold no more than twice what E1 counts (the stored
+//       metadata and the new bytes, the edit among them): no large item is
+//       copied on the way, and the record of the save (engine/commit/checksum.cc)
+//       sums the new bytes where the edit holds them.
 #pragma once
 
 #include <cstdint>

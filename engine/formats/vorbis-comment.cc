@@ -126,6 +126,28 @@ bool RepairVorbisCommentInPlace(VorbisComment* comment, const FileReading& readi
   return changed;
 }
 
+bool VorbisCommentReadsAs(const std::string& bytes, std::size_t at,
+                          const VorbisComment& comment, std::size_t* end) {
+  // As ParseVorbisComment reads, each string compared where it lies.
+  const auto same = [&](const std::string& expected) {
+    std::uint32_t length = 0;
+    if (!ReadLength(bytes, &at, &length) || length > bytes.size() - at ||
+        bytes.compare(at, length, expected) != 0)
+      return false;
+    at += length;
+    return true;
+  };
+  std::uint32_t count = 0;
+  if (!same(comment.vendor) || !ReadLength(bytes, &at, &count) || count != comment.entries.size())
+    return false;
+  for (const std::string& entry : comment.entries) {
+    if (!same(entry))
+      return false;
+  }
+  *end = at;
+  return true;
+}
+
 bool SameVorbisComment(const VorbisComment& a, const VorbisComment& b) {
   return a.vendor == b.vendor && a.entries == b.entries;
 }

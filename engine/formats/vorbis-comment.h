@@ -6,7 +6,8 @@
 // Calling sequence: ParseVorbisComment on the block's bytes;
 // CollectVorbisComment for the album decision; RepairVorbisComment with the
 // file's reading; RenderVorbisComment for the new bytes; parse those back
-// and compare with SameVorbisComment before giving the edit.
+// and compare with SameVorbisComment (or read them with
+// VorbisCommentReadsAs) before giving the edit.
 // Invariants:
 //   V1. Entries keep their order and count; the vendor string stays.
 //   V2. Only the value (after the first '=') of an entry with a usual key
@@ -49,3 +50,8 @@ bool RepairVorbisComment(const VorbisComment& in, const FileReading& reading, Vo
 bool RepairVorbisCommentInPlace(VorbisComment* comment, const FileReading& reading,
                                 std::vector<FrameChange>* changes);
 bool SameVorbisComment(const VorbisComment& a, const VorbisComment& b);
+// Whether the comment that starts at `at` of `bytes` parses as `comment`,
+// read in place without copying its entries; `*end` is given the offset
+// just past its last entry.
+bool VorbisCommentReadsAs(const std::string& bytes, std::size_t at, const VorbisComment& comment,
+                          std::size_t* end);
