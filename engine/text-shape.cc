@@ -6,6 +6,7 @@
 
 #include "engine/album.h"
 #include "engine/platform.h"
+#include "engine/suggest-letters.h"
 
 namespace {
 
@@ -132,4 +133,21 @@ bool ReadsCleanly(const std::string& bytes, const std::wstring& text) {
     dotChars += u == 0x30FB;
   }
   return questionChars == questionBytes && dotChars <= dotBytes;
+}
+
+bool SwapsLatinLetters(const std::string& bytes, const std::wstring& text) {
+  if (text.size() != bytes.size())
+    return false;
+  const std::wstring western = DecodeWestern(bytes);
+  bool any = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80)
+      continue;
+    const CharClass stored = Classify(western[i]), read = Classify(text[i]);
+    if (stored.kind != Kind::kLetter || stored.script != Script::kLatin ||
+        read.kind != Kind::kLetter || read.script != Script::kLatin)
+      return false;
+    any = true;
+  }
+  return any;
 }
