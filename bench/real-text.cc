@@ -4,7 +4,7 @@
 // read as a run reads them: the album decided from its tracks, each track
 // and each text deciding again whether to follow it (engine/id3v2/place-reading.h).
 //   real-text [--phrases FILE] [--seed N] [--samples N] [--kinds] [--show-wrong]
-//             [--show-left]
+//             [--show-left] [--only KIND]
 // An album reads right when every text reads as it was written, is left when
 // every text stays as stored (right for Western text), and is wrong when any
 // text would be written as something else than what was written.
@@ -135,7 +135,12 @@ Outcome ReadAlbum(const std::vector<Track>& tracks, bool showWrong, bool showLef
                       labelled::Utf8(read).c_str());
           for (unsigned page : decision.trackCodePages)
             std::printf(" %u", page);
-          std::printf("; own %u]\n", DecideAlbum(pools[t]).codePage);
+          std::printf("; own %u; western %.1f", DecideAlbum(pools[t]).codePage,
+                      decision.westernBits);
+          for (std::size_t c = 0; c < decision.candidates.size() && c < 3; ++c)
+            std::printf(", cp%u %.1f", decision.candidates[c].codePage,
+                        decision.candidates[c].bits);
+          std::printf("]\n");
         }
       }
     }
@@ -178,6 +183,7 @@ int main(int argc, char** argv) {
   unsigned seed = 1;
   int samples = 100;
   bool perKind = false, showWrong = false, showLeft = false;
+  std::string only;  // measure one kind; the others' albums are still drawn
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--phrases" && i + 1 < argc)
@@ -192,9 +198,11 @@ int main(int argc, char** argv) {
       showWrong = true;
     else if (arg == "--show-left")
       showLeft = true;
+    else if (arg == "--only" && i + 1 < argc)
+      only = argv[++i];
     else {
       std::fprintf(stderr, "usage: real-text [--phrases FILE] [--seed N] [--samples N] "
-                           "[--kinds] [--show-wrong] [--show-left]\n");
+                           "[--kinds] [--show-wrong] [--show-left] [--only KIND]\n");
       return 2;
     }
   }
@@ -227,6 +235,8 @@ int main(int argc, char** argv) {
       for (int n = 0; n < samples; ++n) {
         const auto album =
             MakeAlbum(phrases, kind, mix, shapes[s].songs, shapes[s].titleOnly, &random);
+        if (!only.empty() && kind.name != only)
+          continue;  // drawn all the same, so that the others' albums stay
         Outcome outcome = ReadAlbum(album, showWrong, showLeft, kind);
         if (outcome == kLeft && kind.codePage == 0 && !kind.utf8)
           outcome = kRight;  // Western text is right as stored
@@ -236,8 +246,9 @@ int main(int argc, char** argv) {
       }
     }
   }
+  const std::size_t measured = only.empty() ? kinds.size() : 1;
   std::printf("Real short text (%s, seed %u), %d albums of each of %zu kinds per column:\n\n",
-              path.c_str(), seed, samples, kinds.size());
+              path.c_str(), seed, samples, measured);
   std::printf("| outcome |");
   for (const Shape& shape : shapes)
     std::printf(" %s |", shape.name);
@@ -248,12 +259,14 @@ int main(int argc, char** argv) {
   for (int o = 0; o < kOutcomes; ++o) {
     std::printf("| %s |", kOutcomeNames[o]);
     for (std::size_t s = 0; s < std::size(shapes); ++s)
-      std::printf(" %.1f%% |", 100.0 * all[s][o] / (samples * double(kinds.size())));
+      std::printf(" %.1f%% |", 100.0 * all[s][o] / (samples * double(measured)));
     std::printf("\n");
   }
   if (perKind) {
     std::printf("\nRight / left or partly left / wrong per kind (title, 2, 4, 10 songs):\n");
     for (const auto& [name, perShape] : counts) {
+      if (!only.empty() && name != only)
+        continue;
       std::printf("  %-16s", name.c_str());
       for (const auto& outcome : perShape)
         std::printf(" %3d/%3d/%d", outcome[kRight], outcome[kLeft] + outcome[kPartly],

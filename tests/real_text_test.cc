@@ -157,3 +157,35 @@ TEST(RealText, TheAlbumsSampleIsATitleTheRunChanges) {
   EXPECT_EQ(decision.codePage, 1251u);
   EXPECT_EQ(decision.sample, L"Кукушка");
 }
+
+TEST(RealText, SwappedLatinLettersStayAsStored) {
+  // R1: Vietnamese in cp1258 shows right as Latin-1 ("Ni-giê-ri-a"); cp1250
+  // only swaps its letters for others ("gię") and must not win by 20 bits.
+  const std::vector<Song> vietnamese = {{L"Ni-gi\x00EA-ri-a", L"T\x00E9" L"bessa",
+                                         L"Ni\x00E8vre"}};
+  AlbumDecision decision;
+  EXPECT_EQ(ReadAsRun(1258, vietnamese, &decision), Truth(vietnamese));
+  EXPECT_EQ(decision.codePage, kLeaveText);
+  // Latin-1 text under a layer of UTF-8 reads as Western text unless the
+  // album's page reads it clearly better: "ë" is not cp1257's "ė".
+  SuggestionPool pool;
+  CollectPlaceText(Latin1(Encode(1257, L"\x017D" L"algirio m\x016B\x0161is")), true, &pool);
+  const FileReading reading = DecideFileReading(pool, 1257, false, {});
+  const std::wstring truth = L"Gjirokast\x00EBr";
+  EXPECT_EQ(ReadPlace(Latin1(labelled::Utf8(truth)), reading), truth);
+}
+
+TEST(RealText, DoubleByteAndVisualHebrewAreNotReadAsCyrillic) {
+  // GBK bytes that cp1251 reads as capitals only ("БОКАГА"), and Hebrew
+  // stored in visual order, last letter first: right or left, never Cyrillic.
+  const std::vector<Song> chinese = {{L"-- \x5ED6\x4E16\x7F8E", L"", L""}};
+  const std::vector<Song> hebrew = {
+      {L"\x05E2\x05D5\x05D3\x05D9 \x05D0\x05DC \x05DF\x05D5\x05DB\x05D3\x05E2 \x05DF\x05DE\x05D6",
+       L"", L""}};
+  for (const auto& [page, songs] : {std::pair{936u, chinese}, std::pair{1255u, hebrew}}) {
+    AlbumDecision decision;
+    const std::vector<std::wstring> read = ReadAsRun(page, songs, &decision);
+    EXPECT_TRUE(decision.codePage == page || decision.codePage == kLeaveText) << decision.codePage;
+    EXPECT_TRUE(read == Truth(songs) || decision.codePage == kLeaveText);
+  }
+}

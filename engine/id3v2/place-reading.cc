@@ -26,10 +26,6 @@ constexpr double kTitleMarginBits = 8;
 // characters needs more room.
 constexpr double kPlaceMarginBits = 10, kDoubleBytePlaceMarginBits = 32;
 
-bool IsDoubleByte(unsigned codePage) {
-  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
-}
-
 namespace {
 
 double PlaceMargin(unsigned codePage) {
@@ -263,8 +259,11 @@ FileReading DecideFileReading(const SuggestionPool& file, unsigned albumPage, bo
   const unsigned track = BestOtherPage(costs, albumPage, trackPages);
   // A page of the file's own needs the evidence an album's page needs, and
   // never reads the file less plausibly than it reads as stored.
-  if (own != kLeaveText && own != albumPage && costs[own] + kDecisionMarginBits <= album &&
-      costs[own] + kDecisionMarginBits <= western && titleFits(own)) {
+  const double ownMargin = own != kLeaveText && SwapsLettersOnly(file, own)
+                               ? kTrackLetterSwapMarginBits
+                               : kDecisionMarginBits;
+  if (own != kLeaveText && own != albumPage && costs[own] + ownMargin <= album &&
+      costs[own] + ownMargin <= western && titleFits(own)) {
     reading.codePage = own;
   } else if (track != kLeaveText && costs[track] + kFileMarginBits <= album &&
              costs[track] + kFileMarginBits <= western && titleFits(track)) {
@@ -287,10 +286,14 @@ std::wstring ReadPlace(const std::wstring& stored, const FileReading& reading) {
     const std::wstring text = DecodeCodePage(reading.codePage, shape.bytes);
     const bool clean =
         ReadsCleanly(shape.bytes, text) && (reading.named || KeepsLetters(shape.bytes, text));
-    const bool better =
-        reading.named || SymbolsOnly(shape.bytes, text) ||
-        TextCostBits(kLeaveText, shape.bytes) + PlaceMargin(reading.codePage) >
-            TextCostBits(reading.codePage, shape.bytes);
+    // Bytes beneath a layer of UTF-8 read as Western text as they are; a
+    // reading that only swaps their Latin letters must read clearly better.
+    const double stored = TextCostBits(kLeaveText, shape.bytes);
+    const double read = TextCostBits(reading.codePage, shape.bytes);
+    const bool swapped = shape.utf8Layers > 0 && SwapsLatinLetters(shape.bytes, text);
+    const bool better = reading.named || SymbolsOnly(shape.bytes, text) ||
+                        (swapped ? read + PlaceMargin(reading.codePage) <= stored
+                                 : stored + PlaceMargin(reading.codePage) > read);
     if (clean && better)
       return text;
     if (clean && reading.placesLeft)

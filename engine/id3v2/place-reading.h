@@ -29,9 +29,7 @@
 #include "engine/engine.h"
 #include "engine/id3v2/id3v2-layout.h"
 #include "engine/text/text-pool.h"
-
-// The pages of two bytes to a character (932, 936, 949, 950).
-bool IsDoubleByte(unsigned codePage);
+#include "engine/text/text-shape.h"
 
 struct FileReading {
   unsigned codePage = 0;       // kLeaveText: code-page bytes stay as stored

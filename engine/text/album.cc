@@ -12,6 +12,7 @@
 #include "engine/text/codepage.h"
 #include "engine/text/language-costs.h"
 #include "engine/text/suggest-letters.h"
+#include "engine/text/text-shape.h"
 
 namespace {
 
@@ -188,6 +189,54 @@ const std::string* FirstLegacyText(const std::vector<std::string>& texts) {
   return nullptr;
 }
 
+
+// A double-byte page that reads every text whole, pair by pair, is a rival
+// a single-byte reading all in capitals must beat by this much: the case of
+// its letters tells nothing then, and the double-byte model prices a
+// character it did not keep coarsely ("廖世美" read as "БОКАГА").
+constexpr double kDoubleByteRivalBits = 16;
+
+// True when every letter `codePage` reads from a byte at or above 0x80 of
+// the album's text is a capital.
+bool CapitalsOnly(const SuggestionPool& pool, unsigned codePage) {
+  bool capital = false;
+  for (const std::string& text : pool.texts) {
+    if (IsMultiByteUtf8(text))
+      continue;
+    const std::wstring read = DecodeCodePage(codePage, text);
+    if (read.size() != text.size())
+      return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (static_cast<unsigned char>(text[i]) < 0x80)
+        continue;
+      if (IsLower(read[i]))
+        return false;
+      capital = capital || IsUpper(read[i]);
+    }
+  }
+  return capital;
+}
+
+bool ReadsWhole(const SuggestionPool& pool, unsigned codePage) {
+  for (const std::string& text : pool.texts) {
+    if (!IsMultiByteUtf8(text) && !ReadsCleanly(text, DecodeCodePage(codePage, text)))
+      return false;
+  }
+  return true;
+}
+
+bool ClearOfDoubleByte(const SuggestionPool& pool, const std::vector<PageReading>& pages) {
+  if (IsDoubleByte(pages.front().codePage) || !CapitalsOnly(pool, pages.front().codePage))
+    return true;
+  for (std::size_t i = 1; i < pages.size(); ++i) {
+    if (pages[i].bits - pages.front().bits >= kDoubleByteRivalBits)
+      break;
+    if (IsDoubleByte(pages[i].codePage) && ReadsWhole(pool, pages[i].codePage))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 AlbumDecision DecideAlbum(const SuggestionPool& pool) {
@@ -227,8 +276,11 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool) {
   const bool clearOfRunnerUp =
       rival == group.end() || pages[std::size_t(rival - group.begin())].bits - best.bits >=
                                   kRunnerUpMarginBits;
+  const bool clearOfDoubleByte = ClearOfDoubleByte(pool, pages);
   const double confidence = decision.candidates.front().confidence;
-  if (decision.marginBits >= kAlbumMarginBits && clearOfRunnerUp &&
+  const double margin =
+      SwapsLettersOnly(pool, best.codePage) ? kLetterSwapMarginBits : kAlbumMarginBits;
+  if (decision.marginBits >= margin && clearOfRunnerUp && clearOfDoubleByte &&
       confidence >= kLeastConfidence) {
     decision.codePage = best.codePage;
     decision.confidence = confidence;
@@ -251,5 +303,20 @@ unsigned OwnTrackPage(const SuggestionPool& track) {
   if (track.texts.empty())
     return kLeaveText;
   const AlbumDecision own = DecideAlbum(track);
-  return own.marginBits >= kDecisionMarginBits ? own.codePage : kLeaveText;
+  const double margin = own.codePage != kLeaveText && SwapsLettersOnly(track, own.codePage)
+                            ? kTrackLetterSwapMarginBits
+                            : kDecisionMarginBits;
+  return own.marginBits >= margin ? own.codePage : kLeaveText;
+}
+
+bool SwapsLettersOnly(const SuggestionPool& pool, unsigned page) {
+  std::size_t texts = 0;
+  for (const std::string& text : pool.texts) {
+    if (IsMultiByteUtf8(text) || CountHighBytes(text) == 0)
+      continue;
+    if (!SwapsLatinLetters(text, DecodeCodePage(page, text)))
+      return false;
+    ++texts;
+  }
+  return texts >= 2;
 }

@@ -19,6 +19,11 @@ constexpr unsigned kLeaveText = kWesternText;
 // A page is taken for an album only when it reads the album this many bits
 // better than the most plausible Western reading.
 constexpr double kAlbumMarginBits = 16;
+// ... and this many when the page only swaps Latin letters of the stored
+// text for others (engine/text/text-shape.h SwapsLatinLetters).
+constexpr double kLetterSwapMarginBits = 24;
+// A track's page other than its album's that only swaps them needs this many.
+constexpr double kTrackLetterSwapMarginBits = 32;
 // A track's page other than its album's, and a name's page, needs this many
 // (names widened on Windows likewise).
 constexpr double kDecisionMarginBits = 24;
@@ -72,3 +77,9 @@ AlbumDecision DecideAlbum(const SuggestionPool& pool);
 // The page one track's text alone decides by kDecisionMarginBits;
 // kLeaveText when it decides none so clearly.
 unsigned OwnTrackPage(const SuggestionPool& track);
+
+// True when `page` reads every text of the pool that holds a byte at or
+// above 0x80 (UTF-8 aside), two texts at least, by swapping Latin letters
+// for Latin letters (engine/text/text-shape.h SwapsLatinLetters). One short
+// title has too few bits to give for more than the usual margin.
+bool SwapsLettersOnly(const SuggestionPool& pool, unsigned page);

@@ -323,8 +323,15 @@ LanguageModelInfo LanguageModel(std::size_t index) {
 }
 
 unsigned LanguageCost(std::size_t index, const std::string& bytes) {
-  if (index < std::size(kSingleByteModels))
-    return SingleByteCost(kSingleByteModels[index], bytes);
+  if (index < std::size(kSingleByteModels)) {
+    const SingleByteModel& model = kSingleByteModels[index];
+    const unsigned cost = SingleByteCost(model, bytes);
+    // Hebrew is often stored in visual order, last letter first: the text
+    // reads as Hebrew either way round.
+    if (model.codePage != 1255)
+      return cost;
+    return std::min(cost, SingleByteCost(model, std::string(bytes.rbegin(), bytes.rend())));
+  }
   return DoubleByteCost(kDoubleByteModels[index - std::size(kSingleByteModels)], bytes);
 }
 

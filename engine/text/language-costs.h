@@ -19,7 +19,8 @@ std::size_t LanguageModelCount();
 LanguageModelInfo LanguageModel(std::size_t index);
 
 // The cost in 1/8 bit of `bytes` read through the model's page as its
-// language: every word's letter pairs, ASCII words also as foreign words.
+// language: every word's letter pairs, ASCII words also as foreign words;
+// Hebrew read in either order (text stored visually, last letter first).
 unsigned LanguageCost(std::size_t index, const std::string& bytes);
 
 // The cost in bits of `bytes` read through `codePage` as the most plausible

@@ -7,6 +7,7 @@
 
 #include "engine/text/album.h"
 #include "engine/platform/platform.h"
+#include "engine/text/suggest-letters.h"
 
 namespace {
 
@@ -133,4 +134,25 @@ bool ReadsCleanly(const std::string& bytes, const std::wstring& text) {
     dotChars += u == 0x30FB;
   }
   return questionChars == questionBytes && dotChars <= dotBytes;
+}
+
+bool SwapsLatinLetters(const std::string& bytes, const std::wstring& text) {
+  if (text.size() != bytes.size())
+    return false;
+  const std::wstring western = DecodeWestern(bytes);
+  bool any = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80)
+      continue;
+    const CharClass stored = Classify(western[i]), read = Classify(text[i]);
+    if (stored.kind != Kind::kLetter || stored.script != Script::kLatin ||
+        read.kind != Kind::kLetter || read.script != Script::kLatin)
+      return false;
+    any = true;
+  }
+  return any;
+}
+
+bool IsDoubleByte(unsigned codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
 }

@@ -45,3 +45,13 @@ std::wstring DecodeWestern(const std::string& bytes);
 // that stands for a byte the page leaves undefined: no C1 control, no
 // replacement or default character.
 bool ReadsCleanly(const std::string& bytes, const std::wstring& text);
+
+// True when `bytes` hold a byte at or above 0x80 and each such byte is a
+// Latin letter both as Western text and as `text`, read from `bytes` through
+// a single-byte page, has it: the reading only swaps Latin letters ("ï" for
+// "ď", "ç" for "ē"), which right Western text, Vietnamese and UTF-8 of
+// Latin letters show as often as wrong text does.
+bool SwapsLatinLetters(const std::string& bytes, const std::wstring& text);
+
+// The pages of two bytes to a character (932, 936, 949, 950).
+bool IsDoubleByte(unsigned codePage);
