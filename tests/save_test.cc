@@ -22,6 +22,7 @@
 #include "tests/crash_disk.h"
 #include "tests/engine_run.h"
 #include "tests/fixtures.h"
+#include "tests/pass_through_disk.h"
 
 namespace fs = std::filesystem;
 using namespace fixtures;
@@ -328,7 +329,7 @@ namespace {
 
 // Counts, per song, the opens and reads a run makes, and every operation
 // that fails; passes everything on to the platform's own disk.
-class CountingDisk final : public DiskInterface {
+class CountingDisk final : public PassThroughDisk {
  public:
   struct Song {
     int opens = 0, writableOpens = 0, reads = 0;
@@ -427,27 +428,8 @@ class CountingDisk final : public DiskInterface {
   bool Identify(const PathString& path, std::uint64_t* device, std::uint64_t* index) override {
     return Note(Real().Identify(path, device, index));
   }
-  bool FileSize(NativeFile* file, std::uint64_t* size) override {
-    return Real().FileSize(file, size);
-  }
-  bool IdentifyOpen(NativeFile* file, std::uint64_t* device, std::uint64_t* index) override {
-    return Real().IdentifyOpen(file, device, index);
-  }
-  bool SeveralLinks(NativeFile* file) override { return Real().SeveralLinks(file); }
-  bool CopySecurity(NativeFile* original, NativeFile* copy) override {
-    return Real().CopySecurity(original, copy);
-  }
-  bool TryLock(NativeFile* file) override { return Real().TryLock(file); }
-  PathLockResult LockPath(const PathString& path, bool exclusive, PathLock** lock) override {
-    return Real().LockPath(path, exclusive, lock);
-  }
-  void UnlockPath(PathLock* lock) override { Real().UnlockPath(lock); }
-  PathString ResolveLinks(const PathString& path) override { return Real().ResolveLinks(path); }
-  std::wstring NotAFile(const PathString& path) override { return Real().NotAFile(path); }
-  PathString WorkingFolder() override { return Real().WorkingFolder(); }
 
  private:
-  static DiskInterface& Real() { return PlatformDisk(); }
   static bool IsSong(const PathString& path) {
     return path.size() > 4 && path.compare(path.size() - 4, 4, PATH_TEXT(".mp3")) == 0;
   }
