@@ -10,7 +10,9 @@ Fails (exit 1) when
   - an engine folder holds more than MOST_FILES files (its README.md aside);
   - a .cc has no header of its own: X.cc needs X.h beside it; X-posix.cc and
     X-win32.cc are one file and need X.h, or implement a header of their
-    own folder that they include.
+    own folder that they include;
+  - two headers of the engine number an invariant with the same label
+    ("//   PL2. ..." in one header and in another).
 Reports, without failing, every hand-written file over LONG_LINES lines.
 """
 import argparse
@@ -155,6 +157,24 @@ def check_folders(root, problems):
     return counts
 
 
+LABEL = re.compile(r"\s*//\s+([A-Z]{1,3}[0-9]+)\.\s")
+
+
+def check_labels(root, problems):
+    owners = {}
+    for path in walk(root, "engine"):
+        if not path.endswith(".h"):
+            continue
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                found = LABEL.match(line)
+                if found:
+                    owners.setdefault(found.group(1), set()).add(path)
+    for label, paths in sorted(owners.items()):
+        if len(paths) > 1:
+            problems.append("invariant %s is numbered in %s" % (label, ", ".join(sorted(paths))))
+
+
 def long_files(root):
     found = []
     for top in ("engine", "cli", "wizard"):
@@ -175,6 +195,7 @@ def main():
     problems, known_seen = [], set()
     check_includes(root, problems, known_seen)
     counts = check_folders(root, problems)
+    check_labels(root, problems)
     print("engine folders: " + ", ".join(
         "%s %d" % ("engine/" if k == "." else k, v) for k, v in sorted(counts.items())))
     for rest, included in sorted(known_seen):

@@ -53,7 +53,7 @@ std::string M3u(unsigned page, const std::wstring& first, const std::wstring& se
 // D3: a cue sheet or a playlist of a DOS page reads through it, whether the
 // tags beside it decided their Windows sibling or nothing; text of the
 // Windows page itself never reads through the DOS page, and Western text
-// of cp1252 stays as it is (L2) rather than read as 850 or 437.
+// of cp1252 stays as it is (PL2) rather than read as 850 or 437.
 TEST(DosPages, D3PlaylistsReadThroughTheirDosPageOnlyWhenItIsClear) {
   const std::wstring performer = L"Вспомогательный", title = L"Город золотой";
   const std::string cyrillic = "PERFORMER \"" + Utf8(performer) + "\"";

@@ -125,11 +125,11 @@ std::vector<std::string> EntriesOf(const std::string& list, bool cue) {
 
 }  // namespace
 
-// L4: in a folder where one repaired name is taken and another is too long,
+// PL4: in a folder where one repaired name is taken and another is too long,
 // the playlist and the cue sheet are converted all the same, the entries of
 // the names that stay keep their bytes, every entry resolves after the run,
 // nothing is a failure, and the undo gives back names and lists exactly.
-TEST(FormatsCommandLine, L4EveryEntryResolvesWhenSomeNamesStay) {
+TEST(FormatsCommandLine, PL4EveryEntryResolvesWhenSomeNamesStay) {
   Library library;
   const std::wstring titles[] = {L"Καλημέρα κόσμε", L"Σαν σήμερα",
                                  std::wstring(130, L'α') + L" Ο κήπος"};

@@ -44,9 +44,9 @@ Repaired Repair(const std::string& bytes, PlaylistKind kind, const PlaylistRenam
 
 }  // namespace
 
-// L3: each form of an entry follows the rename of its file or of a folder
+// PL3: each form of an entry follows the rename of its file or of a folder
 // on its path, and keeps its form; what names nothing renamed stays.
-TEST(PlaylistEntries, L3EveryFormFollowsARename) {
+TEST(PlaylistEntries, PL3EveryFormFollowsARename) {
   fixtures::TempFolder temp;
   const std::string root = temp.path().string();
   const std::string music = root + "/Music";
@@ -92,10 +92,10 @@ TEST(PlaylistEntries, L3EveryFormFollowsARename) {
             "FILE \"" + kSongUtf8 + ".mp3\" MP3\n  TRACK 01 AUDIO\n");
 }
 
-// L3, L4: entries of a code-page playlist that name files with code-page
+// PL3, PL4: entries of a code-page playlist that name files with code-page
 // names: renamed ones follow the new names, and one that is not renamed
 // keeps the playlist from being converted.
-TEST(PlaylistEntries, L4CodePageNamesOnDisk) {
+TEST(PlaylistEntries, PL4CodePageNamesOnDisk) {
   fixtures::TempFolder temp;
   const std::string folder = Encode(1251, kArtist), file = Encode(1251, kSong) + ".mp3";
   temp.Write(folder + "/" + file, "audio");
@@ -185,8 +185,8 @@ TEST(PlaylistEntries, CodePageUrlsNameTheFileTheirTextReadsAs) {
                               "\r\n");
 }
 
-// L5: a new name that would change what a line is refuses the repair.
-TEST(PlaylistEntries, L5NewNamesThatBreakALineAreRefused) {
+// PL5: a new name that would change what a line is refuses the repair.
+TEST(PlaylistEntries, PL5NewNamesThatBreakALineAreRefused) {
   fixtures::TempFolder temp;
   const std::string music = temp.path().string();
   const std::pair<PlaylistKind, std::string> cases[] = {

@@ -87,9 +87,9 @@ TEST(PlaylistKinds, ExtensionsInAnyLetterCase) {
   EXPECT_EQ(PlaylistKindOfPath("m3u.d/list"), PlaylistKind::kNone);
 }
 
-// L2: a code-page .m3u comes back as UTF-8 with a byte-order mark, its CRLF
+// PL2: a code-page .m3u comes back as UTF-8 with a byte-order mark, its CRLF
 // breaks and its missing final break kept.
-TEST(PlaylistRepair, L2CodePageM3uBecomesUtf8WithAMark) {
+TEST(PlaylistRepair, PL2CodePageM3uBecomesUtf8WithAMark) {
   const std::string before =
       "#EXTM3U\r\n" + Encode(1251, L"#EXTINF:215," + kArtist + L" - " + kTitle) + "\r\n" +
       Encode(1251, kArtist + L"\\01 " + kTitle + L".mp3") + "\r\n#EXTINF:240," +
@@ -121,7 +121,7 @@ TEST(PlaylistRepair, L2CodePageM3uBecomesUtf8WithAMark) {
   EXPECT_EQ(Repair(m3u8, PlaylistKind::kM3u8, 1251).bytes, Utf8(kTitle + L".mp3") + "\n");
 }
 
-TEST(PlaylistRepair, L2PlsInCentralEuropeanAndGreek) {
+TEST(PlaylistRepair, PL2PlsInCentralEuropeanAndGreek) {
   const std::wstring polish = L"Za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144";
   const std::wstring greek = L"\u039A\u03B1\u03BB\u03B7\u03BC\u03AD\u03C1\u03B1 "
                              L"\u03BA\u03CC\u03C3\u03BC\u03B5";
@@ -146,9 +146,9 @@ TEST(PlaylistRepair, L2PlsInCentralEuropeanAndGreek) {
   }
 }
 
-// L1: right text never changes; double-encoded lines are repaired one by
+// PL1: right text never changes; double-encoded lines are repaired one by
 // one, an existing mark and LF breaks kept.
-TEST(PlaylistRepair, L1RightTextStaysAndDoubleEncodedLinesAreRepaired) {
+TEST(PlaylistRepair, PL1RightTextStaysAndDoubleEncodedLinesAreRepaired) {
   const std::string right = kMark + Lines(0,
                                           {L"#EXTM3U", L"#EXTINF:215," + kTitle,
                                            kArtist + L"/" + kTitle + L".mp3"},
@@ -188,8 +188,8 @@ TEST(PlaylistRepair, L1RightTextStaysAndDoubleEncodedLinesAreRepaired) {
   }
 }
 
-// L6: a playlist too large to read whole is left, and says why.
-TEST(PlaylistRepair, L6LargePlaylistIsLeftWithAReason) {
+// PL6: a playlist too large to read whole is left, and says why.
+TEST(PlaylistRepair, PL6LargePlaylistIsLeftWithAReason) {
   std::string big(kPlaylistSizeLimit + 1, 'a');
   const Repaired result = Repair(big, PlaylistKind::kM3u, 1251);
   EXPECT_EQ(result.message, WM_FIX_FAILED);

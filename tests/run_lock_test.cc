@@ -37,9 +37,9 @@ bool CanLock(const std::vector<fs::path>& paths, PathString* busy = nullptr,
 
 }  // namespace
 
-// L1: the same folder, a folder inside it and a folder that holds it are
+// RL1: the same folder, a folder inside it and a folder that holds it are
 // all refused while a run holds it, and the refusal names the path given.
-TEST(RunLock, L1_OverlappingPathsAreRefusedWhileARunHoldsThem) {
+TEST(RunLock, RL1_OverlappingPathsAreRefusedWhileARunHoldsThem) {
   TempFolder library;
   library.Write("A/disc 1/01.mp3", "x");
   library.Mkdir("B");
@@ -61,9 +61,9 @@ TEST(RunLock, L1_OverlappingPathsAreRefusedWhileARunHoldsThem) {
   EXPECT_TRUE(CanLock({library.path()}));
 }
 
-// L2: runs over folders side by side, or over two files of one folder,
+// RL2: runs over folders side by side, or over two files of one folder,
 // hold their locks together.
-TEST(RunLock, L2_PathsThatDoNotOverlapAreHeldTogether) {
+TEST(RunLock, RL2_PathsThatDoNotOverlapAreHeldTogether) {
   TempFolder library;
   library.Write("A/1.mp3", "x");
   library.Write("A/2.mp3", "x");
@@ -77,15 +77,15 @@ TEST(RunLock, L2_PathsThatDoNotOverlapAreHeldTogether) {
   UnlockRunPaths(second);
 }
 
-// L4: a path that cannot be opened to be locked does not stop a run.
-TEST(RunLock, L4_APathThatCannotBeLockedDoesNotStopTheRun) {
+// RL4: a path that cannot be opened to be locked does not stop a run.
+TEST(RunLock, RL4_APathThatCannotBeLockedDoesNotStopTheRun) {
   TempFolder library;
   EXPECT_TRUE(CanLock({library.path() / "gone" / "deeper"}));
 }
 
-// L3: a second run over a folder a run holds touches nothing and says so
+// RL3: a second run over a folder a run holds touches nothing and says so
 // with its own exit status; so does an undo of a run over it.
-TEST(RunLock, L3_TheCommandLineRefusesARunAndAnUndoOverAHeldFolder) {
+TEST(RunLock, RL3_TheCommandLineRefusesARunAndAnUndoOverAHeldFolder) {
   TempFolder library, state;
   const std::map<std::string, std::string> environment = {
       {"XDG_STATE_HOME", state.path().string()}};

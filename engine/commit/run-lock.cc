@@ -1,5 +1,5 @@
 // The locks of a run over its paths: each path exclusive, every folder above
-// it shared (engine/commit/run-lock.h, L1 and L2).
+// it shared (engine/commit/run-lock.h, RL1 and RL2).
 #include "engine/commit/run-lock.h"
 
 #include <algorithm>
@@ -41,7 +41,7 @@ std::vector<PathString> FoldersAbove(const PathString& path) {
 RunLocks* LockRunPaths(const std::vector<PathString>& paths, PathString* busyPath) {
   // Each path once, exclusive wins over shared; taken in path order, so
   // that two runs never each hold what the other waits for (neither waits
-  // anyway, L3).
+  // anyway, RL3).
   std::map<PathString, bool> wanted;
   std::map<PathString, PathString> givenFor;
   for (const PathString& given : paths) {

@@ -11,15 +11,15 @@
 //                    however it ends, so a killed run never leaves one.
 //
 // Invariants:
-//   L1. Two runs whose paths overlap (the same path, or one inside the
+//   RL1. Two runs whose paths overlap (the same path, or one inside the
 //       other) never hold their locks at once: a run holds each of its
 //       paths exclusively and every folder above them shared.
-//   L2. Runs whose paths do not overlap never stop each other: shared locks
+//   RL2. Runs whose paths do not overlap never stop each other: shared locks
 //       on the folders above them go together.
-//   L3. A run that cannot take its locks because another run holds one
+//   RL3. A run that cannot take its locks because another run holds one
 //       refuses before it touches anything, and names the path; it never
 //       waits.
-//   L4. A path that cannot be locked for any other reason (a file system
+//   RL4. A path that cannot be locked for any other reason (a file system
 //       without locks, a folder that cannot be opened) does not stop the
 //       run: the lock is a guard against a second run, not a condition of a
 //       safe save.

@@ -8,10 +8,10 @@
 // read them; RenderApeTag for the tag with new items; ApeTagReadsAs (or
 // ParseApeTag) on those bytes to read them back.
 // Invariants:
-//   A1. A tag is read only when its header, items and footer lie within the
+//   AP1. A tag is read only when its header, items and footer lie within the
 //       file and every byte between header and footer belongs to an item;
 //       no size or count in it makes a read go past it or reserve more.
-//   A2. RenderApeTag keeps the version and the header's and footer's flags
+//   AP2. RenderApeTag keeps the version and the header's and footer's flags
 //       and reserved bytes, and writes the size and the item count of what
 //       it writes (the count stored may be wrong: some writers count items
 //       they dropped).
@@ -45,7 +45,7 @@ struct ApeTag {
 };
 
 // Finds and reads the tag at the end of the file; false when there is none
-// or it cannot be read whole (A1).
+// or it cannot be read whole (AP1).
 bool FindApeTag(TagLib::IOStream* file, ApeTag* tag);
 // Reads a tag that ends at the end of `bytes` (a rendered one).
 bool ParseApeTag(const std::string& bytes, ApeTag* tag);

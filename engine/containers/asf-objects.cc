@@ -21,7 +21,7 @@ bool Is(const std::string& guid, const char* wanted) {
   return guid == std::string(wanted, 16);
 }
 
-// The objects of bytes[from, to); false when one does not fit (O1).
+// The objects of bytes[from, to); false when one does not fit (AS1).
 bool ReadObjects(const std::string& bytes, std::uint64_t from, std::uint64_t to, int parent,
                  std::vector<AsfObject>* objects) {
   for (std::uint64_t at = from; at < to;) {

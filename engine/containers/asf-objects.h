@@ -4,10 +4,10 @@
 // Extension), with where each value and its length are stored.
 //
 // Invariants:
-//   O1. Every object and field a read gives lies whole inside the object
+//   AS1. Every object and field a read gives lies whole inside the object
 //       that holds it, and every object inside the Header Object; sizes are
 //       never trusted past the bytes read.
-//   O2. The fields come object by object: the Header Object's children in
+//   AS2. The fields come object by object: the Header Object's children in
 //       their order, then the children of its Header Extension.
 #pragma once
 

@@ -2,9 +2,9 @@
 // of an atom's children in memory, with 32-bit and 64-bit sizes.
 //
 // Invariants:
-//   A1. Every atom a walk gives lies whole inside the range walked: its size
+//   MA1. Every atom a walk gives lies whole inside the range walked: its size
 //       is at least its header and does not pass the range's end.
-//   A2. A size of 0 (the atom runs to the end) is taken at the top level
+//   MA2. A size of 0 (the atom runs to the end) is taken at the top level
 //       only, for the last atom.
 #pragma once
 
@@ -28,7 +28,7 @@ struct Mp4Atom {
 // (those before it are given).
 bool ReadTopAtoms(TagLib::IOStream* file, std::vector<Mp4Atom>* atoms);
 
-// The atoms of bytes[from, to); false when one does not fit (A1).
+// The atoms of bytes[from, to); false when one does not fit (MA1).
 bool ReadChildAtoms(const std::string& bytes, std::uint64_t from, std::uint64_t to,
                     std::vector<Mp4Atom>* atoms);
 

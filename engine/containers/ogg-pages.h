@@ -6,9 +6,9 @@
 // next one's offset; PacketsOfPages for the packets the pages hold;
 // LayOutPackets and ComposeOggPage for new pages.
 // Invariants:
-//   O1. A page is read only when all of it lies within the stream's length;
+//   OG1. A page is read only when all of it lies within the stream's length;
 //       no lacing value or length makes a read go past it.
-//   O2. ComposeOggPage gives a page whose CRC (polynomial 0x04C11DB7, not
+//   OG2. ComposeOggPage gives a page whose CRC (polynomial 0x04C11DB7, not
 //       reflected, over the page with its CRC field zero) is right, and
 //       LayOutPackets a lacing that ReadPackets takes back to the same
 //       packets.
@@ -39,7 +39,7 @@ struct OggPage {
   std::string Body() const { return bytes.substr(HeaderSize()); }
 };
 
-// Reads the page at `offset` of the stream (O1); false when none is there.
+// Reads the page at `offset` of the stream (OG1); false when none is there.
 bool ReadOggPage(TagLib::IOStream* file, std::uint64_t offset, std::uint64_t length,
                  OggPage* page);
 // Reads the page at `at` of `bytes`.

@@ -51,7 +51,7 @@ struct EntryContext {
 
 // kKept: the entry names a file whose name (or a folder's on its path) stays
 // as it is and the new encoding cannot hold: those steps keep their bytes,
-// so that the entry still names the file (L4).
+// so that the entry still names the file (PL4).
 enum class EntryResult { kSame, kChanged, kKept, kBroken };
 
 // The native path an entry's bytes name: on POSIX the bytes themselves; on

@@ -54,7 +54,7 @@ struct LinePlan {
   LineParts parts;
   std::string value;     // the run's new bytes
   std::string newText;   // the whole new line
-  bool kept = false;     // an entry's step keeps code-page bytes (L4)
+  bool kept = false;     // an entry's step keeps code-page bytes (PL4)
 };
 
 struct Plan {
@@ -235,7 +235,7 @@ unsigned RenderPlaylistRepair(TagLib::IOStream* file, PlaylistKind kind, const F
   const bool leave = reading.named && reading.codePage == kLeaveText;
   // Code-page text becomes UTF-8 when a page reads it (a .m3u8 is UTF-8
   // whatever it holds), or when an entry must name a renamed file, whose new
-  // name a code page may not hold; else it is right as it is (L2).
+  // name a code page may not hold; else it is right as it is (PL2).
   context.utf8Out = !context.legacyIn || kind == PlaylistKind::kM3u8;
   Plan plan;
   bool planned = PlanLines(lines, kind, reading, context, &plan);
@@ -251,7 +251,7 @@ unsigned RenderPlaylistRepair(TagLib::IOStream* file, PlaylistKind kind, const F
     }
   }
   // Without renames its entries name files whose names stay in the code
-  // page: the playlist stays with them, which is no failure (L4).
+  // page: the playlist stays with them, which is no failure (PL4).
   if (!renames && (!planned || !plan.keptLines.empty())) {
     const std::size_t line = !planned ? plan.brokenLine : plan.keptLines.front();
     outcome->readingNote = std::wstring(kPlaylistLeftNote) + L": " + LineLabel(line) +

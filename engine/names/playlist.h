@@ -16,22 +16,22 @@
 //      names are repaired too), after every name of the run is decided; the
 //      edit is then saved like a tag's, by the same journaled route.
 // Invariants:
-//   L1. Right text never changes: a line that is ASCII or right UTF-8 keeps
+//   PL1. Right text never changes: a line that is ASCII or right UTF-8 keeps
 //       its bytes, and a playlist whose text needs nothing and whose entries
 //       name nothing renamed is NOT_NEEDED.
-//   L2. Code-page text read through a page comes back as UTF-8, the whole
+//   PL2. Code-page text read through a page comes back as UTF-8, the whole
 //       file with it, and a converted .m3u or .cue starts with a UTF-8
 //       byte-order mark (a .m3u8 or .pls gets none); line breaks (CRLF, LF,
 //       CR), a missing final break and an existing mark are kept exactly.
 //       A .m3u, .pls or .cue of code-page text that no page reads better
 //       than Western text is right as it is (its format allows the ANSI
 //       page) and stays; a .m3u8 of code-page bytes always becomes UTF-8.
-//   L3. An entry naming a renamed file, or a file below a renamed folder,
+//   PL3. An entry naming a renamed file, or a file below a renamed folder,
 //       is rewritten to the new name in the same form: relative stays
 //       relative, absolute absolute, a file:// URL a URL with the same
 //       percent-encoding; its separators and its other steps keep their
 //       text.
-//   L4. An entry that names an existing file which is not renamed keeps
+//   PL4. An entry that names an existing file which is not renamed keeps
 //       naming it. When the new encoding cannot name it (its name is
 //       code-page bytes that UTF-8 cannot hold, as when the run leaves it for
 //       another entry that has its repaired name, or for its length), those
@@ -39,10 +39,10 @@
 //       renames the playlist is left as it is instead (kPlaylistLeftNote),
 //       which is no failure: it is repaired with the names (--rename).
 //       Every entry that names a file before the run names it after.
-//   L5. The new bytes are split and parsed back before the edit is given:
+//   PL5. The new bytes are split and parsed back before the edit is given:
 //       every line is unchanged or holds exactly its intended change in the
 //       same place of the same kind of line; else FAILED (F2).
-//   L6. A playlist is read whole only up to kPlaylistSizeLimit; a larger
+//   PL6. A playlist is read whole only up to kPlaylistSizeLimit; a larger
 //       one, or one that is not text (a NUL byte, a UTF-16 byte-order
 //       mark), is left.
 #pragma once
@@ -64,7 +64,7 @@ constexpr std::uint64_t kPlaylistSizeLimit = 4ull << 20;
 // Changed lines listed in a preview; the rest are counted.
 constexpr std::size_t kPreviewLines = 20;
 
-// Why a playlist stays as it is while the names of its files do (L4).
+// Why a playlist stays as it is while the names of its files do (PL4).
 constexpr const wchar_t* kPlaylistLeftNote = L"left: names a file whose name stays as it is";
 
 // The kind of playlist a path names by its extension, in any letter case.
