@@ -72,3 +72,25 @@ void operator delete(void* block) noexcept { Free(block); }
 void operator delete[](void* block) noexcept { Free(block); }
 void operator delete(void* block, std::size_t) noexcept { Free(block); }
 void operator delete[](void* block, std::size_t) noexcept { Free(block); }
+
+// The nothrow forms too, so that every block of this program comes from the
+// same pair (std::get_temporary_buffer takes its room so).
+namespace {
+
+void* AllocateOrNull(std::size_t size) noexcept {
+  void* block = std::malloc(size ? size : 1);
+  if (block)
+    Note(block, size);
+  return block;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return AllocateOrNull(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return AllocateOrNull(size);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept { Free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Free(block); }
